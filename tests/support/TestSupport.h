@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/MessagePump.h"
+#include "platform/SettingsHive.h"
+#include "platform/UserInterface.h"
+
+namespace tidewell::test {
+
+// A fresh folder under the system temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    std::string str() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& file);
+std::string RandomBytes(std::size_t count, std::uint32_t seed);
+
+// Records every message box and answers with a queued result (the default button when empty).
+class RecordingUserInterface : public UserInterfaceService {
+public:
+    MessageResult ShowMessageBox(const MessageBoxRequest& request) override;
+    std::vector<MessageBoxRequest> boxes;
+    std::vector<MessageResult> answers;
+};
+
+// Counts how often long operations hand control back to the window.
+class CountingMessagePump : public MessagePump {
+public:
+    void ProcessMessages() override { ++count; }
+    bool Terminated() const override { return terminated; }
+    int count = 0;
+    bool terminated = false;
+};
+
+// Everything a test of the core needs: a private temporary folder (TMPDIR points into it, so
+// the work folder does too), a settings hive of its own and a recording user interface.
+class CoreFixture {
+public:
+    CoreFixture();
+    ~CoreFixture();
+    TempDir dir;
+    RecordingUserInterface ui;
+    CountingMessagePump pump;
+    SettingsHive& hive() { return scopedHive_.hive(); }
+
+private:
+    std::string previousTmpDir_;
+    bool hadTmpDir_;
+    ScopedCurrentUserHive scopedHive_;
+    ScopedUserInterface scopedUi_;
+    ScopedMessagePump scopedPump_;
+};
+
+}  // namespace tidewell::test

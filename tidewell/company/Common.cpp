@@ -1,0 +1,110 @@
+#include "company/Common.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/DosTime.h"
+#include "platform/Error.h"
+#include "platform/TempFolder.h"
+#include "platform/UserInterface.h"
+#include "platform/Version.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+// value / unit with one decimal, rounded half away from zero, for value >= 0.
+std::string FormatTenths(std::int64_t value, std::int64_t unit, const char* suffix) {
+    const std::int64_t whole = value / unit;
+    const std::int64_t rest = value % unit;
+    const std::int64_t tenths = whole * 10 + (rest * 10 + unit / 2) / unit;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + suffix;
+}
+
+}  // namespace
+
+std::int64_t GetPathSize(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (error) return 0;
+    if (fs::is_regular_file(status)) {
+        const auto size = fs::file_size(path, error);
+        return error ? 0 : static_cast<std::int64_t>(size);
+    }
+    if (!fs::is_directory(status)) return 0;
+    std::int64_t total = 0;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        total += GetPathSize(it->path().string());
+    }
+    return total;
+}
+
+bool GetFileModifiedTime(const std::string& fileName, TDateTime& time) {
+    const auto packed = ReadFileDosDateTime(fileName);
+    if (!packed) return false;
+    const auto value = UnpackDosDateTime(*packed);
+    if (!value) return false;
+    time = *value;
+    return true;
+}
+
+void SetFileModifiedTime(const std::string& fileName, TDateTime time) {
+    if (const auto packed = PackDosDateTime(time)) WriteFileDosDateTime(fileName, *packed);
+}
+
+std::string ShellLongPath(const std::string& path) {
+    std::error_code error;
+    if (path.empty() || !fs::exists(path, error)) return {};
+    std::string result = fs::absolute(path, error).lexically_normal().string();
+    if (error) return {};
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+std::string GetTempFolder() { return ShellLongPath(SystemTempFolder().string()); }
+
+std::string EnsureWorkFolder() {
+    const std::string temp = GetTempFolder();
+    if (temp.empty()) throw Exception("임시 폴더를 찾을 수 없습니다.");
+    const std::string folder = temp + "/Tidewell";
+    EnsurePrivateFolder(folder);
+    return folder;
+}
+
+std::string FormatSize(std::int64_t bytes) {
+    constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+    constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+    if (bytes < kMiB) {
+        // Negative counts land here too and keep their sign.
+        const std::int64_t magnitude = bytes < 0 ? -bytes : bytes;
+        const std::int64_t kb = (magnitude + 512) / 1024;
+        return std::to_string(bytes < 0 ? -kb : kb) + "KB";
+    }
+    if (bytes < kGiB) return FormatTenths(bytes, kMiB, "MB");
+    return FormatTenths(bytes, kGiB, "GB");
+}
+
+void GetAppVersion(std::uint16_t& major, std::uint16_t& minor, std::uint16_t& release,
+                   std::uint16_t& build) {
+    major = TIDEWELL_VERSION_MAJOR;
+    minor = TIDEWELL_VERSION_MINOR;
+    release = TIDEWELL_VERSION_RELEASE;
+    build = TIDEWELL_VERSION_BUILD;
+}
+
+std::string GetVersionText() {
+    std::uint16_t major, minor, release, build;
+    GetAppVersion(major, minor, release, build);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", major, minor, release, build);
+    return text;
+}
+
+void ShowAppMessage(const std::string& text) {
+    CurrentUserInterface().ShowMessageBox({kApplicationTitle, text, MessageIcon::None,
+                                           MessageButtons::Ok, MessageResult::Ok});
+}
+
+}  // namespace tidewell
