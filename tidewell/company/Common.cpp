@@ -1,11 +1,14 @@
 #include "company/Common.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/DosTime.h"
 #include "platform/Error.h"
+#include "platform/Identity.h"
 #include "platform/TempFolder.h"
 #include "platform/UserInterface.h"
 #include "platform/Version.h"
@@ -105,6 +108,91 @@ std::string GetVersionText() {
 void ShowAppMessage(const std::string& text) {
     CurrentUserInterface().ShowMessageBox({kApplicationTitle, text, MessageIcon::None,
                                            MessageButtons::Ok, MessageResult::Ok});
+}
+
+std::string CompanyDatabaseFile(const std::string& folder) {
+    return folder + "/" + kCompanyDatabaseName;
+}
+
+std::string CompanyConnectionString(const std::string& folder, const std::string& mode) {
+    // The file name is quoted only when it holds a ';' or a quote, which would otherwise end
+    // or bend the value; every ordinary path is written as it is.
+    return std::string("Provider=") + kCompanyProvider +
+           ";Data Source=" + QuoteConnectionValue(CompanyDatabaseFile(folder)) +
+           ";User ID=Admin;Jet OLEDB:Database Password=" + kCompanyDatabasePassword +
+           ";Mode=" + mode + ";";
+}
+
+CompanyDataset OpenCompanyQuery(const std::string& folder, const std::string& commandText,
+                                TCommandType commandType) {
+    CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
+    return connection.OpenDataset(commandText, commandType);
+}
+
+void ExecCompanySql(const std::string& folder, const std::string& sql) {
+    CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
+    try {
+        connection.Execute(sql);
+    } catch (const std::exception& error) {
+        ShowAppMessage(std::string("Error(Dbacc.ExecQuery):\n\n") + error.what() + "\n\n" + sql +
+                       "\n");
+    }
+}
+
+std::string ReadCompanyString(const std::string& folder, const std::string& sql) {
+    CompanyDataset dataset = OpenCompanyQuery(folder, sql, cmdText);
+    if (dataset.Eof() || dataset.FieldCount() < 1) {
+        throw Exception("데이터베이스에서 문자열값을 읽는 도중 오류가 발생하였습니다.");
+    }
+    return dataset.AsString(0);
+}
+
+std::string ReadCompanyStringDef(const std::string& folder, const std::string& sql,
+                                 const std::string& def) {
+    try {
+        return ReadCompanyString(folder, sql);
+    } catch (...) {
+        return def;
+    }
+}
+
+bool CompanyFieldExists(const std::string& folder, const std::string& table,
+                        const std::string& field) {
+    CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
+    for (const std::string& name : connection.ColumnNames(table)) {
+        if (name.size() == field.size() &&
+            std::equal(name.begin(), name.end(), field.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string NewCompanyKey() {
+    std::string seed;
+    for (char c : NewGuidText()) {
+        if (c != '-' && c != '{' && c != '}') seed += c;
+    }
+    seed += FormatDateTime("yyyymmddhhnnsszzz", Now());
+    return Md5Hex(seed);
+}
+
+std::string EnsureCompanyKey(const std::string& folder) {
+    std::string key = ReadCompanyKey(folder);
+    if (!key.empty()) return key;
+    key = NewCompanyKey();
+    if (!CompanyFieldExists(folder, "[ver]", "dbkey")) {
+        ExecCompanySql(folder, "alter table [ver] add dbkey nvarchar(32)");
+    }
+    ExecCompanySql(folder, "update [ver] set dbkey = '" + key + "'");
+    return key;
+}
+
+std::string ReadCompanyKey(const std::string& folder) {
+    return ReadCompanyStringDef(folder, "select dbkey from [ver]", "");
 }
 
 }  // namespace tidewell

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/CompanyDatabase.h"
 #include "platform/DateTime.h"
 
 namespace tidewell {
@@ -38,5 +39,45 @@ std::string GetVersionText();  // "2.0.1.103"
 
 // A modal box titled with the application title, one OK button, no icon.
 void ShowAppMessage(const std::string& text);
+
+// ---- Company databases ------------------------------------------------------------------
+// Every routine opens its own connection to folder + "/default.mdb" and closes it before it
+// returns; the host product may keep the database open meanwhile.
+
+inline constexpr const char* kCompanyDatabaseName = "default.mdb";
+inline constexpr const char* kCompanyProvider = "Microsoft.Jet.OLEDB.4.0";
+inline constexpr const char* kCompanyDatabasePassword = "v-qarmolt";
+inline constexpr const char* kShareDenyNone = "Share Deny None";
+inline constexpr const char* kShareExclusive = "Share Exclusive";
+
+// folder + "/default.mdb"
+std::string CompanyDatabaseFile(const std::string& folder);
+// "Provider=...;Data Source=<folder>/default.mdb;User ID=Admin;Jet OLEDB:Database
+// Password=...;Mode=<mode>;"
+std::string CompanyConnectionString(const std::string& folder, const std::string& mode);
+
+// An open dataset that owns its connection: releasing it closes both. Opening errors raise
+// CompanyDatabaseError.
+CompanyDataset OpenCompanyQuery(const std::string& folder, const std::string& commandText,
+                                TCommandType commandType = cmdText);
+// Runs one statement. A failing statement is shown in a message box and the call returns
+// normally; a database that can't be opened raises.
+void ExecCompanySql(const std::string& folder, const std::string& sql);
+// The first column of the first row as text (null reads as empty); raises when there is no row.
+std::string ReadCompanyString(const std::string& folder, const std::string& sql);
+// As ReadCompanyString, with def for every error of any kind.
+std::string ReadCompanyStringDef(const std::string& folder, const std::string& sql,
+                                 const std::string& def);
+// Whether table (bracketed or not) has field, without regard to letter case.
+bool CompanyFieldExists(const std::string& folder, const std::string& table,
+                        const std::string& field);
+
+// A fresh company key: 32 characters of "0123456789abcdef".
+std::string NewCompanyKey();
+// The stored key, or a new one stored in every row of ver (adding the dbkey column when
+// missing). Never empty; raises only when the database can't be opened for the writes.
+std::string EnsureCompanyKey(const std::string& folder);
+// The stored key, or empty text; never fails and shows nothing.
+std::string ReadCompanyKey(const std::string& folder);
 
 }  // namespace tidewell

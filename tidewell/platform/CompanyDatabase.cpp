@@ -1,0 +1,369 @@
+#include "platform/CompanyDatabase.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+#include <vector>
+
+#include "platform/FileHandle.h"
+
+namespace tidewell {
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string SystemErrorText() { return strerror(errno); }
+
+// The engine's codes turned into texts a user can act on; the file is named so that the user
+// knows which company is affected.
+CompanyDatabaseError Translate(const SqliteError& error, const std::string& file) {
+    const int code = error.code();
+    switch (code & 0xFF) {
+        case SQLITE_NOTADB:
+            return CompanyDatabaseError("데이터베이스 파일이 아닙니다: " + file, code);
+        case SQLITE_CORRUPT:
+            return CompanyDatabaseError("데이터베이스 파일이 손상되었습니다: " + file, code);
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return CompanyDatabaseError(
+                "다른 프로그램이 데이터베이스를 사용하고 있어 열 수 없습니다: " + file, code);
+        case SQLITE_CANTOPEN:
+            return CompanyDatabaseError("데이터베이스 파일을 열 수 없습니다: " + file, code);
+        default:
+            return CompanyDatabaseError(error.what(), code);
+    }
+}
+
+// Strips the quoting a statement may put around a table name: [ver], "ver" or `ver`.
+std::string UnquoteName(const std::string& name) {
+    std::string text = Trim(name);
+    if (text.size() >= 2) {
+        const char open = text.front();
+        const char close = text.back();
+        if ((open == '[' && close == ']') || (open == '"' && close == '"') ||
+            (open == '`' && close == '`')) {
+            text = text.substr(1, text.size() - 2);
+        }
+    }
+    return text;
+}
+
+void Unlink(const std::string& file) { ::unlink(file.c_str()); }
+
+// A new file for this user only; an existing name, or a link planted under it, is refused.
+FileHandle CreatePrivateFile(const std::string& file) {
+    FileHandle fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) throw Exception("파일을 만들 수 없습니다 (" + SystemErrorText() + "): " + file);
+    return fd;
+}
+
+}  // namespace
+
+CompanyConnectionParams ParseCompanyConnectionString(const std::string& connectionString) {
+    CompanyConnectionParams params;
+    bool haveSource = false;
+    std::size_t pos = 0;
+    const std::string& s = connectionString;
+    while (pos < s.size()) {
+        const std::size_t equals = s.find('=', pos);
+        const std::size_t semicolon = s.find(';', pos);
+        if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
+            // A part without "=": only empty parts are allowed ("a=b;;c=d" or a trailing ';').
+            const std::string part = s.substr(pos, semicolon == std::string::npos
+                                                       ? std::string::npos
+                                                       : semicolon - pos);
+            if (!Trim(part).empty()) {
+                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, 0);
+            }
+            if (semicolon == std::string::npos) break;
+            pos = semicolon + 1;
+            continue;
+        }
+        const std::string key = Trim(s.substr(pos, equals - pos));
+        std::size_t cursor = equals + 1;
+        while (cursor < s.size() && s[cursor] == ' ') ++cursor;
+        std::string value;
+        if (cursor < s.size() && (s[cursor] == '"' || s[cursor] == '\'')) {
+            const char quote = s[cursor++];
+            bool closed = false;
+            while (cursor < s.size()) {
+                if (s[cursor] == quote) {
+                    if (cursor + 1 < s.size() && s[cursor + 1] == quote) {
+                        value += quote;
+                        cursor += 2;
+                        continue;
+                    }
+                    ++cursor;
+                    closed = true;
+                    break;
+                }
+                value += s[cursor++];
+            }
+            const std::size_t end = s.find(';', cursor);
+            const std::string rest =
+                s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor);
+            if (!closed || !Trim(rest).empty()) {
+                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, 0);
+            }
+            pos = end == std::string::npos ? s.size() : end + 1;
+        } else {
+            const std::size_t end = s.find(';', cursor);
+            value = Trim(s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor));
+            pos = end == std::string::npos ? s.size() : end + 1;
+        }
+        if (SameText(key, "Data Source")) {
+            params.dataSource = value;
+            haveSource = true;
+        } else if (SameText(key, "Mode")) {
+            if (SameText(value, "Share Deny None")) {
+                params.mode = CompanyShareMode::DenyNone;
+            } else if (SameText(value, "Share Exclusive")) {
+                params.mode = CompanyShareMode::Exclusive;
+            } else {
+                throw CompanyDatabaseError("지원하지 않는 공유 방식입니다: " + value, 0);
+            }
+        }
+    }
+    if (!haveSource || params.dataSource.empty()) {
+        throw CompanyDatabaseError("연결 문자열에 데이터베이스 파일이 없습니다: " + s, 0);
+    }
+    return params;
+}
+
+std::string QuoteConnectionValue(const std::string& value) {
+    const bool plain = value.find_first_of(";\"'") == std::string::npos && Trim(value) == value;
+    if (plain) return value;
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+CompanyConnection::CompanyConnection(const std::string& connectionString,
+                                     std::chrono::milliseconds busyTimeout) {
+    const CompanyConnectionParams params = ParseCompanyConnectionString(connectionString);
+    dataSource_ = params.dataSource;
+    try {
+        // Without SQLITE_OPEN_CREATE: a missing database is an error, never a new empty file.
+        db_ = std::make_shared<SqliteDatabase>(dataSource_, SQLITE_OPEN_READWRITE);
+        sqlite3_busy_timeout(db_->get(), static_cast<int>(busyTimeout.count()));
+        if (params.mode == CompanyShareMode::Exclusive) {
+            // The lock taken by this transaction is kept until the connection closes.
+            db_->Execute("PRAGMA locking_mode=EXCLUSIVE");
+            db_->Execute("BEGIN EXCLUSIVE");
+        }
+        // SQLite reads the file lazily; reading the schema here makes a file that is not a
+        // database fail at opening, as callers expect.
+        db_->Prepare("SELECT count(*) FROM sqlite_master").Run();
+        if (params.mode == CompanyShareMode::Exclusive) db_->Execute("COMMIT");
+    } catch (const SqliteError& error) {
+        db_.reset();
+        throw Translate(error, dataSource_);
+    }
+}
+
+CompanyDataset CompanyConnection::OpenDataset(const std::string& commandText,
+                                              TCommandType commandType) {
+    std::string sql;
+    switch (commandType) {
+        case cmdText:
+            sql = commandText;
+            break;
+        case cmdTable: {
+            std::string name = UnquoteName(commandText);
+            std::string quoted = "\"";
+            for (char c : name) {
+                if (c == '"') quoted += '"';
+                quoted += c;
+            }
+            sql = "SELECT * FROM " + quoted + "\"";
+            break;
+        }
+        case cmdStoredProc:
+            throw CompanyDatabaseError("저장 프로시저는 지원하지 않습니다: " + commandText, 0);
+    }
+    return CompanyDataset(db_, dataSource_, sql);
+}
+
+void CompanyConnection::Execute(const std::string& sql) {
+    sqlite3* db = db_->get();
+    auto fail = [&] {
+        throw Translate(SqliteError(sqlite3_errmsg(db), sqlite3_extended_errcode(db)),
+                        dataSource_);
+    };
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) fail();
+    if (tail != nullptr && *tail != '\0') {
+        sqlite3_stmt* next = nullptr;
+        rc = sqlite3_prepare_v2(db, tail, -1, &next, nullptr);
+        sqlite3_finalize(next);
+        if (rc != SQLITE_OK || next != nullptr) {
+            throw CompanyDatabaseError("한 번에 한 문장만 실행할 수 있습니다: " + sql, 0);
+        }
+    }
+    if (!statement) return;  // only blanks or a comment
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) fail();
+}
+
+std::vector<std::string> CompanyConnection::ColumnNames(const std::string& table) {
+    std::vector<std::string> names;
+    try {
+        SqliteStatement statement(*db_, "SELECT name FROM pragma_table_info(?)");
+        statement.Bind(1, UnquoteName(table));
+        while (statement.Step()) names.push_back(statement.ColumnText(0));
+    } catch (const SqliteError& error) {
+        throw Translate(error, dataSource_);
+    }
+    return names;
+}
+
+void CompanyConnection::CompactInto(const std::string& destFile) {
+    CreatePrivateFile(destFile);  // VACUUM INTO accepts an empty file and keeps its mode
+    try {
+        SqliteStatement statement(*db_, "VACUUM INTO ?");
+        statement.Bind(1, destFile);
+        statement.Run();
+    } catch (const SqliteError& error) {
+        Unlink(destFile);
+        throw Translate(error, dataSource_);
+    }
+}
+
+CompanyDataset::CompanyDataset(std::shared_ptr<SqliteDatabase> db, std::string dataSource,
+                               const std::string& sql)
+    : db_(std::move(db)), dataSource_(std::move(dataSource)) {
+    try {
+        statement_ = std::make_unique<SqliteStatement>(*db_, sql);
+        eof_ = !statement_->Step();
+    } catch (const SqliteError& error) {
+        statement_.reset();
+        throw Translate(error, dataSource_);
+    }
+}
+
+CompanyDataset::~CompanyDataset() = default;
+
+void CompanyDataset::Next() {
+    // Stepping past the end would start the query over.
+    if (eof_) return;
+    try {
+        eof_ = !statement_->Step();
+    } catch (const SqliteError& error) {
+        eof_ = true;
+        throw Translate(error, dataSource_);
+    }
+}
+
+int CompanyDataset::FieldCount() const { return statement_->ColumnCount(); }
+
+std::string CompanyDataset::FieldName(int field) const {
+    if (field < 0 || field >= FieldCount()) {
+        throw CompanyDatabaseError("필드 번호가 범위를 벗어났습니다: " + std::to_string(field), 0);
+    }
+    return statement_->ColumnName(field);
+}
+
+void CompanyDataset::CheckField(int field) const {
+    if (eof_) throw CompanyDatabaseError("읽을 행이 없습니다.", 0);
+    if (field < 0 || field >= FieldCount()) {
+        throw CompanyDatabaseError("필드 번호가 범위를 벗어났습니다: " + std::to_string(field), 0);
+    }
+}
+
+bool CompanyDataset::IsNull(int field) const {
+    CheckField(field);
+    return statement_->IsNull(field);
+}
+
+std::string CompanyDataset::AsString(int field) const {
+    CheckField(field);
+    return statement_->ColumnText(field);
+}
+
+std::int64_t CompanyDataset::AsInteger(int field) const {
+    CheckField(field);
+    return statement_->ColumnInt(field);
+}
+
+void CompactCompanyDatabase(const std::string& sourceConnection,
+                            const std::string& destConnection) {
+    const CompanyConnectionParams dest = ParseCompanyConnectionString(destConnection);
+    CompanyConnection source(sourceConnection);
+    source.CompactInto(dest.dataSource);
+}
+
+void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest) {
+    // Opened before the read lock below and closed after it: closing any descriptor of a file
+    // drops every POSIX lock this process holds on it, the engine's included.
+    FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) throw Exception("파일을 읽을 수 없습니다 (" + SystemErrorText() + "): " + source);
+
+    std::optional<SqliteDatabase> reader;
+    try {
+        reader.emplace(source, SQLITE_OPEN_READONLY);
+        sqlite3_busy_timeout(reader->get(), static_cast<int>(kCompanyBusyTimeout.count()));
+        reader->Execute("BEGIN");
+        reader->Prepare("SELECT count(*) FROM sqlite_master").Run();
+    } catch (const SqliteError& error) {
+        // Not an SQLite file (a database of the host's own engine): its bytes are copied as
+        // they are. Any other failure (locked too long, unreadable) is the caller's to see.
+        if ((error.code() & 0xFF) != SQLITE_NOTADB) throw Translate(error, source);
+        reader.reset();
+    }
+
+    Unlink(dest);
+    FileHandle out = CreatePrivateFile(dest);
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const std::string why = SystemErrorText();
+            Unlink(dest);
+            throw Exception("파일을 읽을 수 없습니다 (" + why + "): " + source);
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out.get(), buffer.data() + done,
+                                        static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                const std::string why = put < 0 ? SystemErrorText() : "no space";
+                Unlink(dest);
+                throw Exception("파일을 쓸 수 없습니다 (" + why + "): " + dest);
+            }
+            done += put;
+        }
+    }
+    if (::close(out.Release()) != 0) {
+        const std::string why = SystemErrorText();
+        Unlink(dest);
+        throw Exception("파일을 쓸 수 없습니다 (" + why + "): " + dest);
+    }
+}
+
+}  // namespace tidewell

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/Sqlite.h"
+
+namespace tidewell {
+
+// Company databases (default.mdb) are SQLite files on this build. Callers speak in the
+// connection strings and share modes the host product knows; this adapter maps them onto
+// SQLite connections.
+
+// Every failure of the adapter: the file is missing, not a database, damaged or locked, or a
+// statement failed. The text is meant for the user.
+class CompanyDatabaseError : public Exception {
+public:
+    CompanyDatabaseError(const std::string& message, int code) : Exception(message), code_(code) {}
+    int code() const { return code_; }  // the engine's result code, 0 when it has none
+
+private:
+    int code_;
+};
+
+enum class CompanyShareMode {
+    DenyNone,   // others may keep the file open and write to it; short locks are waited out
+    Exclusive,  // nobody else may read or write while the connection is open
+};
+
+struct CompanyConnectionParams {
+    std::string dataSource;
+    CompanyShareMode mode = CompanyShareMode::DenyNone;
+};
+
+// Reads "Key=Value;..." (keys without regard to case, values optionally in double or single
+// quotes with the quote doubled inside). Data Source is required; Mode defaults to
+// "Share Deny None". Provider, user and password are accepted and ignored.
+CompanyConnectionParams ParseCompanyConnectionString(const std::string& connectionString);
+
+// Quotes a connection-string value when it would otherwise be misread (a ';', a quote or
+// surrounding spaces); ordinary values come back unchanged.
+std::string QuoteConnectionValue(const std::string& value);
+
+enum TCommandType { cmdText, cmdTable, cmdStoredProc };
+
+// Waiting time for a lock held by another program before a call gives up.
+inline constexpr std::chrono::milliseconds kCompanyBusyTimeout{5000};
+
+class CompanyDataset;
+
+// One open connection to a company database. The file must exist: it is never created.
+class CompanyConnection {
+public:
+    explicit CompanyConnection(const std::string& connectionString,
+                               std::chrono::milliseconds busyTimeout = kCompanyBusyTimeout);
+
+    // A dataset positioned on its first row. A table command reads every row of the table.
+    CompanyDataset OpenDataset(const std::string& commandText, TCommandType commandType = cmdText);
+    // Runs exactly one statement; text after it is refused rather than silently skipped.
+    void Execute(const std::string& sql);
+    // Column names of a table, in table order; empty when there is no such table. The name may
+    // be bracketed ("[ver]"), as the statements write it.
+    std::vector<std::string> ColumnNames(const std::string& table);
+    // Writes a compacted copy to destFile, which must not exist (created owner-only).
+    void CompactInto(const std::string& destFile);
+
+    const std::string& DataSource() const { return dataSource_; }
+
+private:
+    std::string dataSource_;
+    std::shared_ptr<SqliteDatabase> db_;
+};
+
+// Rows of one query. Keeps its connection alive, so it can outlive the CompanyConnection
+// object it came from.
+class CompanyDataset {
+public:
+    CompanyDataset(CompanyDataset&&) noexcept = default;
+    CompanyDataset(const CompanyDataset&) = delete;
+    CompanyDataset& operator=(const CompanyDataset&) = delete;
+    CompanyDataset& operator=(CompanyDataset&&) = delete;
+    ~CompanyDataset();
+
+    bool Eof() const { return eof_; }
+    void Next();
+    int FieldCount() const;
+    std::string FieldName(int field) const;
+    bool IsNull(int field) const;
+    std::string AsString(int field) const;  // null reads as empty text
+    std::int64_t AsInteger(int field) const;
+
+private:
+    friend class CompanyConnection;
+    CompanyDataset(std::shared_ptr<SqliteDatabase> db, std::string dataSource,
+                   const std::string& sql);
+    void CheckField(int field) const;
+
+    std::shared_ptr<SqliteDatabase> db_;  // declared first: outlives the statement
+    std::string dataSource_;
+    std::unique_ptr<SqliteStatement> statement_;
+    bool eof_ = true;
+};
+
+// Writes a compacted copy of the source database to the destination (VACUUM INTO). The
+// destination must not exist; it is created readable by its owner only. The source is opened
+// in its connection string's mode and is not changed. A failure removes the partial
+// destination and raises CompanyDatabaseError.
+void CompactCompanyDatabase(const std::string& sourceConnection,
+                            const std::string& destConnection);
+
+// Copies a database file byte for byte to a new file readable by its owner only, replacing
+// any file there. When the source is an SQLite database, a read lock is held during the copy
+// so that a writer in another program can't leave the copy half old, half new; any other
+// file is copied as it is. Raises Exception on failure and leaves no partial copy.
+void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest);
+
+}  // namespace tidewell
