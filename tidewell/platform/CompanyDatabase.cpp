@@ -29,7 +29,11 @@ bool SameText(const std::string& a, const std::string& b) {
     });
 }
 
-std::string SystemErrorText() { return strerror(errno); }
+// "what (reason): file" for a failing file operation; the reason is errno's text by default.
+CompanyDatabaseError FileError(const char* what, const std::string& file,
+                               std::string reason = strerror(errno)) {
+    return CompanyDatabaseError(std::string(what) + " (" + reason + "): " + file, 0);
+}
 
 // The engine's codes turned into texts a user can act on; the file is named so that the user
 // knows which company is affected.
@@ -70,7 +74,7 @@ void Unlink(const std::string& file) { ::unlink(file.c_str()); }
 // A new file for this user only; an existing name, or a link planted under it, is refused.
 FileHandle CreatePrivateFile(const std::string& file) {
     FileHandle fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) throw Exception("파일을 만들 수 없습니다 (" + SystemErrorText() + "): " + file);
+    if (!fd) throw FileError("파일을 만들 수 없습니다", file);
     return fd;
 }
 
@@ -320,7 +324,7 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
     // Opened before the read lock below and closed after it: closing any descriptor of a file
     // drops every POSIX lock this process holds on it, the engine's included.
     FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) throw Exception("파일을 읽을 수 없습니다 (" + SystemErrorText() + "): " + source);
+    if (!in) throw FileError("파일을 읽을 수 없습니다", source);
 
     std::optional<SqliteDatabase> reader;
     try {
@@ -343,26 +347,28 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            const std::string why = SystemErrorText();
+            const CompanyDatabaseError error = FileError("파일을 읽을 수 없습니다", source);
             Unlink(dest);
-            throw Exception("파일을 읽을 수 없습니다 (" + why + "): " + source);
+            throw error;
         }
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(out.get(), buffer.data() + done,
                                         static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) {
-                const std::string why = put < 0 ? SystemErrorText() : "no space";
+                const CompanyDatabaseError error =
+                    put < 0 ? FileError("파일을 쓸 수 없습니다", dest)
+                            : FileError("파일을 쓸 수 없습니다", dest, "no space");
                 Unlink(dest);
-                throw Exception("파일을 쓸 수 없습니다 (" + why + "): " + dest);
+                throw error;
             }
             done += put;
         }
     }
     if (::close(out.Release()) != 0) {
-        const std::string why = SystemErrorText();
+        const CompanyDatabaseError error = FileError("파일을 쓸 수 없습니다", dest);
         Unlink(dest);
-        throw Exception("파일을 쓸 수 없습니다 (" + why + "): " + dest);
+        throw error;
     }
 }
 

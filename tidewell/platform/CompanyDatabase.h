@@ -116,7 +116,7 @@ void CompactCompanyDatabase(const std::string& sourceConnection,
 // Copies a database file byte for byte to a new file readable by its owner only, replacing
 // any file there. When the source is an SQLite database, a read lock is held during the copy
 // so that a writer in another program can't leave the copy half old, half new; any other
-// file is copied as it is. Raises Exception on failure and leaves no partial copy.
+// file is copied as it is. Raises CompanyDatabaseError on failure and leaves no partial copy.
 void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest);
 
 }  // namespace tidewell

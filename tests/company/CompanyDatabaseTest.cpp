@@ -1,0 +1,239 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "CompanyMaker.h"
+#include "TestSupport.h"
+#include "company/Common.h"
+#include "platform/CompanyDatabase.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+
+namespace tidewell {
+namespace {
+
+std::string Connection(const fs::path& file, const char* mode = kShareDenyNone) {
+    return "Data Source=" + QuoteConnectionValue(file.string()) + ";Mode=" + mode + ";";
+}
+
+std::int64_t Count(CompanyConnection& connection, const std::string& table) {
+    return connection.OpenDataset("select count(*) from " + table).AsInteger(0);
+}
+
+std::string ErrorText(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const CompanyDatabaseError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+unsigned Mode(const fs::path& file) {
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+TEST(CompanyConnectionString, ReadsBackWhatIsBuiltEvenForAwkwardFolders) {
+    const std::string plain = CompanyConnectionString("/data/company 1", kShareDenyNone);
+    EXPECT_EQ(plain,
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/data/company 1/default.mdb;"
+              "User ID=Admin;Jet OLEDB:Database Password=v-qarmolt;Mode=Share Deny None;");
+    CompanyConnectionParams params = ParseCompanyConnectionString(plain);
+    EXPECT_EQ(params.dataSource, "/data/company 1/default.mdb");
+    EXPECT_EQ(params.mode, CompanyShareMode::DenyNone);
+
+    // A ';' or a quote in a folder name must not cut the file name short.
+    const std::string odd = "/data/a;Mode=Share Exclusive;\"b' ";
+    params = ParseCompanyConnectionString(CompanyConnectionString(odd, kShareExclusive));
+    EXPECT_EQ(params.dataSource, odd + "/default.mdb");
+    EXPECT_EQ(params.mode, CompanyShareMode::Exclusive);
+
+    params = ParseCompanyConnectionString("data source = '/x/it''s.mdb' ; MODE=share deny none");
+    EXPECT_EQ(params.dataSource, "/x/it's.mdb");
+    EXPECT_EQ(params.mode, CompanyShareMode::DenyNone);
+
+    EXPECT_THROW(ParseCompanyConnectionString("Provider=x;Mode=Share Exclusive;"),
+                 CompanyDatabaseError);
+    EXPECT_THROW(ParseCompanyConnectionString("Data Source=/x.mdb;Mode=Share Deny Write;"),
+                 CompanyDatabaseError);
+    EXPECT_THROW(ParseCompanyConnectionString("Data Source=\"/x.mdb;Mode=1"),
+                 CompanyDatabaseError);
+}
+
+TEST(CompanyConnection, FilesThatAreNoDatabaseFailWithAClearTextAndAreNotTouched) {
+    test::TempDir dir;
+    EXPECT_THAT(ErrorText([&] { CompanyConnection c(Connection(dir / "missing.mdb")); }),
+                HasSubstr("데이터베이스 파일을 열 수 없습니다"));
+    EXPECT_FALSE(fs::exists(dir / "missing.mdb"));  // never created by opening
+
+    test::WriteFile(dir / "notes.mdb", std::string(8192, 'x'));
+    EXPECT_THAT(ErrorText([&] { CompanyConnection c(Connection(dir / "notes.mdb")); }),
+                HasSubstr("데이터베이스 파일이 아닙니다"));
+    EXPECT_EQ(test::ReadFile(dir / "notes.mdb"), std::string(8192, 'x'));
+
+    // Pages overwritten in the middle of the inventory table.
+    MakeCompanyFolder(dir.str() + "/damaged", {.rows = 5000});
+    const fs::path file = dir / "damaged" / "default.mdb";
+    {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096 * 6);
+        const std::string garbage(4096 * 20, '\xff');
+        f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    CompanyConnection connection(Connection(file));
+    EXPECT_THAT(ErrorText([&] { Count(connection, "inventory"); }), HasSubstr("손상"));
+}
+
+TEST(CompanyConnection, ShareDenyNoneWaitsOutAShortLockOfAnotherProgram) {
+    test::TempDir dir;
+    MakeCompanyFolder(dir.str(), {.rows = 10});
+    const fs::path file = dir / "default.mdb";
+    SqliteDatabase host(file, SQLITE_OPEN_READWRITE);
+    host.Execute("BEGIN EXCLUSIVE; INSERT INTO inventory (goodsname) VALUES ('new');");
+    std::thread release([&] {
+        std::this_thread::sleep_for(300ms);
+        host.Execute("COMMIT");
+    });
+    CompanyConnection connection(Connection(file));
+    EXPECT_EQ(Count(connection, "inventory"), 11);  // read after the host's commit
+    release.join();
+
+    // A lock held past the waiting time is reported, naming the reason.
+    host.Execute("BEGIN EXCLUSIVE; DELETE FROM inventory;");
+    EXPECT_THAT(ErrorText([&] { CompanyConnection c(Connection(file), 50ms); }),
+                HasSubstr("다른 프로그램이"));
+    host.Execute("ROLLBACK");
+}
+
+TEST(CompanyConnection, ShareExclusiveKeepsOthersOutUntilClosed) {
+    test::TempDir dir;
+    MakeCompanyFolder(dir.str(), {.rows = 10});
+    const fs::path file = dir / "default.mdb";
+    {
+        CompanyConnection exclusive(Connection(file, kShareExclusive));
+        EXPECT_EQ(Count(exclusive, "inventory"), 10);
+        EXPECT_THROW(CompanyConnection(Connection(file), 50ms), CompanyDatabaseError);
+    }
+    CompanyConnection shared(Connection(file), 50ms);
+    CompanyConnection second(Connection(file), 50ms);  // deny-none connections coexist
+    EXPECT_EQ(Count(second, "inventory"), 10);
+}
+
+TEST(CompanyConnection, ColumnsStatementsAndDatasets) {
+    test::TempDir dir;
+    MakeCompanyFolder(dir.str(), {.name = "한빛상사", .rows = 3, .withKey = true});
+    CompanyConnection connection(Connection(dir / "default.mdb"));
+
+    EXPECT_THAT(connection.ColumnNames("[ver]"), testing::ElementsAre("version", "dbkey"));
+    EXPECT_THAT(connection.ColumnNames("VER"), testing::ElementsAre("version", "dbkey"));
+    EXPECT_THAT(connection.ColumnNames("[nothing]"), testing::IsEmpty());
+    // A name is only ever a name.
+    EXPECT_THAT(connection.ColumnNames("ver'); drop table ver; --"), testing::IsEmpty());
+    EXPECT_EQ(Count(connection, "ver"), 1);
+
+    CompanyDataset users = connection.OpenDataset("[userinfo]", cmdTable);
+    ASSERT_FALSE(users.Eof());
+    EXPECT_EQ(users.FieldName(0), "legalname");
+    EXPECT_EQ(users.AsString(0), "한빛상사");
+    users.Next();
+    EXPECT_TRUE(users.Eof());
+    users.Next();  // stays at the end instead of starting over
+    EXPECT_TRUE(users.Eof());
+    EXPECT_THROW(users.AsString(0), CompanyDatabaseError);
+
+    // A dataset keeps its connection alive after the connection object is gone.
+    std::optional<CompanyDataset> rows;
+    {
+        CompanyConnection other(Connection(dir / "default.mdb"));
+        rows.emplace(other.OpenDataset("select id from inventory order by id"));
+    }
+    std::vector<std::int64_t> ids;
+    for (; !rows->Eof(); rows->Next()) ids.push_back(rows->AsInteger(0));
+    EXPECT_THAT(ids, testing::ElementsAre(1, 2, 3));
+
+    // One statement at a time: a second one is refused, not run.
+    EXPECT_THROW(connection.Execute("delete from inventory where id = 1; drop table ver"),
+                 CompanyDatabaseError);
+    EXPECT_EQ(Count(connection, "inventory"), 3);
+    EXPECT_EQ(Count(connection, "ver"), 1);
+    connection.Execute("delete from inventory where id = 1;  -- done");
+    EXPECT_EQ(Count(connection, "inventory"), 2);
+    EXPECT_THROW(connection.Execute("select nothing from nowhere"), CompanyDatabaseError);
+    EXPECT_THROW(connection.OpenDataset("x", cmdStoredProc), CompanyDatabaseError);
+}
+
+TEST(CompanyCompaction, ShrinksADatabaseWithDeletedRowsAndKeepsItsRows) {
+    test::TempDir dir;
+    MakeCompanyFolder(dir.str(), {.rows = 20000});
+    const fs::path source = dir / "default.mdb";
+    {
+        CompanyConnection connection(Connection(source));
+        connection.Execute("delete from inventory where id > 2000");
+    }
+    const std::string before = test::ReadFile(source);
+    const fs::path dest = dir / "compacted.mdb";
+    CompactCompanyDatabase(Connection(source, kShareExclusive), Connection(dest));
+
+    EXPECT_EQ(test::ReadFile(source), before);
+    EXPECT_LT(fs::file_size(dest) * 4, fs::file_size(source));
+    EXPECT_EQ(Mode(dest), 0600u);
+    CompanyConnection compacted(Connection(dest));
+    EXPECT_EQ(compacted.OpenDataset("pragma integrity_check").AsString(0), "ok");
+    EXPECT_EQ(Count(compacted, "inventory"), 2000);
+
+    // An existing destination is neither overwritten nor removed.
+    test::WriteFile(dir / "taken.mdb", "keep me");
+    EXPECT_THROW(
+        CompactCompanyDatabase(Connection(source, kShareExclusive), Connection(dir / "taken.mdb")),
+        CompanyDatabaseError);
+    EXPECT_EQ(test::ReadFile(dir / "taken.mdb"), "keep me");
+    // A failed compaction leaves no partial destination behind.
+    test::WriteFile(dir / "plain.mdb", std::string(4096, 'p'));
+    EXPECT_THROW(
+        CompactCompanyDatabase(Connection(dir / "plain.mdb"), Connection(dir / "out.mdb")),
+        CompanyDatabaseError);
+    EXPECT_FALSE(fs::exists(dir / "out.mdb"));
+}
+
+TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
+    test::TempDir dir;
+    MakeCompanyFolder(dir.str(), {.rows = 100});
+    const fs::path file = dir / "default.mdb";
+    SqliteDatabase host(file, SQLITE_OPEN_READWRITE);
+    // The host is in the middle of a write: the copy must wait and see the committed state.
+    host.Execute("BEGIN EXCLUSIVE; DELETE FROM inventory WHERE id > 50;");
+    std::thread release([&] {
+        std::this_thread::sleep_for(300ms);
+        host.Execute("COMMIT");
+    });
+    CopyCompanyDatabaseFile(file.string(), (dir / "copy.mdb").string());
+    release.join();
+    EXPECT_EQ(test::ReadFile(dir / "copy.mdb"), test::ReadFile(file));
+    EXPECT_EQ(Mode(dir / "copy.mdb"), 0600u);
+    CompanyConnection copy(Connection(dir / "copy.mdb"));
+    EXPECT_EQ(Count(copy, "inventory"), 50);
+
+    // A file of the host's own engine is copied byte for byte, replacing an older copy.
+    const std::string foreign = "Standard Jet DB" + test::RandomBytes(100000, 7);
+    test::WriteFile(dir / "jet.mdb", foreign);
+    CopyCompanyDatabaseFile((dir / "jet.mdb").string(), (dir / "copy.mdb").string());
+    EXPECT_EQ(test::ReadFile(dir / "copy.mdb"), foreign);
+
+    EXPECT_THROW(CopyCompanyDatabaseFile((dir / "none.mdb").string(), (dir / "x.mdb").string()),
+                 CompanyDatabaseError);
+    EXPECT_FALSE(fs::exists(dir / "x.mdb"));
+}
+
+}  // namespace
+}  // namespace tidewell

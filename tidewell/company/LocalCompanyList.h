@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace tidewell {
+
+// The program's own key in the current user's settings.
+inline constexpr const char* kProgramKey = "Software\\QuenlowBarcode\\Tidewell";
+// Slots 00..99 hold the companies registered on this computer.
+inline constexpr int kCompanySlotCount = 100;
+
+// "Company" + slot as two digits (three above 99) + field: CompanySlotValue(5, "Path") is
+// "Company05Path".
+std::string CompanySlotValue(int slot, std::string_view field);
+
+// One company registered on this computer.
+struct TLocalCompanyListItem {
+    std::string CompanyKey;       // never empty
+    std::string CompanyName;
+    std::string LocalPath;        // the folder that holds default.mdb, as registered
+    TDateTime LocalModified = 0;  // last-write time of default.mdb; zero when unreadable
+};
+
+// The registered companies whose folder still holds a database with the registered key, in
+// slot order. Meant to live for one rebuild of the company list.
+class TLocalCompanyList {
+public:
+    std::vector<TLocalCompanyListItem> Items;
+
+    // Reads slots 00..99 again. A slot without a key gets the database's key (made there when
+    // it has none) written back; nothing else in the settings changes. Errors opening a
+    // database for that key pass to the caller.
+    void Load();
+    int Count() const { return static_cast<int>(Items.size()); }
+    // Index must be in 0..Count()-1.
+    void GetItem(int Index, TLocalCompanyListItem& Item) const { Item = Items.at(Index); }
+};
+
+}  // namespace tidewell
