@@ -22,7 +22,7 @@ namespace tidewell {
 namespace {
 
 std::string Connection(const fs::path& file, const char* mode = kShareDenyNone) {
-    return "Data Source=" + QuoteConnectionValue(file.string()) + ";Mode=" + mode + ";";
+    return DatabaseConnectionString(file.string(), mode);
 }
 
 std::int64_t Count(CompanyConnection& connection, const std::string& table) {

@@ -1,7 +1,5 @@
 #include "company/Common.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -114,13 +112,16 @@ std::string CompanyDatabaseFile(const std::string& folder) {
     return folder + "/" + kCompanyDatabaseName;
 }
 
-std::string CompanyConnectionString(const std::string& folder, const std::string& mode) {
+std::string DatabaseConnectionString(const std::string& file, const std::string& mode) {
     // The file name is quoted only when it holds a ';' or a quote, which would otherwise end
     // or bend the value; every ordinary path is written as it is.
-    return std::string("Provider=") + kCompanyProvider +
-           ";Data Source=" + QuoteConnectionValue(CompanyDatabaseFile(folder)) +
-           ";User ID=Admin;Jet OLEDB:Database Password=" + kCompanyDatabasePassword +
-           ";Mode=" + mode + ";";
+    return std::string("Provider=") + kCompanyProvider + ";Data Source=" +
+           QuoteConnectionValue(file) + ";User ID=Admin;Jet OLEDB:Database Password=" +
+           kCompanyDatabasePassword + ";Mode=" + mode + ";";
+}
+
+std::string CompanyConnectionString(const std::string& folder, const std::string& mode) {
+    return DatabaseConnectionString(CompanyDatabaseFile(folder), mode);
 }
 
 CompanyDataset OpenCompanyQuery(const std::string& folder, const std::string& commandText,
@@ -159,16 +160,7 @@ std::string ReadCompanyStringDef(const std::string& folder, const std::string& s
 bool CompanyFieldExists(const std::string& folder, const std::string& table,
                         const std::string& field) {
     CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
-    for (const std::string& name : connection.ColumnNames(table)) {
-        if (name.size() == field.size() &&
-            std::equal(name.begin(), name.end(), field.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
-            return true;
-        }
-    }
-    return false;
+    return connection.HasColumn(table, field);
 }
 
 std::string NewCompanyKey() {

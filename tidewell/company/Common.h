@@ -52,8 +52,9 @@ inline constexpr const char* kShareExclusive = "Share Exclusive";
 
 // folder + "/default.mdb"
 std::string CompanyDatabaseFile(const std::string& folder);
-// "Provider=...;Data Source=<folder>/default.mdb;User ID=Admin;Jet OLEDB:Database
-// Password=...;Mode=<mode>;"
+// "Provider=...;Data Source=<file>;User ID=Admin;Jet OLEDB:Database Password=...;Mode=<mode>;"
+std::string DatabaseConnectionString(const std::string& file, const std::string& mode);
+// DatabaseConnectionString of folder + "/default.mdb".
 std::string CompanyConnectionString(const std::string& folder, const std::string& mode);
 
 // An open dataset that owns its connection: releasing it closes both. Opening errors raise

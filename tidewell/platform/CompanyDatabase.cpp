@@ -245,6 +245,12 @@ std::vector<std::string> CompanyConnection::ColumnNames(const std::string& table
     return names;
 }
 
+bool CompanyConnection::HasColumn(const std::string& table, const std::string& column) {
+    const std::vector<std::string> names = ColumnNames(table);
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& name) { return SameText(name, column); });
+}
+
 void CompanyConnection::CompactInto(const std::string& destFile) {
     CreatePrivateFile(destFile);  // VACUUM INTO accepts an empty file and keeps its mode
     try {

@@ -66,6 +66,8 @@ public:
     // Column names of a table, in table order; empty when there is no such table. The name may
     // be bracketed ("[ver]"), as the statements write it.
     std::vector<std::string> ColumnNames(const std::string& table);
+    // Whether the table has the column, names compared without regard to ASCII letter case.
+    bool HasColumn(const std::string& table, const std::string& column);
     // Writes a compacted copy to destFile, which must not exist (created owner-only).
     void CompactInto(const std::string& destFile);
 
