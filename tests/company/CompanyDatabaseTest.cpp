@@ -38,6 +38,14 @@ std::string ErrorText(const std::function<void()>& action) {
     return "(no error)";
 }
 
+// The host product finishing its write a little later, on its own thread.
+std::thread CommitLater(SqliteDatabase& host) {
+    return std::thread([&host] {
+        std::this_thread::sleep_for(300ms);
+        host.Execute("COMMIT");
+    });
+}
+
 unsigned Mode(const fs::path& file) {
     struct stat st {};
     ::stat(file.c_str(), &st);
@@ -101,10 +109,7 @@ TEST(CompanyConnection, ShareDenyNoneWaitsOutAShortLockOfAnotherProgram) {
     const fs::path file = dir / "default.mdb";
     SqliteDatabase host(file, SQLITE_OPEN_READWRITE);
     host.Execute("BEGIN EXCLUSIVE; INSERT INTO inventory (goodsname) VALUES ('new');");
-    std::thread release([&] {
-        std::this_thread::sleep_for(300ms);
-        host.Execute("COMMIT");
-    });
+    std::thread release = CommitLater(host);
     CompanyConnection connection(Connection(file));
     EXPECT_EQ(Count(connection, "inventory"), 11);  // read after the host's commit
     release.join();
@@ -213,10 +218,7 @@ TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
     SqliteDatabase host(file, SQLITE_OPEN_READWRITE);
     // The host is in the middle of a write: the copy must wait and see the committed state.
     host.Execute("BEGIN EXCLUSIVE; DELETE FROM inventory WHERE id > 50;");
-    std::thread release([&] {
-        std::this_thread::sleep_for(300ms);
-        host.Execute("COMMIT");
-    });
+    std::thread release = CommitLater(host);
     CopyCompanyDatabaseFile(file.string(), (dir / "copy.mdb").string());
     release.join();
     EXPECT_EQ(test::ReadFile(dir / "copy.mdb"), test::ReadFile(file));

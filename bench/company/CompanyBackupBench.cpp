@@ -1,0 +1,144 @@
+// Time of each stage of a company backup (copy, compaction, packing) and of the whole backup,
+// for a large company database (256 MiB unless TIDEWELL_BENCH_MIB says otherwise), with the
+// process's peak memory so far after each stage.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "CompanyMaker.h"
+#include "company/BackupCompany.h"
+#include "company/Common.h"
+#include "platform/CompanyDatabase.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+struct BenchCompany {
+    std::string root;      // removed at exit
+    std::string folder;    // the company
+    std::string work;      // copies and archives
+    std::int64_t bytes = 0;
+};
+
+std::int64_t TargetBytes() {
+    const char* mib = getenv("TIDEWELL_BENCH_MIB");
+    return (mib ? std::atoll(mib) : 256) * 1024 * 1024;
+}
+
+}  // namespace
+
+// Made in a child process, so that the peak memory of this one only shows the backup.
+const BenchCompany& Company() {
+    static const BenchCompany company = [] {
+        BenchCompany made;
+        std::string pattern = (fs::temp_directory_path() / "tidewell-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) std::abort();
+        made.root = pattern;
+        made.folder = made.root + "/company";
+        made.work = made.root + "/work";
+        fs::create_directory(made.work);
+        const pid_t child = fork();
+        if (child == 0) {
+            MakeCompanyFolder(made.folder, {.name = "벤치 사업장", .minimumBytes = TargetBytes()});
+            // Some deleted rows, as in a database in use, for the compaction to reclaim.
+            ExecCompanySql(made.folder, "delete from inventory where id % 20 = 0");
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
+        made.bytes = static_cast<std::int64_t>(fs::file_size(CompanyDatabaseFile(made.folder)));
+        std::atexit([] { fs::remove_all(Company().root); });
+        return made;
+    }();
+    return company;
+}
+
+namespace {
+
+double PeakMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void Report(benchmark::State& state, std::int64_t bytes) {
+    state.counters["database_MiB"] = static_cast<double>(Company().bytes) / (1 << 20);
+    state.counters["peak_MiB"] = PeakMiB();
+    state.SetBytesProcessed(bytes);
+}
+
+std::string Copy() { return CompanyDatabaseFile(Company().work); }
+std::string Compacted() { return Company().work + "/default_compacted.mdb"; }
+std::string Archive() { return Company().work + "/bench.bck"; }
+
+void BM_Copy(benchmark::State& state) {
+    const BenchCompany& company = Company();
+    for (auto _ : state) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
+    Report(state, company.bytes);
+}
+
+void BM_Compaction(benchmark::State& state) {
+    const BenchCompany& company = Company();
+    if (!fs::exists(Copy())) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(Compacted());
+        state.ResumeTiming();
+        CompactCompanyDatabase(DatabaseConnectionString(Copy(), kShareExclusive),
+                               DatabaseConnectionString(Compacted(), kShareExclusive));
+    }
+    state.counters["compacted_MiB"] = static_cast<double>(fs::file_size(Compacted())) / (1 << 20);
+    Report(state, company.bytes);
+}
+
+void BM_Packing(benchmark::State& state) {
+    const BenchCompany& company = Company();
+    if (!fs::exists(Copy())) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
+    const auto bytes = static_cast<std::int64_t>(fs::file_size(Copy()));
+    for (auto _ : state) {
+        TBackupFile packer;
+        packer.SetBackupMode(bmAll);
+        packer.CompressionLevel = clDefault;
+        if (!packer.Backup({Copy()}, Archive())) state.SkipWithError("packing failed");
+    }
+    state.counters["archive_MiB"] = static_cast<double>(fs::file_size(Archive())) / (1 << 20);
+    Report(state, bytes);
+}
+
+void BM_WholeBackup(benchmark::State& state) {
+    const BenchCompany& company = Company();
+    for (auto _ : state) {
+        TBackupCompany backup;
+        backup.SourceFolder = company.folder;
+        backup.WorkFolder = company.work;
+        std::string result;
+        backup.Backup(Archive(), result);
+    }
+    Report(state, company.bytes);
+}
+
+BENCHMARK(BM_Copy)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compaction)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Packing)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeBackup)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tidewell
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    tidewell::Company();  // made before any clock runs
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
