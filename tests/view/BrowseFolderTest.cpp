@@ -82,6 +82,32 @@ TEST_F(BrowseFolderTest, OpensAtAnExistingFolderWithOkEnabled) {
     EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(Q(dir / "회사"))));
 }
 
+// Runs the event loop until the condition holds or five seconds have passed.
+bool WaitUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 5000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+TEST_F(BrowseFolderTest, StartingFolderStaysInViewWhileItsSiblingsLoad) {
+    for (int i = 0; i < 40; ++i) fs::create_directories(dir / ("f" + std::to_string(10 + i)));
+    TWexBrowseForFolderDialog dialog;
+    dialog.SetSelectedFolder(Q(dir / "f47"));
+    dialog.Prepare();
+    dialog.show();
+    const QModelIndex parent = dialog.Model()->index(dir.str().c_str());
+    EXPECT_TRUE(WaitUntil([&] {
+        const QRect row = dialog.VET1->visualRect(dialog.VET1->currentIndex());
+        return dialog.Model()->rowCount(parent) == 43 &&
+               dialog.VET1->viewport()->rect().contains(row);
+    }));
+    EXPECT_EQ(dialog.eSelectedFolder->text(), Q(dir / "f47"));
+}
+
 TEST_F(BrowseFolderTest, MissingOrEmptyStartingFolderLeavesNothingSelected) {
     for (const QString& start : {Q(dir / "없는 폴더"), QString()}) {
         SCOPED_TRACE(start.toStdString());

@@ -1,6 +1,7 @@
 #include "view/BrowseFolder.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -11,7 +12,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -121,6 +124,15 @@ TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
             [this] { VET1Change(); });
     connect(VET1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& position) { ShowTreeMenu(position); });
+    // Rows arrive and get sorted in the background after the dialog opens; keep the starting
+    // folder in view through that until the user takes over the tree.
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { KeepStartFolderInView(); });
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { KeepStartFolderInView(); });
+    for (QObject* part :
+         {static_cast<QObject*>(VET1->viewport()), static_cast<QObject*>(VET1->verticalScrollBar()),
+          static_cast<QObject*>(VET1)}) {
+        part->installEventFilter(this);
+    }
     connect(btnNewFolder, &QPushButton::clicked, this, [this] { btnNewFolderClick(); });
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -154,11 +166,41 @@ void TWexBrowseForFolderDialog::Prepare() {
     VET1->setFocus();
 }
 
+void TWexBrowseForFolderDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    KeepStartFolderInView();  // scrolling means something only once the tree has its size
+}
+
+bool TWexBrowseForFolderDialog::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            startFolder_ = QPersistentModelIndex();
+            break;
+        default:
+            break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TWexBrowseForFolderDialog::KeepStartFolderInView() {
+    if (!startFolder_.isValid() || scrollPending_) return;
+    scrollPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPending_ = false;
+        if (startFolder_.isValid() && isVisible()) {
+            VET1->scrollTo(startFolder_, QAbstractItemView::PositionAtCenter);
+        }
+    });
+}
+
 void TWexBrowseForFolderDialog::OpenTreeAt(const QString& folder) {
     VET1->collapseAll();
     VET1->selectionModel()->clearSelection();
     VET1->setCurrentIndex(QModelIndex());
-    if (!folder.isEmpty()) SelectFolder(folder);
+    startFolder_ = QPersistentModelIndex();
+    if (!folder.isEmpty() && SelectFolder(folder)) startFolder_ = VET1->currentIndex();
 }
 
 bool TWexBrowseForFolderDialog::SelectFolder(const QString& path) {
@@ -171,7 +213,7 @@ bool TWexBrowseForFolderDialog::SelectFolder(const QString& path) {
     }
     VET1->selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    VET1->scrollTo(index);
+    VET1->scrollTo(index, QAbstractItemView::PositionAtCenter);
     return true;
 }
 

@@ -4,6 +4,7 @@
 // path, a folder tree of the file system, and the buttons to make a folder, confirm or cancel.
 
 #include <QDialog>
+#include <QPersistentModelIndex>
 #include <QString>
 
 #include <string>
@@ -55,13 +56,21 @@ public:
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void VET1Change();
     void btnNewFolderClick();
     void ShowTreeMenu(const QPoint& position);
     void OpenTreeAt(const QString& folder);
+    void KeepStartFolderInView();
 
     QFileSystemModel* model_ = nullptr;
+    // The starting folder, kept in view until its siblings have been read and sorted.
+    QPersistentModelIndex startFolder_;
+    bool scrollPending_ = false;
     QString selectedFolder_;
     QString dialogTitle_;
     bool showNewFolder_ = true;
