@@ -1,0 +1,540 @@
+#include "archive/backup.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "archive/ArchiveAttribute.h"
+#include "archive/ArchiveFormat.h"
+#include "archive/ArchiveIo.h"
+#include "archive/BlockCodec.h"
+#include "archive/FileSearch.h"
+#include "archive/RestoreTarget.h"
+#include "platform/CodePage.h"
+#include "platform/FileHandle.h"
+#include "platform/MessagePump.h"
+#include "platform/TempFolder.h"
+#include "platform/UserInterface.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+
+using namespace archive;
+
+namespace {
+
+constexpr const char* kDialogTitle = "Tidewell";
+
+int ZlibLevel(TCompressionLevel level) {
+    switch (level) {
+        case clFastest:
+            return 1;
+        case clNone:
+            return 0;
+        case clDefault:
+            return -1;
+        case clMax:
+            return 9;
+    }
+    return -1;
+}
+
+// Halves go to the even neighbour (the default rounding mode). Progress can overshoot when a file
+// grows or a header lies, so the value is held to 0..100; with nothing to do, all is done.
+TPercentage PercentOf(std::int64_t done, std::int64_t total) {
+    if (total <= 0) return 100;
+    const double percent = std::nearbyint(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+    return static_cast<TPercentage>(std::clamp(percent, 0.0, 100.0));
+}
+
+DosDateTime DosTimeOf(std::time_t modified) {
+    const auto local = LocalTimeToDateTime(modified);
+    return local ? PackDosDateTime(*local).value_or(-1) : -1;
+}
+
+// The file-list text waits in a temporary file while it is packed; it goes when the pack ends.
+class FileListFile {
+public:
+    explicit FileListFile(const std::string& text) {
+        std::string pattern = (SystemTempFolder() / "FIDXXXXXX").string();
+        FileHandle handle(::mkstemp(pattern.data()));
+        if (!handle) throw Exception("cannot create a temporary file in " + SystemTempFolder().string());
+        path_ = pattern;
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(handle.get(), text.data() + done, text.size() - done);
+            if (n <= 0) throw Exception("cannot write the temporary file " + pattern);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    FileListFile(const FileListFile&) = delete;
+    FileListFile& operator=(const FileListFile&) = delete;
+    ~FileListFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+std::string BackupErrorMessage(int code) {
+    switch (code) {
+        case beCannotReadFile:
+            return "Cannot read file";
+        case beOverwritingFailed:
+            return "Overwriting file failed";
+        case beCannotReadArchive:
+            return "Cannot read archive";
+        case beCannotWriteArchive:
+            return "Cannot write to archive";
+        case beInvalidArchiveType:
+            return "Invalid archive type";
+        case beCompressionError:
+            return "Compression error";
+        case beCannotSaveFileIds:
+            return "Cannot create temporary file to save the file IDs";
+    }
+    return {};
+}
+
+struct TBackupFile::PackMember {
+    fs::path path;           // opened by this
+    std::string storedName;  // CP949
+    bool isFileList = false;
+};
+
+struct TBackupFile::PackState {
+    std::string archiveName;  // of the disk file being written
+    std::int64_t maxSize = 0;
+    unsigned disk = 1;
+    std::unique_ptr<ArchiveWriter> writer;
+    std::optional<BlockDeflater> deflater;
+    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(kBlockSize);
+    std::unique_ptr<unsigned char[]> out = std::make_unique<unsigned char[]>(kBlockSize);
+};
+
+struct TBackupFile::UnpackState {
+    std::string archiveName;
+    std::string destFolder;
+    bool streamMode = false;
+    unsigned disk = 1;
+    std::unique_ptr<ArchiveReader> reader;
+    bool haveMember = false;
+    bool restoreMember = true;  // carried on to the member's continuation on the next disk
+    std::int32_t date = 0;
+    std::optional<BlockInflater> inflater;
+    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(kBlockSize);
+    std::unique_ptr<unsigned char[]> out = std::make_unique<unsigned char[]>(kBlockSize);
+};
+
+void TBackupFile::SetBackupMode(TBackupMode mode) {
+    if (mode == backupMode_) return;
+    backupMode_ = mode;
+    if (mode == bmIncremental) SetArchiveFlag = true;
+}
+
+bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::string& ArchiveName) {
+    const bool streamMode = ArchiveName == kStreamName;
+    errorCode_ = 0;
+    errorDetail_.clear();
+    currentFile_.clear();
+    totalSize_ = doneSize_ = 0;
+
+    FileListBuilder list(streamMode ? std::string() : ArchiveName, backupMode_ == bmIncremental);
+    for (const std::string& entry : Files) list.AddEntry(entry);
+
+    continue_ = true;
+    RaiseProgress("", 0);
+
+    std::string fileListText;
+    for (const ListedFile& file : list.Files()) {
+        struct stat st {};
+        if (::stat(file.path.c_str(), &st) != 0) continue;
+        totalSize_ += st.st_size;
+        if (SaveFileID) {
+            fileListText += Utf8ToAnsi(file.name) + '\t' + std::to_string(DosTimeOf(st.st_mtime)) +
+                            '=' + std::to_string(st.st_size) + "\r\n";
+        }
+    }
+
+    std::vector<PackMember> members;
+    std::optional<FileListFile> fileList;
+    if (SaveFileID) {
+        try {
+            fileList.emplace(fileListText);
+            members.push_back({fileList->path(), std::string(kFileListName), true});
+            totalSize_ += static_cast<std::int64_t>(fileListText.size());
+        } catch (const std::exception& e) {
+            Fail(beCannotSaveFileIds, e.what());
+        }
+    }
+    for (const ListedFile& file : list.Files()) {
+        members.push_back({file.path, Utf8ToAnsi(file.name), false});
+    }
+
+    PackState pack;
+    pack.archiveName = ArchiveName;
+    // A stream is one piece: a disk change would have to close the caller's stream.
+    pack.maxSize = (streamMode || MaxSize <= 0) ? 0 : MaxSize;
+    fileCount_ = static_cast<std::int32_t>(list.Files().size());
+    try {
+        if (streamMode && !OutStream) throw ArchiveError("no output stream was given");
+        pack.writer = streamMode ? std::make_unique<ArchiveWriter>(*OutStream)
+                                 : std::make_unique<ArchiveWriter>(ArchiveName);
+        pack.writer->WriteText(Utf8ToAnsi(BackupTitle));
+        // The format keeps the low 32 bits of the sum.
+        pack.writer->WriteInt32(static_cast<std::int32_t>(static_cast<std::uint32_t>(totalSize_)));
+        pack.writer->WriteInt32(fileCount_);
+    } catch (const std::exception& e) {
+        Fail(beCannotWriteArchive, e.what());
+    }
+    doneSize_ = 0;
+
+    for (const PackMember& member : members) {
+        if (!continue_) break;
+        std::error_code ec;
+        if (!fs::exists(member.path, ec)) continue;  // gone since it was listed
+        Pack(pack, member);
+    }
+
+    bool completed = false;
+    if (continue_) {
+        try {
+            pack.writer->WriteInt32(0);
+            pack.writer->Close();
+            completed = true;
+        } catch (const std::exception& e) {
+            Fail(beCannotWriteArchive, e.what());
+        }
+    }
+    pack.writer.reset();  // an unfinished archive stays as far as it was written
+    fileList.reset();
+
+    RaiseProgress("", 100);
+    if (errorCode_ != 0) ReportError();
+    return completed;
+}
+
+void TBackupFile::Pack(PackState& pack, const PackMember& member) {
+    try {
+        pack.writer->WriteText(member.storedName);
+    } catch (const std::exception& e) {
+        Fail(beCannotWriteArchive, e.what());
+        return;
+    }
+    currentFile_ = member.path.string();
+    std::optional<TFileStream> source;
+    std::int64_t remaining = 0;
+    try {
+        source.emplace(member.path, TFileStream::Mode::Read);
+        pack.writer->WriteInt32(source->ModifiedTime().value_or(-1));
+        remaining = source->Size();
+    } catch (const std::exception& e) {
+        Fail(beCannotReadFile, e.what());
+        return;
+    }
+    do {
+        WriteBlocks(pack, *source, remaining);
+    } while (remaining > 0 && continue_);
+    source.reset();
+    // A file whose data did not all reach the archive still needs backing up.
+    if (SetArchiveFlag && !member.isFileList && remaining <= 0 && errorCode_ == 0) {
+        ClearArchiveFlag(member.path);
+    }
+}
+
+void TBackupFile::WriteBlocks(PackState& pack, TFileStream& source, std::int64_t& remaining) {
+    try {
+        pack.writer->WriteBytes(kSignature.data(), kSignature.size());
+        while (remaining > 0 && continue_ &&
+               (pack.maxSize == 0 || pack.writer->Position() < pack.maxSize - kBlockReserve)) {
+            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kBlockSize));
+            const std::size_t size = source.Read(pack.in.get(), wanted);
+            if (size == 0) {
+                remaining = 0;  // the file shrank since it was opened: the member ends here
+                break;
+            }
+            remaining -= static_cast<std::int64_t>(size);
+            doneSize_ += static_cast<std::int64_t>(size);
+            std::int32_t length = 0;
+            try {
+                if (!pack.deflater) pack.deflater.emplace(ZlibLevel(CompressionLevel));
+                length = pack.deflater->Compress(pack.in.get(), size, pack.out.get());
+            } catch (const CompressionError& e) {
+                Fail(beCompressionError, e.what());
+            }
+            if (continue_) {
+                pack.writer->WriteInt32(length);
+                if (length > 0) {
+                    pack.writer->WriteBytes(pack.out.get(), static_cast<std::size_t>(length));
+                } else {
+                    pack.writer->WriteBytes(pack.in.get(), size);
+                }
+            }
+            ProcessMessages();
+            RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
+        }
+        pack.writer->WriteInt32(0);
+        if (remaining > 0 && continue_) StartNextDisk(pack);
+    } catch (const Exception& e) {
+        Fail(beCannotWriteArchive, e.what());
+    }
+}
+
+void TBackupFile::StartNextDisk(PackState& pack) {
+    if (pack.disk >= kLastDisk) {
+        throw ArchiveError("the archive would need more than " + std::to_string(kLastDisk) +
+                           " disk files");
+    }
+    ++pack.disk;
+    const std::string suffix = DiskSuffix(pack.disk);
+    pack.writer->WriteText(std::string(kNextDiskPrefix) + suffix);
+    pack.writer->Close();
+    pack.writer.reset();
+    AskForDisk(pack.disk);
+    if (!continue_) return;
+    pack.archiveName = DiskFileName(pack.archiveName, suffix);
+    pack.writer = std::make_unique<ArchiveWriter>(pack.archiveName);
+}
+
+bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestFolder) {
+    UnpackState unpack;
+    unpack.archiveName = ArchiveName;
+    unpack.destFolder = DestFolder;
+    unpack.streamMode = ArchiveName == kStreamName;
+    errorCode_ = 0;
+    errorDetail_.clear();
+    currentFile_.clear();
+    continue_ = true;
+    if (!unpack.streamMode) {
+        std::error_code ec;
+        if (!fs::exists(ArchiveName, ec)) return false;
+    }
+    try {
+        if (unpack.streamMode && !InStream) throw ArchiveError("no input stream was given");
+        unpack.reader = unpack.streamMode ? std::make_unique<ArchiveReader>(*InStream)
+                                          : std::make_unique<ArchiveReader>(ArchiveName);
+        const ArchiveHeader header = unpack.reader->ReadHeader();
+        totalSize_ = header.totalSize;
+        fileCount_ = header.fileCount;
+    } catch (const ArchiveError& e) {
+        errorDetail_ = e.Detail();
+        throw ArchiveError(BackupErrorMessage(beCannotReadArchive), e.Detail());
+    }
+    doneSize_ = 0;
+
+    try {
+        while (continue_) {
+            const std::optional<std::string> name = unpack.reader->ReadName();
+            if (!name) break;
+            if (name->starts_with(kNextDiskPrefix)) {
+                ContinueOnNextDisk(unpack, *name);
+            } else {
+                RestoreMember(unpack, *name);
+            }
+        }
+    } catch (const ArchiveError& e) {
+        errorDetail_ = e.Detail();
+        throw;
+    }
+    unpack.reader.reset();
+
+    const bool result = errorCode_ == 0 && continue_;
+    RaiseProgress("", 100);
+    if (errorCode_ != 0) ReportError();
+    return result;
+}
+
+void TBackupFile::RestoreMember(UnpackState& unpack, const std::string& name) {
+    const std::int32_t date = unpack.reader->ReadInt32();
+    unpack.date = date;
+    unpack.haveMember = true;
+    bool decision = false;
+    if (name == kFileListName) {
+        currentFile_ = name;  // never restored
+    } else {
+        try {
+            currentFile_ = RestoreTargetPath(AnsiToUtf8(name), unpack.destFolder, RestoreFullPath);
+        } catch (const ArchiveError& e) {
+            unpack.restoreMember = false;
+            Fail(beCannotReadFile, e.what());
+            return;
+        }
+        decision = DecideByMode(currentFile_, date);
+        if (OnRestoreFile) OnRestoreFile(this, currentFile_, date, decision);
+    }
+    unpack.restoreMember = decision;
+    if (!decision) {
+        ReadBlocks(unpack, nullptr);
+        return;
+    }
+    const fs::path folder = fs::path(currentFile_).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && (fs::create_directories(folder, ec), !fs::is_directory(folder, ec))) {
+        unpack.restoreMember = false;
+        Fail(beCannotReadFile, "cannot create the folder " + folder.string());
+        return;
+    }
+    std::optional<TFileStream> target;
+    try {
+        target.emplace(currentFile_, TFileStream::Mode::Create);
+    } catch (const Exception& e) {
+        unpack.restoreMember = false;
+        Fail(beCannotReadFile, e.what());
+        return;
+    }
+    try {
+        ReadBlocks(unpack, &*target);
+    } catch (const ArchiveError& e) {
+        Fail(beCannotReadFile, e.Detail());
+    } catch (const Exception& e) {
+        Fail(beCannotReadFile, e.what());
+    }
+    FinishTarget(*target, date);
+}
+
+bool TBackupFile::DecideByMode(const std::string& target, std::int32_t date) const {
+    std::error_code ec;
+    const bool exists = fs::exists(target, ec);
+    const bool older = exists && ReadFileDosDateTime(target).value_or(-1) < date;
+    switch (RestoreMode) {
+        case rmAll:
+            return true;
+        case rmNoOverwrite:
+            return !exists;
+        case rmNewer:
+            return !exists || older;
+        case rmExisting:
+            return exists;
+        case rmExistingNewer:
+            return older;
+    }
+    return true;
+}
+
+void TBackupFile::ReadBlocks(UnpackState& unpack, TFileStream* target) {
+    ArchiveReader& reader = *unpack.reader;
+    reader.ReadSignature();
+    for (;;) {
+        const std::int32_t length = reader.ReadBlockLength();
+        const auto size = static_cast<std::size_t>(length < 0 ? -length : length);
+        if (length != 0 && !target) {
+            reader.Skip(static_cast<std::int64_t>(size));
+        } else if (length != 0) {
+            reader.ReadBytes(unpack.in.get(), size);
+            const unsigned char* data = unpack.in.get();
+            std::size_t produced = size;
+            if (length > 0) {
+                try {
+                    if (!unpack.inflater) unpack.inflater.emplace();
+                    produced = unpack.inflater->Inflate(unpack.in.get(), size, unpack.out.get());
+                    data = unpack.out.get();
+                } catch (const CompressionError& e) {
+                    Fail(beCompressionError, e.what() + (" in " + reader.Where()));
+                    produced = 0;
+                }
+            }
+            target->Write(data, produced);
+            doneSize_ += static_cast<std::int64_t>(produced);
+        }
+        ProcessMessages();
+        if (target) RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
+        if (length == 0 || !continue_) break;
+    }
+}
+
+void TBackupFile::ContinueOnNextDisk(UnpackState& unpack, const std::string& record) {
+    ArchiveReader& reader = *unpack.reader;
+    if (unpack.streamMode) reader.Damaged("an archive in a stream can't continue on another disk");
+    if (!unpack.haveMember) reader.Damaged("it continues on another disk before any member");
+    const unsigned disk = reader.NextDisk(record, unpack.disk);
+    const std::string digits = DiskSuffix(disk);
+    unpack.reader.reset();
+    std::error_code ec;
+    do {
+        AskForDisk(disk);
+        unpack.archiveName = DiskFileName(unpack.archiveName, digits);
+    } while (continue_ && !fs::exists(unpack.archiveName, ec));
+    if (!continue_) return;
+
+    unpack.disk = disk;
+    try {
+        unpack.reader = std::make_unique<ArchiveReader>(unpack.archiveName);
+    } catch (const ArchiveError& e) {
+        throw ArchiveError(BackupErrorMessage(beCannotReadArchive), e.Detail());
+    }
+    if (!unpack.restoreMember) {
+        ReadBlocks(unpack, nullptr);
+        return;
+    }
+    TFileStream target(currentFile_, TFileStream::Mode::Append);
+    try {
+        ReadBlocks(unpack, &target);
+    } catch (...) {
+        FinishTarget(target, unpack.date);
+        throw;
+    }
+    FinishTarget(target, unpack.date);
+}
+
+void TBackupFile::FinishTarget(TFileStream& target, std::int32_t date) {
+    if (OnFileRestored) OnFileRestored(this, currentFile_, target);
+    target.SetModifiedTime(date);  // a date that names no real time leaves the file's own
+    try {
+        target.Close();
+    } catch (const Exception& e) {
+        if (errorCode_ == 0) Fail(beCannotReadFile, e.what());
+    }
+}
+
+void TBackupFile::Fail(int code, const std::string& detail) {
+    errorCode_ = code;
+    errorDetail_ = detail;
+    continue_ = false;
+}
+
+void TBackupFile::RaiseProgress(const std::string& fileName, TPercentage percent) {
+    if (OnProgress) OnProgress(this, fileName, percent, continue_);
+}
+
+void TBackupFile::AskForDisk(unsigned disk) {
+    if (OnNeedDisk) {
+        OnNeedDisk(this, static_cast<std::uint16_t>(disk), continue_);
+        return;
+    }
+    MessageBoxRequest request;
+    request.title = kDialogTitle;
+    request.text = "Please insert disk " + std::to_string(disk) + " and click OK to continue.";
+    request.icon = MessageIcon::Information;
+    request.buttons = MessageButtons::OkCancel;
+    request.defaultButton = MessageResult::Ok;
+    continue_ = CurrentUserInterface().ShowMessageBox(request) == MessageResult::Ok;
+}
+
+void TBackupFile::ReportError() {
+    const std::string message = BackupErrorMessage(errorCode_);
+    if (OnError) {
+        OnError(this, errorCode_, message);
+        return;
+    }
+    MessageBoxRequest request;
+    request.title = kDialogTitle;
+    request.text = errorDetail_.empty() ? message : message + "\n" + errorDetail_;
+    request.icon = MessageIcon::Error;
+    request.buttons = MessageButtons::Ok;
+    CurrentUserInterface().ShowMessageBox(request);
+}
+
+}  // namespace tidewell

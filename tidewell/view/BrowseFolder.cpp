@@ -1,0 +1,279 @@
+#include "view/BrowseFolder.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+#include <vector>
+
+#include "view/Fonts.h"
+
+namespace tidewell {
+
+namespace {
+
+constexpr int kTreeRowHeight = 17;
+const QString kFileSystemRoot = QStringLiteral("/");
+
+// Keeps the tree's rows at their fixed height whatever the font asks for.
+class FixedRowHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(kTreeRowHeight);
+        return size;
+    }
+};
+
+// Row numbers from the top of the tree down to the index; compares in tree order.
+std::vector<int> TreePosition(QModelIndex index) {
+    std::vector<int> rows;
+    for (; index.isValid(); index = index.parent()) rows.push_back(index.row());
+    std::reverse(rows.begin(), rows.end());
+    return rows;
+}
+
+QString CleanFolderPath(const QString& folder) {
+    return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
+// "새 폴더", or "새 폴더 (2)" and on when that name is taken.
+QString FreeNewFolderName(const QString& parentPath) {
+    const QString base = QStringLiteral("새 폴더");
+    const QDir parent(parentPath);
+    if (!parent.exists(base)) return base;
+    for (int n = 2;; ++n) {
+        const QString name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+        if (!parent.exists(name)) return name;
+    }
+}
+
+}  // namespace
+
+TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("WexBrowseForFolderDialog"));
+    setWindowTitle(QStringLiteral("폴더 찾아보기"));
+    setFont(DesignPixelFont(12));
+    setFixedSize(418, 320);
+
+    lblTitle = new QLabel(this);
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    lblTitle->setGeometry(12, 12, 389, 12);
+
+    eSelectedFolder = new QLineEdit(this);
+    eSelectedFolder->setObjectName(QStringLiteral("eSelectedFolder"));
+    eSelectedFolder->setGeometry(12, 36, 393, 20);
+
+    // Creating the model with its root path starts watching the file system.
+    model_ = new QFileSystemModel(this);
+    model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    model_->setReadOnly(false);  // renaming in place, and making new folders
+    model_->setRootPath(kFileSystemRoot);
+
+    VET1 = new QTreeView(this);
+    VET1->setObjectName(QStringLiteral("VET1"));
+    VET1->setGeometry(12, 60, 393, 215);
+    VET1->setModel(model_);
+    VET1->setItemDelegate(new FixedRowHeightDelegate(VET1));
+    VET1->setUniformRowHeights(true);
+    VET1->setHeaderHidden(true);
+    for (int column = 1; column < model_->columnCount(); ++column) VET1->hideColumn(column);
+    VET1->setRootIsDecorated(true);
+    VET1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    VET1->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    VET1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    btnNewFolder = new QPushButton(QStringLiteral("새 폴더 만들기 (&M)"), this);
+    btnNewFolder->setObjectName(QStringLiteral("btnNewFolder"));
+    btnNewFolder->setGeometry(12, 286, 125, 25);
+    btnNewFolder->setAutoDefault(false);
+
+    btnOk = new QPushButton(QStringLiteral("확인"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setGeometry(248, 286, 75, 25);
+    btnOk->setDefault(true);
+
+    btnCancel = new QPushButton(QStringLiteral("취소"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(330, 286, 75, 25);
+    btnCancel->setAutoDefault(false);
+
+    setTabOrder(VET1, btnNewFolder);
+    setTabOrder(btnNewFolder, btnOk);
+    setTabOrder(btnOk, btnCancel);
+    setTabOrder(btnCancel, eSelectedFolder);
+
+    connect(VET1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { VET1Change(); });
+    connect(VET1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { ShowTreeMenu(position); });
+    // Rows arrive and get sorted in the background after the dialog opens; keep the starting
+    // folder in view through that until the user takes over the tree.
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { KeepStartFolderInView(); });
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { KeepStartFolderInView(); });
+    for (QObject* part :
+         {static_cast<QObject*>(VET1->viewport()), static_cast<QObject*>(VET1->verticalScrollBar()),
+          static_cast<QObject*>(VET1)}) {
+        part->installEventFilter(this);
+    }
+    connect(btnNewFolder, &QPushButton::clicked, this, [this] { btnNewFolderClick(); });
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TWexBrowseForFolderDialog::~TWexBrowseForFolderDialog() = default;
+
+void TWexBrowseForFolderDialog::SetDialogTitle(const QString& title) {
+    dialogTitle_ = title;
+    lblTitle->setText(title);
+}
+
+bool TWexBrowseForFolderDialog::Execute() {
+    Prepare();
+    if (exec() != QDialog::Accepted) return false;
+    selectedFolder_ = eSelectedFolder->text();
+    return true;
+}
+
+void TWexBrowseForFolderDialog::Prepare() {
+    OpenTreeAt(selectedFolder_);
+    btnNewFolder->setVisible(showNewFolder_);
+    // The OK rule holds from the start, not only after the first change of the selection.
+    VET1Change();
+
+    if (const QScreen* screen =
+            this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    VET1->setFocus();
+}
+
+void TWexBrowseForFolderDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    KeepStartFolderInView();  // scrolling means something only once the tree has its size
+}
+
+bool TWexBrowseForFolderDialog::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            startFolder_ = QPersistentModelIndex();
+            break;
+        default:
+            break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TWexBrowseForFolderDialog::KeepStartFolderInView() {
+    if (!startFolder_.isValid() || scrollPending_) return;
+    scrollPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPending_ = false;
+        if (startFolder_.isValid() && isVisible()) {
+            VET1->scrollTo(startFolder_, QAbstractItemView::PositionAtCenter);
+        }
+    });
+}
+
+void TWexBrowseForFolderDialog::OpenTreeAt(const QString& folder) {
+    VET1->collapseAll();
+    VET1->selectionModel()->clearSelection();
+    VET1->setCurrentIndex(QModelIndex());
+    startFolder_ = QPersistentModelIndex();
+    if (!folder.isEmpty() && SelectFolder(folder)) startFolder_ = VET1->currentIndex();
+}
+
+bool TWexBrowseForFolderDialog::SelectFolder(const QString& path) {
+    const QString clean = CleanFolderPath(path);
+    if (!QFileInfo(clean).isDir()) return false;
+    const QModelIndex index = model_->index(clean);
+    if (!index.isValid()) return false;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent()) {
+        VET1->expand(parent);
+    }
+    VET1->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    VET1->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    return true;
+}
+
+QModelIndex TWexBrowseForFolderDialog::FirstSelectedFolder() const {
+    const QModelIndexList rows = VET1->selectionModel()->selectedRows(0);
+    if (rows.isEmpty()) return {};
+    return *std::min_element(rows.begin(), rows.end(),
+                             [](const QModelIndex& a, const QModelIndex& b) {
+                                 return TreePosition(a) < TreePosition(b);
+                             });
+}
+
+void TWexBrowseForFolderDialog::VET1Change() {
+    eSelectedFolder->clear();
+    btnOk->setEnabled(false);
+    const QModelIndex selected = FirstSelectedFolder();
+    if (!selected.isValid()) return;
+    const QString path = QDir::toNativeSeparators(model_->filePath(selected));
+    eSelectedFolder->setText(path);
+    btnOk->setEnabled(!path.isEmpty());
+}
+
+void TWexBrowseForFolderDialog::btnNewFolderClick() {
+    const QModelIndex parent = FirstSelectedFolder();
+    if (!parent.isValid()) return;
+    const QModelIndex created = model_->mkdir(parent, FreeNewFolderName(model_->filePath(parent)));
+    if (!created.isValid()) return;
+    // The new folder is selected and its name opened for editing, as a file manager does.
+    VET1->expand(parent);
+    VET1->selectionModel()->setCurrentIndex(
+        created, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    VET1->scrollTo(created);
+    VET1->edit(created);
+}
+
+void TWexBrowseForFolderDialog::ShowTreeMenu(const QPoint& position) {
+    const QModelIndex index = VET1->indexAt(position);
+    if (!index.isValid()) return;
+    // The menu acts on the row it was opened on, as in a file manager.
+    if (!VET1->selectionModel()->isRowSelected(index.row(), index.parent())) {
+        VET1->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    QMenu menu(this);
+    if (showNewFolder_) {
+        menu.addAction(btnNewFolder->text(), this, [this] { btnNewFolderClick(); });
+    }
+    menu.addAction(QStringLiteral("이름 바꾸기"), this, [this, index] { VET1->edit(index); });
+    menu.exec(VET1->viewport()->mapToGlobal(position));
+}
+
+bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
+                     QWidget* parent) {
+    TWexBrowseForFolderDialog dialog(parent);
+    dialog.SetSelectedFolder(QString::fromStdString(folder));
+    dialog.SetDialogTitle(QString::fromStdString(title));
+    dialog.SetShowNewFolder(showNewFolder);
+    if (!dialog.Execute()) return false;
+    folder = dialog.SelectedFolder().toStdString();
+    return true;
+}
+
+}  // namespace tidewell

@@ -1,0 +1,36 @@
+#include "view/FormLayout.h"
+
+namespace tidewell {
+
+TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths) {
+    const bool tall = panelClient.height() > kLoginBlockSize.height();
+    const int base = (panelClient.height() - kLoginBlockSize.height()) / 2;
+    auto top = [&](int offset) -> std::optional<int> {
+        if (!tall) return std::nullopt;
+        return base + offset;
+    };
+
+    TLoginBlockPlaces p;
+    p.imageLogo1 = {(panelClient.width() - kLoginBlockSize.width()) / 2, top(4)};
+    p.Shape2 = {p.imageLogo1.Left, top(80)};
+    p.Shape3 = {p.imageLogo1.Left, top(100)};
+    p.Shape4 = {p.Shape3.Left + (widths.Shape3 - widths.Shape4) / 2, top(132)};
+    p.Label1 = {p.Shape4.Left + 40, top(152)};
+    p.Edit1 = {p.Label1.Left + 48, top(148)};
+    p.Label2 = {p.Shape4.Left + 28, top(176)};
+    p.Edit2 = {p.Edit1.Left, top(172)};
+    p.btnLogin = {p.Shape4.Left + widths.Shape4 - 81, top(148)};
+    p.CheckBox2 = {p.Edit1.Left, top(196)};
+    p.Label4 = {p.Shape3.Left + (widths.Shape3 - widths.Label4) / 2, top(240)};
+    p.Label6 = {p.Shape3.Left + (widths.Shape3 - widths.Label6) / 2, top(296)};
+    return p;
+}
+
+TCentredPanelsPlaces PlaceCentredPanels(QSize windowFrame, int syncButtonWidth,
+                                        QSize progressPanel) {
+    return {(windowFrame.width() - syncButtonWidth) / 2,
+            QPoint((windowFrame.width() - progressPanel.width()) / 2,
+                   (windowFrame.height() - progressPanel.height()) / 2)};
+}
+
+}  // namespace tidewell

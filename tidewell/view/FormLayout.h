@@ -1,0 +1,50 @@
+#pragma once
+
+// Where the window puts the login block and its centred panels when its size changes. Pure
+// functions over sizes; the window applies the results to its controls.
+
+#include <QPoint>
+#include <QSize>
+
+#include <optional>
+
+namespace tidewell {
+
+// The login block is designed as an area of this size, centred in the login panel.
+inline constexpr QSize kLoginBlockSize{361, 321};
+
+// The widths the placement depends on.
+struct TLoginBlockWidths {
+    int Shape3 = 0;
+    int Shape4 = 0;
+    int Label4 = 0;
+    int Label6 = 0;
+};
+
+// A control's new left, and its new top when the panel is tall enough to centre vertically
+// (absent: the control keeps its top).
+struct TControlPlace {
+    int Left = 0;
+    std::optional<int> Top;
+
+    friend bool operator==(const TControlPlace&, const TControlPlace&) = default;
+};
+
+struct TLoginBlockPlaces {
+    TControlPlace imageLogo1, Shape2, Shape3, Shape4, Label1, Edit1, Label2, Edit2, btnLogin,
+        CheckBox2, Label4, Label6;
+};
+
+// panelClient: the login panel's client size (it covers the window's client area).
+TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths);
+
+struct TCentredPanelsPlaces {
+    int SyncButtonLeft = 0;
+    QPoint ProgressPanel;
+};
+
+// Centred on the window's outer size, frame included, as the window has always done.
+TCentredPanelsPlaces PlaceCentredPanels(QSize windowFrame, int syncButtonWidth,
+                                        QSize progressPanel);
+
+}  // namespace tidewell

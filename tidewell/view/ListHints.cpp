@@ -1,0 +1,78 @@
+#include "view/ListHints.h"
+
+#include <QPainter>
+
+namespace tidewell {
+
+namespace {
+
+constexpr int kSyncHintWidth = 300;
+constexpr int kSyncHintHeight = 40;
+constexpr int kFolderHintPadding = 20;
+constexpr int kFolderHintHeight = 30;
+constexpr int kHintTextInset = 8;
+
+QString SyncHintText(TSyncMode syncMode) {
+    switch (syncMode) {
+        case smUserDownload:
+            return QStringLiteral("내컴퓨터로 파일을 다운로드 합니다.");
+        case smUserUpload:
+            return QStringLiteral("웹폴더로 파일을 업로드 합니다.");
+        case smUpload:
+            return QStringLiteral("내컴퓨터에 최신 파일이 있습니다. 전송시 파일을 업로드 합니다.");
+        case smDownload:
+            return QStringLiteral("웹폴더에 최신 파일이 있습니다. 전송시 파일을 다운로드 합니다.");
+        case smNone:
+            return QStringLiteral(
+                "웹폴더와 내컴퓨터의 자료가 동일합니다. 파일을 전송할 필요가 없습니다.");
+    }
+    return {};
+}
+
+}  // namespace
+
+QString FolderHintText(const std::string& localPath) {
+    return QStringLiteral("폴더위치: ") + QString::fromStdString(localPath);
+}
+
+QSize ListHintSize(TListArea area, bool rowHasCompany, const std::string& localPath,
+                   const TTextWidthFunction& widthOf) {
+    if (!rowHasCompany) return {};
+    switch (area) {
+        case TListArea::laSyncButton:
+            return {kSyncHintWidth, kSyncHintHeight};
+        case TListArea::laFolderLink:
+            return {widthOf(FolderHintText(localPath)) + kFolderHintPadding, kFolderHintHeight};
+        case TListArea::laNone:
+            break;
+    }
+    return {};
+}
+
+QString ListHintText(TListArea area, TSyncMode syncMode, const std::string& localPath) {
+    switch (area) {
+        case TListArea::laSyncButton:
+            return SyncHintText(syncMode);
+        case TListArea::laFolderLink:
+            return FolderHintText(localPath);
+        case TListArea::laNone:
+            break;
+    }
+    return {};
+}
+
+void PaintListHint(QPainter& painter, const QRect& rect, const QString& text, const QFont& font,
+                   const QColor& background) {
+    if (text.isEmpty()) return;
+    painter.save();
+    painter.fillRect(rect, background);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(0, 0, -1, -1));
+    painter.setFont(font);
+    painter.drawText(rect.adjusted(kHintTextInset, kHintTextInset, 0, 0),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
+    painter.restore();
+}
+
+}  // namespace tidewell

@@ -1,0 +1,49 @@
+#pragma once
+
+// The program's pictures: SVG sources compiled into the resources under their names, rendered
+// once at their fixed pixel sizes.
+
+#include <QPixmap>
+#include <QSize>
+
+#include <array>
+#include <string_view>
+
+#include "gateway/SyncMode.h"
+
+namespace tidewell {
+
+// The list images in their load order: five state images indexed by SyncMode + 2, the same five
+// for the hot row, then the web-folder and local lines with their "latest" variants.
+inline constexpr std::array<std::string_view, 14> kListImageNames = {
+    "SYNC_USERDOWNLOAD",  "SYNC_USERUPLOAD",       "SYNC_NONE",           "SYNC_UPLOAD",
+    "SYNC_DOWNLOAD",      "SYNC_USERDOWNLOAD_HOT", "SYNC_USERUPLOAD_HOT", "SYNC_NONE_HOT",
+    "SYNC_UPLOAD_HOT",    "SYNC_DOWNLOAD_HOT",     "DATA_REMOTE",         "DATA_LOCAL",
+    "DATA_REMOTE_LATEST", "DATA_LOCAL_LATEST",
+};
+
+inline constexpr std::string_view kLogoPicture = "LOGO_QUENLOW";
+inline constexpr std::string_view kCompanyAddPicture = "COMPANYADD";
+inline constexpr std::string_view kCompanyDeletePicture = "COMPANYDELETE";
+
+// Pixel size of a named picture; raises Exception for a name the program does not have.
+QSize PictureSize(std::string_view name);
+
+// The named picture at its pixel size on a transparent background; raises Exception when the
+// name is unknown or its resource can not be rendered.
+QPixmap LoadPicture(std::string_view name);
+
+// The 14 list images, loaded once at window creation.
+class TListPictures {
+public:
+    static TListPictures Load();
+
+    const QPixmap& SyncImage(TSyncMode mode, bool hot) const;
+    const QPixmap& RemoteImage(bool latest) const;
+    const QPixmap& LocalImage(bool latest) const;
+
+private:
+    std::array<QPixmap, kListImageNames.size()> images_;
+};
+
+}  // namespace tidewell

@@ -1,0 +1,58 @@
+#pragma once
+
+// Paints one row of the company list from a plain description of it.
+
+#include <QColor>
+#include <QRect>
+
+#include <string>
+
+#include "gateway/SyncMode.h"
+#include "platform/DateTime.h"
+#include "view/ListLayout.h"
+#include "view/Pictures.h"
+
+class QPainter;
+class QWidget;
+
+namespace tidewell {
+
+// What a row shows, taken from its company at paint time.
+struct TCompanyRowView {
+    std::string CompanyName;
+    TSyncMode SyncMode = smNone;
+    TSyncMode DecidedMode = smNone;  // the automatic decision: picks the "latest" data image
+    TDateTime LatestFileTime = 0;
+    std::string LocalPath;
+    TDateTime LocalModified = 0;
+    bool Checked = false;
+    bool Hot = false;                    // the row under the pointer
+    bool PointerOverFolderLink = false;  // underlines the folder prompt
+};
+
+inline const QColor kRowBackground{255, 255, 255};
+inline const QColor kHotRowBackground{226, 233, 247};
+inline const QColor kHotRowFrame{152, 180, 226};
+inline const QColor kRowSeparator{239, 239, 239};
+inline const QColor kStateCaptionNone{0, 0, 0};
+inline const QColor kStateCaptionActive{0, 0, 255};
+
+// The caption beside the state image.
+QString SyncStateCaption(TSyncMode mode);
+// The text of the local line: the folder prompt, the database time or the new-company mark.
+QString LocalLineText(const TCompanyRowView& row);
+// The text of the web-folder line; empty when the web folder holds no archive.
+QString RemoteLineText(const TCompanyRowView& row);
+
+struct TRowPaintContext {
+    const TListColumns& Columns;
+    const TListPictures& Pictures;
+    QColor WindowText = Qt::black;
+    const QWidget* StyleWidget = nullptr;  // the list, for the style's check box
+};
+
+// Background, hot frame, check box, separator, name, state image and caption, both data lines.
+void PaintCompanyRow(QPainter& painter, const QRect& rowRect, const TCompanyRowView& row,
+                     const TRowPaintContext& context);
+
+}  // namespace tidewell
