@@ -249,7 +249,6 @@ std::string HttpClient::Perform(const std::string& url, bool post, std::uint64_t
         }
         curl_easy_setopt(e, CURLOPT_POST, 1L);
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-        curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
         if (SendStream) {
             curl_easy_setopt(e, CURLOPT_READFUNCTION, &Exchange::OnRead);
             curl_easy_setopt(e, CURLOPT_READDATA, &x);
