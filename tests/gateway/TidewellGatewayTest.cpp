@@ -217,12 +217,9 @@ TEST_F(TidewellGatewayTest, AnInterruptedOrRefusedDownloadLeavesNoFile) {
     EXPECT_THROW(gateway.DownloadFile("u", "p", kKey, answer), HttpError);
     reply = HttpReply("404 Not Found", {"Content-Disposition: attachment; filename=\"gone.bck\""},
                       "STATUS=0");
-    try {
-        gateway.DownloadFile("u", "p", kKey, answer);
-        ADD_FAILURE() << "a 404 did not raise";
-    } catch (const HttpError& error) {
-        EXPECT_EQ(error.StatusCode(), 404);
-    }
+    const auto error = test::RaisedHttpError([&] { gateway.DownloadFile("u", "p", kKey, answer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->StatusCode(), 404);
     EXPECT_EQ(FilesBelow(TempFolder()), std::vector<std::string>{});
 }
 
