@@ -164,7 +164,7 @@ TEST_F(TidewellGatewayTest, AReplyWithoutANameIsReadAsTextAndTouchesNoFile) {
     RawServer server([&](const std::string&) { return RawReply{reply}; });
     TTidewellGateway gateway(server.url());
 
-    reply = HttpReply("200 OK", {"Content-Disposition: attachment"}, "STATUS=0\r\n");
+    reply = HttpReply("200 OK", {}, "STATUS=0\r\n");
     EXPECT_TRUE(gateway.DownloadFile("u", "p", kKey, answer));
     EXPECT_EQ(answer.Lines(), (std::vector<std::string>{"STATUS=0"}));
 
