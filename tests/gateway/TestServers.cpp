@@ -1,0 +1,143 @@
+#include "TestServers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace tidewell::test {
+namespace {
+
+// Waits up to timeoutMs for fd to become readable.
+bool Readable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+}  // namespace
+
+RawServer::RawServer(Handler handler, int port) : handler_(std::move(handler)) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd_, 16) != 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+        return;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+RawServer::~RawServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listenFd_ >= 0) ::close(listenFd_);
+}
+
+std::string RawServer::url() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::vector<std::string> RawServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void RawServer::Run() {
+    while (!stop_) {
+        if (!Readable(listenFd_, 20)) continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        Serve(fd);
+        ::close(fd);
+    }
+}
+
+void RawServer::Serve(int fd) {
+    std::string request;
+    std::size_t wanted = std::string::npos;
+    char buffer[65536];
+    while (request.size() < wanted && Readable(fd, 5000)) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t end = request.find("\r\n\r\n");
+        if (wanted == std::string::npos && end != std::string::npos) {
+            const std::string length = RequestHeader(request, "Content-Length");
+            wanted = end + 4 + (length.empty() ? 0 : std::stoull(length));
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+    }
+    const RawReply reply = handler_(request);
+    std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+    std::size_t sent = 0;
+    while (sent < reply.bytes.size()) {
+        const ssize_t n =
+            ::send(fd, reply.bytes.data() + sent, reply.bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += static_cast<std::size_t>(n);
+    }
+    while (reply.hold && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::shutdown(fd, SHUT_WR);
+    // Let the client read everything before the socket goes.
+    while (Readable(fd, 1000) && ::read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+HttplibServer::~HttplibServer() {
+    server.stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+void HttplibServer::Start() {
+    port_ = server.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
+    thread_ = std::thread([this] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+std::string HttplibServer::url() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::string HttpReply(const std::string& status, const std::vector<std::string>& headers,
+                      const std::string& body) {
+    std::string reply = "HTTP/1.0 " + status + "\r\n";
+    for (const auto& header : headers) reply += header + "\r\n";
+    return reply + "\r\n" + body;
+}
+
+std::string RequestHeader(const std::string& request, const std::string& name) {
+    const std::string head = request.substr(0, request.find("\r\n\r\n") + 2);
+    std::size_t start = head.find("\r\n");
+    while (start != std::string::npos && start + 2 < head.size()) {
+        const std::size_t end = head.find("\r\n", start + 2);
+        const std::string line = head.substr(start + 2, end - start - 2);
+        if (line.size() > name.size() && line[name.size()] == ':' &&
+            strncasecmp(line.c_str(), name.c_str(), name.size()) == 0) {
+            std::size_t value = name.size() + 1;
+            while (value < line.size() && line[value] == ' ') ++value;
+            return line.substr(value);
+        }
+        start = end;
+    }
+    return {};
+}
+
+}  // namespace tidewell::test

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway/HttpClient.h"
+
+namespace tidewell::test {
+
+// What the raw server sends back: bytes exactly as given. With hold, the connection then stays
+// open and silent until the server goes away.
+struct RawReply {
+    std::string bytes;
+    bool hold = false;
+    int delayMs = 0;  // before anything is sent
+};
+
+// A loopback server on a plain socket, for tests where every byte on the wire matters. It reads
+// each request whole (headers and Content-Length bytes), records it and answers from handler.
+class RawServer {
+public:
+    using Handler = std::function<RawReply(const std::string& request)>;
+    explicit RawServer(Handler handler, int port = 0);
+    ~RawServer();
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    bool listening() const { return listenFd_ >= 0; }
+    int port() const { return port_; }
+    std::string url() const;  // "http://127.0.0.1:port"
+    std::vector<std::string> requests() const;
+
+private:
+    void Run();
+    void Serve(int fd);
+
+    Handler handler_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
+
+// A cpp-httplib server on a loopback port; routes are set on `server` before Start.
+class HttplibServer {
+public:
+    HttplibServer() = default;
+    ~HttplibServer();
+    void Start();
+    std::string url() const;
+    httplib::Server server;
+
+private:
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// A plain HTTP/1.0 reply with the given status line, extra header lines and body.
+std::string HttpReply(const std::string& status, const std::vector<std::string>& headers,
+                      const std::string& body);
+
+// The value of a header in captured request bytes ("" when absent).
+std::string RequestHeader(const std::string& request, const std::string& name);
+
+// The HttpError that action raises; nullopt when it raises none.
+template <typename Action>
+std::optional<HttpError> RaisedHttpError(Action action) {
+    try {
+        action();
+    } catch (const HttpError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tidewell::test
