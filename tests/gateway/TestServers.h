@@ -5,9 +5,12 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "gateway/HttpClient.h"
 
 namespace tidewell::test {
 
@@ -67,5 +70,16 @@ std::string HttpReply(const std::string& status, const std::vector<std::string>&
 
 // The value of a header in captured request bytes ("" when absent).
 std::string RequestHeader(const std::string& request, const std::string& name);
+
+// The HttpError that action raises; nullopt when it raises none.
+template <typename Action>
+std::optional<HttpError> RaisedHttpError(Action action) {
+    try {
+        action();
+    } catch (const HttpError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 }  // namespace tidewell::test

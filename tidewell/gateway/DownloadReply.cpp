@@ -88,7 +88,7 @@ void DownloadReply::Decide() {
 void DownloadReply::Write(const char* data, std::size_t count) {
     if (!decided_) Decide();
     if (fileName_.empty()) {
-        text_.append(data, count);
+        text_.Write(data, count);
         return;
     }
     while (count > 0) {

@@ -24,7 +24,9 @@ std::string PlainFileName(const std::string& utf8Name);
 class DownloadReply : public ReplySink {
 public:
     // The client's reply headers decide, once the body starts (or in Finish when it is empty).
-    explicit DownloadReply(const HttpClient& client) : client_(client) {}
+    // A text reply longer than textLimit fails the request.
+    DownloadReply(const HttpClient& client, std::size_t textLimit)
+        : client_(client), text_(textLimit) {}
     ~DownloadReply() override;
     DownloadReply(const DownloadReply&) = delete;
     DownloadReply& operator=(const DownloadReply&) = delete;
@@ -36,7 +38,7 @@ public:
     const std::string& FileName() const { return fileName_; }
     const std::string& Folder() const { return folder_; }
     // The body of a reply without an archive.
-    const std::string& Text() const { return text_; }
+    const std::string& Text() const { return text_.Bytes(); }
 
 private:
     void Decide();
@@ -47,7 +49,7 @@ private:
     std::string folder_;
     std::string tempPath_;  // set while an unfinished temporary file exists
     FileHandle file_;
-    std::string text_;
+    MemorySink text_;
 };
 
 }  // namespace tidewell

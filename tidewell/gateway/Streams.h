@@ -41,12 +41,16 @@ private:
     std::size_t position_ = 0;
 };
 
+// A reply kept in memory. The limit keeps a runaway reply from eating the machine's memory:
+// past it, Write raises Exception.
 class MemorySink : public ReplySink {
 public:
-    void Write(const char* data, std::size_t count) override { bytes_.append(data, count); }
+    explicit MemorySink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
+    void Write(const char* data, std::size_t count) override;
     const std::string& Bytes() const { return bytes_; }
 
 private:
+    std::size_t limit_;
     std::string bytes_;
 };
 

@@ -10,6 +10,8 @@ namespace tidewell {
 namespace {
 
 constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+// Replies are a few KEY=value lines; anything far longer is not the service talking.
+constexpr std::size_t kTextReplyLimit = 16 << 20;
 
 bool IsAsciiAlphanumeric(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -94,7 +96,7 @@ bool TTidewellGateway::PostForm(const std::string& url, const std::string& body,
                                 TAnswerList& answer) {
     answer.Clear();
     MemoryBody request(body);
-    MemorySink reply;
+    MemorySink reply(kTextReplyLimit);
     Send(url, kFormContentType, request, reply, Relay::None);
     answer.SetText(reply.Bytes());
     return answer.Succeeded();
@@ -145,7 +147,7 @@ bool TTidewellGateway::UploadFile(const std::string& UserID, const std::string& 
     body.AddField("companyname", CompanyName);
     body.AddFilePart("file", FileName, "application/octet-stream");
     body.CloseBody();
-    MemorySink reply;
+    MemorySink reply(kTextReplyLimit);
     Send(UploadURL, body.ContentType, body, reply, Relay::Sent);
     Answer.SetText(reply.Bytes());
     return Answer.Succeeded();
@@ -156,7 +158,7 @@ bool TTidewellGateway::DownloadFile(const std::string& UserID, const std::string
     Answer.Clear();
     MemoryBody request("userid=" + EncodeFormValue(UserID) + "&password=" +
                        EncodeFormValue(Password) + "&companykey=" + EncodeFormValue(CompanyKey));
-    DownloadReply reply(*HttpClient);
+    DownloadReply reply(*HttpClient, kTextReplyLimit);
     Send(DownloadURL, kFormContentType, request, reply, Relay::Received);
     if (!reply.Finish()) {
         Answer.SetText(reply.Text());
