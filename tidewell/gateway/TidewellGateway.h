@@ -5,8 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "company/LocalCompanyList.h"
 #include "gateway/AnswerList.h"
 #include "gateway/HttpClient.h"
+// The account, its companies and their transfers belong to this unit as well.
+#include "gateway/TidewellUser.h"
 
 namespace tidewell {
 

@@ -1,0 +1,43 @@
+#include "app/HeadlessView.h"
+
+namespace tidewell {
+namespace {
+
+template <typename Map, typename Value>
+Value Lookup(const Map& map, Element element, Value fallback) {
+    const auto it = map.find(element);
+    return it == map.end() ? fallback : it->second;
+}
+
+}  // namespace
+
+std::string HeadlessView::Text(Element element) const {
+    return Lookup(texts_, element, std::string());
+}
+
+void HeadlessView::SetText(Element element, const std::string& text) {
+    texts_[element] = text;
+    if (OnTextChanged) OnTextChanged(element, text);
+}
+
+bool HeadlessView::Enabled(Element element) const { return Lookup(enabled_, element, true); }
+
+// As designed: the progress panel starts hidden, everything else visible.
+bool HeadlessView::Visible(Element element) const {
+    return Lookup(visible_, element, element != Element::panelProgress);
+}
+
+bool HeadlessView::Checked(Element element) const { return Lookup(checked_, element, false); }
+
+int HeadlessView::Position(Element element) const { return Lookup(positions_, element, 0); }
+
+HeadlessView::LabelLook HeadlessView::Look(Element element) const {
+    return Lookup(looks_, element, LabelLook{});
+}
+
+bool HeadlessView::BrowseForFolder(const std::string& title, std::string& folder,
+                                   bool showNewFolder) {
+    return OnBrowseForFolder && OnBrowseForFolder(title, folder, showNewFolder);
+}
+
+}  // namespace tidewell

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainView.h"
+#include "gateway/TidewellUser.h"
+
+namespace tidewell {
+
+inline constexpr const char* kMainFormCaption = "Quenlow 바코드 Tidewell";
+
+// One row of the company list: a reference to a company of the account and its check mark.
+struct TCompanyRow {
+    TTidewellCompanyPtr Company;
+    bool Checked = false;
+};
+
+// The application's default error report: a box titled "Tidewell" with an error icon and one
+// OK button showing the error's text, with a full stop added when its last character sorts
+// after "."; the run goes on.
+void ShowApplicationError(const std::exception& error);
+std::string ApplicationErrorText(const std::string& message);
+
+// The main window's logic. Every handler the window forwards lands here; what the toolkit
+// does goes through the view.
+class TformMain {
+public:
+    explicit TformMain(TformMainView& view);
+    ~TformMain();
+    TformMain(const TformMain&) = delete;
+    TformMain& operator=(const TformMain&) = delete;
+
+    // Runs a handler; an error that leaves it goes to the default error report.
+    void Dispatch(const std::function<void()>& handler);
+
+    // Start, run, stop
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();  // false while Busy
+    void FormDestroy();
+
+    // Login panel and account header
+    void Button1Click();
+    void Edit1KeyPress(char key);
+    void Edit2KeyPress(char key);
+    void labelUserExpireAtClick();
+    void Label4Click();
+
+    // Company list
+    void RefreshCompanyList();
+    int FindCompanyRow(const std::string& CompanyKey) const;  // -1 when none
+    TSyncMode DecideSyncMode(int row) const;
+    void vtClick();
+    void PopupMenu1Popup();
+    void menuSyncModeAutoClick();
+    void menuSyncModeUploadClick();
+    void menuSyncModeDownloadClick();
+    void menuSelectAllClick();
+    void CheckBox1Click();
+    // The list's own check box handling: a click on a row's box toggles its mark.
+    void ToggleRowCheck(int row);
+
+    // Transfers
+    void TransferCheckedCompanies();
+    void TransferCompany(int row);
+    void btnSyncSelectedClick();
+    void menuSyncAllClick();
+    void menuSyncSelectedClick();
+    void ShowTransferProgress(const void* Sender, const std::string& Caption,
+                              const std::string& Message, std::int64_t Total, std::int64_t Done,
+                              std::uint8_t Percent);
+    void RefreshDiskUsageLabel();
+
+    // Company management and links
+    void imgCompanyAddClick();
+    void AddCompanyFolder(const std::string& Folder);
+    void imgCompanyDeleteClick();
+    void DeleteCheckedCompanies();
+    void RemoveCompany(int row);
+    void menuViewClick();
+    void menuRefreshClick();
+    void N3Click();
+    void Label3Click();
+
+    // State the view and the command-line front end read
+    TTidewellUser& User() { return *User_; }
+    const TTidewellUser& User() const { return *User_; }
+    int RowCount() const { return static_cast<int>(Rows.size()); }
+    const TCompanyRow& Row(int row) const;
+    bool Busy() const { return Busy_; }
+    bool ListComplete() const { return ListComplete_; }
+    bool CheckedRowExists() const;
+
+    // The service's web site: the host of the gateway pages.
+    std::string SiteURL(const std::string& path) const;
+
+private:
+    class BusyScope;
+    class WaitCursorScope;
+
+    bool RowExists(int row) const { return row >= 0 && row < RowCount(); }
+    TTidewellCompany& CompanyOf(int row) const { return *Rows.at(row).Company; }
+    void AddRow(TTidewellCompanyPtr company);
+    void SetAllChecks(bool checked);
+    void ShowServicePeriod();
+    void SetLoginControlsEnabled(bool enabled);
+    void RestorePlacement();
+    void SaveSlots();
+    void TransferWithProgress(const std::function<void()>& transfer);
+
+    TformMainView& View;
+    std::unique_ptr<TTidewellUser> User_;
+    std::vector<TCompanyRow> Rows;
+    bool Busy_ = false;
+    bool ListComplete_ = false;   // the rows were built completely in this run
+    bool ExpireLinkAttached_ = false;
+};
+
+}  // namespace tidewell

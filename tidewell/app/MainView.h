@@ -1,0 +1,101 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/Shell.h"
+
+namespace tidewell {
+
+// The elements of the main window that its logic drives, by their names in the window.
+enum class Element {
+    panelLogin,
+    Edit1,
+    Edit2,
+    CheckBox2,
+    btnLogin,
+    Label4,
+    labelUserName,
+    labelUserDiskUsed,
+    labelUserExpireAt,
+    vt,
+    CheckBox1,
+    btnSyncSelected,
+    panelProgress,
+    labelProgressTitle,
+    labelProgressSize,
+    ProgressBar,
+    labelProgressCaption,
+    imgCompanyAdd,
+    imgCompanyDelete,
+    Label3,
+    menuSyncMode,
+    menuSyncModeAuto,
+    menuSyncModeUpload,
+    menuSyncModeDownload,
+    menuSyncSelected,
+    menuView,
+    menuRefresh,
+    menuSelectAll,
+    menuSyncAll,
+    N3,
+};
+
+enum class LabelColor { WindowText, Red };
+
+struct WindowBounds {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+};
+
+// Everything the toolkit does for the main window. The logic never touches a widget; the Qt
+// window implements this, tests and the command-line front end implement it without one.
+class TformMainView {
+public:
+    virtual ~TformMainView() = default;
+
+    // Window
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual WindowBounds WorkArea() const = 0;  // the screen less the task bar
+    virtual WindowBounds Bounds() const = 0;    // the window's normal (restored) bounds
+    virtual void SetBounds(const WindowBounds& bounds) = 0;
+    virtual bool Maximized() const = 0;
+    virtual void SetMaximized(bool maximized) = 0;
+    virtual void CenterOnScreen() = 0;
+    virtual void SetWaitCursor(bool wait) = 0;
+    // Stretches the login panel over the whole client area and brings it to the front.
+    virtual void CoverWithLoginPanel() = 0;
+
+    // Elements
+    virtual std::string Text(Element element) const = 0;
+    virtual void SetText(Element element, const std::string& text) = 0;
+    virtual void SetEnabled(Element element, bool enabled) = 0;
+    virtual bool Visible(Element element) const = 0;
+    virtual void SetVisible(Element element, bool visible) = 0;
+    virtual bool Checked(Element element) const = 0;
+    // Sets a check box or a menu's radio entry without running its click handler.
+    virtual void SetChecked(Element element, bool checked) = 0;
+    virtual void SetFocus(Element element) = 0;
+    virtual void SetPosition(Element element, int position) = 0;
+    // Colour, tooltip (empty: none) and whether the label is a link with a hand pointer.
+    virtual void SetLabelLook(Element element, LabelColor color, const std::string& tooltip,
+                              bool link) = 0;
+    virtual void Repaint(Element element) = 0;
+
+    // Company list: the rows come from the logic; the view tracks the pointer.
+    virtual void RowsChanged() = 0;            // rows were rebuilt
+    virtual void RepaintRow(int row) = 0;
+    virtual std::optional<int> RowUnderPointer() const = 0;
+    virtual std::optional<int> HotRow() const = 0;  // the row the context menu acts on
+    virtual bool IsOverSyncButton(int row) const = 0;
+    virtual bool IsOverFolderLink(int row) const = 0;
+
+    // Dialogs and the desktop
+    virtual bool BrowseForFolder(const std::string& title, std::string& folder,
+                                 bool showNewFolder) = 0;
+    virtual Shell& DesktopShell() = 0;
+};
+
+}  // namespace tidewell

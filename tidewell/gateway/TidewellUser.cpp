@@ -1,0 +1,317 @@
+#include "gateway/TidewellUser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "company/BackupCompany.h"
+#include "company/Common.h"
+#include "company/LocalCompanyList.h"
+#include "gateway/TidewellGateway.h"
+#include "platform/SettingsHive.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+constexpr const char* kHostCompanyKey = "Software\\QuenlowBarcode\\Company";
+
+// Removes a file when the scope ends, however it ends.
+class FileRemover {
+public:
+    explicit FileRemover(std::string path) : path_(std::move(path)) {}
+    FileRemover(const FileRemover&) = delete;
+    FileRemover& operator=(const FileRemover&) = delete;
+    ~FileRemover() {
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    }
+
+private:
+    std::string path_;
+};
+
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && fs::is_regular_file(path, error);
+}
+
+// done * 100 / total rounded to the nearest integer, a half to the even neighbour; 0 when
+// nothing is expected. Above 255 (a reply far larger than announced) it stays at 255.
+std::uint8_t TransferPercent(std::int64_t done, std::int64_t total) {
+    if (total == 0) return 0;
+    const double percent =
+        std::nearbyint(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+    if (percent <= 0) return 0;
+    return percent >= 255 ? 255 : static_cast<std::uint8_t>(percent);
+}
+
+TTidewellCompanyPtr CompanyFromInfo(const TAnswerList& info) {
+    auto company = std::make_shared<TTidewellCompany>();
+    company->CompanyKey = info.Values("CompanyKey");
+    company->CompanyName = info.Values("CompanyName");
+    company->Created = AnswerToEpochTime(info.Values("Created"));
+    company->LatestFileTime = AnswerToArchiveTime(info.Values("LatestFile"));
+    company->LatestFileSize = AnswerToInt64(info.Values("LatestFileSize"));
+    return company;
+}
+
+}  // namespace
+
+TTidewellUser::TTidewellUser() = default;
+TTidewellUser::~TTidewellUser() = default;
+
+bool TTidewellUser::HasCredentials() const {
+    return !Trim(UserID).empty() && !Trim(Password).empty();
+}
+
+std::unique_ptr<TTidewellGateway> TTidewellUser::NewGateway() const {
+    return ServiceURL.empty() ? std::make_unique<TTidewellGateway>()
+                              : std::make_unique<TTidewellGateway>(ServiceURL);
+}
+
+bool TTidewellUser::Login(const std::string& userID, const std::string& password) {
+    if (Trim(userID).empty() || Trim(password).empty()) return false;
+    TAnswerList answer;
+    if (!NewGateway()->GetUserProfile(userID, password, answer)) {
+        throw Exception(answer.Values("MESSAGE"));
+    }
+    UserID = userID;
+    Password = password;
+    UserName = answer.Values("UserName");
+    Created = AnswerToEpochTime(answer.Values("Created"));
+    LastModified = AnswerToEpochTime(answer.Values("LastModified"));
+    ExpireAt = AnswerToInteger(answer.Values("ExpireAt")) == 0
+                   ? 0
+                   : AnswerToEpochTime(answer.Values("ExpireAt"));
+    RemainingDays = AnswerToInteger(answer.Values("RemainingDays"));
+    DiskQuota = AnswerToInt64(answer.Values("DiskQuota"));
+    RefreshDiskUsage();
+    return true;
+}
+
+void TTidewellUser::RefreshDiskUsage() {
+    if (!HasCredentials()) return;
+    TAnswerList answer;
+    const bool ok = NewGateway()->GetDiskUsage(UserID, Password, answer);
+    DiskUsed = ok ? AnswerToInt64(answer.Values("DiskUsed")) : 0;
+}
+
+void TTidewellUser::LoadCompanies() {
+    if (!HasCredentials()) return;
+    // Rows of the window may still hold the old entries; they live on through their own
+    // references until the rows are rebuilt.
+    Companies.clear();
+    TAnswerList list;
+    if (!NewGateway()->GetCompanyList(UserID, Password, list)) return;
+    const std::int32_t count = AnswerToInteger(list.Values("CompanyCount"));
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::string key = list.Values(CompanyListKey(i));
+        // A reply without any STATUS line is asked again, a few times; the entry is then made
+        // from the last reply, whatever it held.
+        TAnswerList info;
+        for (int attempt = 0; attempt < kCompanyInfoTries; ++attempt) {
+            NewGateway()->GetCompanyInfo(UserID, Password, key, info);
+            if (info.HasName("STATUS")) break;
+        }
+        Companies.push_back(CompanyFromInfo(info));
+    }
+}
+
+TTidewellCompanyPtr TTidewellUser::GetCompany(int index) const {
+    if (index < 0 || index >= CompanyCount()) {
+        throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    }
+    return Companies[static_cast<std::size_t>(index)];
+}
+
+int TTidewellUser::IndexOfCompany(const std::string& companyKey) const {
+    for (std::size_t i = 0; i < Companies.size(); ++i) {
+        if (Companies[i]->CompanyKey == companyKey) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int TTidewellUser::AddCompany(TTidewellCompanyPtr company) {
+    Companies.push_back(std::move(company));
+    return CompanyCount() - 1;
+}
+
+void TTidewellUser::DeleteCompany(const std::string& companyKey) {
+    if (!HasCredentials()) return;
+    const int index = IndexOfCompany(companyKey);
+    if (index < 0) return;
+    TAnswerList answer;
+    NewGateway()->DeleteCompany(UserID, Password, GetCompany(index)->CompanyKey, answer);
+}
+
+void TTidewellUser::ReportStage(TBackupFile* sender, const char* caption, const char* message,
+                                TPercentage percent) {
+    if (OnProgress) OnProgress(sender, caption, message, 0, 0, percent);
+}
+
+void TTidewellUser::HandleBackupProgress(TBackupFile* sender, const std::string&,
+                                         TPercentage percent, bool&) {
+    ReportStage(sender, "백업", "업로드할 자료를 백업중입니다...", percent);
+}
+
+void TTidewellUser::HandlePrepareProgress(TBackupFile* sender, const std::string&,
+                                          TPercentage percent, bool&) {
+    ReportStage(sender, "복원", "복원 준비중...", percent);
+}
+
+void TTidewellUser::HandleRestoreProgress(TBackupFile* sender, const std::string&,
+                                          TPercentage percent, bool&) {
+    ReportStage(sender, "복원", "다운로드한 자료를 복원중입니다...", percent);
+}
+
+void TTidewellUser::HandleTransferData(HttpClient* sender, const char*, std::size_t len) {
+    TransferDone += static_cast<std::int64_t>(len);
+    if (OnProgress) {
+        OnProgress(sender, "전송", "자료를 전송중입니다...", TransferSize, TransferDone,
+                   TransferPercent(TransferDone, TransferSize));
+    }
+}
+
+void TTidewellUser::UploadCompany(const std::string& companyKey) {
+    const int index = IndexOfCompany(companyKey);
+    if (!HasCredentials() || index < 0) return;
+    const TTidewellCompanyPtr company = GetCompany(index);
+
+    std::string archive;
+    {
+        TBackupCompany backup;
+        backup.SourceFolder = company->LocalPath;
+        backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            HandleBackupProgress(s, f, p, c);
+        };
+        backup.Backup("", archive);
+    }
+    if (!FileExists(archive)) return;
+    // The archive is a copy of company data: it goes whether the upload worked or not.
+    FileRemover removeArchive(archive);
+
+    auto gateway = NewGateway();
+    gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
+        HandleTransferData(s, b, n);
+    };
+    TransferDone = 0;
+    TransferSize = GetPathSize(archive);
+    TAnswerList answer;
+    gateway->UploadFile(UserID, Password, company->CompanyKey, company->CompanyName, archive,
+                        answer);
+}
+
+std::string TTidewellUser::DownloadArchive(const TTidewellCompany& company) {
+    auto gateway = NewGateway();
+    gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
+        HandleTransferData(s, b, n);
+    };
+    TransferDone = 0;
+    TransferSize = company.LatestFileSize;
+    TAnswerList answer;
+    if (!gateway->DownloadFile(UserID, Password, company.CompanyKey, answer)) return {};
+    const std::string name = answer.Values("FILENAME");
+    if (name.empty()) return {};
+    return answer.Values("FILEPATH") + "/" + name;
+}
+
+void TTidewellUser::DownloadCompany(const std::string& companyKey) {
+    const int index = IndexOfCompany(companyKey);
+    if (!HasCredentials() || index < 0) return;
+    const TTidewellCompanyPtr company = GetCompany(index);
+
+    const std::string archive = DownloadArchive(*company);
+    if (!FileExists(archive)) return;
+    FileRemover removeArchive(archive);
+
+    const std::string database = company->LocalPath + "/default.mdb";
+    if (FileExists(database)) {
+        // The safety copy is what protects the local data the download replaces; without it
+        // the download does not go on.
+        const std::string safety = company->LocalPath + "/Backup/tidewell" +
+                                   FormatDateTime("yyyymmddhhnn", Now()) + ".bck";
+        std::string made;
+        TBackupCompany backup;
+        backup.SourceFolder = company->LocalPath;
+        backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            HandlePrepareProgress(s, f, p, c);
+        };
+        backup.Backup(safety, made);
+        if (!FileExists(made)) {
+            throw Exception(company->CompanyName +
+                            ": 현재 자료의 안전 백업을 만들지 못해 내려받은 자료를 복원하지 "
+                            "않았습니다.");
+        }
+    }
+
+    bool restored = false;
+    {
+        TBackupCompany restore;
+        restore.SourceFolder = company->LocalPath;
+        restore.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p,
+                                    bool& c) { HandleRestoreProgress(s, f, p, c); };
+        restored = restore.Restore(archive);
+    }
+    // A restore that did not finish left the previous database in place; stamping it with the
+    // archive's time would make it look as if it held the downloaded data.
+    if (!restored) {
+        throw Exception(company->CompanyName +
+                        ": 내려받은 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.");
+    }
+
+    const std::string name = fs::path(archive).filename().string();
+    const auto time = ArchiveTimeToDateTime(name);
+    if (!time) throw Exception("'" + name + "' is not a valid date and time");
+    SetFileModifiedTime(database, *time);
+    RegisterLocalCompany(company->CompanyKey, company->CompanyName, company->LocalPath);
+}
+
+void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
+                                         const std::string& companyName,
+                                         const std::string& localPath) {
+    auto key = CurrentUserHive().OpenKey(kProgramKey, false);
+    if (!key) return;
+    int highest = -1;
+    bool used[kCompanySlotCount] = {};
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+        const std::string pathValue = CompanySlotValue(slot, "Path");
+        if (!key->ValueExists(pathValue)) continue;
+        used[slot] = true;
+        highest = slot;
+        if (key->ReadString(pathValue) == localPath) return;  // registered already
+    }
+    int slot = highest < 0 ? 1 : highest + 1;
+    // Slots above 99 are never read back: take the lowest free one instead, or none at all.
+    if (slot >= kCompanySlotCount) {
+        slot = -1;
+        for (int free = 0; free < kCompanySlotCount && slot < 0; ++free) {
+            if (!used[free]) slot = free;
+        }
+        if (slot < 0) return;
+    }
+    auto batch = CurrentUserHive().Batch();
+    key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
+    key->WriteString(CompanySlotValue(slot, "Name"), MakeUniqueCompanyName(companyName));
+    key->WriteString(CompanySlotValue(slot, "Path"), localPath);
+    batch.Commit();
+}
+
+std::string TTidewellUser::MakeUniqueCompanyName(const std::string& name) {
+    const auto key = CurrentUserHive().OpenKey(kHostCompanyKey, false);
+    if (!key) return name;
+    std::vector<std::string> taken;
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+        const std::string valueName = CompanySlotValue(slot, "Name");
+        if (key->ValueExists(valueName)) taken.push_back(key->ReadString(valueName));
+    }
+    std::string candidate = name;
+    for (int counter = 1; std::find(taken.begin(), taken.end(), candidate) != taken.end();
+         ++counter) {
+        candidate = name + "(" + std::to_string(counter) + ")";
+    }
+    return candidate;
+}
+
+}  // namespace tidewell
