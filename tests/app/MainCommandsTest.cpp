@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+
+#include "MainTestSupport.h"
+#include "company/Common.h"
+#include "company/LocalCompanyList.h"
+#include "platform/CompanyDatabase.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+using test::MainFixture;
+
+const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
+const TDateTime kNewer = EncodeDateTime({2024, 3, 2, 9, 0, 0, 0});
+
+int Requests(const MainFixture& f, const std::string& what) {
+    const std::string log = f.service.LogText();
+    int count = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(ApplicationError, FullStopAddedAfterCharactersThatSortAfterIt) {
+    EXPECT_EQ(ApplicationErrorText("Cannot read archive"), "Cannot read archive.");
+    EXPECT_EQ(ApplicationErrorText("done."), "done.");
+    EXPECT_EQ(ApplicationErrorText("what?!"), "what?!");  // "!" sorts before "."
+    EXPECT_EQ(ApplicationErrorText("연결할 수 없습니다"), "연결할 수 없습니다.");
+    EXPECT_EQ(ApplicationErrorText(""), "");
+}
+
+TEST(MainTransfer, ProgressPanelShowsSizesOnlyDuringTheTransferStage) {
+    MainFixture f;
+    f.form->ShowTransferProgress(nullptr, "백업", "m", 0, 0, 40);  // panel hidden: nothing
+    EXPECT_EQ(f.view->Text(Element::labelProgressCaption), "");
+    f.view->SetVisible(Element::panelProgress, true);
+    f.form->ShowTransferProgress(nullptr, "백업", "업로드할 자료를 백업중입니다...", 0, 0, 40);
+    EXPECT_FALSE(f.view->Visible(Element::labelProgressSize));
+    EXPECT_EQ(f.view->Text(Element::labelProgressCaption), "업로드할 자료를 백업중입니다...");
+    EXPECT_EQ(f.view->Position(Element::ProgressBar), 40);
+    f.form->ShowTransferProgress(nullptr, "전송", "자료를 전송중입니다...", 2048, 1536, 75);
+    EXPECT_TRUE(f.view->Visible(Element::labelProgressSize));
+    EXPECT_EQ(f.view->Text(Element::labelProgressSize), "2KB/2KB");
+    f.form->ShowTransferProgress(nullptr, "전송", "자료를 전송중입니다...", 3 << 20, 1 << 20, 33);
+    EXPECT_EQ(f.view->Text(Element::labelProgressSize), "1.0MB/3.0MB");
+}
+
+TEST(MainTransfer, ThreeCheckedRowsStopAtTheOneWithoutAFolder) {
+    MainFixture f;
+    const std::string first = f.MakeWebCompany("첫째", kOlder);
+    f.MakeWebCompany("둘째", kOlder);
+    const auto firstFolder = f.MakeCompany("first", "첫째", kNewer);
+    ExecCompanySql(firstFolder.string(), "update [ver] set dbkey = '" + first + "'");
+    f.Register(0, firstFolder, "첫째");
+    const auto third = f.MakeCompany("third", "셋째", kNewer);
+    f.Register(1, third, "셋째");
+    f.LogIn();
+    ASSERT_EQ(f.form->RowCount(), 3);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(f.form->Row(i).Checked);
+    const int rebuilds = f.view->RowsChangedCount;
+    f.form->btnSyncSelectedClick();
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{
+                                "둘째의 폴더가 선택되어 있지 않습니다.\r폴더을 선택해 주세요."}));
+    EXPECT_EQ(f.form->Row(f.RowOf("첫째")).Company->SyncMode, smNone);  // uploaded
+    EXPECT_EQ(f.form->Row(f.RowOf("셋째")).Company->LatestFileTime, 0);  // never sent
+    EXPECT_GT(f.view->RowsChangedCount, rebuilds);
+    EXPECT_FALSE(f.view->Visible(Element::panelProgress));
+    EXPECT_FALSE(f.form->Busy());
+    EXPECT_NE(f.view->Text(Element::labelUserDiskUsed), "웹폴더사용량: 0KB");
+}
+
+TEST(MainTransfer, EndedPeriodRefusesUploadsButDownloadsStillRun) {
+    MainFixture f;
+    const std::string web = f.MakeWebCompany("웹", kNewer);
+    f.service.AddUser("kim", "pw1234", "김철수", 0);  // the period ends
+    const auto up1 = f.MakeCompany("up1", "올리기 하나", kOlder);
+    const auto up2 = f.MakeCompany("up2", "올리기 둘", kOlder);
+    f.Register(0, up1, "올리기 하나");
+    f.Register(1, up2, "올리기 둘");
+    f.LogIn();
+    const int webRow = f.RowOf("웹");
+    f.view->PointerRow = webRow;
+    f.view->PointerOverFolderLink = true;
+    const fs::path target = f.core.dir / "download-here";
+    f.view->OnBrowseForFolder = [&](const std::string&, std::string& folder, bool) {
+        folder = target.string();
+        return true;
+    };
+    f.form->vtClick();
+    f.form->btnSyncSelectedClick();
+    EXPECT_EQ(f.Messages(),
+              (std::vector<std::string>{"올리기 하나\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.",
+                                        "올리기 둘\r\n사용기한이 만료되어 자료를 전송할 수 없습니다."}));
+    EXPECT_TRUE(fs::exists(target / "default.mdb"));
+    EXPECT_EQ(ReadCompanyKey(target.string()), web);
+}
+
+TEST(MainTransfer, CheckedRowWithNothingToDoIsPassedOverSilently) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "가게", kOlder);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    f.form->btnSyncSelectedClick();  // the local-only company goes up
+    ASSERT_EQ(f.form->Row(0).Company->SyncMode, smNone);
+    f.core.ui.boxes.clear();
+    const int uploads = Requests(f, "gwupload");
+    f.form->ToggleRowCheck(0);
+    f.form->btnSyncSelectedClick();
+    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_EQ(Requests(f, "gwupload"), uploads);
+}
+
+TEST(MainTransfer, SyncAllWithoutCheckedRowsJustRebuilds) {
+    MainFixture f;
+    f.LogIn();
+    f.form->btnSyncSelectedClick();
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{"사업장을 선택해 주세요."}));
+    f.core.ui.boxes.clear();
+    const int rebuilds = f.view->RowsChangedCount;
+    f.form->menuSyncAllClick();
+    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_GT(f.view->RowsChangedCount, rebuilds);
+}
+
+TEST(MainTransfer, SingleCompanyCommandUploadsTheHotRowWhateverItsMark) {
+    MainFixture f;
+    const std::string key = f.MakeWebCompany("가게", kNewer);
+    const auto local = f.MakeCompany("local", "가게", kOlder);
+    ExecCompanySql(local.string(), "update [ver] set dbkey = '" + key + "'");
+    SetFileModifiedTime((local / "default.mdb").string(), kOlder);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    ASSERT_EQ(f.form->Row(0).Company->SyncMode, smDownload);
+    f.view->PointerRow = 0;
+    f.form->ToggleRowCheck(0);
+    f.form->menuSyncModeUploadClick();
+    ASSERT_EQ(f.form->Row(0).Company->SyncMode, smUserUpload);
+    ASSERT_FALSE(f.form->Row(0).Checked);
+    f.form->menuSyncSelectedClick();
+    // The web folder now holds the older local data: both sides agree again.
+    EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", f.form->Row(0).Company->LatestFileTime),
+              FormatDateTime("yyyymmddhhnnss", kOlder));
+    EXPECT_EQ(f.form->Row(0).Company->SyncMode, smNone);
+    EXPECT_FALSE(f.view->Visible(Element::panelProgress));
+}
+
+// A pump that runs other commands while a transfer waits, as a user clicking around would.
+class ClickingPump : public MessagePump {
+public:
+    explicit ClickingPump(std::function<void()> clicks) : clicks_(std::move(clicks)) {}
+    void ProcessMessages() override {
+        if (done_) return;
+        done_ = true;
+        clicks_();
+    }
+
+private:
+    std::function<void()> clicks_;
+    bool done_ = false;
+};
+
+TEST(MainBusy, CommandsAreRefusedWhileATransferRuns) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "가게", kOlder, 2000);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    int pickerCalls = 0;
+    f.view->OnBrowseForFolder = [&](const std::string&, std::string&, bool) {
+        ++pickerCalls;
+        return false;
+    };
+    bool sawBusy = false;
+    int rebuildsDuring = 0;
+    ClickingPump pump([&] {
+        sawBusy = f.form->Busy();
+        const int rebuilds = f.view->RowsChangedCount;
+        EXPECT_FALSE(f.form->FormCloseQuery());
+        f.form->menuRefreshClick();
+        f.form->imgCompanyAddClick();
+        f.form->imgCompanyDeleteClick();
+        f.form->menuSyncAllClick();
+        f.form->menuSyncSelectedClick();
+        f.form->Button1Click();
+        f.form->menuViewClick();
+        f.view->PointerRow = 0;
+        f.view->PointerOverSyncButton = true;
+        f.form->vtClick();
+        f.view->PointerOverSyncButton = false;
+        f.view->PointerOverFolderLink = true;
+        f.form->vtClick();
+        f.view->PointerOverFolderLink = false;
+        f.form->ToggleRowCheck(0);
+        f.form->menuSelectAllClick();
+        rebuildsDuring = f.view->RowsChangedCount - rebuilds;
+    });
+    ScopedMessagePump scoped(pump);
+    f.core.ui.boxes.clear();
+    f.form->btnSyncSelectedClick();
+    EXPECT_TRUE(sawBusy);
+    EXPECT_EQ(pickerCalls, 0);
+    EXPECT_EQ(rebuildsDuring, 0);
+    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_EQ(Requests(f, "gwupload"), 1);
+    EXPECT_TRUE(f.form->FormCloseQuery());
+}
+
+TEST(MainTransfer, AnErrorEndsTheCommandHidesThePanelAndReachesTheErrorReport) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "가게", kOlder);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    f.form->User().ServiceURL = "http://127.0.0.1:1";  // nothing listens there
+    f.form->Dispatch([&] { f.form->btnSyncSelectedClick(); });
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    const auto& box = f.core.ui.boxes[0];
+    EXPECT_EQ(box.title, "Tidewell");
+    EXPECT_EQ(box.icon, MessageIcon::Error);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
+    EXPECT_EQ(box.text.back(), '.');
+    EXPECT_FALSE(f.view->Visible(Element::panelProgress));
+    EXPECT_FALSE(f.form->Busy());
+    EXPECT_FALSE(f.view->WaitCursor);
+    EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);  // the list was not rebuilt
+}
+
+TEST(MainAdd, TheLowestFreeSlotAndNoCheckForDuplicates) {
+    MainFixture f;
+    f.LogIn();
+    auto key = f.ProgramKey();
+    key.WriteString("Company00Path", "/a");
+    key.WriteString("Company01Path", "/b");
+    key.WriteString("Company03Path", "/d");
+    const auto folder = f.MakeCompany("shop", "새 가게", kOlder);
+    std::string askedTitle;
+    f.view->OnBrowseForFolder = [&](const std::string& title, std::string& chosen,
+                                    bool showNewFolder) {
+        askedTitle = title;
+        EXPECT_FALSE(showNewFolder);
+        EXPECT_EQ(chosen, "");
+        chosen = folder.string();
+        return true;
+    };
+    f.form->imgCompanyAddClick();
+    EXPECT_EQ(askedTitle, "사업장 폴더를 선택하세요.");
+    EXPECT_EQ(key.ReadString("Company02Path"), folder.string());
+    EXPECT_EQ(key.ReadString("Company02Name"), "새 가게");
+    EXPECT_EQ(key.ReadString("Company02Key"), ReadCompanyKey(folder.string()));
+    f.form->imgCompanyAddClick();
+    EXPECT_EQ(key.ReadString("Company04Path"), folder.string());
+    EXPECT_EQ(f.form->RowCount(), 1);
+    EXPECT_FALSE(f.view->WaitCursor);
+}
+
+TEST(MainAdd, FolderWithoutDatabaseOrNameIsNotAdded) {
+    MainFixture f;
+    f.LogIn();
+    const int rebuilds = f.view->RowsChangedCount;
+    fs::create_directories(f.core.dir / "empty");
+    f.form->AddCompanyFolder((f.core.dir / "empty").string());
+    EXPECT_EQ(f.view->RowsChangedCount, rebuilds);
+    const auto nameless = f.MakeCompany("nameless", "x", kOlder);
+    ExecCompanySql(nameless.string(), "update userinfo set legalname = ''");
+    try {
+        f.form->AddCompanyFolder(nameless.string());
+        FAIL() << "an empty name must raise";
+    } catch (const Exception& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("사업장 추가: 사업장명은 빈 값일 수 없습니다. (Main, line ", 0),
+                  0u);
+    }
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
+}
+
+TEST(MainDelete, LocalOnlyCompanyLosesItsSlotAndKeepsItsFolder) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "가게", kOlder);
+    f.Register(4, local, "가게");
+    f.LogIn();
+    f.core.ui.answers = {MessageResult::No};
+    f.form->imgCompanyDeleteClick();
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    EXPECT_EQ(f.core.ui.boxes[0].title, "Quenlow 바코드 Tidewell");
+    EXPECT_EQ(f.core.ui.boxes[0].text,
+              "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 "
+              "삭제됩니다.");
+    EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(f.core.ui.boxes[0].defaultButton, MessageResult::No);
+    EXPECT_EQ(f.core.ui.boxes[0].icon, MessageIcon::Warning);
+    EXPECT_TRUE(f.ProgramKey().ValueExists("Company04Path"));
+
+    f.core.ui.answers = {MessageResult::Yes};
+    f.form->imgCompanyDeleteClick();
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company04Path"));
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company04Key"));
+    EXPECT_TRUE(fs::exists(local / "default.mdb"));
+    EXPECT_EQ(Requests(f, "deletecompany"), 0);
+    EXPECT_EQ(f.form->RowCount(), 0);
+}
+
+TEST(MainDelete, WebCompanyIsDeletedThereAndSlotsStay) {
+    MainFixture f;
+    f.MakeWebCompany("웹", kOlder);
+    const auto other = f.MakeCompany("other", "다른", kOlder);
+    f.Register(0, other, "다른");
+    f.LogIn();
+    f.view->SetChecked(Element::CheckBox1, false);
+    f.form->CheckBox1Click();
+    const int web = f.RowOf("웹");
+    // A folder picked in this run is in no slot yet: nothing local goes, the web copy does.
+    f.view->PointerRow = web;
+    f.view->PointerOverFolderLink = true;
+    f.view->OnBrowseForFolder = [&](const std::string&, std::string& folder, bool) {
+        folder = other.string();
+        return true;
+    };
+    f.form->vtClick();
+    f.form->ToggleRowCheck(web);
+    f.core.ui.answers = {MessageResult::Yes};
+    f.form->imgCompanyDeleteClick();
+    EXPECT_EQ(Requests(f, "deletecompany"), 1);
+    EXPECT_EQ(f.ProgramKey().ReadString("Company00Path"), other.string());
+    EXPECT_EQ(f.RowOf("웹"), -1);
+    EXPECT_EQ(f.view->Text(Element::labelUserDiskUsed), "웹폴더사용량: 0KB");
+}
+
+TEST(MainDelete, NothingCheckedAsksForASelection) {
+    MainFixture f;
+    f.LogIn();
+    f.form->imgCompanyDeleteClick();
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{"사업장을 선택해 주세요."}));
+}
+
+TEST(MainOpen, HostProductGetsTheQuotedFolderAsOneParameter) {
+    MainFixture f;
+    const auto local = f.MakeCompany("my shop folder", "가게", kOlder);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    f.view->PointerRow = 0;
+    f.form->menuViewClick();  // no install folder: nothing
+    EXPECT_TRUE(f.view->StartedPrograms.empty());
+    f.core.hive().OpenKey("Software\\QuenlowBarcode", true)->WriteString("InstallPath",
+                                                                         "/opt/quenlow barcode");
+    f.form->menuViewClick();
+    ASSERT_EQ(f.view->StartedPrograms.size(), 1u);
+    EXPECT_EQ(f.view->StartedPrograms[0].Program, "/opt/quenlow barcode/QuenlowBarcode.exe");
+    EXPECT_EQ(f.view->StartedPrograms[0].Parameters, "database=\"" + local.string() + "\"");
+    EXPECT_EQ(f.view->StartedPrograms[0].WorkingFolder, "/opt/quenlow barcode");
+    f.view->PointerRow.reset();
+    f.form->menuViewClick();
+    EXPECT_EQ(f.view->StartedPrograms.size(), 1u);
+}
+
+TEST(MainAbout, VersionMessage) {
+    MainFixture f;
+    f.form->N3Click();
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{"Quenlow 바코드 Tidewell\r버전 2.0.1.103"}));
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -1,0 +1,98 @@
+#include "MainTestSupport.h"
+
+#include <stdlib.h>
+
+#include "CompanyMaker.h"
+#include "company/Common.h"
+#include "company/LocalCompanyList.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell::test {
+
+ScopedServiceURL::ScopedServiceURL(const std::string& url)
+    : previous_(getenv("TIDEWELL_SERVICE_URL") ? getenv("TIDEWELL_SERVICE_URL") : ""),
+      had_(getenv("TIDEWELL_SERVICE_URL") != nullptr) {
+    setenv("TIDEWELL_SERVICE_URL", url.c_str(), 1);
+}
+
+ScopedServiceURL::~ScopedServiceURL() {
+    if (had_) {
+        setenv("TIDEWELL_SERVICE_URL", previous_.c_str(), 1);
+    } else {
+        unsetenv("TIDEWELL_SERVICE_URL");
+    }
+}
+
+MainFixture::MainFixture()
+    : service(core.dir / "service"), serviceURL(service.BaseUrl()) {
+    service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
+    Restart();
+}
+
+MainFixture::~MainFixture() = default;
+
+void MainFixture::Restart() {
+    form.reset();
+    view = std::make_unique<HeadlessView>();
+    form = std::make_unique<TformMain>(*view);
+    form->FormCreate();
+    form->FormShow();
+}
+
+void MainFixture::LogIn(const std::string& id, const std::string& password) {
+    view->SetText(Element::Edit1, id);
+    view->SetText(Element::Edit2, password);
+    form->Button1Click();
+}
+
+fs::path MainFixture::MakeCompany(const std::string& folderName, const std::string& name,
+                                  TDateTime time, std::int64_t rows) {
+    const fs::path folder = core.dir / folderName;
+    CompanyRecipe recipe;
+    recipe.name = name;
+    recipe.rows = rows;
+    MakeCompanyFolder(folder.string(), recipe);
+    EnsureCompanyKey(folder.string());
+    SetFileModifiedTime((folder / "default.mdb").string(), time);
+    return folder;
+}
+
+std::string MainFixture::MakeWebCompany(const std::string& name, TDateTime time) {
+    const fs::path folder = MakeCompany("scratch-" + name, name, time);
+    TTidewellUser uploader;
+    uploader.Login("kim", "pw1234");
+    auto company = std::make_shared<TTidewellCompany>();
+    company->CompanyKey = ReadCompanyKey(folder.string());
+    company->CompanyName = name;
+    company->LocalPath = folder.string();
+    uploader.AddCompany(company);
+    uploader.UploadCompany(company->CompanyKey);
+    fs::remove_all(folder);
+    return company->CompanyKey;
+}
+
+void MainFixture::Register(int slot, const fs::path& folder, const std::string& name) {
+    auto key = ProgramKey();
+    key.WriteString(CompanySlotValue(slot, "Key"), ReadCompanyKey(folder.string()));
+    key.WriteString(CompanySlotValue(slot, "Name"),
+                    name.empty() ? folder.filename().string() : name);
+    key.WriteString(CompanySlotValue(slot, "Path"), folder.string());
+}
+
+int MainFixture::RowOf(const std::string& name) const {
+    for (int i = 0; i < form->RowCount(); ++i) {
+        if (form->Row(i).Company->CompanyName == name) return i;
+    }
+    return -1;
+}
+
+RegistryKey MainFixture::ProgramKey() { return *core.hive().OpenKey(kProgramKey, true); }
+
+std::vector<std::string> MainFixture::Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& box : core.ui.boxes) texts.push_back(box.text);
+    return texts;
+}
+
+}  // namespace tidewell::test

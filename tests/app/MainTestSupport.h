@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "TestSupport.h"
+#include "WebFolderService.h"
+#include "app/HeadlessView.h"
+#include "app/Main.h"
+#include "platform/SettingsHive.h"
+
+namespace tidewell::test {
+
+// Points TIDEWELL_SERVICE_URL at a service for the lifetime of the object.
+class ScopedServiceURL {
+public:
+    explicit ScopedServiceURL(const std::string& url);
+    ~ScopedServiceURL();
+
+private:
+    std::string previous_;
+    bool had_;
+};
+
+// The main window's logic over a headless view, a private hive and work folder, and the real
+// reference service on loopback with the account kim / pw1234.
+class MainFixture {
+public:
+    MainFixture();
+    ~MainFixture();
+
+    void LogIn(const std::string& id = "kim", const std::string& password = "pw1234");
+    // A company folder of the host product, its database stamped with the given time.
+    std::filesystem::path MakeCompany(const std::string& folderName, const std::string& name,
+                                      TDateTime time, std::int64_t rows = 50);
+    // A company that exists in the web folder: made in a scratch folder, uploaded, and its
+    // folder removed again. Returns its key.
+    std::string MakeWebCompany(const std::string& name, TDateTime time);
+    // Registers a folder in a slot of the program key.
+    void Register(int slot, const std::filesystem::path& folder, const std::string& name = "");
+    // Rebuilds the window logic and its view, as a new run of the program would.
+    void Restart();
+    int RowOf(const std::string& name) const;
+    RegistryKey ProgramKey();
+    std::vector<std::string> Messages() const;
+
+    CoreFixture core;
+    WebFolderService service;
+    ScopedServiceURL serviceURL;
+    std::unique_ptr<HeadlessView> view;
+    std::unique_ptr<TformMain> form;
+};
+
+}  // namespace tidewell::test
