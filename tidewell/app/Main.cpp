@@ -246,6 +246,7 @@ void TformMain::Button1Click() {
     }
     BusyScope busy(*this);
     SetLoginControlsEnabled(false);
+    LastLoginError_ = nullptr;
     try {
         if (!User_->Login(userID, password)) {
             SetLoginControlsEnabled(true);
@@ -263,7 +264,9 @@ void TformMain::Button1Click() {
         View.SetEnabled(Element::vt, true);
         View.SetFocus(Element::vt);
     } catch (const std::exception&) {
-        // The reason stays unsaid on purpose: one message for every way a login can fail.
+        // The window says the same for every way a login can fail; the reason is kept for
+        // front ends that report it.
+        LastLoginError_ = std::current_exception();
         SetLoginControlsEnabled(true);
         ShowAppMessage("로그인하는 중 오류가 발생하였습니다.");
     }

@@ -95,6 +95,8 @@ public:
     bool Busy() const { return Busy_; }
     bool ListComplete() const { return ListComplete_; }
     bool CheckedRowExists() const;
+    // Why the last login attempt failed with an error (a refusal or the transport), if it did.
+    std::exception_ptr LastLoginError() const { return LastLoginError_; }
 
     // The service's web site: the host of the gateway pages.
     std::string SiteURL(const std::string& path) const;
@@ -119,6 +121,7 @@ private:
     bool Busy_ = false;
     bool ListComplete_ = false;   // the rows were built completely in this run
     bool ExpireLinkAttached_ = false;
+    std::exception_ptr LastLoginError_;
 };
 
 }  // namespace tidewell
