@@ -64,6 +64,22 @@ TEST_F(BackupRoundTrip, ContentAndTimesSurviveAtEveryLevel) {
     EXPECT_TRUE(core.ui.boxes.empty());
 }
 
+TEST_F(BackupRoundTrip, ProgressRoundsHalvesToEven) {
+    Put("eight.bin", Compressible(8 * 16384));
+    std::vector<int> percents;
+    TBackupFile backup;
+    backup.OnProgress = [&](TBackupFile*, const std::string&, TPercentage percent, bool&) {
+        percents.push_back(percent);
+    };
+    ASSERT_TRUE(backup.Backup({P("eight.bin")}, P("out.bck")));
+    EXPECT_EQ(percents, (std::vector<int>{0, 12, 25, 38, 50, 62, 75, 88, 100, 100}));
+
+    percents.clear();
+    ASSERT_TRUE(backup.Restore(P("out.bck"), P("dest")));
+    // One more event at the block list's terminator.
+    EXPECT_EQ(percents, (std::vector<int>{12, 25, 38, 50, 62, 75, 88, 100, 100, 100}));
+}
+
 TEST_F(BackupRoundTrip, PatternsSubfoldersAndDuplicates) {
     for (const char* name : {"root/a.txt", "root/b.log", "root/Upper.TXT", "root/noext", "root/sub1/c.txt",
                              "root/sub1/deep/d.txt", "root/sub2/e.txt", "root/sub2/f.log"}) {
@@ -263,9 +279,19 @@ TEST_F(BackupRoundTrip, FailuresAreReportedByDialogOrByOnError) {
     EXPECT_EQ(errors, (std::vector<std::pair<int, std::string>>{{4, "Cannot write to archive"}}));
     EXPECT_EQ(core.ui.boxes.size(), 1u);
 
+    // Without a temporary folder there is no file list; the header is written all the same.
+    setenv("TMPDIR", P("no/such/folder").c_str(), 1);
+    backup.SaveFileID = true;
+    errors.clear();
+    EXPECT_FALSE(backup.Backup({P("a.txt")}, P("out.bck")));
+    EXPECT_EQ(errors, (std::vector<std::pair<int, std::string>>{
+                          {7, "Cannot create temporary file to save the file IDs"}}));
+    EXPECT_EQ(Get("out.bck"), ArchiveBytes().Header("", 3, 1).bytes());
+
     // A missing archive is no error at all.
     EXPECT_FALSE(backup.Restore(P("missing.bck"), P("dest")));
     EXPECT_EQ(errors.size(), 1u);
+    EXPECT_FALSE(fs::exists(Path("dest")));
 }
 
 TEST_F(BackupRoundTrip, IncrementalPacksWhatChangedSinceItsLastBackup) {

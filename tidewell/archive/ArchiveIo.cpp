@@ -24,16 +24,20 @@ std::int32_t GetInt32(const unsigned char* in) {
     return static_cast<std::int32_t>(bits);
 }
 
-}  // namespace
-
-ArchiveWriter::ArchiveWriter(const std::string& fileName) : name_(fileName) {
+TFileStream OpenDiskFile(const std::string& fileName, TFileStream::Mode mode) {
     try {
-        file_.emplace(fileName, TFileStream::Mode::Create);
+        return TFileStream(fileName, mode);
     } catch (const Exception& e) {
         throw ArchiveError(e.what());
     }
-    buffer_ = std::make_unique<char[]>(kBufferSize);
 }
+
+}  // namespace
+
+ArchiveWriter::ArchiveWriter(const std::string& fileName)
+    : name_(fileName),
+      file_(OpenDiskFile(fileName, TFileStream::Mode::Create)),
+      buffer_(std::make_unique<char[]>(kBufferSize)) {}
 
 ArchiveWriter::ArchiveWriter(std::ostream& stream) : name_("the output stream"), stream_(&stream) {}
 
@@ -106,14 +110,10 @@ void ArchiveWriter::Fail(const std::string& why) const {
     throw ArchiveError("Cannot write to archive " + name_ + ": " + why);
 }
 
-ArchiveReader::ArchiveReader(const std::string& fileName) : name_(fileName) {
-    try {
-        file_.emplace(fileName, TFileStream::Mode::Read);
-    } catch (const Exception& e) {
-        throw ArchiveError(e.what());
-    }
-    buffer_ = std::make_unique<char[]>(kBufferSize);
-}
+ArchiveReader::ArchiveReader(const std::string& fileName)
+    : name_(fileName),
+      file_(OpenDiskFile(fileName, TFileStream::Mode::Read)),
+      buffer_(std::make_unique<char[]>(kBufferSize)) {}
 
 ArchiveReader::ArchiveReader(std::istream& stream) : name_("the input stream"), stream_(&stream) {}
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ArchiveFormat.h"
 #include "archive/FileStream.h"
 
 namespace tidewell {
