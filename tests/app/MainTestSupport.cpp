@@ -1,7 +1,5 @@
 #include "MainTestSupport.h"
 
-#include <stdlib.h>
-
 #include "CompanyMaker.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -9,20 +7,6 @@
 namespace fs = std::filesystem;
 
 namespace tidewell::test {
-
-ScopedServiceURL::ScopedServiceURL(const std::string& url)
-    : previous_(getenv("TIDEWELL_SERVICE_URL") ? getenv("TIDEWELL_SERVICE_URL") : ""),
-      had_(getenv("TIDEWELL_SERVICE_URL") != nullptr) {
-    setenv("TIDEWELL_SERVICE_URL", url.c_str(), 1);
-}
-
-ScopedServiceURL::~ScopedServiceURL() {
-    if (had_) {
-        setenv("TIDEWELL_SERVICE_URL", previous_.c_str(), 1);
-    } else {
-        unsetenv("TIDEWELL_SERVICE_URL");
-    }
-}
 
 MainFixture::MainFixture()
     : service(core.dir / "service"), serviceURL(service.BaseUrl()) {

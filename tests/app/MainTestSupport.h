@@ -12,17 +12,6 @@
 
 namespace tidewell::test {
 
-// Points TIDEWELL_SERVICE_URL at a service for the lifetime of the object.
-class ScopedServiceURL {
-public:
-    explicit ScopedServiceURL(const std::string& url);
-    ~ScopedServiceURL();
-
-private:
-    std::string previous_;
-    bool had_;
-};
-
 // The main window's logic over a headless view, a private hive and work folder, and the real
 // reference service on loopback with the account kim / pw1234.
 class MainFixture {

@@ -49,6 +49,19 @@ std::string RandomBytes(std::size_t count, std::uint32_t seed) {
     return bytes;
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)
+    : name_(name), previous_(getenv(name) ? getenv(name) : ""), had_(getenv(name) != nullptr) {
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (had_) {
+        setenv(name_.c_str(), previous_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
 MessageResult RecordingUserInterface::ShowMessageBox(const MessageBoxRequest& request) {
     boxes.push_back(request);
     if (answers.empty()) return request.defaultButton;
@@ -58,21 +71,13 @@ MessageResult RecordingUserInterface::ShowMessageBox(const MessageBoxRequest& re
 }
 
 CoreFixture::CoreFixture()
-    : previousTmpDir_(getenv("TMPDIR") ? getenv("TMPDIR") : ""),
-      hadTmpDir_(getenv("TMPDIR") != nullptr),
-      scopedHive_(dir.path() / "config" / "registry.db"),
+    : scopedHive_(dir.path() / "config" / "registry.db"),
+      tmpDir_("TMPDIR", (dir.path() / "tmp").string()),
       scopedUi_(ui),
       scopedPump_(pump) {
     fs::create_directories(dir.path() / "tmp");
-    setenv("TMPDIR", (dir.path() / "tmp").c_str(), 1);
 }
 
-CoreFixture::~CoreFixture() {
-    if (hadTmpDir_) {
-        setenv("TMPDIR", previousTmpDir_.c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
-    }
-}
+CoreFixture::~CoreFixture() = default;
 
 }  // namespace tidewell::test

@@ -30,6 +30,27 @@ void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& file);
 std::string RandomBytes(std::size_t count, std::uint32_t seed);
 
+// Sets an environment variable for the lifetime of the object and puts the old state back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment();
+
+private:
+    std::string name_;
+    std::string previous_;
+    bool had_;
+};
+
+// Points the program at a service (TIDEWELL_SERVICE_URL) for the lifetime of the object.
+class ScopedServiceURL : public ScopedEnvironment {
+public:
+    explicit ScopedServiceURL(const std::string& url)
+        : ScopedEnvironment("TIDEWELL_SERVICE_URL", url) {}
+};
+
 // Records every message box and answers with a queued result (the default button when empty).
 class RecordingUserInterface : public UserInterfaceService {
 public:
@@ -59,9 +80,8 @@ public:
     SettingsHive& hive() { return scopedHive_.hive(); }
 
 private:
-    std::string previousTmpDir_;
-    bool hadTmpDir_;
     ScopedCurrentUserHive scopedHive_;
+    ScopedEnvironment tmpDir_;
     ScopedUserInterface scopedUi_;
     ScopedMessagePump scopedPump_;
 };

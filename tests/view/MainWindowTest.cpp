@@ -1,0 +1,165 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "CompanyMaker.h"
+#include "TestSupport.h"
+#include "WebFolderService.h"
+#include "company/Common.h"
+#include "company/LocalCompanyList.h"
+#include "view/CompanyListView.h"
+#include "view/MainWindow.h"
+#include "view/RowPainter.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+// The real window against the loopback service, with one company registered here.
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() : service(core.dir / "service"), url(service.BaseUrl()) {
+        service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
+        const fs::path folder = core.dir / "shop";
+        CompanyRecipe recipe;
+        recipe.name = "본점";
+        MakeCompanyFolder(folder.string(), recipe);
+        auto key = *core.hive().OpenKey(kProgramKey, true);
+        key.WriteString("Company00Key", EnsureCompanyKey(folder.string()));
+        key.WriteString("Company00Name", "본점");
+        key.WriteString("Company00Path", folder.string());
+        window = std::make_unique<TformMainWindow>();
+        window->show();
+        QApplication::processEvents();
+    }
+
+    void TypeLogin() {
+        QTest::keyClicks(window->Edit1, "kim");
+        QTest::keyClicks(window->Edit2, "pw1234");
+        QTest::keyClick(window->Edit2, Qt::Key_Return);
+        QApplication::processEvents();
+    }
+
+    void MovePointer(QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, at, window->vt->viewport()->mapToGlobal(at),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(window->vt->viewport(), &move);
+    }
+
+    test::CoreFixture core;
+    test::WebFolderService service;
+    test::ScopedServiceURL url;
+    std::unique_ptr<TformMainWindow> window;
+};
+
+TEST_F(MainWindowTest, StartsBehindTheLoginPanelWithItsCaption) {
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quenlow 바코드 Tidewell");
+    EXPECT_TRUE(window->panelLogin->isVisible());
+    EXPECT_EQ(window->panelLogin->geometry(), window->rect());
+    EXPECT_FALSE(window->vt->isEnabled());
+    EXPECT_EQ(window->size(), kDesignClientSize);
+    EXPECT_EQ(window->Edit2->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(MainWindowTest, TypedLoginFillsTheHeaderAndTheList) {
+    TypeLogin();
+    EXPECT_FALSE(window->panelLogin->isVisible());
+    EXPECT_EQ(window->labelUserName->text().toStdString(), "사용자명: 김철수");
+    EXPECT_EQ(window->labelUserDiskUsed->text().toStdString(), "웹폴더사용량: 0KB");
+    EXPECT_EQ(window->labelUserExpireAt->text().toStdString().rfind("사용기한: ", 0), 0u);
+    EXPECT_TRUE(window->vt->isEnabled());
+    ASSERT_EQ(window->Form().RowCount(), 1);
+    EXPECT_EQ(window->Form().Row(0).Company->SyncMode, smUpload);
+    EXPECT_TRUE(core.ui.boxes.empty());
+}
+
+TEST_F(MainWindowTest, HotRowIsDrawnAndThePointerFollowsTheAreas) {
+    TypeLogin();
+    const TListColumns columns = window->vt->Columns();
+    EXPECT_EQ(columns.StateColumn.Left, window->vt->viewport()->width() - 240);
+
+    // Over the state image: hand pointer, hot row.
+    MovePointer(QPoint(columns.StateColumn.Left + 5, 15));
+    EXPECT_EQ(window->vt->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(window->HotRow(), 0);
+    EXPECT_TRUE(window->IsOverSyncButton(0));
+    const QImage image = window->vt->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(columns.NameColumn.Right - 4, 3)), kHotRowBackground);
+    EXPECT_EQ(QColor(image.pixel(0, 10)), kHotRowFrame);
+    EXPECT_EQ(QColor(image.pixel(100, kListRowHeight - 1)), kRowSeparator);
+    int inked = 0;
+    for (int x = columns.StateColumn.Left; x < columns.StateColumn.Left + 13; ++x) {
+        for (int y = 10; y < 25; ++y) inked += QColor(image.pixel(x, y)) != kHotRowBackground;
+    }
+    EXPECT_GT(inked, 20);
+
+    // Over the local image: hand; over the name: the arrow again.
+    MovePointer(QPoint(columns.DataColumn.Left + 5, 25));
+    EXPECT_EQ(window->vt->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(window->IsOverFolderLink(0));
+    MovePointer(QPoint(columns.NameColumn.Left + 20, 15));
+    EXPECT_EQ(window->vt->viewport()->cursor().shape(), Qt::ArrowCursor);
+    // Below the rows: no hot row; the row goes back to white.
+    MovePointer(QPoint(100, kListRowHeight * 3));
+    EXPECT_FALSE(window->HotRow());
+    const QImage cold = window->vt->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(cold.pixel(columns.NameColumn.Right - 4, 3)), kRowBackground);
+}
+
+TEST_F(MainWindowTest, ClickOnTheStateAreaCyclesTheChoice) {
+    TypeLogin();
+    const TListColumns columns = window->vt->Columns();
+    const QPoint state(columns.StateColumn.Left + 5, 15);
+    MovePointer(state);
+    QTest::mouseClick(window->vt->viewport(), Qt::LeftButton, Qt::NoModifier, state);
+    EXPECT_EQ(window->Form().Row(0).Company->SyncMode, smUserDownload);
+    // The check box band toggles the mark only.
+    const QPoint box = GetCheckBoxRect(window->vt->RowRect(0), columns).center();
+    MovePointer(box);
+    QTest::mouseClick(window->vt->viewport(), Qt::LeftButton, Qt::NoModifier, box);
+    EXPECT_FALSE(window->Form().Row(0).Checked);
+    EXPECT_EQ(window->Form().Row(0).Company->SyncMode, smUserDownload);
+}
+
+TEST_F(MainWindowTest, ResizeKeepsTheLoginPanelOverTheClientArea) {
+    window->resize(700, 400);
+    QApplication::processEvents();
+    EXPECT_EQ(window->panelLogin->geometry(), QRect(0, 0, 700, 400));
+    EXPECT_EQ(window->imageLogo1->x(), (700 - 361) / 2);
+    EXPECT_EQ(window->imageLogo1->y(), (400 - 321) / 2 + 4);
+    EXPECT_EQ(window->btnSyncSelected->x(),
+              (window->frameGeometry().width() - window->btnSyncSelected->width()) / 2);
+}
+
+TEST_F(MainWindowTest, WindowCanNotCloseWhileBusy) {
+    TypeLogin();
+    bool refused = false;
+    test::CountingMessagePump pump;
+    struct ClosingPump : MessagePump {
+        TformMainWindow* window;
+        bool* refused;
+        bool tried = false;
+        void ProcessMessages() override {
+            if (tried) return;
+            tried = true;
+            *refused = !window->close();
+        }
+    } closing;
+    closing.window = window.get();
+    closing.refused = &refused;
+    ScopedMessagePump scoped(closing);
+    window->Form().btnSyncSelectedClick();
+    EXPECT_TRUE(closing.tried);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace tidewell

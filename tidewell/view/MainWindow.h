@@ -1,0 +1,137 @@
+#pragma once
+
+// The desktop window. It draws and forwards: every rule lives in the window's logic
+// (TformMain), which this window serves as its view.
+
+#include <QWidget>
+
+#include <map>
+#include <memory>
+
+#include "app/Main.h"
+#include "app/MainView.h"
+#include "view/QtServices.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace tidewell {
+
+class TCompanyListView;
+
+inline constexpr QSize kDesignClientSize{526, 321};
+
+class TformMainWindow : public QWidget, public TformMainView {
+    Q_OBJECT
+public:
+    explicit TformMainWindow(QWidget* parent = nullptr);
+    ~TformMainWindow() override;
+
+    TformMain& Form() { return *form_; }
+    // Shows the window as the stored settings asked: maximized or normal.
+    void ShowAsStored();
+
+    // TformMainView
+    void SetCaption(const std::string& caption) override;
+    WindowBounds WorkArea() const override;
+    WindowBounds Bounds() const override;
+    void SetBounds(const WindowBounds& bounds) override;
+    bool Maximized() const override;
+    void SetMaximized(bool maximized) override;
+    void CenterOnScreen() override;
+    void SetWaitCursor(bool wait) override;
+    void CoverWithLoginPanel() override;
+    std::string Text(Element element) const override;
+    void SetText(Element element, const std::string& text) override;
+    void SetEnabled(Element element, bool enabled) override;
+    bool Visible(Element element) const override;
+    void SetVisible(Element element, bool visible) override;
+    bool Checked(Element element) const override;
+    void SetChecked(Element element, bool checked) override;
+    void SetFocus(Element element) override;
+    void SetPosition(Element element, int position) override;
+    void SetLabelLook(Element element, LabelColor color, const std::string& tooltip,
+                      bool link) override;
+    void Repaint(Element element) override;
+    void RowsChanged() override;
+    void RepaintRow(int row) override;
+    std::optional<int> RowUnderPointer() const override;
+    std::optional<int> HotRow() const override;
+    bool IsOverSyncButton(int row) const override;
+    bool IsOverFolderLink(int row) const override;
+    bool BrowseForFolder(const std::string& title, std::string& folder,
+                         bool showNewFolder) override;
+    Shell& DesktopShell() override { return shell_; }
+
+    // The widgets, by their names in the window (tests look at them).
+    QWidget* panelLogin = nullptr;
+    QLabel* imageLogo1 = nullptr;
+    QFrame* Shape2 = nullptr;
+    QFrame* Shape3 = nullptr;
+    QFrame* Shape4 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QPushButton* btnLogin = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* imageLogo2 = nullptr;
+    QLabel* labelUserName = nullptr;
+    QLabel* labelUserDiskUsed = nullptr;
+    QLabel* labelUserExpireAt = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QLabel* labelCompanyName = nullptr;
+    QLabel* labelSyncMode = nullptr;
+    QLabel* labelLastModified = nullptr;
+    TCompanyListView* vt = nullptr;
+    QPushButton* btnSyncSelected = nullptr;
+    QFrame* panelProgress = nullptr;
+    QLabel* labelProgressTitle = nullptr;
+    QLabel* labelProgressSize = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* labelProgressCaption = nullptr;
+    QLabel* imgCompanyAdd = nullptr;
+    QLabel* imgCompanyDelete = nullptr;
+    QLabel* Label3 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    std::map<Element, QAction*> MenuEntries;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateLoginPanel();
+    void CreateHeader();
+    void CreateList();
+    void CreateMenu();
+    void CreateBottom();
+    void CreateProgressPanel();
+    void Connect();
+    void FormResize();
+    void LayoutListColumns();
+    void Run(const std::function<void()>& handler);
+    QWidget* Widget(Element element) const;
+    QMargins FrameMargins() const;
+
+    QtShell shell_;
+    std::unique_ptr<TformMain> form_;
+    std::map<Element, QWidget*> widgets_;
+    bool shown_ = false;
+    bool startMaximized_ = false;
+    bool waitCursor_ = false;
+    bool destroyed_ = false;
+    std::optional<Element> pendingFocus_;
+};
+
+}  // namespace tidewell

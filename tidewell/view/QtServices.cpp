@@ -1,0 +1,90 @@
+#include "view/QtServices.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+
+namespace tidewell {
+namespace {
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton BoxButton(MessageResult result) {
+    switch (result) {
+        case MessageResult::Ok:
+            return QMessageBox::Ok;
+        case MessageResult::Cancel:
+            return QMessageBox::Cancel;
+        case MessageResult::Yes:
+            return QMessageBox::Yes;
+        case MessageResult::No:
+            return QMessageBox::No;
+    }
+    return QMessageBox::Ok;
+}
+
+}  // namespace
+
+QString DisplayText(const std::string& text) {
+    QString result = QString::fromStdString(text);
+    result.replace("\r\n", "\n");
+    result.replace('\r', '\n');
+    return result;
+}
+
+MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) {
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    if (request.buttons == MessageButtons::OkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
+    if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
+    QMessageBox box(BoxIcon(request.icon), QString::fromStdString(request.title),
+                    DisplayText(request.text), buttons, parent_);
+    box.setDefaultButton(BoxButton(request.defaultButton));
+    switch (box.exec()) {
+        case QMessageBox::Cancel:
+            return MessageResult::Cancel;
+        case QMessageBox::Yes:
+            return MessageResult::Yes;
+        case QMessageBox::No:
+            return MessageResult::No;
+        case QMessageBox::Ok:
+            return MessageResult::Ok;
+        default:
+            // Closed with the window's close box: the cautious answer.
+            return request.buttons == MessageButtons::YesNo    ? MessageResult::No
+                   : request.buttons == MessageButtons::OkCancel ? MessageResult::Cancel
+                                                                 : MessageResult::Ok;
+    }
+}
+
+void QtMessagePump::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool QtMessagePump::Terminated() const { return QCoreApplication::closingDown(); }
+
+void QtShell::OpenUrl(const std::string& url) {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void QtShell::StartProgram(const std::string& program, const std::string& parameters,
+                           const std::string& workingFolder) {
+    QProcess::startDetached(QString::fromStdString(program), {QString::fromStdString(parameters)},
+                            QString::fromStdString(workingFolder));
+}
+
+}  // namespace tidewell
