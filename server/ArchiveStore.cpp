@@ -168,11 +168,15 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
                                   TemporaryFile& file, std::int64_t now) const {
     SqliteDatabase db = folder_.Open();
     SqliteTransaction transaction(db);
-    auto account = db.Prepare("SELECT expire_at, quota FROM accounts WHERE id = ?");
-    account.Bind(1, accountId);
-    if (!account.Step()) return UploadVerdict::AccountMissing;
-    if (PeriodEnded(account.ColumnInt(0), now)) return UploadVerdict::PeriodEnded;
-    const std::int64_t quota = account.ColumnInt(1);
+    std::int64_t expireAt = 0, quota = 0;
+    {
+        auto account = db.Prepare("SELECT expire_at, quota FROM accounts WHERE id = ?");
+        account.Bind(1, accountId);
+        if (!account.Step()) return UploadVerdict::AccountMissing;
+        expireAt = account.ColumnInt(0);
+        quota = account.ColumnInt(1);
+    }
+    if (PeriodEnded(expireAt, now)) return UploadVerdict::PeriodEnded;
 
     auto companyId = FindCompanyId(db, accountId, archive.companyKey);
     const auto plan = PlanArchives(

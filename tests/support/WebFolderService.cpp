@@ -11,6 +11,8 @@
 #include <fstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "platform/Error.h"
 #include "platform/FileHandle.h"
 
@@ -122,7 +124,13 @@ WebFolderService::WebFolderService(std::filesystem::path dataFolder)
     }
 }
 
-WebFolderService::~WebFolderService() { Stop(); }
+WebFolderService::~WebFolderService() {
+    // A service that crashed or failed to stop fails the test that ran it.
+    if (pid_ < 0) return;
+    if (const int code = Stop(); code != 0) {
+        ADD_FAILURE() << "tidewell-webfolder ended with " << code << "; its log:\n" << LogText();
+    }
+}
 
 std::string WebFolderService::BaseUrl() const {
     return "http://" + Host() + ":" + std::to_string(port_);

@@ -24,7 +24,7 @@ ToolResult RunWebFolderTool(const std::vector<std::string>& arguments);
 // The reference web-folder service as a child process: `serve --data DIR --listen
 // 127.0.0.1:0`, its port read from the first line of its output. Its log (standard error)
 // goes to a file beside the data folder. Destroying the object stops the service with
-// SIGTERM and waits for it.
+// SIGTERM and waits for it; a service that did not end cleanly then fails the test.
 class WebFolderService {
 public:
     explicit WebFolderService(std::filesystem::path dataFolder);
