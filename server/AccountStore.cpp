@@ -29,11 +29,12 @@ bool AccountStore::Save(const AccountSettings& settings, std::int64_t now) const
         find.Bind(1, settings.userId);
         return find.Step();
     }();
-    db.Prepare("INSERT INTO accounts(user_id, password, name, created, last_modified, expire_at, "
-               "quota) VALUES(?1, ?2, ?3, ?4, ?4, ?5, ?6) ON CONFLICT(user_id) DO UPDATE SET "
-               "user_id = excluded.user_id, password = excluded.password, name = excluded.name, "
-               "last_modified = excluded.last_modified, expire_at = excluded.expire_at, "
-               "quota = excluded.quota")
+    db.Prepare(
+          "INSERT INTO accounts(user_id, password, name, created, last_modified, expire_at, "
+          "quota) VALUES(?1, ?2, ?3, ?4, ?4, ?5, ?6) ON CONFLICT(user_id) DO UPDATE SET "
+          "user_id = excluded.user_id, password = excluded.password, name = excluded.name, "
+          "last_modified = excluded.last_modified, expire_at = excluded.expire_at, "
+          "quota = excluded.quota")
         .Bind(1, settings.userId)
         .Bind(2, record)
         .Bind(3, settings.name)
