@@ -45,6 +45,7 @@ std::string Pattern(std::string_view path) {
 
 WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, RequestLog::Sink logSink)
     : data_(dataFolder),
+      claim_(data_.ClaimForServing()),
       accounts_(data_),
       archives_(data_),
       gateway_(accounts_, archives_),

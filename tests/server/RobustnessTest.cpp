@@ -240,13 +240,19 @@ TEST_F(RobustnessTest, RestartRepairsWhatAnUncleanStopLeft) {
     EXPECT_EQ(againClient.Download("demo", "demo1234", kKey1)->body, "older");
 }
 
-TEST_F(RobustnessTest, ASecondServiceCannotTakeAPortInUse) {
+TEST_F(RobustnessTest, ASecondServiceCannotTakeAPortOrDataFolderInUse) {
     const ToolResult second =
         RunWebFolderTool({"serve", "--data", (dir / "other").string(), "--listen",
                           "127.0.0.1:" + std::to_string(service.Port())},
                          20);
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_NE(second.output.find("cannot listen"), std::string::npos) << second.output;
+
+    // Nor the data folder of a running one: its start-up repair would break running uploads.
+    const ToolResult sameData = RunWebFolderTool(
+        {"serve", "--data", service.DataFolder().string(), "--listen", "127.0.0.1:0"}, 20);
+    EXPECT_EQ(sameData.exitCode, 1) << sameData.output;
+    EXPECT_NE(sameData.output.find("another tidewell-webfolder"), std::string::npos);
     EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
 }
 
