@@ -1,0 +1,299 @@
+#include "ArchiveStore.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "platform/Error.h"
+#include "platform/Identity.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell::webfolder {
+namespace {
+
+std::optional<std::int64_t> FindCompanyId(const SqliteDatabase& db, std::int64_t accountId,
+                                          std::string_view key) {
+    auto find =
+        SqliteStatement(db, "SELECT id FROM companies WHERE account_id = ? AND company_key = ?");
+    find.Bind(1, accountId).Bind(2, key);
+    if (!find.Step()) return std::nullopt;
+    return find.ColumnInt(0);
+}
+
+std::vector<StoredArchive> LoadArchives(const SqliteDatabase& db, std::int64_t companyId) {
+    auto list = SqliteStatement(
+        db, "SELECT name, size, file FROM archives WHERE company_id = ? ORDER BY name DESC");
+    list.Bind(1, companyId);
+    std::vector<StoredArchive> archives;
+    while (list.Step())
+        archives.push_back({list.ColumnText(0), list.ColumnInt(1), list.ColumnText(2)});
+    return archives;
+}
+
+std::int64_t UsedBytes(const SqliteDatabase& db, std::int64_t accountId) {
+    auto sum = SqliteStatement(db,
+                               "SELECT COALESCE(SUM(a.size), 0) FROM archives a "
+                               "JOIN companies c ON a.company_id = c.id WHERE c.account_id = ?");
+    sum.Bind(1, accountId);
+    sum.Step();
+    return sum.ColumnInt(0);
+}
+
+// A name no other upload will pick: the archive's time for people reading the folder, then
+// 128 random bits.
+std::string UniqueFileName(std::string_view archiveName) {
+    std::string random;
+    for (char c : NewGuidText()) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            random += static_cast<char>(std::tolower(c));
+    }
+    return std::string(archiveName.substr(0, 14)) + "-" + random + ".bck";
+}
+
+void RemoveQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+}  // namespace
+
+ArchivePlan PlanArchives(std::vector<StoredArchive> existing, std::string_view newName,
+                         std::size_t keep) {
+    // The names are fourteen-digit times, so their order is the order of the times.
+    std::vector<std::string> names{std::string(newName)};
+    for (const auto& archive : existing) names.push_back(archive.name);
+    std::sort(names.begin(), names.end(), std::greater<>());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    if (names.size() > keep) names.resize(keep);
+
+    ArchivePlan plan;
+    plan.kept = std::find(names.begin(), names.end(), newName) != names.end();
+    for (auto& archive : existing) {
+        const bool stays = archive.name != newName &&
+                           std::find(names.begin(), names.end(), archive.name) != names.end();
+        if (stays) continue;
+        plan.releasedBytes += archive.size;
+        plan.released.push_back(std::move(archive));
+    }
+    return plan;
+}
+
+std::int64_t ArchiveStore::DiskUsed(std::int64_t accountId) const {
+    return UsedBytes(folder_.Open(), accountId);
+}
+
+std::vector<std::string> ArchiveStore::CompanyKeys(std::int64_t accountId) const {
+    SqliteDatabase db = folder_.Open();
+    auto list = db.Prepare("SELECT company_key FROM companies WHERE account_id = ? ORDER BY id");
+    list.Bind(1, accountId);
+    std::vector<std::string> keys;
+    while (list.Step()) keys.push_back(list.ColumnText(0));
+    return keys;
+}
+
+std::optional<CompanyInfo> ArchiveStore::FindCompany(std::int64_t accountId,
+                                                     std::string_view key) const {
+    SqliteDatabase db = folder_.Open();
+    SqliteTransaction snapshot(db, "BEGIN");
+    auto find = db.Prepare(
+        "SELECT id, company_key, name, created FROM companies WHERE account_id = ? AND "
+        "company_key = ?");
+    find.Bind(1, accountId).Bind(2, key);
+    if (!find.Step()) return std::nullopt;
+    CompanyInfo info{find.ColumnText(1), find.ColumnText(2), find.ColumnInt(3), std::nullopt};
+    auto archives = LoadArchives(db, find.ColumnInt(0));
+    if (!archives.empty()) info.latest = std::move(archives.front());
+    return info;
+}
+
+bool ArchiveStore::DeleteCompany(std::int64_t accountId, std::string_view key) const {
+    SqliteDatabase db = folder_.Open();
+    SqliteTransaction transaction(db);
+    const auto companyId = FindCompanyId(db, accountId, key);
+    if (!companyId) return false;
+    const auto archives = LoadArchives(db, *companyId);
+    db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, *companyId).Run();
+    transaction.Commit();
+
+    for (const auto& archive : archives) RemoveQuietly(folder_.ArchivesFolder() / archive.file);
+    RemoveQuietly(folder_.ArchivesFolder() / std::to_string(*companyId));
+    return true;
+}
+
+std::optional<OpenedArchive> ArchiveStore::OpenLatest(std::int64_t accountId,
+                                                      std::string_view key) const {
+    // An upload may drop the archive between reading the index and opening the file;
+    // the index then names a newer one, so look again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SqliteDatabase db = folder_.Open();
+        auto latest = db.Prepare(
+            "SELECT a.name, a.file FROM archives a JOIN companies c ON a.company_id = c.id "
+            "WHERE c.account_id = ? AND c.company_key = ? ORDER BY a.name DESC LIMIT 1");
+        latest.Bind(1, accountId).Bind(2, key);
+        if (!latest.Step()) return std::nullopt;
+        const fs::path path = folder_.ArchivesFolder() / latest.ColumnText(1);
+        auto file =
+            std::make_shared<FileHandle>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!*file) {
+            if (errno == ENOENT) continue;
+            throw Exception("cannot open " + path.string() + ": " + strerror(errno));
+        }
+        struct stat st {};
+        if (::fstat(file->get(), &st) != 0) throw Exception("cannot read " + path.string());
+        return OpenedArchive{latest.ColumnText(0), static_cast<std::int64_t>(st.st_size),
+                             std::move(file)};
+    }
+    throw Exception("the newest archive keeps disappearing");
+}
+
+UploadRoom ArchiveStore::RoomFor(const Account& account, std::string_view key,
+                                 std::string_view name) const {
+    SqliteDatabase db = folder_.Open();
+    SqliteTransaction snapshot(db, "BEGIN");
+    const auto companyId = FindCompanyId(db, account.id, key);
+    const auto plan =
+        PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{}, name,
+                     kKeptArchives);
+    if (!plan.kept) return {UploadVerdict::OlderThanKept, 0};
+    const std::int64_t room = account.quota - (UsedBytes(db, account.id) - plan.releasedBytes);
+    if (room <= 0) return {UploadVerdict::QuotaExceeded, 0};
+    return {UploadVerdict::Accepted, room};
+}
+
+UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& archive,
+                                  TemporaryFile& file, std::int64_t now) const {
+    SqliteDatabase db = folder_.Open();
+    SqliteTransaction transaction(db);
+    std::int64_t expireAt = 0, quota = 0;
+    {
+        auto account = db.Prepare("SELECT expire_at, quota FROM accounts WHERE id = ?");
+        account.Bind(1, accountId);
+        if (!account.Step()) return UploadVerdict::AccountMissing;
+        expireAt = account.ColumnInt(0);
+        quota = account.ColumnInt(1);
+    }
+    if (PeriodEnded(expireAt, now)) return UploadVerdict::PeriodEnded;
+
+    auto companyId = FindCompanyId(db, accountId, archive.companyKey);
+    const auto plan =
+        PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{},
+                     archive.name, kKeptArchives);
+    if (!plan.kept) return UploadVerdict::OlderThanKept;
+    if (UsedBytes(db, accountId) - plan.releasedBytes + file.Size() > quota) {
+        return UploadVerdict::QuotaExceeded;
+    }
+
+    if (!companyId) {
+        db.Prepare(
+              "INSERT INTO companies(account_id, company_key, name, created) VALUES(?, ?, ?, ?)")
+            .Bind(1, accountId)
+            .Bind(2, archive.companyKey)
+            .Bind(3, archive.companyName)
+            .Bind(4, now)
+            .Run();
+        companyId = sqlite3_last_insert_rowid(db.get());
+    } else if (!archive.companyName.empty()) {
+        db.Prepare("UPDATE companies SET name = ? WHERE id = ?")
+            .Bind(1, archive.companyName)
+            .Bind(2, *companyId)
+            .Run();
+    }
+
+    const fs::path companyFolder = folder_.ArchivesFolder() / std::to_string(*companyId);
+    if (::mkdir(companyFolder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw Exception("cannot create " + companyFolder.string() + ": " + strerror(errno));
+    }
+    const std::string relative = std::to_string(*companyId) + "/" + UniqueFileName(archive.name);
+    file.MoveTo(folder_.ArchivesFolder() / relative);
+    try {
+        auto drop = db.Prepare("DELETE FROM archives WHERE file = ?");
+        for (const auto& old : plan.released) {
+            drop.Bind(1, old.file).Run();
+            drop.Reset();
+        }
+        db.Prepare(
+              "INSERT INTO archives(company_id, name, file, size, stored) VALUES(?, ?, ?, ?, ?)")
+            .Bind(1, *companyId)
+            .Bind(2, archive.name)
+            .Bind(3, relative)
+            .Bind(4, file.Size())
+            .Bind(5, now)
+            .Run();
+        transaction.Commit();
+    } catch (...) {
+        RemoveQuietly(folder_.ArchivesFolder() / relative);
+        throw;
+    }
+    for (const auto& old : plan.released) RemoveQuietly(folder_.ArchivesFolder() / old.file);
+    return UploadVerdict::Accepted;
+}
+
+std::string ArchiveStore::Reconcile() const {
+    int strayUploads = 0, strayFiles = 0, lostEntries = 0;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder_.UploadsFolder(), ignored)) {
+        fs::remove_all(entry.path(), ignored);
+        ++strayUploads;
+    }
+
+    SqliteDatabase db = folder_.Open();
+    SqliteTransaction transaction(db);
+    struct Entry {
+        std::int64_t id;
+        std::string file;
+        std::int64_t size;
+    };
+    std::vector<Entry> entries;
+    for (auto list = db.Prepare("SELECT id, file, size FROM archives"); list.Step();) {
+        entries.push_back({list.ColumnInt(0), list.ColumnText(1), list.ColumnInt(2)});
+    }
+    std::set<std::string> named;
+    for (const auto& entry : entries) {
+        struct stat st {};
+        const fs::path path = folder_.ArchivesFolder() / entry.file;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            db.Prepare("DELETE FROM archives WHERE id = ?").Bind(1, entry.id).Run();
+            ++lostEntries;
+            continue;
+        }
+        if (st.st_size != entry.size) {
+            db.Prepare("UPDATE archives SET size = ? WHERE id = ?")
+                .Bind(1, static_cast<std::int64_t>(st.st_size))
+                .Bind(2, entry.id)
+                .Run();
+        }
+        named.insert(entry.file);
+    }
+    transaction.Commit();
+
+    for (const auto& company : fs::directory_iterator(folder_.ArchivesFolder(), ignored)) {
+        if (!company.is_directory(ignored) || company.is_symlink(ignored)) {
+            fs::remove_all(company.path(), ignored);
+            ++strayFiles;
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(company.path(), ignored)) {
+            const std::string relative =
+                company.path().filename().string() + "/" + entry.path().filename().string();
+            if (named.count(relative) == 0) {
+                fs::remove_all(entry.path(), ignored);
+                ++strayFiles;
+            }
+        }
+        if (fs::is_empty(company.path(), ignored)) fs::remove(company.path(), ignored);
+    }
+
+    if (strayUploads + strayFiles + lostEntries == 0) return {};
+    return "removed " + std::to_string(strayUploads) + " unfinished uploads and " +
+           std::to_string(strayFiles) + " files the index does not name; dropped " +
+           std::to_string(lostEntries) + " index entries whose file was gone";
+}
+
+}  // namespace tidewell::webfolder

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Account.h"
+#include "DataFolder.h"
+#include "TemporaryFile.h"
+#include "platform/FileHandle.h"
+
+namespace tidewell::webfolder {
+
+// One archive in the index: its name as the client knows it, its size, and the file that
+// holds it, relative to the archives folder.
+struct StoredArchive {
+    std::string name;
+    std::int64_t size = 0;
+    std::string file;
+};
+
+// What storing an archive named newName does to a company's archives: it replaces one of the
+// same name and pushes out those no longer among the newest `keep`. kept is false when the
+// new archive would itself be pushed out.
+struct ArchivePlan {
+    bool kept = false;
+    std::vector<StoredArchive> released;
+    std::int64_t releasedBytes = 0;
+};
+ArchivePlan PlanArchives(std::vector<StoredArchive> existing, std::string_view newName,
+                         std::size_t keep);
+
+struct CompanyInfo {
+    std::string key;
+    std::string name;
+    std::int64_t created = 0;
+    std::optional<StoredArchive> latest;
+};
+
+// An archive opened for a download; the handle stays readable even if an upload removes the
+// archive meanwhile.
+struct OpenedArchive {
+    std::string name;
+    std::int64_t size = 0;
+    std::shared_ptr<FileHandle> file;
+};
+
+enum class UploadVerdict { Accepted, QuotaExceeded, OlderThanKept, PeriodEnded, AccountMissing };
+
+struct UploadRoom {
+    UploadVerdict verdict = UploadVerdict::Accepted;
+    std::int64_t maxBytes = 0;  // how large the archive may be when accepted
+};
+
+struct NewArchive {
+    std::string companyKey;
+    std::string companyName;  // empty: keep the name the company has
+    std::string name;
+};
+
+// Companies and their archives: the index in the database and the files beside it. Every
+// change runs in one write transaction, so concurrent requests always see a consistent index;
+// files are put in place before the index names them and removed after it has let them go.
+class ArchiveStore {
+public:
+    static constexpr std::size_t kKeptArchives = 3;
+
+    explicit ArchiveStore(const DataFolder& folder) : folder_(folder) {}
+
+    std::int64_t DiskUsed(std::int64_t accountId) const;
+    // Company keys in the order the companies were first stored.
+    std::vector<std::string> CompanyKeys(std::int64_t accountId) const;
+    std::optional<CompanyInfo> FindCompany(std::int64_t accountId, std::string_view key) const;
+    // Removes the company, its archives and their files; false when there was no such company.
+    bool DeleteCompany(std::int64_t accountId, std::string_view key) const;
+    // The company's newest archive; nullopt when it has none.
+    std::optional<OpenedArchive> OpenLatest(std::int64_t accountId, std::string_view key) const;
+
+    // Decided before the first byte arrives, so a refused upload never reaches the disk.
+    UploadRoom RoomFor(const Account& account, std::string_view key, std::string_view name) const;
+    // Checks again under the write lock (other uploads may have come first), then stores the
+    // file, creating the company on its first archive and dropping archives beyond the newest.
+    UploadVerdict Store(std::int64_t accountId, const NewArchive& archive, TemporaryFile& file,
+                        std::int64_t now) const;
+
+    // Brings files and index back in line after an unclean stop: leftover uploads and files the
+    // index does not name are removed, index entries whose file is gone are dropped. Returns a
+    // short account of what it did, empty when all was in order.
+    std::string Reconcile() const;
+
+private:
+    const DataFolder& folder_;
+};
+
+}  // namespace tidewell::webfolder

@@ -1,0 +1,92 @@
+#include "PasswordHash.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <charconv>
+#include <vector>
+
+#include "platform/Error.h"
+
+namespace tidewell::webfolder {
+namespace {
+
+constexpr std::string_view kScheme = "pbkdf2-sha256";
+constexpr std::size_t kSaltBytes = 16;
+constexpr std::size_t kHashBytes = 32;
+constexpr int kMaxIterations = 10000000;
+
+std::string Hex(const std::vector<unsigned char>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+bool Unhex(std::string_view text, std::vector<unsigned char>& out) {
+    if (text.empty() || text.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+        if (error != std::errc() || end != text.data() + i + 2) return false;
+        out.push_back(static_cast<unsigned char>(value));
+    }
+    return true;
+}
+
+std::vector<unsigned char> Derive(std::string_view password, const std::vector<unsigned char>& salt,
+                                  int iterations, std::size_t length) {
+    std::vector<unsigned char> out(length);
+    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
+                          static_cast<int>(salt.size()), iterations, EVP_sha256(),
+                          static_cast<int>(out.size()), out.data()) != 1) {
+        throw Exception("PBKDF2 is not available");
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string HashPassword(std::string_view password, int iterations) {
+    std::vector<unsigned char> salt(kSaltBytes);
+    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
+        throw Exception("no random bytes for a password salt");
+    }
+    const auto hash = Derive(password, salt, iterations, kHashBytes);
+    return std::string(kScheme) + "$" + std::to_string(iterations) + "$" + Hex(salt) + "$" +
+           Hex(hash);
+}
+
+bool VerifyPassword(std::string_view password, std::string_view record) {
+    std::vector<std::string_view> parts;
+    while (true) {
+        const auto dollar = record.find('$');
+        parts.push_back(record.substr(0, dollar));
+        if (dollar == std::string_view::npos) break;
+        record.remove_prefix(dollar + 1);
+    }
+    if (parts.size() != 4 || parts[0] != kScheme) return false;
+    int iterations = 0;
+    const auto [end, error] =
+        std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), iterations);
+    if (error != std::errc() || end != parts[1].data() + parts[1].size() || iterations < 1 ||
+        iterations > kMaxIterations) {
+        return false;
+    }
+    std::vector<unsigned char> salt, expected;
+    if (!Unhex(parts[2], salt) || !Unhex(parts[3], expected)) return false;
+    const auto actual = Derive(password, salt, iterations, expected.size());
+    return CRYPTO_memcmp(actual.data(), expected.data(), expected.size()) == 0;
+}
+
+void SpendPasswordCheck(std::string_view password) {
+    const std::vector<unsigned char> salt(kSaltBytes, 0);
+    Derive(password, salt, kPasswordIterations, kHashBytes);
+}
+
+}  // namespace tidewell::webfolder

@@ -1,0 +1,152 @@
+#include "UploadReceiver.h"
+
+#include <algorithm>
+
+#include "ArchiveName.h"
+#include "TextRules.h"
+#include "platform/CodePage.h"
+
+namespace tidewell::webfolder {
+namespace {
+
+Reply VerdictReply(UploadVerdict verdict) {
+    switch (verdict) {
+        case UploadVerdict::Accepted:
+            return Reply(ReplyStatus::Ok);
+        case UploadVerdict::QuotaExceeded:
+            return Reply(ReplyStatus::QuotaExceeded);
+        case UploadVerdict::OlderThanKept:
+            return Reply(ReplyStatus::OlderThanKept);
+        case UploadVerdict::PeriodEnded:
+            return Reply(ReplyStatus::PeriodEnded);
+        case UploadVerdict::AccountMissing:
+            return Reply(ReplyStatus::LoginFailed);
+    }
+    return Reply(ReplyStatus::ServerError);
+}
+
+}  // namespace
+
+UploadReceiver::UploadReceiver(const AccountStore& accounts, const ArchiveStore& archives,
+                               const DataFolder& folder, std::int64_t now)
+    : accounts_(accounts), archives_(archives), folder_(folder), now_(now) {}
+
+void UploadReceiver::BeginPart(std::string_view name, std::string_view filename) {
+    try {
+        StartPart(name, filename);
+    } catch (const std::exception& error) {
+        Fail(error);
+    }
+}
+
+void UploadReceiver::PartData(const char* data, std::size_t size) {
+    try {
+        TakeData(data, size);
+    } catch (const std::exception& error) {
+        Fail(error);
+    }
+}
+
+void UploadReceiver::StartPart(std::string_view name, std::string_view filename) {
+    currentField_ = nullptr;
+    target_ = Target::Discard;
+    if (refusal_) return;
+    if (++parts_ > kMaxParts) {
+        return Refuse(Reply(ReplyStatus::BadRequest, "항목이 너무 많습니다."));
+    }
+    const std::string key = LowerAscii(name);
+    if (key == "file") return StartFile(filename);
+    if (fields_.count(key) != 0) return;  // the first of a name counts
+    currentField_ = &fields_[key];
+    target_ = Target::Field;
+}
+
+void UploadReceiver::StartFile(std::string_view filename) {
+    if (fileSeen_) return Refuse(Reply(ReplyStatus::BadRequest, "파일은 하나만 올릴 수 있습니다."));
+    fileSeen_ = true;
+    const auto userId = Field("userid");
+    const auto password = Field("password");
+    if (!userId || !password || !Field("companykey")) {
+        return Refuse(
+            Reply(ReplyStatus::BadRequest, "계정과 사업장 정보가 파일보다 먼저 와야 합니다."));
+    }
+    note_.account = *userId;
+    account_ = accounts_.Authenticate(*userId, *password);
+    if (!account_) return Refuse(Reply(ReplyStatus::LoginFailed));
+    if (PeriodEnded(account_->expireAt, now_)) return Refuse(Reply(ReplyStatus::PeriodEnded));
+    companyKey_ = *Field("companykey");
+    if (!IsCompanyKey(companyKey_)) {
+        return Refuse(Reply(ReplyStatus::BadRequest, "사업장키가 올바르지 않습니다."));
+    }
+    archiveName_ = std::string(LastPathComponent(filename));
+    note_.detail = "file=" + archiveName_.substr(0, 64);
+    if (!IsArchiveName(archiveName_)) return Refuse(Reply(ReplyStatus::BadArchiveName));
+
+    const UploadRoom room = archives_.RoomFor(*account_, companyKey_, archiveName_);
+    if (room.verdict != UploadVerdict::Accepted) return Refuse(VerdictReply(room.verdict));
+    file_ = std::make_unique<TemporaryFile>(folder_.UploadsFolder());
+    maxBytes_ = room.maxBytes;
+    target_ = Target::File;
+}
+
+void UploadReceiver::TakeData(const char* data, std::size_t size) {
+    switch (target_) {
+        case Target::Discard:
+            return;
+        case Target::Field:
+            if (currentField_->size() + size > kMaxFieldBytes) {
+                return Refuse(Reply(ReplyStatus::BadRequest, "입력값이 너무 깁니다."));
+            }
+            currentField_->append(data, size);
+            return;
+        case Target::File:
+            if (file_->Size() + static_cast<std::int64_t>(size) > maxBytes_) {
+                return Refuse(Reply(ReplyStatus::QuotaExceeded));
+            }
+            file_->Write(data, size);
+            return;
+    }
+}
+
+Reply UploadReceiver::Finish(bool complete) {
+    if (!complete) {
+        file_.reset();
+        return Reply(ReplyStatus::BadRequest, "요청 본문이 올바르지 않습니다.");
+    }
+    if (refusal_) return *refusal_;
+    if (!fileSeen_) return Reply(ReplyStatus::BadRequest, "올린 파일이 없습니다.");
+    if (file_->Size() == 0) return Reply(ReplyStatus::BadRequest, "빈 파일은 올릴 수 없습니다.");
+
+    const NewArchive archive{companyKey_, ReplaceControls(Field("companyname").value_or("")),
+                             archiveName_};
+    const std::int64_t size = file_->Size();
+    Reply reply = VerdictReply(archives_.Store(account_->id, archive, *file_, now_));
+    file_.reset();
+    if (reply.Status() == ReplyStatus::Ok) {
+        reply.Add("FileName", archiveName_).AddNumber("FileSize", size);
+    }
+    return reply;
+}
+
+void UploadReceiver::Refuse(Reply reply) {
+    if (!refusal_) refusal_ = std::move(reply);
+    file_.reset();
+    currentField_ = nullptr;
+    target_ = Target::Discard;
+}
+
+void UploadReceiver::Fail(const std::exception& error) {
+    note_.detail += " error=" + std::string(error.what());
+    Refuse(Reply(ReplyStatus::ServerError));
+}
+
+std::optional<std::string> UploadReceiver::Field(std::string_view name) const {
+    const auto found = fields_.find(std::string(name));
+    if (found == fields_.end()) return std::nullopt;
+    // The company name is sent as it stands; only the ID, password and key are stripped.
+    const std::string text = AnsiToUtf8(found->second);
+    if (name == "companyname") return text;
+    return std::string(StripBlanks(text));
+}
+
+}  // namespace tidewell::webfolder

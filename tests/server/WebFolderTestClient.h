@@ -1,0 +1,96 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "WebFolderService.h"
+
+namespace tidewell::test {
+
+// A text reply read the way the client reads it: CR LF lines, KEY=value, first match of a key
+// regardless of letter case, CP949 converted to UTF-8.
+struct TextReply {
+    int httpStatus = 0;
+    std::string contentType;
+    std::string body;  // raw bytes
+    std::vector<std::pair<std::string, std::string>> lines;
+
+    bool Has(std::string_view key) const;
+    std::string Value(std::string_view key) const;
+    std::int64_t Number(std::string_view key) const;
+    bool Ok() const { return Value("STATUS") == "0"; }
+};
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// Percent-encodes like the client: CP949 bytes, everything but ASCII letters and digits as %XX.
+std::string EncodeForm(const Fields& fields);
+
+inline constexpr char kKey1[] = "0123456789abcdef0123456789abcdef";
+inline constexpr char kKey2[] = "fedcba9876543210fedcba9876543210";
+
+// Talks to a WebFolderService with cpp-httplib's client.
+class WebFolderTestClient {
+public:
+    explicit WebFolderTestClient(const WebFolderService& service);
+
+    TextReply PostForm(const std::string& path, const std::string& body);
+    TextReply Command(const std::string& command, const std::string& id,
+                      const std::string& password, const std::string& key = "");
+    // The four fields and the file, in the client's order; companyName in UTF-8.
+    TextReply Upload(const std::string& id, const std::string& password, const std::string& key,
+                     const std::string& companyName, const std::string& fileName,
+                     const std::string& content);
+    httplib::Result Download(const std::string& id, const std::string& password,
+                             const std::string& key);
+
+    httplib::Client& http() { return client_; }
+
+private:
+    httplib::Client client_;
+};
+
+TextReply ToTextReply(const httplib::Result& result);
+
+// One row of the archive index, read straight from the database.
+struct IndexRow {
+    std::string companyKey;
+    std::string name;
+    std::string file;
+    std::int64_t size = 0;
+};
+std::vector<IndexRow> ReadIndex(const std::filesystem::path& dataFolder);
+
+// Every regular file under the data folder's archives, relative to it ("1/2024...bck").
+std::vector<std::string> ArchiveFiles(const std::filesystem::path& dataFolder);
+
+// Fails the test when an index row's file is missing or has another size, or when a file
+// under archives is not in the index, or when an upload was left behind.
+void ExpectIndexMatchesFiles(const std::filesystem::path& dataFolder);
+
+// A running service with a temporary data folder, the account demo / demo1234 (no end date,
+// the default quota) and a client for it.
+class WebFolderFixture : public ::testing::Test {
+protected:
+    WebFolderFixture() { service.AddUser("demo", "demo1234", "데모 사용자"); }
+
+    // A file name as the client sends it: its full local path.
+    static std::string ClientPath(const std::string& name) {
+        return "C:\\Documents and Settings\\kim\\Local Settings\\Temp\\Tidewell\\" + name;
+    }
+
+    TempDir dir;
+    WebFolderService service{dir / "data"};
+    WebFolderTestClient client{service};
+};
+
+}  // namespace tidewell::test

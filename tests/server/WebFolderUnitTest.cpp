@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "Account.h"
+#include "ArchiveName.h"
+#include "ArchiveStore.h"
+#include "CommandLine.h"
+#include "FormBody.h"
+#include "PasswordHash.h"
+
+namespace tidewell::webfolder {
+namespace {
+
+TEST(FormFields, DecodesPercentBytesAsCp949AndRefusesBrokenEscapes) {
+    const auto form =
+        FormFields::Parse("userid=%C8%AB%B1%E6%B5%BF&password=a%20b+c&x&CMD=UserProfile");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->Text("userid"), "홍길동");
+    EXPECT_EQ(form->Text("password"), "a b c");
+    EXPECT_EQ(form->Text("cmd"), "UserProfile");  // names ignore letter case
+    EXPECT_EQ(form->Bytes("x"), "");
+    EXPECT_FALSE(form->Bytes("missing"));
+    EXPECT_EQ(FormFields::Parse("a=1&a=2")->Text("a"), "1");
+    EXPECT_EQ(FormFields::Parse("a=%20%09x%0D%0A")->Text("a"), "x");
+
+    EXPECT_FALSE(FormFields::Parse("a=%"));
+    EXPECT_FALSE(FormFields::Parse("a=%4"));
+    EXPECT_FALSE(FormFields::Parse("a=%G1"));
+}
+
+TEST(ArchiveName, OnlyTheLastComponentCountsAndItMustBeAValidTime) {
+    EXPECT_EQ(
+        LastPathComponent("C:\\Users\\kim\\AppData\\Local\\Temp\\Tidewell\\20240102103000.bck"),
+        "20240102103000.bck");
+    EXPECT_EQ(LastPathComponent("a/b\\c"), "c");
+    EXPECT_EQ(LastPathComponent("../"), "");
+    EXPECT_TRUE(IsArchiveName("20240102103000.bck"));
+    EXPECT_TRUE(IsArchiveName("20240229235959.bck"));
+    for (const char* bad :
+         {"20230229103000.bck", "20241301103000.bck", "20240102246000.bck", "2024010210300.bck",
+          "202401021030001.bck", "20240102103000.BCK", "20240102103000.bak", "2024010210300x.bck",
+          "+2024010210300.bck", "00000102103000.bck", "..", ""}) {
+        EXPECT_FALSE(IsArchiveName(bad)) << bad;
+    }
+}
+
+TEST(ServicePeriod, BegunDaysCountAndZeroMeansEnded) {
+    const std::int64_t now = 1800000000;
+    EXPECT_EQ(RemainingDays(0, now), kOpenEndedRemainingDays);
+    EXPECT_EQ(RemainingDays(now + 365 * 86400, now), 365);
+    EXPECT_EQ(RemainingDays(now + 365 * 86400 - 5, now), 365);
+    EXPECT_EQ(RemainingDays(now + 1, now), 1);
+    EXPECT_EQ(RemainingDays(now, now), 0);
+    EXPECT_EQ(RemainingDays(now - 86400 * 10, now), 0);
+    EXPECT_FALSE(PeriodEnded(0, now));
+    EXPECT_TRUE(PeriodEnded(now, now));
+}
+
+TEST(PlanArchives, KeepsTheNewestThreeAndCountsWhatGoes) {
+    const std::vector<StoredArchive> three{{"20240103000000.bck", 30, "c"},
+                                           {"20240101000000.bck", 10, "a"},
+                                           {"20240102000000.bck", 20, "b"}};
+    auto plan = PlanArchives(three, "20240104000000.bck", 3);
+    EXPECT_TRUE(plan.kept);
+    ASSERT_EQ(plan.released.size(), 1u);
+    EXPECT_EQ(plan.released[0].file, "a");
+    EXPECT_EQ(plan.releasedBytes, 10);
+
+    plan = PlanArchives(three, "20240102000000.bck", 3);  // same name: replaced, nothing pushed out
+    EXPECT_TRUE(plan.kept);
+    EXPECT_EQ(plan.releasedBytes, 20);
+
+    plan = PlanArchives(three, "20231231000000.bck", 3);
+    EXPECT_FALSE(plan.kept);
+
+    plan = PlanArchives({}, "20240101000000.bck", 3);
+    EXPECT_TRUE(plan.kept);
+    EXPECT_TRUE(plan.released.empty());
+}
+
+TEST(PasswordHash, SaltedRecordsVerifyOnlyTheirPassword) {
+    const std::string first = HashPassword("demo1234", 1000);
+    const std::string second = HashPassword("demo1234", 1000);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.find("demo1234"), std::string::npos);
+    EXPECT_TRUE(VerifyPassword("demo1234", first));
+    EXPECT_TRUE(VerifyPassword("demo1234", second));
+    EXPECT_FALSE(VerifyPassword("demo1235", first));
+    EXPECT_FALSE(VerifyPassword("demo1234", "demo1234"));
+    EXPECT_FALSE(VerifyPassword("demo1234", "pbkdf2-sha256$0$00$00"));
+    EXPECT_FALSE(VerifyPassword("demo1234", "pbkdf2-sha256$1000$zz$00"));
+}
+
+Command Parse(std::vector<std::string> words) {
+    return ParseCommandLine(words);
+}
+
+TEST(CommandLine, ReadsBothCommandsAndRefusesWhatItCannotFollow) {
+    const auto serve = std::get<ServeOptions>(Parse({"serve", "--data", "d", "--listen=[::1]:0"}));
+    EXPECT_EQ(serve.host, "::1");
+    EXPECT_EQ(serve.port, 0);
+    EXPECT_EQ(std::get<ServeOptions>(Parse({"serve", "--data", "d"})).port, 8080);
+
+    const auto add =
+        std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "demo", "--password",
+                                        "demo1234", "--name", "데모 사용자", "--days", "365"}));
+    EXPECT_EQ(add.account.name, "데모 사용자");
+    EXPECT_EQ(add.account.days, 365);
+    EXPECT_EQ(add.account.quota, 1073741824);
+    EXPECT_FALSE(std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "a",
+                                                 "--password", "b", "--name", "c"}))
+                     .account.days);
+
+    for (const auto& words : std::vector<std::vector<std::string>>{
+             {},
+             {"serve"},
+             {"serve", "--data", "d", "--listen", "127.0.0.1"},
+             {"serve", "--data", "d", "--listen", "127.0.0.1:65536"},
+             {"serve", "--data", "d", "--port", "1"},
+             {"adduser", "--data", "d", "--id", "a", "--password", "b"},
+             {"adduser", "--data", "d", "--id", "a", "--password", "b", "--name", "데모", "사용자"},
+             {"adduser", "--data", "d", "--id", "a", "--password", "b", "--name", "c", "--days",
+              "x"},
+             {"adduser", "--data", "d", "--id", "a", "--id", "b"},
+             {"remove"}}) {
+        EXPECT_THROW(Parse(words), UsageError);
+    }
+}
+
+TEST(AccountSettings, RefusesWhatTheClientCouldNotUse) {
+    const std::int64_t now = 1800000000;
+    AccountSettings good{"demo", "demo1234", "데모 사용자", 365, 1073741824};
+    EXPECT_NO_THROW(CheckAccountSettings(good, now));
+    auto with = [&](auto change) {
+        AccountSettings s = good;
+        change(s);
+        return s;
+    };
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.userId = " demo"; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.password = "pw "; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.name = "a\nb"; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.name = "\xF0\x9F\x98\x80"; }), now),
+                 Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.days = -1; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.days = 20000; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.quota = 2147483648LL; }), now),
+                 Exception);
+    EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days = 0; }), now), now);
+    EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days.reset(); }), now), 0);
+}
+
+}  // namespace
+}  // namespace tidewell::webfolder

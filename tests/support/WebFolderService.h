@@ -1,0 +1,61 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tidewell::test {
+
+// The path of the built tidewell-webfolder program.
+std::filesystem::path WebFolderProgram();
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error together
+};
+
+// Runs tidewell-webfolder with these arguments and waits for it to end; after the time
+// limit it is killed and exitCode is -1.
+ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeLimitSeconds = 60);
+
+// The reference web-folder service as a child process: `serve --data DIR --listen
+// 127.0.0.1:0`, its port read from the first line of its output. Its log (standard error)
+// goes to a file beside the data folder. Destroying the object stops the service with
+// SIGTERM and waits for it; a service that did not end cleanly then fails the test.
+class WebFolderService {
+public:
+    explicit WebFolderService(std::filesystem::path dataFolder);
+    WebFolderService(const WebFolderService&) = delete;
+    WebFolderService& operator=(const WebFolderService&) = delete;
+    ~WebFolderService();
+
+    int Port() const { return port_; }
+    std::string Host() const { return "127.0.0.1"; }
+    std::string BaseUrl() const;
+    const std::filesystem::path& DataFolder() const { return dataFolder_; }
+    const std::filesystem::path& LogFile() const { return logFile_; }
+    std::string LogText() const;
+
+    // Creates or updates an account through `adduser`; raises Exception with the program's
+    // output when it fails.
+    void AddUser(const std::string& id, const std::string& password, const std::string& name,
+                 std::optional<std::int64_t> days = std::nullopt,
+                 std::optional<std::int64_t> quota = std::nullopt) const;
+
+    // Sends SIGTERM and waits; returns the exit code (128 + signal when killed). Later calls
+    // return the same.
+    int Stop();
+
+private:
+    std::filesystem::path dataFolder_;
+    std::filesystem::path logFile_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int exitCode_ = -1;
+};
+
+}  // namespace tidewell::test
