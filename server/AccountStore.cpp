@@ -24,32 +24,24 @@ bool AccountStore::Save(const AccountSettings& settings, std::int64_t now) const
 
     SqliteDatabase db = folder_.Open();
     SqliteTransaction transaction(db);
-    auto find = db.Prepare("SELECT id FROM accounts WHERE user_id = ?");
-    find.Bind(1, settings.userId);
-    const bool exists = find.Step();
-    if (exists) {
-        db.Prepare("UPDATE accounts SET user_id = ?, password = ?, name = ?, last_modified = ?, "
-                   "expire_at = ?, quota = ? WHERE id = ?")
-            .Bind(1, settings.userId)
-            .Bind(2, record)
-            .Bind(3, settings.name)
-            .Bind(4, now)
-            .Bind(5, expireAt)
-            .Bind(6, settings.quota)
-            .Bind(7, find.ColumnInt(0))
-            .Run();
-    } else {
-        db.Prepare("INSERT INTO accounts(user_id, password, name, created, last_modified, "
-                   "expire_at, quota) VALUES(?, ?, ?, ?, ?, ?, ?)")
-            .Bind(1, settings.userId)
-            .Bind(2, record)
-            .Bind(3, settings.name)
-            .Bind(4, now)
-            .Bind(5, now)
-            .Bind(6, expireAt)
-            .Bind(7, settings.quota)
-            .Run();
-    }
+    const bool exists = [&] {
+        auto find = db.Prepare("SELECT 1 FROM accounts WHERE user_id = ?");
+        find.Bind(1, settings.userId);
+        return find.Step();
+    }();
+    db.Prepare(
+          "INSERT INTO accounts(user_id, password, name, created, last_modified, expire_at, "
+          "quota) VALUES(?1, ?2, ?3, ?4, ?4, ?5, ?6) ON CONFLICT(user_id) DO UPDATE SET "
+          "user_id = excluded.user_id, password = excluded.password, name = excluded.name, "
+          "last_modified = excluded.last_modified, expire_at = excluded.expire_at, "
+          "quota = excluded.quota")
+        .Bind(1, settings.userId)
+        .Bind(2, record)
+        .Bind(3, settings.name)
+        .Bind(4, now)
+        .Bind(5, expireAt)
+        .Bind(6, settings.quota)
+        .Run();
     transaction.Commit();
     return !exists;
 }

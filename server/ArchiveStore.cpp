@@ -20,7 +20,8 @@ namespace {
 
 std::optional<std::int64_t> FindCompanyId(const SqliteDatabase& db, std::int64_t accountId,
                                           std::string_view key) {
-    auto find = SqliteStatement(db, "SELECT id FROM companies WHERE account_id = ? AND company_key = ?");
+    auto find =
+        SqliteStatement(db, "SELECT id FROM companies WHERE account_id = ? AND company_key = ?");
     find.Bind(1, accountId).Bind(2, key);
     if (!find.Step()) return std::nullopt;
     return find.ColumnInt(0);
@@ -31,7 +32,8 @@ std::vector<StoredArchive> LoadArchives(const SqliteDatabase& db, std::int64_t c
         db, "SELECT name, size, file FROM archives WHERE company_id = ? ORDER BY name DESC");
     list.Bind(1, companyId);
     std::vector<StoredArchive> archives;
-    while (list.Step()) archives.push_back({list.ColumnText(0), list.ColumnInt(1), list.ColumnText(2)});
+    while (list.Step())
+        archives.push_back({list.ColumnText(0), list.ColumnInt(1), list.ColumnText(2)});
     return archives;
 }
 
@@ -49,7 +51,8 @@ std::int64_t UsedBytes(const SqliteDatabase& db, std::int64_t accountId) {
 std::string UniqueFileName(std::string_view archiveName) {
     std::string random;
     for (char c : NewGuidText()) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) random += static_cast<char>(std::tolower(c));
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            random += static_cast<char>(std::tolower(c));
     }
     return std::string(archiveName.substr(0, 14)) + "-" + random + ".bck";
 }
@@ -136,8 +139,8 @@ std::optional<OpenedArchive> ArchiveStore::OpenLatest(std::int64_t accountId,
         latest.Bind(1, accountId).Bind(2, key);
         if (!latest.Step()) return std::nullopt;
         const fs::path path = folder_.ArchivesFolder() / latest.ColumnText(1);
-        auto file = std::make_shared<FileHandle>(
-            ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        auto file =
+            std::make_shared<FileHandle>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (!*file) {
             if (errno == ENOENT) continue;
             throw Exception("cannot open " + path.string() + ": " + strerror(errno));
@@ -168,23 +171,28 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
                                   TemporaryFile& file, std::int64_t now) const {
     SqliteDatabase db = folder_.Open();
     SqliteTransaction transaction(db);
-    auto account = db.Prepare("SELECT expire_at, quota FROM accounts WHERE id = ?");
-    account.Bind(1, accountId);
-    if (!account.Step()) return UploadVerdict::AccountMissing;
-    if (PeriodEnded(account.ColumnInt(0), now)) return UploadVerdict::PeriodEnded;
-    const std::int64_t quota = account.ColumnInt(1);
+    std::int64_t expireAt = 0, quota = 0;
+    {
+        auto account = db.Prepare("SELECT expire_at, quota FROM accounts WHERE id = ?");
+        account.Bind(1, accountId);
+        if (!account.Step()) return UploadVerdict::AccountMissing;
+        expireAt = account.ColumnInt(0);
+        quota = account.ColumnInt(1);
+    }
+    if (PeriodEnded(expireAt, now)) return UploadVerdict::PeriodEnded;
 
     auto companyId = FindCompanyId(db, accountId, archive.companyKey);
-    const auto plan = PlanArchives(
-        companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{}, archive.name,
-        kKeptArchives);
+    const auto plan =
+        PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{},
+                     archive.name, kKeptArchives);
     if (!plan.kept) return UploadVerdict::OlderThanKept;
     if (UsedBytes(db, accountId) - plan.releasedBytes + file.Size() > quota) {
         return UploadVerdict::QuotaExceeded;
     }
 
     if (!companyId) {
-        db.Prepare("INSERT INTO companies(account_id, company_key, name, created) VALUES(?, ?, ?, ?)")
+        db.Prepare(
+              "INSERT INTO companies(account_id, company_key, name, created) VALUES(?, ?, ?, ?)")
             .Bind(1, accountId)
             .Bind(2, archive.companyKey)
             .Bind(3, archive.companyName)
@@ -210,7 +218,8 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
             drop.Bind(1, old.file).Run();
             drop.Reset();
         }
-        db.Prepare("INSERT INTO archives(company_id, name, file, size, stored) VALUES(?, ?, ?, ?, ?)")
+        db.Prepare(
+              "INSERT INTO archives(company_id, name, file, size, stored) VALUES(?, ?, ?, ?, ?)")
             .Bind(1, *companyId)
             .Bind(2, archive.name)
             .Bind(3, relative)
@@ -271,8 +280,8 @@ std::string ArchiveStore::Reconcile() const {
             continue;
         }
         for (const auto& entry : fs::directory_iterator(company.path(), ignored)) {
-            const std::string relative = company.path().filename().string() + "/" +
-                                         entry.path().filename().string();
+            const std::string relative =
+                company.path().filename().string() + "/" + entry.path().filename().string();
             if (named.count(relative) == 0) {
                 fs::remove_all(entry.path(), ignored);
                 ++strayFiles;

@@ -38,7 +38,8 @@ Values ReadOptions(std::span<const std::string> arguments,
 
 const std::string& Required(const Values& values, const std::string& name) {
     const auto found = values.find(name);
-    if (found == values.end() || found->second.empty()) throw UsageError("--" + name + " is required");
+    if (found == values.end() || found->second.empty())
+        throw UsageError("--" + name + " is required");
     return found->second;
 }
 

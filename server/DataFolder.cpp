@@ -1,5 +1,7 @@
 #include "DataFolder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "platform/Error.h"
@@ -81,6 +83,16 @@ SqliteDatabase DataFolder::Open() const {
     sqlite3_busy_timeout(db.get(), 30000);
     db.Execute("PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL");
     return db;
+}
+
+FileHandle DataFolder::ClaimForServing() const {
+    const std::filesystem::path lockFile = root_ / "serve.lock";
+    FileHandle lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock) throw Exception("cannot open " + lockFile.string());
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        throw Exception("another tidewell-webfolder is serving " + root_.string());
+    }
+    return lock;
 }
 
 }  // namespace tidewell::webfolder

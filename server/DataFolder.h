@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/FileHandle.h"
 #include "platform/Sqlite.h"
 
 namespace tidewell::webfolder {
@@ -21,6 +22,11 @@ public:
 
     // A new connection; each request thread uses its own.
     SqliteDatabase Open() const;
+
+    // Claims the folder for one serving process (released when the handle closes). Serving
+    // repairs files and index at start, which would break the uploads of a second service on
+    // the same folder; raises Exception when another one holds it.
+    FileHandle ClaimForServing() const;
 
 private:
     std::filesystem::path root_;

@@ -45,7 +45,8 @@ std::optional<FormFields> FormFields::Parse(std::string_view body) {
         if (pair.empty()) continue;
         const auto eq = pair.find('=');
         auto name = Decode(pair.substr(0, eq));
-        auto value = Decode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
+        auto value =
+            Decode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
         if (!name || !value) return std::nullopt;
         form.fields_.emplace_back(std::move(*name), std::move(*value));
     }

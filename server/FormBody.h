@@ -17,7 +17,8 @@ public:
 
     // The first field of that name (ASCII letter case ignored, as ASP did), decoded bytes.
     std::optional<std::string> Bytes(std::string_view name) const;
-    // The same read as CP949, in UTF-8, with leading and trailing blanks stripped; empty when absent.
+    // The same read as CP949, in UTF-8, with leading and trailing blanks stripped; empty when
+    // absent.
     std::string Text(std::string_view name) const;
 
 private:

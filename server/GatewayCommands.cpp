@@ -67,7 +67,8 @@ Reply GatewayCommands::UserProfile(const Account& account, std::int64_t now) con
 
 Reply GatewayCommands::DiskUsage(const Account& account) const {
     Reply reply(ReplyStatus::Ok);
-    reply.AddNumber("DiskUsed", archives_.DiskUsed(account.id)).AddNumber("DiskQuota", account.quota);
+    reply.AddNumber("DiskUsed", archives_.DiskUsed(account.id))
+        .AddNumber("DiskQuota", account.quota);
     return reply;
 }
 

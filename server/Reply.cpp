@@ -9,18 +9,26 @@ namespace tidewell::webfolder {
 
 std::string_view StatusMessage(ReplyStatus status) {
     switch (status) {
-        case ReplyStatus::Ok: return "";
-        case ReplyStatus::LoginFailed: return "아이디 또는 비밀번호가 올바르지 않습니다.";
-        case ReplyStatus::BadRequest: return "잘못된 요청입니다.";
-        case ReplyStatus::UnknownCompany: return "웹폴더에 없는 사업장입니다.";
+        case ReplyStatus::Ok:
+            return "";
+        case ReplyStatus::LoginFailed:
+            return "아이디 또는 비밀번호가 올바르지 않습니다.";
+        case ReplyStatus::BadRequest:
+            return "잘못된 요청입니다.";
+        case ReplyStatus::UnknownCompany:
+            return "웹폴더에 없는 사업장입니다.";
         case ReplyStatus::PeriodEnded:
             return "사용기한이 만료되어 파일을 올릴 수 없습니다. 서비스 연장신청을 해 주세요.";
-        case ReplyStatus::QuotaExceeded: return "웹폴더 용량이 부족하여 파일을 올릴 수 없습니다.";
-        case ReplyStatus::BadArchiveName: return "백업 파일의 이름이 올바르지 않습니다.";
-        case ReplyStatus::NoArchive: return "내려받을 백업 파일이 없습니다.";
+        case ReplyStatus::QuotaExceeded:
+            return "웹폴더 용량이 부족하여 파일을 올릴 수 없습니다.";
+        case ReplyStatus::BadArchiveName:
+            return "백업 파일의 이름이 올바르지 않습니다.";
+        case ReplyStatus::NoArchive:
+            return "내려받을 백업 파일이 없습니다.";
         case ReplyStatus::OlderThanKept:
             return "웹폴더에 이보다 최근의 백업 파일이 이미 세 개 있어 보관하지 않았습니다.";
-        case ReplyStatus::ServerError: return "서버에서 오류가 발생하였습니다. 잠시 후 다시 시도해 주세요.";
+        case ReplyStatus::ServerError:
+            return "서버에서 오류가 발생하였습니다. 잠시 후 다시 시도해 주세요.";
     }
     return "";
 }

@@ -26,12 +26,11 @@ std::string FormatLogLine(const LogFields& fields, std::chrono::system_clock::ti
     gmtime_r(&seconds, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    std::string line = std::string(stamp) + " " + Tame(fields.remote) + " " + Tame(fields.method) +
-                       " " + Tame(fields.path) + " account=" + Tame(fields.note.account) +
-                       " status=" + std::to_string(fields.status) +
-                       " bytes=" + std::to_string(fields.bytes) + " ms=" +
-                       (fields.milliseconds < 0 ? std::string("-")
-                                                : std::to_string(fields.milliseconds));
+    std::string line =
+        std::string(stamp) + " " + Tame(fields.remote) + " " + Tame(fields.method) + " " +
+        Tame(fields.path) + " account=" + Tame(fields.note.account) +
+        " status=" + std::to_string(fields.status) + " bytes=" + std::to_string(fields.bytes) +
+        " ms=" + (fields.milliseconds < 0 ? std::string("-") : std::to_string(fields.milliseconds));
     if (!fields.note.detail.empty()) line += " " + ReplaceControls(fields.note.detail);
     return line;
 }
@@ -64,7 +63,9 @@ void RequestLog::End(const void* request, LogFields fields) {
     Write(FormatLogLine(fields, std::chrono::system_clock::now()));
 }
 
-void RequestLog::Write(const std::string& line) { sink_(line); }
+void RequestLog::Write(const std::string& line) {
+    sink_(line);
+}
 
 RequestLog::Sink StandardErrorSink() {
     return [](const std::string& line) {

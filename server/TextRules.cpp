@@ -36,6 +36,8 @@ bool IsCompanyKey(std::string_view key) {
     return true;
 }
 
-bool FitsCodePage(std::string_view utf8) { return AnsiToUtf8(Utf8ToAnsi(utf8)) == utf8; }
+bool FitsCodePage(std::string_view utf8) {
+    return AnsiToUtf8(Utf8ToAnsi(utf8)) == utf8;
+}
 
 }  // namespace tidewell::webfolder

@@ -11,11 +11,16 @@ namespace {
 
 Reply VerdictReply(UploadVerdict verdict) {
     switch (verdict) {
-        case UploadVerdict::Accepted: return Reply(ReplyStatus::Ok);
-        case UploadVerdict::QuotaExceeded: return Reply(ReplyStatus::QuotaExceeded);
-        case UploadVerdict::OlderThanKept: return Reply(ReplyStatus::OlderThanKept);
-        case UploadVerdict::PeriodEnded: return Reply(ReplyStatus::PeriodEnded);
-        case UploadVerdict::AccountMissing: return Reply(ReplyStatus::LoginFailed);
+        case UploadVerdict::Accepted:
+            return Reply(ReplyStatus::Ok);
+        case UploadVerdict::QuotaExceeded:
+            return Reply(ReplyStatus::QuotaExceeded);
+        case UploadVerdict::OlderThanKept:
+            return Reply(ReplyStatus::OlderThanKept);
+        case UploadVerdict::PeriodEnded:
+            return Reply(ReplyStatus::PeriodEnded);
+        case UploadVerdict::AccountMissing:
+            return Reply(ReplyStatus::LoginFailed);
     }
     return Reply(ReplyStatus::ServerError);
 }
@@ -46,7 +51,9 @@ void UploadReceiver::StartPart(std::string_view name, std::string_view filename)
     currentField_ = nullptr;
     target_ = Target::Discard;
     if (refusal_) return;
-    if (++parts_ > kMaxParts) return Refuse(Reply(ReplyStatus::BadRequest, "항목이 너무 많습니다."));
+    if (++parts_ > kMaxParts) {
+        return Refuse(Reply(ReplyStatus::BadRequest, "항목이 너무 많습니다."));
+    }
     const std::string key = LowerAscii(name);
     if (key == "file") return StartFile(filename);
     if (fields_.count(key) != 0) return;  // the first of a name counts
@@ -60,7 +67,8 @@ void UploadReceiver::StartFile(std::string_view filename) {
     const auto userId = Field("userid");
     const auto password = Field("password");
     if (!userId || !password || !Field("companykey")) {
-        return Refuse(Reply(ReplyStatus::BadRequest, "계정과 사업장 정보가 파일보다 먼저 와야 합니다."));
+        return Refuse(
+            Reply(ReplyStatus::BadRequest, "계정과 사업장 정보가 파일보다 먼저 와야 합니다."));
     }
     note_.account = *userId;
     account_ = accounts_.Authenticate(*userId, *password);
@@ -83,7 +91,8 @@ void UploadReceiver::StartFile(std::string_view filename) {
 
 void UploadReceiver::TakeData(const char* data, std::size_t size) {
     switch (target_) {
-        case Target::Discard: return;
+        case Target::Discard:
+            return;
         case Target::Field:
             if (currentField_->size() + size > kMaxFieldBytes) {
                 return Refuse(Reply(ReplyStatus::BadRequest, "입력값이 너무 깁니다."));

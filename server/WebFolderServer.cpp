@@ -15,7 +15,8 @@ namespace tidewell::webfolder {
 namespace {
 
 constexpr std::size_t kWorkerThreads = 16;
-// A form this much larger than allowed is not read to its end; the connection is dropped.
+// An oversized form is read (and dropped) up to this much so that its sender gets the reply;
+// beyond it the connection is simply closed.
 constexpr std::size_t kMaxFormDrainBytes = 8 * 1024 * 1024;
 
 void SetReply(httplib::Response& response, const Reply& reply) {
@@ -26,7 +27,9 @@ bool IsServicePage(const std::string& path) {
     return path == kGatewayPage || path == kUploadPage || path == kDownloadPage;
 }
 
-std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 // Matches exactly the path: the patterns are regular expressions.
 std::string Pattern(std::string_view path) {
@@ -42,6 +45,7 @@ std::string Pattern(std::string_view path) {
 
 WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, RequestLog::Sink logSink)
     : data_(dataFolder),
+      claim_(data_.ClaimForServing()),
       accounts_(data_),
       archives_(data_),
       gateway_(accounts_, archives_),
@@ -61,39 +65,44 @@ void WebFolderServer::Routes() {
     // One request per connection: the client never keeps one open, and a body left half read
     // can never be taken for the next request.
     http.set_keep_alive_max_count(1);
+    // Reusing an address in TIME_WAIT lets a restart follow a stop at once; the library would
+    // also share the port with a second running service, which must fail to start instead.
+    http.set_socket_options([](socket_t socket) {
+        const int on = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
     http.set_read_timeout(30);
     http.set_write_timeout(30);
 
-    http.set_pre_routing_handler([this](const httplib::Request& request,
-                                        httplib::Response& response) {
-        log_.Begin(&request);
-        if (request.method == "GET" || request.method == "HEAD") {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        if (request.method == "POST" && IsServicePage(request.path)) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        // Answered before any body is read, so no body without a purpose is ever held.
-        response.status = request.method == "POST" ? 404 : 405;
-        SetReply(response, Reply(ReplyStatus::BadRequest, "없는 페이지입니다."));
-        return httplib::Server::HandlerResponse::Handled;
-    });
+    http.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            log_.Begin(&request);
+            if (request.method == "GET" || request.method == "HEAD") {
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            if (request.method == "POST" && IsServicePage(request.path)) {
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            // Answered before any body is read, so no body without a purpose is ever held.
+            response.status = request.method == "POST" ? 404 : 405;
+            SetReply(response, Reply(ReplyStatus::BadRequest, "없는 페이지입니다."));
+            return httplib::Server::HandlerResponse::Handled;
+        });
 
-    http.Post(Pattern(kGatewayPage), [this](const httplib::Request& request,
-                                            httplib::Response& response,
-                                            const httplib::ContentReader& reader) {
-        HandleForm(request, response, reader, false);
-    });
-    http.Post(Pattern(kDownloadPage), [this](const httplib::Request& request,
-                                             httplib::Response& response,
-                                             const httplib::ContentReader& reader) {
-        HandleForm(request, response, reader, true);
-    });
-    http.Post(Pattern(kUploadPage), [this](const httplib::Request& request,
-                                           httplib::Response& response,
-                                           const httplib::ContentReader& reader) {
-        HandleUpload(request, response, reader);
-    });
+    http.Post(Pattern(kGatewayPage),
+              [this](const httplib::Request& request, httplib::Response& response,
+                     const httplib::ContentReader& reader) {
+                  HandleForm(request, response, reader, false);
+              });
+    http.Post(Pattern(kDownloadPage),
+              [this](const httplib::Request& request, httplib::Response& response,
+                     const httplib::ContentReader& reader) {
+                  HandleForm(request, response, reader, true);
+              });
+    http.Post(
+        Pattern(kUploadPage),
+        [this](const httplib::Request& request, httplib::Response& response,
+               const httplib::ContentReader& reader) { HandleUpload(request, response, reader); });
     for (const WebPage& page : WebPages()) {
         http.Get(Pattern(page.path), [&page](const httplib::Request&, httplib::Response& response) {
             response.set_content(RenderPage(page), "text/html; charset=utf-8");
@@ -102,16 +111,16 @@ void WebFolderServer::Routes() {
 
     http.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request&, httplib::Response& response) {
-        if (!response.body.empty() || response.content_provider_) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        SetReply(response, Reply(ReplyStatus::BadRequest, response.status == 404
-                                                              ? "없는 페이지입니다."
-                                                              : "잘못된 요청입니다."));
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-    http.set_exception_handler([this](const httplib::Request& request,
-                                      httplib::Response& response, std::exception_ptr error) {
+            if (!response.body.empty() || response.content_provider_) {
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            SetReply(response,
+                     Reply(ReplyStatus::BadRequest,
+                           response.status == 404 ? "없는 페이지입니다." : "잘못된 요청입니다."));
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    http.set_exception_handler([this](const httplib::Request& request, httplib::Response& response,
+                                      std::exception_ptr error) {
         RequestNote note{"", "error=unknown"};
         try {
             std::rethrow_exception(error);
@@ -219,8 +228,12 @@ int WebFolderServer::Bind(const std::string& host, int port) {
     return port;
 }
 
-void WebFolderServer::Run() { http_->listen_after_bind(); }
+void WebFolderServer::Run() {
+    http_->listen_after_bind();
+}
 
-void WebFolderServer::Stop() { http_->stop(); }
+void WebFolderServer::Stop() {
+    http_->stop();
+}
 
 }  // namespace tidewell::webfolder

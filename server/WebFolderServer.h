@@ -55,6 +55,7 @@ private:
                 RequestNote note);
 
     DataFolder data_;
+    FileHandle claim_;
     AccountStore accounts_;
     ArchiveStore archives_;
     GatewayCommands gateway_;

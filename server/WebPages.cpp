@@ -31,10 +31,13 @@ constexpr WebPage kPages[] = {
 
 }  // namespace
 
-std::span<const WebPage> WebPages() { return kPages; }
+std::span<const WebPage> WebPages() {
+    return kPages;
+}
 
 std::string RenderPage(const WebPage& page) {
-    return std::string("<!DOCTYPE html>\n<html lang=\"ko\">\n<head>\n<meta charset=\"utf-8\">\n<title>") +
+    return std::string(
+               "<!DOCTYPE html>\n<html lang=\"ko\">\n<head>\n<meta charset=\"utf-8\">\n<title>") +
            std::string(page.title) + "</title>\n</head>\n<body>\n" + std::string(page.body) +
            "\n</body>\n</html>\n";
 }

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
         const Command command = ParseCommandLine(arguments);
-        if (const auto* serve = std::get_if<ServeOptions>(&command)) return RunServe(*serve, std::cout);
+        if (const auto* serve = std::get_if<ServeOptions>(&command))
+            return RunServe(*serve, std::cout);
         if (const auto* adduser = std::get_if<AddUserOptions>(&command)) {
             return RunAddUser(*adduser, std::cout);
         }

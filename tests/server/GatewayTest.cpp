@@ -10,7 +10,9 @@ namespace {
 
 using GatewayTest = WebFolderFixture;
 
-std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 bool HasHangul(const std::string& utf8) {
     // Hangul syllables are U+AC00..U+D7A3: UTF-8 lead bytes EA..ED.
@@ -86,13 +88,15 @@ TEST_F(GatewayTest, WrongCredentialsAreRefusedOnEveryPage) {
 
 TEST_F(GatewayTest, FormValuesArePercentDecodedBytesReadAsCp949) {
     service.AddUser("홍길동", "비밀 번호", "홍길동");
-    const std::string body = EncodeForm({{"cmd", "userprofile"}, {"userid", "홍길동"}, {"password", "비밀 번호"}});
+    const std::string body =
+        EncodeForm({{"cmd", "userprofile"}, {"userid", "홍길동"}, {"password", "비밀 번호"}});
     EXPECT_NE(body.find("userid=%C8%AB%B1%E6%B5%BF&"), std::string::npos);
     const TextReply reply = client.PostForm("/tidewellweb/gateway.asp", body);
     EXPECT_TRUE(reply.Ok()) << reply.body;
     EXPECT_EQ(reply.Value("UserName"), "홍길동");
 
-    const TextReply broken = client.PostForm("/tidewellweb/gateway.asp", "cmd=userprofile&userid=%Z1");
+    const TextReply broken =
+        client.PostForm("/tidewellweb/gateway.asp", "cmd=userprofile&userid=%Z1");
     EXPECT_EQ(broken.httpStatus, 400);
     EXPECT_FALSE(broken.Ok());
 }
@@ -114,7 +118,8 @@ TEST_F(GatewayTest, UnknownCommandsAndCompaniesAreRefused) {
 }
 
 TEST_F(GatewayTest, AddUserUpdatesTheAccountAndRefusesBadSettings) {
-    const std::int64_t created = client.Command("userprofile", "demo", "demo1234").Number("Created");
+    const std::int64_t created =
+        client.Command("userprofile", "demo", "demo1234").Number("Created");
     service.AddUser("demo", "new-password", "새 이름", 30, 5000);
     EXPECT_FALSE(client.Command("userprofile", "demo", "demo1234").Ok());
     const TextReply updated = client.Command("userprofile", "demo", "new-password");

@@ -53,35 +53,44 @@ CurlReply Curl(const TempDir& dir, const std::vector<std::string>& arguments) {
 
 TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
     const std::vector<std::string> clientHeaders{
-        "-H", "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*",
-        "-H", "User-Agent: Mozilla/4.0 (compatible; ICS)"};
+        "-H", "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*", "-H",
+        "User-Agent: Mozilla/4.0 (compatible; ICS)"};
     const std::string archive = RandomBytes(50000, 7);
-    WriteFile(dir / "body", ClientBody(
-        "C:\\Documents and Settings\\kim\\Local Settings\\Temp\\Tidewell\\20240102103000.bck", archive));
+    WriteFile(
+        dir / "body",
+        ClientBody(
+            "C:\\Documents and Settings\\kim\\Local Settings\\Temp\\Tidewell\\20240102103000.bck",
+            archive));
     auto args = clientHeaders;
-    args.insert(args.end(), {"-H", std::string("Content-Type: ") + kMultipart, "--data-binary",
-                             "@" + (dir / "body").string(),
-                             service.BaseUrl() + "/tidewellweb/gwupload.asp"});
+    args.insert(args.end(),
+                {"-H", std::string("Content-Type: ") + kMultipart, "--data-binary",
+                 "@" + (dir / "body").string(), service.BaseUrl() + "/tidewellweb/gwupload.asp"});
     CurlReply upload = Curl(dir, args);
     ASSERT_EQ(upload.exitCode, 0);
     EXPECT_NE(upload.body.find("STATUS=0\r\n"), std::string::npos) << upload.body;
 
     args = clientHeaders;
-    args.insert(args.end(), {"-H", "Content-Type: application/x-www-form-urlencoded", "--data-binary",
-                             EncodeForm({{"cmd", "companyinfo"}, {"userid", "demo"},
-                                         {"password", "demo1234"}, {"companykey", kKey1}}),
-                             service.BaseUrl() + "/tidewellweb/gateway.asp"});
+    args.insert(args.end(),
+                {"-H", "Content-Type: application/x-www-form-urlencoded", "--data-binary",
+                 EncodeForm({{"cmd", "companyinfo"},
+                             {"userid", "demo"},
+                             {"password", "demo1234"},
+                             {"companykey", kKey1}}),
+                 service.BaseUrl() + "/tidewellweb/gateway.asp"});
     const CurlReply info = Curl(dir, args);
     EXPECT_NE(info.body.find("LatestFile=20240102103000.bck\r\n"), std::string::npos) << info.body;
     EXPECT_NE(info.body.find(Utf8ToAnsi("CompanyName=가나다 상사\r\n")), std::string::npos);
 
     args = clientHeaders;
-    args.insert(args.end(), {"-H", "Content-Type: application/x-www-form-urlencoded", "--data-binary",
-                             EncodeForm({{"userid", "demo"}, {"password", "demo1234"}, {"companykey", kKey1}}),
-                             service.BaseUrl() + "/tidewellweb/gwdownload.asp"});
+    args.insert(args.end(),
+                {"-H", "Content-Type: application/x-www-form-urlencoded", "--data-binary",
+                 EncodeForm({{"userid", "demo"}, {"password", "demo1234"}, {"companykey", kKey1}}),
+                 service.BaseUrl() + "/tidewellweb/gwdownload.asp"});
     const CurlReply download = Curl(dir, args);
-    EXPECT_NE(download.headers.find("Content-Disposition: attachment; filename=\"20240102103000.bck\""),
-              std::string::npos) << download.headers;
+    EXPECT_NE(
+        download.headers.find("Content-Disposition: attachment; filename=\"20240102103000.bck\""),
+        std::string::npos)
+        << download.headers;
     EXPECT_TRUE(download.body == archive);
 }
 
@@ -95,10 +104,11 @@ TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
     const std::pair<std::string, std::string> broken[] = {
         {kMultipart, whole.substr(0, whole.size() - 1000)},  // cut off inside the file
         {kMultipart, whole.substr(0, whole.size() - 4)},     // closing delimiter incomplete
-        {"multipart/form-data", whole},                        // no boundary
+        {"multipart/form-data", whole},                      // no boundary
         {kMultipart, "nothing like multipart"},
         {kMultipart, partHeader("X-Other: 1")},
-        {kMultipart, partHeader("Content-Disposition: form-data; name=\"" + std::string(20000, 'n') + "\"")},
+        {kMultipart,
+         partHeader("Content-Disposition: form-data; name=\"" + std::string(20000, 'n') + "\"")},
         {"application/x-www-form-urlencoded", "userid=demo&password=demo1234"},
     };
     for (const auto& [type, body] : broken) {
@@ -112,7 +122,8 @@ TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
     }
 
     // Bounded fields: a huge value and a flood of parts are refused while the body is read.
-    std::string hugeField = "--" + b + "\r\nContent-Disposition: form-data; name=\"companyname\"\r\n\r\n" +
+    std::string hugeField = "--" + b +
+                            "\r\nContent-Disposition: form-data; name=\"companyname\"\r\n\r\n" +
                             std::string(200000, 'x') + "\r\n--" + b + "--\r\n";
     std::string manyParts;
     for (int i = 0; i < 100; ++i) {
@@ -121,14 +132,15 @@ TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
     }
     manyParts += "--" + b + "--\r\n";
     for (const std::string& body : {hugeField, manyParts}) {
-        const TextReply reply = ToTextReply(http.Post("/tidewellweb/gwupload.asp", body, kMultipart));
+        const TextReply reply =
+            ToTextReply(http.Post("/tidewellweb/gwupload.asp", body, kMultipart));
         EXPECT_TRUE(reply.Has("STATUS"));
         EXPECT_FALSE(reply.Ok());
     }
 
-    const TextReply oversized =
-        client.PostForm("/tidewellweb/gateway.asp", "cmd=userprofile&userid=demo&password=demo1234&pad=" +
-                                                        std::string(1 << 20, 'p'));
+    const TextReply oversized = client.PostForm(
+        "/tidewellweb/gateway.asp",
+        "cmd=userprofile&userid=demo&password=demo1234&pad=" + std::string(1 << 20, 'p'));
     EXPECT_EQ(oversized.httpStatus, 413);
     EXPECT_FALSE(oversized.Ok());
     const auto multipartForm = http.Post("/tidewellweb/gateway.asp", whole, kMultipart);
@@ -152,8 +164,8 @@ TEST_F(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
             const std::string key = sameCompany ? kKey1 : keys[i];
             const std::string name = sameCompany ? "2024010" + std::to_string(i - 7) + "120000.bck"
                                                  : "20240101120000.bck";
-            ok[i] = own.Upload("demo", "demo1234", key, "상사 " + std::to_string(i), ClientPath(name),
-                               RandomBytes(200000 + i, i))
+            ok[i] = own.Upload("demo", "demo1234", key, "상사 " + std::to_string(i),
+                               ClientPath(name), RandomBytes(200000 + i, i))
                         .Ok();
         });
     }
@@ -181,7 +193,8 @@ TEST_F(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
 
     std::string stored;
     for (const char* file : {"webfolder.db", "webfolder.db-wal"}) {
-        if (fs::exists(service.DataFolder() / file)) stored += ReadFile(service.DataFolder() / file);
+        if (fs::exists(service.DataFolder() / file))
+            stored += ReadFile(service.DataFolder() / file);
     }
     ASSERT_FALSE(stored.empty());
     EXPECT_EQ(stored.find(secret), std::string::npos);
@@ -204,8 +217,10 @@ TEST_F(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
 }
 
 TEST_F(RobustnessTest, RestartRepairsWhatAnUncleanStopLeft) {
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "older").Ok());
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102120000.bck", "newer").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "older").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240102120000.bck", "newer").Ok());
     ASSERT_EQ(service.Stop(), 0);
 
     const fs::path data = service.DataFolder();
@@ -223,6 +238,22 @@ TEST_F(RobustnessTest, RestartRepairsWhatAnUncleanStopLeft) {
     const TextReply info = againClient.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Value("LatestFile"), "20240101120000.bck");
     EXPECT_EQ(againClient.Download("demo", "demo1234", kKey1)->body, "older");
+}
+
+TEST_F(RobustnessTest, ASecondServiceCannotTakeAPortOrDataFolderInUse) {
+    const ToolResult second =
+        RunWebFolderTool({"serve", "--data", (dir / "other").string(), "--listen",
+                          "127.0.0.1:" + std::to_string(service.Port())},
+                         20);
+    EXPECT_EQ(second.exitCode, 1) << second.output;
+    EXPECT_NE(second.output.find("cannot listen"), std::string::npos) << second.output;
+
+    // Nor the data folder of a running one: its start-up repair would break running uploads.
+    const ToolResult sameData = RunWebFolderTool(
+        {"serve", "--data", service.DataFolder().string(), "--listen", "127.0.0.1:0"}, 20);
+    EXPECT_EQ(sameData.exitCode, 1) << sameData.output;
+    EXPECT_NE(sameData.output.find("another tidewell-webfolder"), std::string::npos);
+    EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
 }
 
 TEST_F(RobustnessTest, WebPagesAndUnknownRequests) {

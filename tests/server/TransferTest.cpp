@@ -11,11 +11,12 @@ using TransferTest = WebFolderFixture;
 
 TEST_F(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     const std::string first = RandomBytes(70000, 1);
-    const TextReply upload =
-        client.Upload("demo", "demo1234", kKey1, "가나다 상사", ClientPath("20240102103000.bck"), first);
+    const TextReply upload = client.Upload("demo", "demo1234", kKey1, "가나다 상사",
+                                           ClientPath("20240102103000.bck"), first);
     ASSERT_TRUE(upload.Ok()) << upload.body;
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "라마 상회", "20231231235959.bck",
-                              RandomBytes(5000, 2))
+    ASSERT_TRUE(client
+                    .Upload("demo", "demo1234", kKey2, "라마 상회", "20231231235959.bck",
+                            RandomBytes(5000, 2))
                     .Ok());
 
     const TextReply list = client.Command("companylist", "demo", "demo1234");
@@ -43,8 +44,9 @@ TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
     const char* names[] = {"20240101090000.bck", "20240102090000.bck", "20240103090000.bck",
                            "20240104090000.bck"};
     for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", ClientPath(names[i]),
-                                  RandomBytes(1000 * (i + 1), i))
+        ASSERT_TRUE(client
+                        .Upload("demo", "demo1234", kKey1, "상사", ClientPath(names[i]),
+                                RandomBytes(1000 * (i + 1), i))
                         .Ok());
     }
     std::vector<std::string> kept;
@@ -52,7 +54,8 @@ TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
     EXPECT_EQ(kept, (std::vector<std::string>{names[1], names[2], names[3]}));
     EXPECT_EQ(ArchiveFiles(service.DataFolder()).size(), 3u);
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 9000);
-    EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"), names[3]);
+    EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
+              names[3]);
 
     // An archive older than all three kept ones would be dropped at once: refused instead.
     const TextReply older = client.Upload("demo", "demo1234", kKey1, "상사", names[0], "old");
@@ -60,7 +63,8 @@ TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
     EXPECT_FALSE(older.Ok());
 
     // The same name again replaces that archive instead of adding one.
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "새 이름", names[3], RandomBytes(10, 9)).Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "새 이름", names[3], RandomBytes(10, 9)).Ok());
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 5010);
     const TextReply info = client.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Number("LatestFileSize"), 10);
@@ -69,9 +73,11 @@ TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
 }
 
 TEST_F(TransferTest, EndedPeriodRefusesUploadsButNotDownloads) {
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", "data").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", "data").Ok());
     service.AddUser("demo", "demo1234", "데모 사용자", 0);
-    const TextReply refused = client.Upload("demo", "demo1234", kKey1, "상사", "20240103103000.bck", "more");
+    const TextReply refused =
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240103103000.bck", "more");
     EXPECT_FALSE(refused.Ok());
     EXPECT_FALSE(refused.Value("MESSAGE").empty());
     const auto download = client.Download("demo", "demo1234", kKey1);
@@ -82,15 +88,19 @@ TEST_F(TransferTest, EndedPeriodRefusesUploadsButNotDownloads) {
 
 TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
     service.AddUser("demo", "demo1234", "데모 사용자", std::nullopt, 1000);
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck",
-                              std::string(600, 'a')).Ok());
+    ASSERT_TRUE(
+        client
+            .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(600, 'a'))
+            .Ok());
     const TextReply over = client.Upload("demo", "demo1234", kKey2, "상회", "20240101000000.bck",
                                          std::string(401, 'b'));
     EXPECT_FALSE(over.Ok());
     EXPECT_FALSE(over.Value("MESSAGE").empty());
     // Replacing the 600 bytes leaves room for 1000.
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck",
-                              std::string(1000, 'c')).Ok());
+    ASSERT_TRUE(
+        client
+            .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(1000, 'c'))
+            .Ok());
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 1000);
     EXPECT_FALSE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", "d").Ok());
     EXPECT_EQ(ReadIndex(service.DataFolder()).size(), 1u);
@@ -98,9 +108,9 @@ TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
 }
 
 TEST_F(TransferTest, FileNamesMustEndInATimeAndNeverLeaveTheirPlace) {
-    for (const char* name : {"../../../escaped.bck", "..\\..\\20240102103000.bck\\..",
-                             "20240102103000.bck/", "C:\\Temp\\20241302103000.bck",
-                             "20240102103000", "20240102103000.bck.exe", ""}) {
+    for (const char* name :
+         {"../../../escaped.bck", "..\\..\\20240102103000.bck\\..", "20240102103000.bck/",
+          "C:\\Temp\\20241302103000.bck", "20240102103000", "20240102103000.bck.exe", ""}) {
         const TextReply reply = client.Upload("demo", "demo1234", kKey1, "상사", name, "payload");
         EXPECT_TRUE(reply.Has("STATUS")) << name;
         EXPECT_FALSE(reply.Ok()) << name;
@@ -111,7 +121,8 @@ TEST_F(TransferTest, FileNamesMustEndInATimeAndNeverLeaveTheirPlace) {
     EXPECT_FALSE(fs::exists(service.DataFolder().parent_path().parent_path() / "escaped.bck"));
 
     // The folder part of a path, dots and all, is simply dropped.
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "..\\..\\20240102103000.bck", "x").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "..\\..\\20240102103000.bck", "x").Ok());
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               "20240102103000.bck");
     ExpectIndexMatchesFiles(service.DataFolder());
@@ -120,7 +131,8 @@ TEST_F(TransferTest, FileNamesMustEndInATimeAndNeverLeaveTheirPlace) {
 TEST_F(TransferTest, DownloadSendsTheNewestArchiveByteForByte) {
     const std::string older = RandomBytes(1000, 3);
     const std::string newest = RandomBytes(300000, 4);
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", newest).Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", newest).Ok());
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", older).Ok());
 
     const auto download = client.Download("demo", "demo1234", kKey1);
@@ -131,8 +143,8 @@ TEST_F(TransferTest, DownloadSendsTheNewestArchiveByteForByte) {
               "attachment; filename=\"20240102103000.bck\"");
     EXPECT_TRUE(download->body == newest);
 
-    for (const auto& [password, key] : {std::pair{"demo1234", kKey2}, std::pair{"demo1234", ""},
-                                        std::pair{"wrong", kKey1}}) {
+    for (const auto& [password, key] :
+         {std::pair{"demo1234", kKey2}, std::pair{"demo1234", ""}, std::pair{"wrong", kKey1}}) {
         const auto refused = client.Download("demo", password, key);
         ASSERT_TRUE(refused);
         EXPECT_FALSE(refused->has_header("Content-Disposition"));
@@ -145,7 +157,8 @@ TEST_F(TransferTest, DownloadSendsTheNewestArchiveByteForByte) {
 TEST_F(TransferTest, DeleteCompanyRemovesItAndItsFiles) {
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", "one").Ok());
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", "two").Ok());
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "상회", "20240102103000.bck", "three").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey2, "상회", "20240102103000.bck", "three").Ok());
 
     EXPECT_TRUE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
     const TextReply list = client.Command("companylist", "demo", "demo1234");
@@ -158,7 +171,8 @@ TEST_F(TransferTest, DeleteCompanyRemovesItAndItsFiles) {
     ExpectIndexMatchesFiles(service.DataFolder());
 
     // Uploading again starts the company afresh.
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", "back").Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", "back").Ok());
     EXPECT_EQ(client.Command("companylist", "demo", "demo1234").Value("C001"), kKey1);
 }
 

@@ -15,8 +15,7 @@ namespace tidewell::test {
 namespace {
 
 bool SameKey(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -25,7 +24,8 @@ bool SameKey(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool TextReply::Has(std::string_view key) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return SameKey(l.first, key); });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const auto& l) { return SameKey(l.first, key); });
 }
 
 std::string TextReply::Value(std::string_view key) const {
@@ -126,7 +126,8 @@ std::vector<IndexRow> ReadIndex(const fs::path& dataFolder) {
         "JOIN companies c ON a.company_id = c.id ORDER BY c.company_key, a.name");
     std::vector<IndexRow> index;
     while (rows.Step()) {
-        index.push_back({rows.ColumnText(0), rows.ColumnText(1), rows.ColumnText(2), rows.ColumnInt(3)});
+        index.push_back(
+            {rows.ColumnText(0), rows.ColumnText(1), rows.ColumnText(2), rows.ColumnInt(3)});
     }
     return index;
 }

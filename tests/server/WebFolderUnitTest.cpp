@@ -11,7 +11,8 @@ namespace tidewell::webfolder {
 namespace {
 
 TEST(FormFields, DecodesPercentBytesAsCp949AndRefusesBrokenEscapes) {
-    const auto form = FormFields::Parse("userid=%C8%AB%B1%E6%B5%BF&password=a%20b+c&x&CMD=UserProfile");
+    const auto form =
+        FormFields::Parse("userid=%C8%AB%B1%E6%B5%BF&password=a%20b+c&x&CMD=UserProfile");
     ASSERT_TRUE(form);
     EXPECT_EQ(form->Text("userid"), "홍길동");
     EXPECT_EQ(form->Text("password"), "a b c");
@@ -27,16 +28,17 @@ TEST(FormFields, DecodesPercentBytesAsCp949AndRefusesBrokenEscapes) {
 }
 
 TEST(ArchiveName, OnlyTheLastComponentCountsAndItMustBeAValidTime) {
-    EXPECT_EQ(LastPathComponent("C:\\Users\\kim\\AppData\\Local\\Temp\\Tidewell\\20240102103000.bck"),
-              "20240102103000.bck");
+    EXPECT_EQ(
+        LastPathComponent("C:\\Users\\kim\\AppData\\Local\\Temp\\Tidewell\\20240102103000.bck"),
+        "20240102103000.bck");
     EXPECT_EQ(LastPathComponent("a/b\\c"), "c");
     EXPECT_EQ(LastPathComponent("../"), "");
     EXPECT_TRUE(IsArchiveName("20240102103000.bck"));
     EXPECT_TRUE(IsArchiveName("20240229235959.bck"));
-    for (const char* bad : {"20230229103000.bck", "20241301103000.bck", "20240102246000.bck",
-                            "2024010210300.bck", "202401021030001.bck", "20240102103000.BCK",
-                            "20240102103000.bak", "2024010210300x.bck", "+2024010210300.bck",
-                            "00000102103000.bck", "..", ""}) {
+    for (const char* bad :
+         {"20230229103000.bck", "20241301103000.bck", "20240102246000.bck", "2024010210300.bck",
+          "202401021030001.bck", "20240102103000.BCK", "20240102103000.bak", "2024010210300x.bck",
+          "+2024010210300.bck", "00000102103000.bck", "..", ""}) {
         EXPECT_FALSE(IsArchiveName(bad)) << bad;
     }
 }
@@ -88,7 +90,9 @@ TEST(PasswordHash, SaltedRecordsVerifyOnlyTheirPassword) {
     EXPECT_FALSE(VerifyPassword("demo1234", "pbkdf2-sha256$1000$zz$00"));
 }
 
-Command Parse(std::vector<std::string> words) { return ParseCommandLine(words); }
+Command Parse(std::vector<std::string> words) {
+    return ParseCommandLine(words);
+}
 
 TEST(CommandLine, ReadsBothCommandsAndRefusesWhatItCannotFollow) {
     const auto serve = std::get<ServeOptions>(Parse({"serve", "--data", "d", "--listen=[::1]:0"}));
@@ -96,9 +100,9 @@ TEST(CommandLine, ReadsBothCommandsAndRefusesWhatItCannotFollow) {
     EXPECT_EQ(serve.port, 0);
     EXPECT_EQ(std::get<ServeOptions>(Parse({"serve", "--data", "d"})).port, 8080);
 
-    const auto add = std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "demo",
-                                                     "--password", "demo1234", "--name",
-                                                     "데모 사용자", "--days", "365"}));
+    const auto add =
+        std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "demo", "--password",
+                                        "demo1234", "--name", "데모 사용자", "--days", "365"}));
     EXPECT_EQ(add.account.name, "데모 사용자");
     EXPECT_EQ(add.account.days, 365);
     EXPECT_EQ(add.account.quota, 1073741824);
@@ -114,7 +118,8 @@ TEST(CommandLine, ReadsBothCommandsAndRefusesWhatItCannotFollow) {
              {"serve", "--data", "d", "--port", "1"},
              {"adduser", "--data", "d", "--id", "a", "--password", "b"},
              {"adduser", "--data", "d", "--id", "a", "--password", "b", "--name", "데모", "사용자"},
-             {"adduser", "--data", "d", "--id", "a", "--password", "b", "--name", "c", "--days", "x"},
+             {"adduser", "--data", "d", "--id", "a", "--password", "b", "--name", "c", "--days",
+              "x"},
              {"adduser", "--data", "d", "--id", "a", "--id", "b"},
              {"remove"}}) {
         EXPECT_THROW(Parse(words), UsageError);
@@ -137,7 +142,8 @@ TEST(AccountSettings, RefusesWhatTheClientCouldNotUse) {
                  Exception);
     EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.days = -1; }), now), Exception);
     EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.days = 20000; }), now), Exception);
-    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.quota = 2147483648LL; }), now), Exception);
+    EXPECT_THROW(CheckAccountSettings(with([](auto& s) { s.quota = 2147483648LL; }), now),
+                 Exception);
     EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days = 0; }), now), now);
     EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days.reset(); }), now), 0);
 }

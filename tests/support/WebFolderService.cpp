@@ -11,6 +11,8 @@
 #include <fstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "platform/Error.h"
 #include "platform/FileHandle.h"
 
@@ -71,19 +73,34 @@ struct Pipe {
 
 }  // namespace
 
-std::filesystem::path WebFolderProgram() { return TIDEWELL_WEBFOLDER_PROGRAM; }
+std::filesystem::path WebFolderProgram() {
+    return TIDEWELL_WEBFOLDER_PROGRAM;
+}
 
-ToolResult RunWebFolderTool(const std::vector<std::string>& arguments) {
+ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeLimitSeconds) {
     Pipe output;
     const pid_t pid = Spawn(arguments, output.write.get(), output.write.get());
     output.write.Reset();
     ToolResult result;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(output.read.get(), buffer, sizeof buffer)) > 0) result.output.append(buffer, n);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimitSeconds);
+    bool timedOut = false;
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd poller{output.read.get(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&poller, 1, static_cast<int>(left.count())) <= 0) {
+            timedOut = true;
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(output.read.get(), buffer, sizeof buffer);
+        if (n <= 0) break;
+        result.output.append(buffer, static_cast<std::size_t>(n));
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    result.exitCode = ExitCode(status);
+    result.exitCode = timedOut ? -1 : ExitCode(status);
     return result;
 }
 
@@ -122,7 +139,13 @@ WebFolderService::WebFolderService(std::filesystem::path dataFolder)
     }
 }
 
-WebFolderService::~WebFolderService() { Stop(); }
+WebFolderService::~WebFolderService() {
+    // A service that crashed or failed to stop fails the test that ran it.
+    if (pid_ < 0) return;
+    if (const int code = Stop(); code != 0) {
+        ADD_FAILURE() << "tidewell-webfolder ended with " << code << "; its log:\n" << LogText();
+    }
+}
 
 std::string WebFolderService::BaseUrl() const {
     return "http://" + Host() + ":" + std::to_string(port_);
@@ -136,8 +159,9 @@ std::string WebFolderService::LogText() const {
 void WebFolderService::AddUser(const std::string& id, const std::string& password,
                                const std::string& name, std::optional<std::int64_t> days,
                                std::optional<std::int64_t> quota) const {
-    std::vector<std::string> arguments{"adduser", "--data", dataFolder_.string(), "--id", id,
-                                       "--password", password, "--name", name};
+    std::vector<std::string> arguments{"adduser", "--data", dataFolder_.string(),
+                                       "--id",    id,       "--password",
+                                       password,  "--name", name};
     if (days) arguments.insert(arguments.end(), {"--days", std::to_string(*days)});
     if (quota) arguments.insert(arguments.end(), {"--quota", std::to_string(*quota)});
     const ToolResult result = RunWebFolderTool(arguments);

@@ -18,13 +18,14 @@ struct ToolResult {
     std::string output;  // standard output and standard error together
 };
 
-// Runs tidewell-webfolder with these arguments and waits for it to end.
-ToolResult RunWebFolderTool(const std::vector<std::string>& arguments);
+// Runs tidewell-webfolder with these arguments and waits for it to end; after the time
+// limit it is killed and exitCode is -1.
+ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeLimitSeconds = 60);
 
 // The reference web-folder service as a child process: `serve --data DIR --listen
 // 127.0.0.1:0`, its port read from the first line of its output. Its log (standard error)
 // goes to a file beside the data folder. Destroying the object stops the service with
-// SIGTERM and waits for it.
+// SIGTERM and waits for it; a service that did not end cleanly then fails the test.
 class WebFolderService {
 public:
     explicit WebFolderService(std::filesystem::path dataFolder);
