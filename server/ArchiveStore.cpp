@@ -29,7 +29,7 @@ std::optional<std::int64_t> FindCompanyId(const SqliteDatabase& db, std::int64_t
 
 std::vector<StoredArchive> LoadArchives(const SqliteDatabase& db, std::int64_t companyId) {
     auto list = SqliteStatement(
-        db, "SELECT name, size, file FROM archives WHERE company_id = ? ORDER BY name DESC");
+        db, "SELECT name, size, file FROM archives WHERE company_id = ? ORDER BY id DESC");
     list.Bind(1, companyId);
     std::vector<StoredArchive> archives;
     while (list.Step())
@@ -66,15 +66,16 @@ void RemoveQuietly(const fs::path& path) {
 
 ArchivePlan PlanArchives(std::vector<StoredArchive> existing, std::string_view newName,
                          std::size_t keep) {
-    // The names are fourteen-digit times, so their order is the order of the times.
+    // The archive stored last is the newest, whatever time its name carries: a user who sends
+    // older data on purpose wants the web folder to hold it. existing comes newest first.
     std::vector<std::string> names{std::string(newName)};
-    for (const auto& archive : existing) names.push_back(archive.name);
-    std::sort(names.begin(), names.end(), std::greater<>());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
+    for (const auto& archive : existing) {
+        if (archive.name != newName) names.push_back(archive.name);
+    }
     if (names.size() > keep) names.resize(keep);
 
     ArchivePlan plan;
-    plan.kept = std::find(names.begin(), names.end(), newName) != names.end();
+    plan.kept = true;
     for (auto& archive : existing) {
         const bool stays = archive.name != newName &&
                            std::find(names.begin(), names.end(), archive.name) != names.end();
@@ -135,7 +136,7 @@ std::optional<OpenedArchive> ArchiveStore::OpenLatest(std::int64_t accountId,
         SqliteDatabase db = folder_.Open();
         auto latest = db.Prepare(
             "SELECT a.name, a.file FROM archives a JOIN companies c ON a.company_id = c.id "
-            "WHERE c.account_id = ? AND c.company_key = ? ORDER BY a.name DESC LIMIT 1");
+            "WHERE c.account_id = ? AND c.company_key = ? ORDER BY a.id DESC LIMIT 1");
         latest.Bind(1, accountId).Bind(2, key);
         if (!latest.Step()) return std::nullopt;
         const fs::path path = folder_.ArchivesFolder() / latest.ColumnText(1);
@@ -161,7 +162,6 @@ UploadRoom ArchiveStore::RoomFor(const Account& account, std::string_view key,
     const auto plan =
         PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{}, name,
                      kKeptArchives);
-    if (!plan.kept) return {UploadVerdict::OlderThanKept, 0};
     const std::int64_t room = account.quota - (UsedBytes(db, account.id) - plan.releasedBytes);
     if (room <= 0) return {UploadVerdict::QuotaExceeded, 0};
     return {UploadVerdict::Accepted, room};
@@ -185,7 +185,6 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
     const auto plan =
         PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{},
                      archive.name, kKeptArchives);
-    if (!plan.kept) return UploadVerdict::OlderThanKept;
     if (UsedBytes(db, accountId) - plan.releasedBytes + file.Size() > quota) {
         return UploadVerdict::QuotaExceeded;
     }

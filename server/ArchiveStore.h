@@ -22,9 +22,9 @@ struct StoredArchive {
     std::string file;
 };
 
-// What storing an archive named newName does to a company's archives: it replaces one of the
-// same name and pushes out those no longer among the newest `keep`. kept is false when the
-// new archive would itself be pushed out.
+// What storing an archive named newName does to a company's archives (given newest first): the
+// new one becomes the newest, replaces one of the same name, and pushes out those no longer
+// among the newest `keep`.
 struct ArchivePlan {
     bool kept = false;
     std::vector<StoredArchive> released;
@@ -48,7 +48,7 @@ struct OpenedArchive {
     std::shared_ptr<FileHandle> file;
 };
 
-enum class UploadVerdict { Accepted, QuotaExceeded, OlderThanKept, PeriodEnded, AccountMissing };
+enum class UploadVerdict { Accepted, QuotaExceeded, PeriodEnded, AccountMissing };
 
 struct UploadRoom {
     UploadVerdict verdict = UploadVerdict::Accepted;

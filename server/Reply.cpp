@@ -25,8 +25,6 @@ std::string_view StatusMessage(ReplyStatus status) {
             return "백업 파일의 이름이 올바르지 않습니다.";
         case ReplyStatus::NoArchive:
             return "내려받을 백업 파일이 없습니다.";
-        case ReplyStatus::OlderThanKept:
-            return "웹폴더에 이보다 최근의 백업 파일이 이미 세 개 있어 보관하지 않았습니다.";
         case ReplyStatus::ServerError:
             return "서버에서 오류가 발생하였습니다. 잠시 후 다시 시도해 주세요.";
     }

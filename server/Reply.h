@@ -20,7 +20,6 @@ enum class ReplyStatus : int {
     QuotaExceeded = 5,
     BadArchiveName = 6,
     NoArchive = 7,
-    OlderThanKept = 8,
     ServerError = 9,
 };
 

@@ -15,8 +15,6 @@ Reply VerdictReply(UploadVerdict verdict) {
             return Reply(ReplyStatus::Ok);
         case UploadVerdict::QuotaExceeded:
             return Reply(ReplyStatus::QuotaExceeded);
-        case UploadVerdict::OlderThanKept:
-            return Reply(ReplyStatus::OlderThanKept);
         case UploadVerdict::PeriodEnded:
             return Reply(ReplyStatus::PeriodEnded);
         case UploadVerdict::AccountMissing:

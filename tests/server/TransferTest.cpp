@@ -40,7 +40,7 @@ TEST_F(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     ExpectIndexMatchesFiles(service.DataFolder());
 }
 
-TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
+TEST_F(TransferTest, KeepsTheThreeArchivesStoredLast) {
     const char* names[] = {"20240101090000.bck", "20240102090000.bck", "20240103090000.bck",
                            "20240104090000.bck"};
     for (int i = 0; i < 4; ++i) {
@@ -57,16 +57,18 @@ TEST_F(TransferTest, KeepsTheNewestThreeArchivesOfACompany) {
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               names[3]);
 
-    // An archive older than all three kept ones would be dropped at once: refused instead.
-    const TextReply older = client.Upload("demo", "demo1234", kKey1, "상사", names[0], "old");
-    EXPECT_TRUE(older.Has("STATUS"));
-    EXPECT_FALSE(older.Ok());
+    // Older data sent on purpose is kept and becomes the newest; the oldest stored one goes.
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", names[0], "old").Ok());
+    EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
+              names[0]);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 7003);
 
-    // The same name again replaces that archive instead of adding one.
+    // The same name again replaces that archive instead of adding one, and is the newest.
     ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "새 이름", names[3], RandomBytes(10, 9)).Ok());
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 5010);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 3013);
     const TextReply info = client.Command("companyinfo", "demo", "demo1234", kKey1);
+    EXPECT_EQ(info.Value("LatestFile"), names[3]);
     EXPECT_EQ(info.Number("LatestFileSize"), 10);
     EXPECT_EQ(info.Value("CompanyName"), "새 이름");
     ExpectIndexMatchesFiles(service.DataFolder());
@@ -129,11 +131,13 @@ TEST_F(TransferTest, FileNamesMustEndInATimeAndNeverLeaveTheirPlace) {
 }
 
 TEST_F(TransferTest, DownloadSendsTheNewestArchiveByteForByte) {
-    const std::string older = RandomBytes(1000, 3);
+    // The archive stored last is the newest, even when its name carries an earlier time.
+    const std::string earlier = RandomBytes(1000, 3);
     const std::string newest = RandomBytes(300000, 4);
     ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240103103000.bck", earlier).Ok());
+    ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", newest).Ok());
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", older).Ok());
 
     const auto download = client.Download("demo", "demo1234", kKey1);
     ASSERT_TRUE(download);

@@ -55,22 +55,27 @@ TEST(ServicePeriod, BegunDaysCountAndZeroMeansEnded) {
     EXPECT_TRUE(PeriodEnded(now, now));
 }
 
-TEST(PlanArchives, KeepsTheNewestThreeAndCountsWhatGoes) {
+TEST(PlanArchives, KeepsTheThreeStoredLastAndCountsWhatGoes) {
+    // Newest first, in the order they were stored.
     const std::vector<StoredArchive> three{{"20240103000000.bck", 30, "c"},
                                            {"20240101000000.bck", 10, "a"},
                                            {"20240102000000.bck", 20, "b"}};
     auto plan = PlanArchives(three, "20240104000000.bck", 3);
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "a");
-    EXPECT_EQ(plan.releasedBytes, 10);
-
-    plan = PlanArchives(three, "20240102000000.bck", 3);  // same name: replaced, nothing pushed out
-    EXPECT_TRUE(plan.kept);
+    EXPECT_EQ(plan.released[0].file, "b");
     EXPECT_EQ(plan.releasedBytes, 20);
 
+    plan = PlanArchives(three, "20240101000000.bck", 3);  // same name: replaced, nothing pushed out
+    EXPECT_TRUE(plan.kept);
+    ASSERT_EQ(plan.released.size(), 1u);
+    EXPECT_EQ(plan.released[0].file, "a");
+
+    // Older data sent on purpose is stored and becomes the newest.
     plan = PlanArchives(three, "20231231000000.bck", 3);
-    EXPECT_FALSE(plan.kept);
+    EXPECT_TRUE(plan.kept);
+    ASSERT_EQ(plan.released.size(), 1u);
+    EXPECT_EQ(plan.released[0].file, "b");
 
     plan = PlanArchives({}, "20240101000000.bck", 3);
     EXPECT_TRUE(plan.kept);
