@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 namespace tidewell {
 namespace {
 
-const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
-const TDateTime kNewer = EncodeDateTime({2024, 3, 2, 9, 0, 0, 0});
+using test::kNewer;
+using test::kOlder;
 
 struct CliRun {
     int status = -1;

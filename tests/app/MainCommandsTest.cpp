@@ -12,8 +12,8 @@ namespace {
 
 using test::MainFixture;
 
-const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
-const TDateTime kNewer = EncodeDateTime({2024, 3, 2, 9, 0, 0, 0});
+using test::kNewer;
+using test::kOlder;
 
 int Requests(const MainFixture& f, const std::string& what) {
     const std::string log = f.service.LogText();

@@ -10,8 +10,8 @@ namespace {
 
 using test::MainFixture;
 
-const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
-const TDateTime kNewer = EncodeDateTime({2024, 3, 2, 9, 0, 0, 0});
+using test::kNewer;
+using test::kOlder;
 
 TEST(MainList, LocalAndWebCompaniesMergeByKeyWithTheirDirections) {
     MainFixture f;

@@ -12,6 +12,10 @@
 
 namespace tidewell::test {
 
+// Two database times a day apart, for companies that differ on the two sides.
+inline const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
+inline const TDateTime kNewer = EncodeDateTime({2024, 3, 2, 9, 0, 0, 0});
+
 // The main window's logic over a headless view, a private hive and work folder, and the real
 // reference service on loopback with the account kim / pw1234.
 class MainFixture {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -235,17 +237,17 @@ TEST(DownloadFileName, HeaderLinesCountOnlyWithBothExactWords) {
 }
 
 TEST(ServiceURL, ComesFromTheEnvironmentOrTheDefault) {
-    const char* saved = std::getenv("TIDEWELL_SERVICE_URL");
-    const std::string previous = saved ? saved : "";
-    setenv("TIDEWELL_SERVICE_URL", "http://backup.example:9000/", 1);
-    TTidewellGateway configured;
-    unsetenv("TIDEWELL_SERVICE_URL");
+    std::optional<TTidewellGateway> configured;
+    {
+        test::ScopedServiceURL url("http://backup.example:9000/");
+        configured.emplace();
+    }
+    test::ScopedServiceURL unset("");
     TTidewellGateway fallback;
-    if (saved) setenv("TIDEWELL_SERVICE_URL", previous.c_str(), 1);
 
-    EXPECT_EQ(configured.GatewayURL, "http://backup.example:9000/tidewellweb/gateway.asp");
-    EXPECT_EQ(configured.UploadURL, "http://backup.example:9000/tidewellweb/gwupload.asp");
-    EXPECT_EQ(configured.DownloadURL, "http://backup.example:9000/tidewellweb/gwdownload.asp");
+    EXPECT_EQ(configured->GatewayURL, "http://backup.example:9000/tidewellweb/gateway.asp");
+    EXPECT_EQ(configured->UploadURL, "http://backup.example:9000/tidewellweb/gwupload.asp");
+    EXPECT_EQ(configured->DownloadURL, "http://backup.example:9000/tidewellweb/gwdownload.asp");
     EXPECT_EQ(fallback.GatewayURL, std::string(kDefaultServiceURL) + "/tidewellweb/gateway.asp");
 }
 

@@ -123,15 +123,13 @@ TEST(SettingsHive, WriterKilledMidTransactionLeavesPreviousState) {
 }
 
 TEST(SettingsHive, DefaultPathFollowsXdgConfigHome) {
-    const char* previous = getenv("XDG_CONFIG_HOME");
-    const std::string saved = previous ? previous : "";
-    setenv("XDG_CONFIG_HOME", "/somewhere/config", 1);
-    EXPECT_EQ(SettingsHive::DefaultPath(), "/somewhere/config/QuenlowBarcode/registry.db");
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("HOME", getenv("HOME") ? getenv("HOME") : "/root", 1);
-    EXPECT_EQ(SettingsHive::DefaultPath(),
-              std::filesystem::path(getenv("HOME")) / ".config/QuenlowBarcode/registry.db");
-    if (previous) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    test::ScopedEnvironment home("HOME", "/home/kim");
+    {
+        test::ScopedEnvironment config("XDG_CONFIG_HOME", "/somewhere/config");
+        EXPECT_EQ(SettingsHive::DefaultPath(), "/somewhere/config/QuenlowBarcode/registry.db");
+    }
+    test::ScopedEnvironment relative("XDG_CONFIG_HOME", "not/absolute");
+    EXPECT_EQ(SettingsHive::DefaultPath(), "/home/kim/.config/QuenlowBarcode/registry.db");
 }
 
 TEST(SettingsHive, ScopedHiveIsTheCurrentOneAndIsRestored) {

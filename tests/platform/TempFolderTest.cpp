@@ -60,15 +60,12 @@ TEST(PrivateFolder, RefusesAFolderOfAnotherUser) {
 }
 
 TEST(TempFolder, FollowsTmpDir) {
-    const char* previous = getenv("TMPDIR");
-    const std::string saved = previous ? previous : "";
-    setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(SystemTempFolder(), "/var/tmp");
-    setenv("TMPDIR", "relative", 1);
+    {
+        test::ScopedEnvironment tmp("TMPDIR", "/var/tmp");
+        EXPECT_EQ(SystemTempFolder(), "/var/tmp");
+    }
+    test::ScopedEnvironment relative("TMPDIR", "relative");
     EXPECT_EQ(SystemTempFolder(), "/tmp");
-    unsetenv("TMPDIR");
-    EXPECT_EQ(SystemTempFolder(), "/tmp");
-    if (previous) setenv("TMPDIR", saved.c_str(), 1);
 }
 
 }  // namespace
