@@ -1,7 +1,5 @@
 #include "app/Main.h"
 
-#include <filesystem>
-
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
@@ -17,13 +15,6 @@ constexpr const char* kHostKey = "Software\\QuenlowBarcode";
 constexpr int kMinimumWidth = 480;
 constexpr int kMinimumHeight = 337;
 
-bool FileExists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
-}
-
-std::string DatabaseOf(const std::string& folder) { return folder + "/default.mdb"; }
-
 // A stored placement value, or nothing when it is missing or unreadable.
 std::optional<std::int32_t> ReadSetting(const RegistryKey& key, const char* name) {
     try {
@@ -36,6 +27,26 @@ std::optional<std::int32_t> ReadSetting(const RegistryKey& key, const char* name
 bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
     return value >= low && value <= high;
 }
+
+// Removes the three values of a company slot.
+void DeleteSlot(RegistryKey& key, int slot) {
+    for (const char* field : {"Key", "Name", "Path"}) key.DeleteValue(CompanySlotValue(slot, field));
+}
+
+// Shows the progress panel for a transfer command and hides it however the command ends,
+// an error included.
+class ProgressPanelScope {
+public:
+    explicit ProgressPanelScope(TformMainView& view) : view_(view) {
+        view_.SetVisible(Element::panelProgress, true);
+    }
+    ProgressPanelScope(const ProgressPanelScope&) = delete;
+    ProgressPanelScope& operator=(const ProgressPanelScope&) = delete;
+    ~ProgressPanelScope() { view_.SetVisible(Element::panelProgress, false); }
+
+private:
+    TformMainView& view_;
+};
 
 // The next choice when the user clicks the transfer-state area, for the decided mode d.
 TSyncMode NextSyncMode(TSyncMode d, TSyncMode current) {
@@ -207,11 +218,7 @@ void TformMain::FormDestroy() {
 
 void TformMain::SaveSlots() {
     auto key = CurrentUserHive().OpenKey(kProgramKey, true);
-    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-        key->DeleteValue(CompanySlotValue(slot, "Key"));
-        key->DeleteValue(CompanySlotValue(slot, "Name"));
-        key->DeleteValue(CompanySlotValue(slot, "Path"));
-    }
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) DeleteSlot(*key, slot);
     int slot = 0;
     for (const auto& row : Rows) {
         const TTidewellCompany& company = *row.Company;
@@ -399,7 +406,7 @@ void TformMain::vtClick() {
         if (!RowExists(*row)) return;
         company.LocalPath = folder;
         TDateTime modified = 0;
-        company.LocalModified = GetFileModifiedTime(DatabaseOf(folder), modified) ? modified : 0;
+        company.LocalModified = GetFileModifiedTime(CompanyDatabaseFile(folder), modified) ? modified : 0;
         company.SyncMode = DecideSyncMode(*row);
         View.RepaintRow(*row);
     }
@@ -499,7 +506,7 @@ void TformMain::TransferCompany(int row) {
                                "사용기한이 만료되어 자료를 전송할 수 없습니다.");
                 return;
             }
-            if (FileExists(DatabaseOf(company->LocalPath))) {
+            if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
                 TransferWithProgress([&] { User_->UploadCompany(company->CompanyKey); });
             }
             return;
@@ -515,12 +522,7 @@ void TformMain::TransferCompany(int row) {
 }
 
 void TformMain::TransferCheckedCompanies() {
-    View.SetVisible(Element::panelProgress, true);
-    // Hidden however the loop ends, an error included.
-    struct Hide {
-        TformMainView& view;
-        ~Hide() { view.SetVisible(Element::panelProgress, false); }
-    } hide{View};
+    const ProgressPanelScope panel(View);
     for (int i = 0; i < RowCount(); ++i) {
         if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
         const TTidewellCompany& company = CompanyOf(i);
@@ -559,11 +561,7 @@ void TformMain::menuSyncSelectedClick() {
     // away from under it.
     BusyScope busy(*this);
     {
-        View.SetVisible(Element::panelProgress, true);
-        struct Hide {
-            TformMainView& view;
-            ~Hide() { view.SetVisible(Element::panelProgress, false); }
-        } hide{View};
+        const ProgressPanelScope panel(View);
         if (row) TransferCompany(*row);
     }
     RefreshCompanyList();
@@ -597,7 +595,7 @@ void TformMain::imgCompanyAddClick() {
 }
 
 void TformMain::AddCompanyFolder(const std::string& folder) {
-    if (!FileExists(DatabaseOf(folder))) return;
+    if (!FileExists(CompanyDatabaseFile(folder))) return;
     const std::string key = EnsureCompanyKey(folder);
     const std::string name = ReadCompanyStringDef(folder, "select legalname from userinfo", "");
     Assert(!key.empty(), "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);
@@ -651,9 +649,7 @@ void TformMain::RemoveCompany(int row) {
                 key->ReadString(pathValue) != company->LocalPath) {
                 continue;
             }
-            key->DeleteValue(CompanySlotValue(slot, "Key"));
-            key->DeleteValue(CompanySlotValue(slot, "Name"));
-            key->DeleteValue(pathValue);
+            DeleteSlot(*key, slot);
         }
         batch.Commit();
     }

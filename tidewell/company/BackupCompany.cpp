@@ -28,11 +28,6 @@ bool IsFolder(const std::string& path) {
     return fs::is_directory(path, error);
 }
 
-bool IsFile(const std::string& path) {
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
 // Removes a file, never a folder; failures are of no interest to the callers.
 void RemoveQuietly(const std::string& path) {
     std::error_code ignored;
@@ -97,7 +92,7 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     Assert(!SourceFolder.empty(), "Source folder is not specified.", kUnit, 117);
     Assert(IsFolder(SourceFolder), "Source folder does not exists.", kUnit, 118);
     const std::string database = CompanyDatabaseFile(SourceFolder);
-    Assert(IsFile(database), "No data found in the source folder.", kUnit, 119);
+    Assert(FileExists(database), "No data found in the source folder.", kUnit, 119);
 
     // The archive is named after the data, not after the backup: the other side reads the
     // name as the time of the company's database.
@@ -151,7 +146,7 @@ bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
 
 bool TBackupCompany::Restore(const std::string& ArchiveName) {
     Assert(!ArchiveName.empty(), "file name is not specified.", kUnit, 162);
-    Assert(IsFile(ArchiveName), "file not found.", kUnit, 163);
+    Assert(FileExists(ArchiveName), "file not found.", kUnit, 163);
     Assert(!SourceFolder.empty(), "Source folder is not specified.", kUnit, 164);
     if (!IsFolder(SourceFolder)) ForceFolder(SourceFolder);
 

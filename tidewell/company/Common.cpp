@@ -55,6 +55,11 @@ void SetFileModifiedTime(const std::string& fileName, TDateTime time) {
     if (const auto packed = PackDosDateTime(time)) WriteFileDosDateTime(fileName, *packed);
 }
 
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && fs::is_regular_file(path, error);
+}
+
 std::string ShellLongPath(const std::string& path) {
     std::error_code error;
     if (path.empty() || !fs::exists(path, error)) return {};

@@ -30,6 +30,9 @@ std::string GetTempFolder();
 // GetTempFolder() + "/Tidewell", created private to the user when missing.
 std::string EnsureWorkFolder();
 
+// Whether a regular file (not a folder) is at path; false for any error.
+bool FileExists(const std::string& path);
+
 // "2KB", "1.5MB", "5.0GB": whole KB below 1 MiB, one decimal above; halves away from zero.
 std::string FormatSize(std::int64_t bytes);
 

@@ -1,7 +1,6 @@
 #include "company/LocalCompanyList.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 
 #include "company/Common.h"
@@ -46,8 +45,7 @@ void TLocalCompanyList::Load() {
         item.LocalPath = ReadSlotText(*key, CompanySlotValue(slot, "Path"));
         if (item.CompanyName.empty() || item.LocalPath.empty()) continue;
         const std::string database = CompanyDatabaseFile(item.LocalPath);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(database, error)) continue;
+        if (!FileExists(database)) continue;
         if (item.CompanyKey.empty()) {
             item.CompanyKey = EnsureCompanyKey(item.LocalPath);
             key->WriteString(keyValue, item.CompanyKey);

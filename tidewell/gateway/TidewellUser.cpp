@@ -32,11 +32,6 @@ private:
     std::string path_;
 };
 
-bool FileExists(const std::string& path) {
-    std::error_code error;
-    return !path.empty() && fs::is_regular_file(path, error);
-}
-
 // done * 100 / total rounded to the nearest integer, a half to the even neighbour; 0 when
 // nothing is expected. Above 255 (a reply far larger than announced) it stays at 255.
 std::uint8_t TransferPercent(std::int64_t done, std::int64_t total) {
@@ -226,7 +221,7 @@ void TTidewellUser::DownloadCompany(const std::string& companyKey) {
     if (!FileExists(archive)) return;
     FileRemover removeArchive(archive);
 
-    const std::string database = company->LocalPath + "/default.mdb";
+    const std::string database = CompanyDatabaseFile(company->LocalPath);
     if (FileExists(database)) {
         // The safety copy is what protects the local data the download replaces; without it
         // the download does not go on.
