@@ -179,7 +179,7 @@ void TformMain::RestorePlacement() {
         // a value of the wrong type counts as none
     }
     View.SetText(Element::Edit1, lastLogin);
-    if (!Trim(lastLogin).empty()) {
+    if (!TrimBlanks(lastLogin).empty()) {
         View.SetFocus(Element::Edit2);
         View.SetChecked(Element::CheckBox2, true);
     }
@@ -243,8 +243,8 @@ void TformMain::Button1Click() {
     if (Busy_) return;
     const std::string userID = View.Text(Element::Edit1);
     const std::string password = View.Text(Element::Edit2);
-    const bool idBlank = Trim(userID).empty();
-    const bool passwordBlank = Trim(password).empty();
+    const bool idBlank = TrimBlanks(userID).empty();
+    const bool passwordBlank = TrimBlanks(password).empty();
     if (idBlank || passwordBlank) {
         ShowAppMessage("로그인 정보가 올바르지 않습니다.");
         if (passwordBlank) View.SetFocus(Element::Edit2);

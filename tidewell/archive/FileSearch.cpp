@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/FileKit.h"
+
 #include "archive/ArchiveAttribute.h"
 
 namespace fs = std::filesystem;
@@ -67,13 +69,6 @@ std::string LowerAscii(std::string_view text) {
     std::string result(text);
     for (char& c : result) c = LowerChar(c);
     return result;
-}
-
-std::string TrimBlanks(std::string_view text) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return std::string(text);
 }
 
 bool MatchesPattern(std::string_view pattern, std::string_view name) {

@@ -38,7 +38,5 @@ private:
 // "x.*" also matches "x", so "*.*" matches every name.
 bool MatchesPattern(std::string_view pattern, std::string_view name);
 std::string LowerAscii(std::string_view text);
-// Removes blanks and control characters at both ends.
-std::string TrimBlanks(std::string_view text);
 
 }  // namespace tidewell::archive

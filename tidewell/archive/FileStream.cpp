@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 namespace {
@@ -45,14 +46,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 }
 
 void TFileStream::Write(const void* data, std::size_t count) {
-    const auto* in = static_cast<const char*>(data);
-    while (count > 0) {
-        const ssize_t n = ::write(handle_.get(), in, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Fail("cannot write");
-        in += n;
-        count -= static_cast<std::size_t>(n);
-    }
+    WriteAll(handle_.get(), data, count, path_.string());
 }
 
 std::int64_t TFileStream::Size() const {

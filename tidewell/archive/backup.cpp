@@ -20,6 +20,7 @@
 #include "archive/RestoreTarget.h"
 #include "platform/CodePage.h"
 #include "platform/FileHandle.h"
+#include "platform/FileKit.h"
 #include "platform/MessagePump.h"
 #include "platform/TempFolder.h"
 #include "platform/UserInterface.h"
@@ -65,21 +66,14 @@ DosDateTime DosTimeOf(std::time_t modified) {
 class FileListFile {
 public:
     explicit FileListFile(const std::string& text) {
-        std::string pattern = (SystemTempFolder() / "FIDXXXXXX").string();
-        FileHandle handle(::mkstemp(pattern.data()));
-        if (!handle) throw Exception("cannot create a temporary file in " + SystemTempFolder().string());
-        path_ = pattern;
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(handle.get(), text.data() + done, text.size() - done);
-            if (n <= 0) throw Exception("cannot write the temporary file " + pattern);
-            done += static_cast<std::size_t>(n);
-        }
+        TemporaryFile file = CreateTemporaryFile(SystemTempFolder(), "FID");
+        path_ = file.path;
+        WriteAll(file.handle.get(), text.data(), text.size(), path_.string());
     }
     FileListFile(const FileListFile&) = delete;
     FileListFile& operator=(const FileListFile&) = delete;
     ~FileListFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!path_.empty()) RemoveFileQuietly(path_);
     }
     const fs::path& path() const { return path_; }
 

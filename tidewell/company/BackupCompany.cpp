@@ -12,6 +12,7 @@
 #include "platform/CompanyDatabase.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 #include "platform/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -28,12 +29,6 @@ bool IsFolder(const std::string& path) {
     return fs::is_directory(path, error);
 }
 
-// Removes a file, never a folder; failures are of no interest to the callers.
-void RemoveQuietly(const std::string& path) {
-    std::error_code ignored;
-    if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
-}
-
 // Members of an archive being restored land in staging files beside their targets; they
 // replace the targets only at Commit, so an archive that breaks off halfway changes nothing.
 class StagedRestore {
@@ -42,7 +37,7 @@ public:
     StagedRestore(const StagedRestore&) = delete;
     StagedRestore& operator=(const StagedRestore&) = delete;
     ~StagedRestore() {
-        for (const auto& member : members_) RemoveQuietly(member.staging);
+        for (const auto& member : members_) RemoveFileQuietly(member.staging);
     }
 
     // The staging file for a target, or empty text when the target's name is no plain file
@@ -57,7 +52,7 @@ public:
         for (const auto& member : members_) {
             if (member.final == final) return staging;  // a later member of the same name wins
         }
-        RemoveQuietly(staging);
+        RemoveFileQuietly(staging);
         members_.push_back({staging, final});
         return staging;
     }
@@ -116,14 +111,14 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
         if (OnProgress) packer.OnProgress = OnProgress;
         try {
             // A half-written archive must not be taken for a backup by whoever looks for it.
-            if (!packer.Backup({copy}, ResultName)) RemoveQuietly(ResultName);
+            if (!packer.Backup({copy}, ResultName)) RemoveFileQuietly(ResultName);
         } catch (...) {
-            RemoveQuietly(ResultName);
-            RemoveQuietly(copy);
+            RemoveFileQuietly(ResultName);
+            RemoveFileQuietly(copy);
             throw;
         }
     }
-    RemoveQuietly(copy);
+    RemoveFileQuietly(copy);
 }
 
 bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
@@ -132,14 +127,14 @@ bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
     const std::string compacted = WorkFolder + "/" + kCompactedName;
     // A failed copy raises: packing nothing would look like a backup and lose the data.
     CopyCompanyDatabaseFile(DatabaseFile, copy);
-    RemoveQuietly(compacted);  // left by an earlier run that failed
+    RemoveFileQuietly(compacted);  // left by an earlier run that failed
     try {
         CompactCompanyDatabase(DatabaseConnectionString(copy, kShareExclusive),
                                DatabaseConnectionString(compacted, kShareExclusive));
         fs::rename(compacted, copy);
     } catch (...) {
         // Not a database this build can compact: the plain copy is packed instead.
-        RemoveQuietly(compacted);
+        RemoveFileQuietly(compacted);
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include "company/Common.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 namespace {
@@ -70,7 +71,7 @@ std::string PlainFileName(const std::string& utf8Name) {
 DownloadReply::~DownloadReply() {
     if (!tempPath_.empty()) {
         file_.Reset();
-        ::unlink(tempPath_.c_str());
+        RemoveFileQuietly(tempPath_);
     }
 }
 
@@ -79,10 +80,9 @@ void DownloadReply::Decide() {
     fileName_ = PlainFileName(AnsiToUtf8(ContentDispositionFileName(client_.ReplyHeaders())));
     if (fileName_.empty()) return;
     folder_ = EnsureWorkFolder();
-    std::string pattern = folder_ + "/.download-XXXXXX";
-    file_ = FileHandle(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!file_) SaveFailed(pattern);
-    tempPath_ = pattern;
+    TemporaryFile file = CreateTemporaryFile(folder_, ".download-");
+    file_ = std::move(file.handle);
+    tempPath_ = file.path.string();
 }
 
 void DownloadReply::Write(const char* data, std::size_t count) {
@@ -91,13 +91,7 @@ void DownloadReply::Write(const char* data, std::size_t count) {
         text_.Write(data, count);
         return;
     }
-    while (count > 0) {
-        const ssize_t n = ::write(file_.get(), data, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) SaveFailed(tempPath_);
-        data += n;
-        count -= static_cast<std::size_t>(n);
-    }
+    WriteAll(file_.get(), data, count, tempPath_);
 }
 
 bool DownloadReply::Finish() {

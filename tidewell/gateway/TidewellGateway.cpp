@@ -24,19 +24,10 @@ std::string ConfiguredServiceURL() {
     return configured && *configured ? configured : kDefaultServiceURL;
 }
 
-std::string Trim(const std::string& text) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && blank(text[begin])) ++begin;
-    while (end > begin && blank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
 std::string EncodeFormValue(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string encoded;
-    for (const char c : Utf8ToAnsi(Trim(text))) {
+    for (const char c : Utf8ToAnsi(TrimBlanks(text))) {
         const auto byte = static_cast<unsigned char>(c);
         if (IsAsciiAlphanumeric(byte)) {
             encoded += c;
@@ -141,8 +132,8 @@ bool TTidewellGateway::UploadFile(const std::string& UserID, const std::string& 
                                   const std::string& FileName, TAnswerList& Answer) {
     Answer.Clear();
     TMsMultiPartFormDataStream body;
-    body.AddField("userid", Trim(UserID));
-    body.AddField("password", Trim(Password));
+    body.AddField("userid", TrimBlanks(UserID));
+    body.AddField("password", TrimBlanks(Password));
     body.AddField("companykey", CompanyKey);
     body.AddField("companyname", CompanyName);
     body.AddFilePart("file", FileName, "application/octet-stream");

@@ -10,6 +10,7 @@
 #include "gateway/HttpClient.h"
 // The account, its companies and their transfers belong to this unit as well.
 #include "gateway/TidewellUser.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -18,9 +19,6 @@ inline constexpr const char* kDefaultServiceURL = "http://127.0.0.1:8080";
 
 // The service's scheme, host and optional port: TIDEWELL_SERVICE_URL when set, else the default.
 std::string ConfiguredServiceURL();
-
-// Drops leading and trailing characters up to the space (blanks and control characters).
-std::string Trim(const std::string& text);
 
 // A value of a form body: trimmed, in CP949, and every byte except ASCII letters and digits
 // written as "%" and two upper-case hex digits (a space is "%20", never "+").

@@ -17,21 +17,6 @@ namespace {
 
 constexpr const char* kHostCompanyKey = "Software\\QuenlowBarcode\\Company";
 
-// Removes a file when the scope ends, however it ends.
-class FileRemover {
-public:
-    explicit FileRemover(std::string path) : path_(std::move(path)) {}
-    FileRemover(const FileRemover&) = delete;
-    FileRemover& operator=(const FileRemover&) = delete;
-    ~FileRemover() {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
-
-private:
-    std::string path_;
-};
-
 // done * 100 / total rounded to the nearest integer, a half to the even neighbour; 0 when
 // nothing is expected. Above 255 (a reply far larger than announced) it stays at 255.
 std::uint8_t TransferPercent(std::int64_t done, std::int64_t total) {
@@ -58,7 +43,7 @@ TTidewellUser::TTidewellUser() = default;
 TTidewellUser::~TTidewellUser() = default;
 
 bool TTidewellUser::HasCredentials() const {
-    return !Trim(UserID).empty() && !Trim(Password).empty();
+    return !TrimBlanks(UserID).empty() && !TrimBlanks(Password).empty();
 }
 
 std::unique_ptr<TTidewellGateway> TTidewellUser::NewGateway() const {
@@ -67,7 +52,7 @@ std::unique_ptr<TTidewellGateway> TTidewellUser::NewGateway() const {
 }
 
 bool TTidewellUser::Login(const std::string& userID, const std::string& password) {
-    if (Trim(userID).empty() || Trim(password).empty()) return false;
+    if (TrimBlanks(userID).empty() || TrimBlanks(password).empty()) return false;
     TAnswerList answer;
     if (!NewGateway()->GetUserProfile(userID, password, answer)) {
         throw Exception(answer.Values("MESSAGE"));
@@ -185,7 +170,7 @@ void TTidewellUser::UploadCompany(const std::string& companyKey) {
     }
     if (!FileExists(archive)) return;
     // The archive is a copy of company data: it goes whether the upload worked or not.
-    FileRemover removeArchive(archive);
+    ScopedFileRemoval removeArchive(archive);
 
     auto gateway = NewGateway();
     gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
@@ -219,7 +204,7 @@ void TTidewellUser::DownloadCompany(const std::string& companyKey) {
 
     const std::string archive = DownloadArchive(*company);
     if (!FileExists(archive)) return;
-    FileRemover removeArchive(archive);
+    ScopedFileRemoval removeArchive(archive);
 
     const std::string database = CompanyDatabaseFile(company->LocalPath);
     if (FileExists(database)) {

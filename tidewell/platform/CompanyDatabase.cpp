@@ -11,16 +11,10 @@
 #include <vector>
 
 #include "platform/FileHandle.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 namespace {
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 bool SameText(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -57,7 +51,7 @@ CompanyDatabaseError Translate(const SqliteError& error, const std::string& file
 
 // Strips the quoting a statement may put around a table name: [ver], "ver" or `ver`.
 std::string UnquoteName(const std::string& name) {
-    std::string text = Trim(name);
+    std::string text = TrimBlanks(name);
     if (text.size() >= 2) {
         const char open = text.front();
         const char close = text.back();
@@ -72,10 +66,12 @@ std::string UnquoteName(const std::string& name) {
 void Unlink(const std::string& file) { ::unlink(file.c_str()); }
 
 // A new file for this user only; an existing name, or a link planted under it, is refused.
-FileHandle CreatePrivateFile(const std::string& file) {
-    FileHandle fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) throw FileError("파일을 만들 수 없습니다", file);
-    return fd;
+FileHandle CreatePrivateDatabaseFile(const std::string& file) {
+    try {
+        return CreatePrivateFile(file);
+    } catch (const Exception& error) {
+        throw CompanyDatabaseError(error.what(), 0);
+    }
 }
 
 }  // namespace
@@ -93,14 +89,14 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
             const std::string part = s.substr(pos, semicolon == std::string::npos
                                                        ? std::string::npos
                                                        : semicolon - pos);
-            if (!Trim(part).empty()) {
+            if (!TrimBlanks(part).empty()) {
                 throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, 0);
             }
             if (semicolon == std::string::npos) break;
             pos = semicolon + 1;
             continue;
         }
-        const std::string key = Trim(s.substr(pos, equals - pos));
+        const std::string key = TrimBlanks(s.substr(pos, equals - pos));
         std::size_t cursor = equals + 1;
         while (cursor < s.size() && s[cursor] == ' ') ++cursor;
         std::string value;
@@ -123,13 +119,13 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
             const std::size_t end = s.find(';', cursor);
             const std::string rest =
                 s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor);
-            if (!closed || !Trim(rest).empty()) {
+            if (!closed || !TrimBlanks(rest).empty()) {
                 throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, 0);
             }
             pos = end == std::string::npos ? s.size() : end + 1;
         } else {
             const std::size_t end = s.find(';', cursor);
-            value = Trim(s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor));
+            value = TrimBlanks(s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor));
             pos = end == std::string::npos ? s.size() : end + 1;
         }
         if (SameText(key, "Data Source")) {
@@ -152,7 +148,7 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
 }
 
 std::string QuoteConnectionValue(const std::string& value) {
-    const bool plain = value.find_first_of(";\"'") == std::string::npos && Trim(value) == value;
+    const bool plain = value.find_first_of(";\"'") == std::string::npos && TrimBlanks(value) == value;
     if (plain) return value;
     std::string quoted = "\"";
     for (char c : value) {
@@ -252,7 +248,7 @@ bool CompanyConnection::HasColumn(const std::string& table, const std::string& c
 }
 
 void CompanyConnection::CompactInto(const std::string& destFile) {
-    CreatePrivateFile(destFile);  // VACUUM INTO accepts an empty file and keeps its mode
+    CreatePrivateDatabaseFile(destFile);  // VACUUM INTO accepts an empty file and keeps its mode
     try {
         SqliteStatement statement(*db_, "VACUUM INTO ?");
         statement.Bind(1, destFile);
@@ -346,7 +342,7 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
     }
 
     Unlink(dest);
-    FileHandle out = CreatePrivateFile(dest);
+    FileHandle out = CreatePrivateDatabaseFile(dest);
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
@@ -357,18 +353,11 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
             Unlink(dest);
             throw error;
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out.get(), buffer.data() + done,
-                                        static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                const CompanyDatabaseError error =
-                    put < 0 ? FileError("파일을 쓸 수 없습니다", dest)
-                            : FileError("파일을 쓸 수 없습니다", dest, "no space");
-                Unlink(dest);
-                throw error;
-            }
-            done += put;
+        try {
+            WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(got), dest);
+        } catch (const Exception& failure) {
+            Unlink(dest);
+            throw CompanyDatabaseError(failure.what(), 0);
         }
     }
     if (::close(out.Release()) != 0) {

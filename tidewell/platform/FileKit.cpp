@@ -1,0 +1,109 @@
+#include "platform/FileKit.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+
+#include "platform/Error.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+// Bytes WriteAll may still write while a fault is injected; negative when none is.
+std::atomic<std::int64_t> writeBudget{-1};
+std::atomic<int> injectedError{ENOSPC};
+
+[[noreturn]] void WriteFailed(const std::string& name, int error) {
+    throw Exception("파일을 쓸 수 없습니다 (" + std::string(strerror(error)) + "): " + name);
+}
+
+// How much of count may be written now; 0 means the injected fault strikes.
+std::size_t Allowed(std::size_t count) {
+    std::int64_t budget = writeBudget.load();
+    while (budget >= 0) {
+        const auto take = static_cast<std::int64_t>(std::min<std::size_t>(
+            count, static_cast<std::size_t>(budget)));
+        if (writeBudget.compare_exchange_weak(budget, budget - take)) {
+            return static_cast<std::size_t>(take);
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+void WriteAll(int fd, const void* data, std::size_t count, const std::string& nameForErrors) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        const std::size_t allowed = Allowed(count);
+        if (allowed == 0) WriteFailed(nameForErrors, injectedError.load());
+        const ssize_t n = ::write(fd, bytes, allowed);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) WriteFailed(nameForErrors, errno);
+        if (n == 0) WriteFailed(nameForErrors, ENOSPC);
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+}
+
+FileHandle CreatePrivateFile(const fs::path& file) {
+    FileHandle fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) {
+        throw Exception("파일을 만들 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + file.string());
+    }
+    return fd;
+}
+
+TemporaryFile CreateTemporaryFile(const fs::path& folder, std::string_view prefix) {
+    std::string pattern = (folder / (std::string(prefix) + "XXXXXX")).string();
+    FileHandle fd(::mkostemp(pattern.data(), O_CLOEXEC));  // mkostemp makes 0600 files
+    if (!fd) {
+        throw Exception("임시 파일을 만들 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + folder.string());
+    }
+    return {std::move(fd), fs::path(pattern)};
+}
+
+fs::path CreatePrivateFolder(const fs::path& parent, std::string_view prefix) {
+    std::string pattern = (parent / (std::string(prefix) + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {  // mkdtemp makes 0700 folders
+        throw Exception("작업 폴더를 만들 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + parent.string());
+    }
+    return pattern;
+}
+
+void RemoveFileQuietly(const fs::path& path) {
+    std::error_code ignored;
+    if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
+}
+
+void RemoveTreeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);  // links are removed, never followed
+}
+
+std::string TrimBlanks(std::string_view text) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+ScopedWriteFault::ScopedWriteFault(std::int64_t bytesAllowed, int error) {
+    injectedError = error;
+    writeBudget = std::max<std::int64_t>(0, bytesAllowed);
+}
+
+ScopedWriteFault::~ScopedWriteFault() { writeBudget = -1; }
+
+}  // namespace tidewell

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/FileHandle.h"
+
+namespace tidewell {
+
+// The few file routines every layer needs, written once: complete writes, private new files
+// and folders, and removal that never complains.
+
+// Writes every byte or raises Exception naming the file and the reason. EINTR is retried; a
+// write that makes no progress counts as a full disk.
+void WriteAll(int fd, const void* data, std::size_t count, const std::string& nameForErrors);
+
+// Creates a new file for this user only (0600). An existing name, or a link planted under it,
+// is refused: raises Exception.
+FileHandle CreatePrivateFile(const std::filesystem::path& file);
+
+// A new 0600 file named prefix + six random characters in folder.
+struct TemporaryFile {
+    FileHandle handle;
+    std::filesystem::path path;
+};
+TemporaryFile CreateTemporaryFile(const std::filesystem::path& folder, std::string_view prefix);
+
+// A new folder for this user only (0700), named prefix + six random characters in parent.
+std::filesystem::path CreatePrivateFolder(const std::filesystem::path& parent,
+                                          std::string_view prefix);
+
+// Removes a file or a link, never a folder; says nothing about failure.
+void RemoveFileQuietly(const std::filesystem::path& path);
+// Removes a folder and everything in it without following links; says nothing about failure.
+void RemoveTreeQuietly(const std::filesystem::path& path);
+
+// Removes a file when the scope ends, however it ends, unless Keep() was called.
+class ScopedFileRemoval {
+public:
+    explicit ScopedFileRemoval(std::filesystem::path path) : path_(std::move(path)) {}
+    ScopedFileRemoval(const ScopedFileRemoval&) = delete;
+    ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
+    ~ScopedFileRemoval() {
+        if (!path_.empty()) RemoveFileQuietly(path_);
+    }
+    void Keep() { path_.clear(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Drops leading and trailing bytes up to the space: blanks and control characters.
+std::string TrimBlanks(std::string_view text);
+
+// Fault injection for tests: while an object lives, WriteAll lets bytesAllowed more bytes
+// through in the whole process and then fails with error, as a disk that fills up would.
+class ScopedWriteFault {
+public:
+    explicit ScopedWriteFault(std::int64_t bytesAllowed, int error = 28 /* ENOSPC */);
+    ScopedWriteFault(const ScopedWriteFault&) = delete;
+    ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
+    ~ScopedWriteFault();
+};
+
+}  // namespace tidewell
