@@ -177,7 +177,11 @@ TEST_F(SyncedRowTest, ContextMenuOverEmptySpaceDisablesTheRowEntries) {
 }
 
 TEST_F(SyncedRowTest, PickingAFolderRecomputesTheChoiceWithoutCheckingTheRow) {
-    const auto newer = f.MakeCompany("newer", "다른 가게", kNewer);
+    // The same company's data in another folder (a copy on a second drive), changed later.
+    const auto newer = f.core.dir / "newer";
+    fs::create_directory(newer);
+    fs::copy_file(folder / "default.mdb", newer / "default.mdb");
+    SetFileModifiedTime((newer / "default.mdb").string(), kNewer);
     std::string askedTitle;
     f.view->OnBrowseForFolder = [&](const std::string& title, std::string& folderText,
                                     bool showNewFolder) {

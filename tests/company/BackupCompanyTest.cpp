@@ -103,8 +103,8 @@ TEST_F(BackupCompanyTest, ADefaultNamedBackupCarriesTheDatabaseTimeAndLeavesTheD
         EXPECT_NE(sender, nullptr);
         ++progress;
     };
-    // Left over from a run whose compaction failed.
-    test::WriteFile(backup.WorkFolder + "/default_compacted.mdb", "stale");
+    // Left over from a run that was killed.
+    test::WriteFile(backup.WorkFolder + "/default.mdb", "stale");
     const std::string before = FormatDateTime("yyyy-mm-dd hh:nn", Now());
     std::string archive;
     backup.Backup("", archive);
@@ -117,7 +117,6 @@ TEST_F(BackupCompanyTest, ADefaultNamedBackupCarriesTheDatabaseTimeAndLeavesTheD
     EXPECT_GT(progress, 0);
     EXPECT_EQ(test::ReadFile(database), bytes);
     EXPECT_EQ(fs::last_write_time(database), time);
-    EXPECT_FALSE(fs::exists(backup.WorkFolder + "/default_compacted.mdb"));
     EXPECT_FALSE(fs::exists(backup.WorkFolder + "/default.mdb"));  // the copy is cleaned up
     EXPECT_TRUE(core.ui.boxes.empty());
 }
@@ -153,15 +152,36 @@ TEST_F(BackupCompanyTest, AnExplicitArchiveNameInAMissingFolderCreatesIt) {
     EXPECT_TRUE(fs::is_regular_file(archive));
 }
 
-TEST_F(BackupCompanyTest, AFileOfAnotherEngineIsPackedAsItIs) {
+// A file that is no database this build can read: it is never sent as a company's data, but a
+// safety copy keeps it byte for byte, and no restore ever puts such a file in place of a database.
+TEST_F(BackupCompanyTest, AFileThatIsNoDatabaseIsOnlyEverKeptInASafetyCopy) {
     const std::string folder = (core.dir / "jet").string();
     fs::create_directory(folder);
     const std::string jet = "Standard Jet DB" + test::RandomBytes(50000, 3);
     test::WriteFile(CompanyDatabaseFile(folder), jet);
-    const std::string archive = Pack(folder);
-    const std::string target = (core.dir / "jet-restored").string();
-    ASSERT_TRUE(RestoreInto(target, archive));
-    EXPECT_EQ(test::ReadFile(CompanyDatabaseFile(target)), jet);
+    EXPECT_THROW(Pack(folder), CompanyDatabaseError);
+
+    TBackupCompany safety;
+    safety.SourceFolder = folder;
+    safety.SafetyCopy = true;
+    std::string archive;
+    safety.Backup(folder + "/Backup/tidewell.bck", archive);
+
+    const std::string target = Company("target", 5);
+    const std::string before = test::ReadFile(CompanyDatabaseFile(target));
+    TBackupCompany restore;
+    restore.SourceFolder = target;
+    try {
+        restore.Restore(archive);
+        FAIL() << "a file that is no database was restored";
+    } catch (const Exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("데이터베이스"));
+    }
+    EXPECT_EQ(test::ReadFile(CompanyDatabaseFile(target)), before);
+
+    TBackupFile reader;  // the safety archive holds the bytes as they were
+    ASSERT_TRUE(reader.Restore(archive, (core.dir / "raw").string()));
+    EXPECT_EQ(test::ReadFile(core.dir / "raw" / "default.mdb"), jet);
 }
 
 TEST_F(BackupCompanyTest, ABackupWhoseCopyFailsRaisesAndWritesNoArchive) {

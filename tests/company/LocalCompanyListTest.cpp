@@ -121,7 +121,7 @@ TEST_F(LocalCompanyListTest, ADatabaseThatCannotKeepAKeyIsSkippedAtEveryLoad) {
     EXPECT_EQ(Key().ReadString("Company00Key"), written);
 }
 
-TEST_F(LocalCompanyListTest, AnUnreadableDatabaseNeedingAKeyRaisesAndOneWithAKeyIsSkipped) {
+TEST_F(LocalCompanyListTest, AnUnreadableDatabaseIsPassedOverAsDamagedWithOrWithoutAKey) {
     const std::string folder = (core.dir / "broken").string();
     fs::create_directory(folder);
     test::WriteFile(CompanyDatabaseFile(folder), std::string(4096, 'x'));
@@ -131,7 +131,13 @@ TEST_F(LocalCompanyListTest, AnUnreadableDatabaseNeedingAKeyRaisesAndOneWithAKey
     EXPECT_EQ(list.Count(), 0);
 
     Slot(2, "", "keyless", folder);
-    EXPECT_THROW(list.Load(), CompanyDatabaseError);
+    list.Load();  // one damaged company never costs the whole list
+    EXPECT_EQ(list.Count(), 0);
+    ASSERT_EQ(list.Skipped.size(), 2u);
+    for (const auto& skipped : list.Skipped) {
+        EXPECT_EQ(skipped.Reason, TSkippedCompanySlot::srDamaged);
+        EXPECT_EQ(skipped.LocalPath, folder);
+    }
     EXPECT_FALSE(Key().ValueExists("Company02Key"));
 }
 

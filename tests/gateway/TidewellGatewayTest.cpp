@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 
 #include <cstdlib>
@@ -16,6 +18,11 @@ namespace fs = std::filesystem;
 
 namespace tidewell {
 namespace {
+
+std::string BackslashPath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
 
 using test::HttpReply;
 using test::RawReply;
@@ -115,7 +122,7 @@ TEST_F(TidewellGatewayTest, UploadStreamsTheExactMultipartBody) {
         "--" + b + "\r\n" + field("userid", Utf8ToAnsi("홍길동")) + "\r\n--" + b + "\r\n" +
         field("password", "pw") + "\r\n--" + b + "\r\n" + field("companykey", " key ") + "\r\n--" +
         b + "\r\n" + field("companyname", Utf8ToAnsi(" 상호 ")) + "\r\n--" + b +
-        "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + path +
+        "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + BackslashPath(path) +
         "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + b + "--\r\n";
     const std::string expected =
         "POST /tidewellweb/gwupload.asp HTTP/1.0\r\n"
@@ -225,9 +232,12 @@ TEST_F(TidewellGatewayTest, AnInterruptedOrRefusedDownloadLeavesNoFile) {
     EXPECT_EQ(FilesBelow(TempFolder()), std::vector<std::string>{});
 }
 
-TEST(DownloadFileName, HeaderLinesCountOnlyWithBothExactWords) {
-    EXPECT_EQ(ContentDispositionFileName({"content-disposition: attachment; filename=a.bck"}), "");
-    EXPECT_EQ(ContentDispositionFileName({"Content-Disposition: attachment; FileName=a.bck"}), "");
+TEST(DownloadFileName, HeaderLinesCountWithBothWordsInAnyLetterCase) {
+    EXPECT_EQ(ContentDispositionFileName({"content-disposition: attachment; filename=a.bck"}),
+              "a.bck");
+    EXPECT_EQ(ContentDispositionFileName({"CONTENT-DISPOSITION: attachment; FileName=A.bck"}),
+              "A.bck");
+    EXPECT_EQ(ContentDispositionFileName({"Content-Type: text/plain; filename=a.bck"}), "");
     EXPECT_EQ(ContentDispositionFileName({"X-Note: Content-Disposition filename=a.bck"}), "a.bck");
     EXPECT_EQ(ContentDispositionFileName({"Content-Disposition: x; filename=\"open.bck"}),
               "open.bck");

@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include "company/Common.h"
+#include "company/CompanyOperation.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/Error.h"
@@ -220,13 +221,25 @@ void TformMain::SaveSlots() {
     auto key = CurrentUserHive().OpenKey(kProgramKey, true);
     for (int slot = 0; slot < kCompanySlotCount; ++slot) DeleteSlot(*key, slot);
     int slot = 0;
+    auto write = [&](const std::string& companyKey, const std::string& name,
+                     const std::string& path) {
+        if (slot >= kCompanySlotCount) return;  // no reader looks further
+        key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
+        key->WriteString(CompanySlotValue(slot, "Name"), name);
+        key->WriteString(CompanySlotValue(slot, "Path"), path);
+        ++slot;
+    };
     for (const auto& row : Rows) {
         const TTidewellCompany& company = *row.Company;
         if (company.LocalPath.empty() || company.CompanyKey.empty()) continue;
-        key->WriteString(CompanySlotValue(slot, "Key"), company.CompanyKey);
-        key->WriteString(CompanySlotValue(slot, "Name"), company.CompanyName);
-        key->WriteString(CompanySlotValue(slot, "Path"), company.LocalPath);
-        ++slot;
+        write(company.CompanyKey, company.CompanyName, company.LocalPath);
+    }
+    // A company this run could not see (its drive unplugged, its database unreadable) is still
+    // registered, unless a row now gives it a folder.
+    for (const TSkippedCompanySlot& unseen : UnseenSlots_) {
+        const int row = FindCompanyRow(unseen.CompanyKey);
+        if (row >= 0 && !CompanyOf(row).LocalPath.empty()) continue;
+        write(unseen.CompanyKey, unseen.CompanyName, unseen.LocalPath);
     }
 }
 
@@ -351,6 +364,15 @@ void TformMain::RefreshCompanyList() {
 
     TLocalCompanyList local;
     local.Load();
+    UnseenSlots_.clear();
+    std::string damaged;
+    for (const TSkippedCompanySlot& skipped : local.Skipped) {
+        if (skipped.Reason == TSkippedCompanySlot::srOtherCompany) continue;
+        UnseenSlots_.push_back(skipped);
+        if (skipped.Reason == TSkippedCompanySlot::srDamaged) {
+            damaged += "\r\n" + skipped.CompanyName + " (" + skipped.LocalPath + ")";
+        }
+    }
     for (int i = 0; i < local.Count(); ++i) {
         TLocalCompanyListItem item;
         local.GetItem(i, item);
@@ -375,7 +397,16 @@ void TformMain::RefreshCompanyList() {
         Rows[static_cast<std::size_t>(i)].Checked = CompanyOf(i).SyncMode != smNone;
     }
     View.RowsChanged();
-    ListComplete_ = true;
+    // Without the settings the rows lack the stored companies: the shutdown must not rewrite
+    // the slots from them.
+    ListComplete_ = local.SettingsReadable;
+    if (!local.SettingsReadable) {
+        ShowAppMessage("설정 파일을 읽을 수 없어 이 컴퓨터의 사업장을 목록에 넣지 못했습니다.\r\n" +
+                       CurrentUserHive().file().string());
+    }
+    if (!damaged.empty()) {
+        ShowAppMessage("다음 사업장의 자료를 읽을 수 없어 목록에서 뺐습니다." + damaged);
+    }
 }
 
 TSyncMode TformMain::DecideSyncMode(int row) const {
@@ -404,9 +435,15 @@ void TformMain::vtClick() {
         }
         // The picker ran its own loop; the rows may have been rebuilt meanwhile.
         if (!RowExists(*row)) return;
+        const std::string owner = FolderOwnerOtherThan(company, folder);
+        if (!owner.empty()) {
+            ShowAppMessage("선택한 폴더는 다른 사업장(" + owner + ")의 폴더입니다.\r\n" +
+                           company.CompanyName + "의 폴더로 쓸 수 없습니다.");
+            return;
+        }
         company.LocalPath = folder;
         TDateTime modified = 0;
-        company.LocalModified = GetFileModifiedTime(CompanyDatabaseFile(folder), modified) ? modified : 0;
+        company.LocalModified = GetCompanyDatabaseTime(folder, modified) ? modified : 0;
         company.SyncMode = DecideSyncMode(*row);
         View.RepaintRow(*row);
     }
@@ -478,7 +515,8 @@ void TformMain::ToggleRowCheck(int row) {
 // ---------------------------------------------------------------------------------------
 // Transfers
 
-void TformMain::TransferWithProgress(const std::function<void()>& transfer) {
+TTransferResult TformMain::TransferWithProgress(
+    const std::function<TTransferResult()>& transfer) {
     View.SetPosition(Element::ProgressBar, 0);
     User_->OnProgress = [this](const void* sender, const std::string& caption,
                                const std::string& message, std::int64_t total,
@@ -489,7 +527,24 @@ void TformMain::TransferWithProgress(const std::function<void()>& transfer) {
         TTidewellUser& user;
         ~Unset() { user.OnProgress = nullptr; }
     } unset{*User_};
-    transfer();
+    return transfer();
+}
+
+void TformMain::NoteRefusal(const std::string& companyName, const TTransferResult& result,
+                            const char* fallback) {
+    if (result.Kind != TTransferResult::trRefused) return;
+    std::string reason = result.Message;
+    if (reason.empty()) {
+        reason = fallback;
+        if (!result.Status.empty()) reason += " (STATUS=" + result.Status + ")";
+    }
+    Refusals_.push_back(companyName + "\r\n" + reason);
+}
+
+void TformMain::ShowRefusals() {
+    std::vector<std::string> refusals;
+    refusals.swap(Refusals_);
+    for (const std::string& refusal : refusals) ShowAppMessage(refusal);
 }
 
 void TformMain::TransferCompany(int row) {
@@ -497,7 +552,12 @@ void TformMain::TransferCompany(int row) {
     // A copy: the company stays valid whatever the handlers that run meanwhile do to the rows.
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
     if (company->LocalPath.empty()) return;
+    // Every company starts with a clean panel: nothing of the one before is left on it.
     View.SetText(Element::labelProgressTitle, company->CompanyName);
+    View.SetVisible(Element::labelProgressSize, false);
+    View.SetText(Element::labelProgressSize, "");
+    View.SetText(Element::labelProgressCaption, "");
+    View.SetPosition(Element::ProgressBar, 0);
     switch (company->SyncMode) {
         case smUpload:
         case smUserUpload:
@@ -507,13 +567,17 @@ void TformMain::TransferCompany(int row) {
                 return;
             }
             if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                TransferWithProgress([&] { User_->UploadCompany(company->CompanyKey); });
+                NoteRefusal(company->CompanyName,
+                            TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); }),
+                            "웹폴더가 자료를 받지 않았습니다.");
             }
             return;
         case smDownload:
         case smUserDownload:
             if (company->LatestFileTime > 0) {
-                TransferWithProgress([&] { User_->DownloadCompany(company->CompanyKey); });
+                NoteRefusal(company->CompanyName,
+                            TransferWithProgress([&] { return User_->DownloadCompany(company->CompanyKey); }),
+                            "웹폴더에서 자료를 내려받지 못했습니다.");
             }
             return;
         default:
@@ -523,16 +587,29 @@ void TformMain::TransferCompany(int row) {
 
 void TformMain::TransferCheckedCompanies() {
     const ProgressPanelScope panel(View);
-    for (int i = 0; i < RowCount(); ++i) {
-        if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
-        const TTidewellCompany& company = CompanyOf(i);
-        if (company.LocalPath.empty()) {
-            ShowAppMessage(company.CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
-                           "폴더을 선택해 주세요.");
-            break;
+    Refusals_.clear();
+    try {
+        for (int i = 0; i < RowCount(); ++i) {
+            if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
+            const TTidewellCompany& company = CompanyOf(i);
+            if (company.LocalPath.empty()) {
+                ShowAppMessage(company.CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
+                               "폴더을 선택해 주세요.");
+                break;
+            }
+            TransferCompany(i);
         }
-        TransferCompany(i);
+    } catch (const OperationStopped&) {
+        // The user stopped: the companies after this one wait for another time.
+    } catch (...) {
+        ShowRefusals();
+        throw;
     }
+    ShowRefusals();
+}
+
+void TformMain::btnCancelTransferClick() {
+    if (View.Visible(Element::panelProgress)) User_->RequestStop();
 }
 
 void TformMain::btnSyncSelectedClick() {
@@ -542,6 +619,7 @@ void TformMain::btnSyncSelectedClick() {
         return;
     }
     BusyScope busy(*this);
+    User_->ResetStop();
     TransferCheckedCompanies();
     RefreshCompanyList();
     RefreshDiskUsageLabel();
@@ -550,6 +628,7 @@ void TformMain::btnSyncSelectedClick() {
 void TformMain::menuSyncAllClick() {
     if (Busy_) return;
     BusyScope busy(*this);
+    User_->ResetStop();
     TransferCheckedCompanies();
     RefreshCompanyList();
 }
@@ -560,9 +639,16 @@ void TformMain::menuSyncSelectedClick() {
     // Busy here too: closing the window in the middle of this transfer would pull the account
     // away from under it.
     BusyScope busy(*this);
+    User_->ResetStop();
     {
         const ProgressPanelScope panel(View);
-        if (row) TransferCompany(*row);
+        Refusals_.clear();
+        try {
+            if (row) TransferCompany(*row);
+        } catch (const OperationStopped&) {
+            // nothing changed; the list shows it
+        }
+        ShowRefusals();
     }
     RefreshCompanyList();
 }
@@ -596,21 +682,41 @@ void TformMain::imgCompanyAddClick() {
 
 void TformMain::AddCompanyFolder(const std::string& folder) {
     if (!FileExists(CompanyDatabaseFile(folder))) return;
+    if (!RegisterCompanyFolder(folder)) return;
+    RefreshCompanyList();
+}
+
+bool TformMain::RegisterCompanyFolder(const std::string& folder) {
+    // The key may be written into the database: that is an operation on company data.
+    const CompanyOperation operation(User_->LockWait);
     const std::string key = EnsureCompanyKey(folder);
     const std::string name = ReadCompanyStringDef(folder, "select legalname from userinfo", "");
     Assert(!key.empty(), "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);
     Assert(!name.empty(), "사업장 추가: 사업장명은 빈 값일 수 없습니다.", kUnit, __LINE__);
     Assert(!folder.empty(), "사업장 추가: 사업장경로는 빈 값일 수 없습니다.", kUnit, __LINE__);
+    TTidewellCompany added;
+    added.CompanyKey = key;
+    added.CompanyName = name;
+    if (const std::string owner = FolderOwnerOtherThan(added, folder); !owner.empty()) {
+        ShowAppMessage("선택한 폴더는 이미 다른 사업장(" + owner + ")의 폴더로 등록되어 있습니다.");
+        return false;
+    }
     SettingsHive& hive = CurrentUserHive();
     auto programKey = hive.OpenKey(kProgramKey, true);
     int slot = 0;
     while (programKey->ValueExists(CompanySlotValue(slot, "Path"))) ++slot;
+    // A slot past the last one would never be read back.
+    if (slot >= kCompanySlotCount) {
+        ShowAppMessage("사업장은 " + std::to_string(kCompanySlotCount) +
+                       "개까지 등록할 수 있습니다. 등록할 자리가 모두 찼습니다.");
+        return false;
+    }
     auto batch = hive.Batch();
     programKey->WriteString(CompanySlotValue(slot, "Key"), key);
     programKey->WriteString(CompanySlotValue(slot, "Name"), name);
     programKey->WriteString(CompanySlotValue(slot, "Path"), folder);
     batch.Commit();
-    RefreshCompanyList();
+    return true;
 }
 
 void TformMain::imgCompanyDeleteClick() {
@@ -629,14 +735,26 @@ void TformMain::imgCompanyDeleteClick() {
 
 void TformMain::DeleteCheckedCompanies() {
     BusyScope busy(*this);
-    for (int i = 0; i < RowCount(); ++i) {
-        if (Rows[static_cast<std::size_t>(i)].Checked) RemoveCompany(i);
+    {
+        const CompanyOperation operation(User_->LockWait);
+        Refusals_.clear();
+        try {
+            for (int i = 0; i < RowCount(); ++i) {
+                if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
+                NoteRefusal(CompanyOf(i).CompanyName, RemoveCompany(i),
+                            "웹폴더에서 사업장을 삭제하지 못했습니다.");
+            }
+        } catch (...) {
+            ShowRefusals();
+            throw;
+        }
+        ShowRefusals();
     }
     RefreshCompanyList();
     RefreshDiskUsageLabel();
 }
 
-void TformMain::RemoveCompany(int row) {
+TTransferResult TformMain::RemoveCompany(int row) {
     const TTidewellCompanyPtr company = Rows.at(static_cast<std::size_t>(row)).Company;
     SettingsHive& hive = CurrentUserHive();
     auto key = hive.OpenKey(kProgramKey, true);
@@ -653,7 +771,42 @@ void TformMain::RemoveCompany(int row) {
         }
         batch.Commit();
     }
-    if (company->LatestFileSize > 0) User_->DeleteCompany(company->CompanyKey);
+    if (company->LatestFileSize > 0) return User_->DeleteCompany(company->CompanyKey);
+    return TTransferResult::Done();
+}
+
+std::string TformMain::FolderOwnerOtherThan(const TTidewellCompany& company,
+                                            const std::string& folder) const {
+    const auto nameOfKey = [&](const std::string& key, const std::string& fallback) {
+        const int row = FindCompanyRow(key);
+        return row >= 0 ? CompanyOf(row).CompanyName : fallback;
+    };
+    const std::string present = ReadCompanyKey(folder);
+    if (!present.empty() && present != company.CompanyKey) {
+        const std::string legalName =
+            ReadCompanyStringDef(folder, "select legalname from userinfo", present);
+        return nameOfKey(present, legalName);
+    }
+    if (const auto key = CurrentUserHive().OpenKey(kProgramKey, false)) {
+        for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+            try {
+                const std::string pathValue = CompanySlotValue(slot, "Path");
+                if (!key->ValueExists(pathValue) || key->ReadString(pathValue) != folder) continue;
+                const std::string slotKey = key->ReadString(CompanySlotValue(slot, "Key"));
+                if (!slotKey.empty() && slotKey != company.CompanyKey) {
+                    return nameOfKey(slotKey, key->ReadString(CompanySlotValue(slot, "Name")));
+                }
+            } catch (const Exception&) {
+                // a slot value of the wrong type names nobody
+            }
+        }
+    }
+    for (const TCompanyRow& row : Rows) {
+        if (row.Company->LocalPath == folder && row.Company->CompanyKey != company.CompanyKey) {
+            return row.Company->CompanyName;
+        }
+    }
+    return {};
 }
 
 void TformMain::menuViewClick() {

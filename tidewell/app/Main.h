@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/MainView.h"
+#include "company/LocalCompanyList.h"
 #include "gateway/TidewellUser.h"
 
 namespace tidewell {
@@ -65,9 +66,13 @@ public:
     // The list's own check box handling: a click on a row's box toggles its mark.
     void ToggleRowCheck(int row);
 
-    // Transfers
+    // Transfers. A refusal of the service is noted for the message after the loop; a stop
+    // (OperationStopped) ends the loop.
     void TransferCheckedCompanies();
     void TransferCompany(int row);
+    // The progress panel's 취소 (and Escape): the transfer under way stops at its next block or
+    // network wait, and the loop of checked rows ends.
+    void btnCancelTransferClick();
     void btnSyncSelectedClick();
     void menuSyncAllClick();
     void menuSyncSelectedClick();
@@ -81,7 +86,7 @@ public:
     void AddCompanyFolder(const std::string& Folder);
     void imgCompanyDeleteClick();
     void DeleteCheckedCompanies();
-    void RemoveCompany(int row);
+    TTransferResult RemoveCompany(int row);
     void menuViewClick();
     void menuRefreshClick();
     void N3Click();
@@ -101,6 +106,12 @@ public:
     // The service's web site: the host of the gateway pages.
     std::string SiteURL(const std::string& path) const;
 
+    // Who else a folder belongs to when it is chosen for company: the name of another company
+    // whose database is in it, or that is registered with it, or that a row has it as folder;
+    // empty when it is free for company.
+    std::string FolderOwnerOtherThan(const TTidewellCompany& company,
+                                     const std::string& folder) const;
+
 private:
     class BusyScope;
     class WaitCursorScope;
@@ -113,7 +124,11 @@ private:
     void SetLoginControlsEnabled(bool enabled);
     void RestorePlacement();
     void SaveSlots();
-    void TransferWithProgress(const std::function<void()>& transfer);
+    bool RegisterCompanyFolder(const std::string& folder);  // false when refused
+    TTransferResult TransferWithProgress(const std::function<TTransferResult()>& transfer);
+    void NoteRefusal(const std::string& companyName, const TTransferResult& result,
+                     const char* fallback);
+    void ShowRefusals();
 
     TformMainView& View;
     std::unique_ptr<TTidewellUser> User_;
@@ -122,6 +137,10 @@ private:
     bool ListComplete_ = false;   // the rows were built completely in this run
     bool ExpireLinkAttached_ = false;
     std::exception_ptr LastLoginError_;
+    // Registered companies the last rebuild could not see (a missing drive, a damaged
+    // database): the shutdown rewrite keeps their slots.
+    std::vector<TSkippedCompanySlot> UnseenSlots_;
+    std::vector<std::string> Refusals_;  // messages of the transfers of one command
 };
 
 }  // namespace tidewell

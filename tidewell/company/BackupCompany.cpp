@@ -1,6 +1,8 @@
 #include "company/BackupCompany.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -21,65 +23,96 @@ namespace tidewell {
 namespace {
 
 constexpr const char* kUnit = "BackupCompany";
-constexpr const char* kCompactedName = "default_compacted.mdb";
 constexpr const char* kStagingSuffix = ".restoring";
+constexpr const char* kPartialMarker = ".partial-";
+constexpr const char* kOldSuffix = ".tidewell-old";
 
 bool IsFolder(const std::string& path) {
     std::error_code error;
     return fs::is_directory(path, error);
 }
 
-// Members of an archive being restored land in staging files beside their targets; they
-// replace the targets only at Commit, so an archive that breaks off halfway changes nothing.
-class StagedRestore {
-public:
-    explicit StagedRestore(std::string folder) : folder_(std::move(folder)) {}
-    StagedRestore(const StagedRestore&) = delete;
-    StagedRestore& operator=(const StagedRestore&) = delete;
-    ~StagedRestore() {
-        for (const auto& member : members_) RemoveFileQuietly(member.staging);
-    }
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
-    // The staging file for a target, or empty text when the target's name is no plain file
-    // name in the folder (a damaged or hostile archive).
-    std::string Stage(const std::string& target) {
-        const std::string name = fs::path(target).filename().string();
-        if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string::npos) {
-            return {};
-        }
-        const std::string final = folder_ + "/" + name;
-        const std::string staging = final + kStagingSuffix;
-        for (const auto& member : members_) {
-            if (member.final == final) return staging;  // a later member of the same name wins
-        }
-        RemoveFileQuietly(staging);
-        members_.push_back({staging, final});
-        return staging;
-    }
+// Now, at the two-second resolution of file times: the name made from it must be the time
+// the copy reads back, or the two sides would never agree.
+TDateTime NowAtFileResolution() {
+    DateTimeParts parts = DecodeDateTime(Now());
+    parts.second -= parts.second % 2;
+    parts.millisecond = 0;
+    return EncodeDateTime(parts);
+}
 
-    // Replaces every target by its staging file, each in one rename.
-    void Commit() {
-        for (auto& member : members_) {
-            std::error_code error;
-            fs::rename(member.staging, member.final, error);
-            if (error) {
-                throw Exception("복원한 파일로 바꿀 수 없습니다 (" + error.message() +
-                                "): " + member.final);
-            }
-            member.staging.clear();
-        }
-    }
+// "x.bck" as "x-2.bck" for n = 2.
+std::string Numbered(const std::string& name, int n) {
+    const fs::path path(name);
+    return (path.parent_path() /
+            (path.stem().string() + "-" + std::to_string(n) + path.extension().string()))
+        .string();
+}
 
-private:
-    struct Member {
-        std::string staging;
-        std::string final;
-    };
-    std::string folder_;
-    std::vector<Member> members_;
-};
+// Moves from to to unless to exists; false when it does.
+bool MoveUnlessTaken(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) {
+        throw Exception("백업 파일의 이름을 정할 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + to);
+    }
+    // A file system without that kind of rename: a hard link fails the same way on a taken name.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        throw Exception("백업 파일의 이름을 정할 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + to);
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+// Gives the finished archive at temp its name: wanted itself when replace is set, else the first
+// of wanted, wanted-2, wanted-3 ... that is free.
+std::string PublishArchive(const std::string& temp, const std::string& wanted, bool replace) {
+    if (replace) {
+        if (::rename(temp.c_str(), wanted.c_str()) != 0) {
+            throw Exception("백업 파일의 이름을 정할 수 없습니다 (" + std::string(strerror(errno)) +
+                            "): " + wanted);
+        }
+        return wanted;
+    }
+    for (int n = 1;; ++n) {
+        const std::string candidate = n == 1 ? wanted : Numbered(wanted, n);
+        if (MoveUnlessTaken(temp, candidate)) return candidate;
+    }
+}
+
+// The archive component's own error report, caught to become the error of the backup.
+std::string PackingError(const TBackupFile& packer) {
+    const std::string detail = packer.ErrorDetail();
+    return "백업 파일을 만들지 못했습니다: " + BackupErrorMessage(packer.ErrorCode()) +
+           (detail.empty() ? "" : " (" + detail + ")");
+}
+
+// A member's file name in a company folder, or empty when it must not be written there.
+std::string MemberName(const std::string& target) {
+    const std::string name = fs::path(target).filename().string();
+    if (name.empty() || name == "." || name == "..") return {};
+    const std::string database = kCompanyDatabaseName;
+    // The engine would take these for the new database's own journal.
+    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
+        if (name == database + sidecar) return {};
+    }
+    if (TCompanyRestore::IsStagingName(name) || EndsWith(name, kOldSuffix)) return {};
+    return name;
+}
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Backup
 
 TBackupCompany::TBackupCompany() : WorkFolder(EnsureWorkFolder()) {}
 
@@ -92,49 +125,58 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     // The archive is named after the data, not after the backup: the other side reads the
     // name as the time of the company's database.
     TDateTime time = 0;
-    if (!GetFileModifiedTime(database, time)) time = Now();
-    ResultName = ArchiveName.empty()
-                     ? WorkFolder + "/" + FormatDateTime("yyyymmddhhnnss", time) + ".bck"
-                     : ArchiveName;
-    if (!IsFolder(ResultName)) ForceFolder(fs::path(ResultName).parent_path().string());
+    if (!GetCompanyDatabaseTime(SourceFolder, time)) time = NowAtFileResolution();
+    const std::string wanted =
+        ArchiveName.empty() ? WorkFolder + "/" + FormatDateTime("yyyymmddhhnnss", time) + ".bck"
+                            : ArchiveName;
+    const std::string folder = fs::path(wanted).parent_path().string();
+    if (!IsFolder(wanted)) ForceFolder(folder);
 
     CopyAndCompact(database);
     const std::string copy = CompanyDatabaseFile(WorkFolder);
+    ScopedFileRemoval removeCopy(copy);
     SetFileModifiedTime(copy, time);
 
-    {
-        TBackupFile packer;
-        packer.BackupTitle = FormatDateTime("yyyy-mm-dd hh:nn", Now()) + "에 만든 백업파일";
-        packer.SetBackupMode(bmAll);
-        packer.CompressionLevel = clDefault;
-        packer.SaveFileID = false;
-        if (OnProgress) packer.OnProgress = OnProgress;
-        try {
-            // A half-written archive must not be taken for a backup by whoever looks for it.
-            if (!packer.Backup({copy}, ResultName)) RemoveFileQuietly(ResultName);
-        } catch (...) {
-            RemoveFileQuietly(ResultName);
-            RemoveFileQuietly(copy);
-            throw;
-        }
-    }
-    RemoveFileQuietly(copy);
+    // Written under a hidden name: whoever looks for archives never finds a half-written one.
+    TemporaryFile temp =
+        CreateTemporaryFile(folder, "." + fs::path(wanted).filename().string() + kPartialMarker);
+    temp.handle.Reset();
+    ScopedFileRemoval removeTemp(temp.path);
+
+    TBackupFile packer;
+    packer.BackupTitle = FormatDateTime("yyyy-mm-dd hh:nn", Now()) + "에 만든 백업파일";
+    packer.SetBackupMode(bmAll);
+    packer.CompressionLevel = clDefault;
+    packer.SaveFileID = false;
+    packer.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent,
+                               bool& go) {
+        if (OnProgress) OnProgress(sender, file, percent, go);
+        if (StopWanted(ShouldStop)) go = false;
+    };
+    packer.OnError = [](TBackupFile*, int, const std::string&) {};  // raised below instead
+    const bool packed = packer.Backup({copy}, temp.path.string());
+    if (StopWanted(ShouldStop)) throw OperationStopped();
+    if (!packed) throw Exception(PackingError(packer));
+
+    ResultName = PublishArchive(temp.path.string(), wanted, ArchiveName.empty());
+    removeTemp.Keep();
+    // Whoever may read the data may read its backup, and nobody else.
+    struct stat st {};
+    if (::stat(database.c_str(), &st) == 0) ::chmod(ResultName.c_str(), st.st_mode & 0666);
 }
 
 bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
     if (!fs::exists(fs::symlink_status(WorkFolder))) EnsurePrivateFolder(WorkFolder);
     const std::string copy = CompanyDatabaseFile(WorkFolder);
-    const std::string compacted = WorkFolder + "/" + kCompactedName;
-    // A failed copy raises: packing nothing would look like a backup and lose the data.
-    CopyCompanyDatabaseFile(DatabaseFile, copy);
-    RemoveFileQuietly(compacted);  // left by an earlier run that failed
+    RemoveFileQuietly(copy);  // left by an earlier run that failed
     try {
-        CompactCompanyDatabase(DatabaseConnectionString(copy, kShareExclusive),
-                               DatabaseConnectionString(compacted, kShareExclusive));
-        fs::rename(compacted, copy);
-    } catch (...) {
-        // Not a database this build can compact: the plain copy is packed instead.
-        RemoveFileQuietly(compacted);
+        SnapshotCompanyDatabase(DatabaseFile, copy, ShouldStop);
+    } catch (const CompanyDatabaseError& error) {
+        const int code = error.code() & 0xFF;
+        const bool notADatabase = code == 26 /* SQLITE_NOTADB */ || code == 11 /* SQLITE_CORRUPT */;
+        if (!SafetyCopy || !notADatabase) throw;
+        // What the folder holds is kept as it is; nobody can be writing a database into it.
+        CopyCompanyDatabaseFile(DatabaseFile, copy);
     }
     return true;
 }
@@ -143,27 +185,138 @@ bool TBackupCompany::Restore(const std::string& ArchiveName) {
     Assert(!ArchiveName.empty(), "file name is not specified.", kUnit, 162);
     Assert(FileExists(ArchiveName), "file not found.", kUnit, 163);
     Assert(!SourceFolder.empty(), "Source folder is not specified.", kUnit, 164);
-    if (!IsFolder(SourceFolder)) ForceFolder(SourceFolder);
+    TCompanyRestore restore(SourceFolder);
+    restore.OnProgress = OnProgress;
+    restore.ShouldStop = ShouldStop;
+    if (!restore.Stage(ArchiveName)) return false;
+    restore.Commit();
+    return true;
+}
 
-    StagedRestore staged(SourceFolder);
+// ---------------------------------------------------------------------------------------
+// Restore
+
+struct TCompanyRestore::Member {
+    std::string staging;
+    std::string final;
+    bool committed = false;
+    bool keptOld = false;  // the previous file waits under its old name until the end
+};
+
+TCompanyRestore::TCompanyRestore(std::string folder) : folder_(std::move(folder)) {}
+
+TCompanyRestore::~TCompanyRestore() {
+    for (const Member& member : members_) {
+        if (!member.committed) RemoveFileQuietly(member.staging);
+    }
+}
+
+bool TCompanyRestore::IsStagingName(const std::string& name) {
+    return EndsWith(name, kStagingSuffix);
+}
+
+bool TCompanyRestore::Stage(const std::string& ArchiveName) {
+    if (!IsFolder(folder_)) ForceFolder(folder_);
+    std::string refused;
     TBackupFile reader;
     reader.RestoreMode = rmAll;
     reader.RestoreFullPath = false;
-    if (OnProgress) reader.OnProgress = OnProgress;
-    reader.OnRestoreFile = [&staged](TBackupFile*, std::string& Filename, std::int32_t,
-                                     bool& DoRestore) {
+    reader.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent,
+                               bool& go) {
+        if (OnProgress) OnProgress(sender, file, percent, go);
+        if (StopWanted(ShouldStop)) go = false;
+    };
+    reader.OnRestoreFile = [&](TBackupFile*, std::string& Filename, std::int32_t, bool& DoRestore) {
         if (!DoRestore) return;
-        const std::string staging = staged.Stage(Filename);
-        if (staging.empty()) {
+        const std::string name = MemberName(Filename);
+        const std::string final = name.empty() ? std::string() : folder_ + "/" + name;
+        std::error_code ec;
+        if (name.empty() || fs::is_directory(fs::symlink_status(final, ec))) {
+            refused = Filename;
             DoRestore = false;
-        } else {
-            Filename = staging;
+            return;
+        }
+        const std::string staging = final + kStagingSuffix;
+        Filename = staging;
+        for (const Member& member : members_) {
+            if (member.final == final) return;  // a later member of the same name wins
+        }
+        RemoveFileQuietly(staging);
+        members_.push_back({staging, final});
+    };
+    const bool complete = reader.Restore(ArchiveName, folder_);
+    if (StopWanted(ShouldStop)) throw OperationStopped();
+    if (!refused.empty()) {
+        throw Exception("내려받은 자료에 사업장 폴더에 쓸 수 없는 항목이 있어 복원하지 않았습니다: " +
+                        refused);
+    }
+    if (!complete) return false;
+
+    const std::string database = CompanyDatabaseFile(folder_);
+    const Member* staged = nullptr;
+    for (const Member& member : members_) {
+        if (member.final == database) staged = &member;
+    }
+    if (!staged) throw Exception("내려받은 자료에 사업장 데이터베이스(default.mdb)가 없습니다.");
+    try {
+        CheckCompanyDatabaseFile(staged->staging, ShouldStop);
+    } catch (const CompanyDatabaseError& error) {
+        throw Exception("내려받은 자료가 올바른 사업장 데이터베이스가 아니어서 복원하지 않았습니다.\r\n" +
+                        std::string(error.what()));
+    }
+    return true;
+}
+
+void TCompanyRestore::Commit() {
+    const std::string database = CompanyDatabaseFile(folder_);
+    for (const Member& member : members_) {
+        std::error_code ec;
+        if (fs::is_directory(fs::symlink_status(member.final, ec))) {
+            throw Exception("폴더를 복원한 파일로 바꿀 수 없습니다: " + member.final);
+        }
+    }
+    // Everything but the database first, each previous file kept aside, so that a failure
+    // anywhere puts every file back.
+    auto rollBack = [this] {
+        for (Member& member : members_) {
+            if (!member.committed) continue;
+            if (member.keptOld) {
+                ::rename((member.final + kOldSuffix).c_str(), member.final.c_str());
+            } else {
+                RemoveFileQuietly(member.final);
+            }
+            member.committed = false;
         }
     };
-    const bool result = reader.Restore(ArchiveName, SourceFolder);
-    if (result) staged.Commit();
-    return result;
+    try {
+        for (Member& member : members_) {
+            if (member.final == database) continue;
+            std::error_code ec;
+            member.keptOld = fs::exists(fs::symlink_status(member.final, ec));
+            if (member.keptOld) fs::rename(member.final, member.final + kOldSuffix);
+            fs::rename(member.staging, member.final);
+            member.committed = true;
+        }
+        for (Member& member : members_) {
+            if (member.final != database) continue;
+            ReplaceCompanyDatabase(member.staging, member.final, ShouldStop);
+            RemoveFileQuietly(member.staging);
+        }
+    } catch (const fs::filesystem_error& error) {
+        rollBack();
+        throw Exception("복원한 파일로 바꿀 수 없습니다 (" + error.code().message() +
+                        "): " + error.path1().string());
+    } catch (...) {
+        rollBack();
+        throw;
+    }
+    for (Member& member : members_) {
+        if (member.keptOld) RemoveFileQuietly(member.final + kOldSuffix);
+        member.committed = true;
+    }
 }
+
+// ---------------------------------------------------------------------------------------
 
 bool ForceFolder(const std::string& Folder) {
     const fs::path folder(Folder);
@@ -171,6 +324,40 @@ bool ForceFolder(const std::string& Folder) {
     ForceFolder(folder.parent_path().string());
     if (::mkdir(Folder.c_str(), 0777) != 0) throw Exception(strerror(errno));
     return true;
+}
+
+void RemoveCompanyLeftovers(const std::string& folder) {
+    // Names first: the folder changes under the loop otherwise.
+    auto names = [](const fs::path& where) {
+        std::vector<std::string> found;
+        std::error_code ec;
+        for (fs::directory_iterator it(where, ec), end; !ec && it != end; it.increment(ec)) {
+            found.push_back(it->path().filename().string());
+        }
+        return found;
+    };
+    for (const std::string& name : names(folder)) {
+        const fs::path path = fs::path(folder) / name;
+        if (TCompanyRestore::IsStagingName(name)) {
+            RemoveFileQuietly(path);
+        } else if (EndsWith(name, kOldSuffix)) {
+            // A commit cut short: the file it had moved aside comes back unless its successor
+            // is already in place.
+            const fs::path back = fs::path(folder) / name.substr(0, name.size() - strlen(kOldSuffix));
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(back, ec))) {
+                RemoveFileQuietly(path);
+            } else {
+                fs::rename(path, back, ec);
+            }
+        }
+    }
+    const fs::path backups = fs::path(folder) / "Backup";
+    for (const std::string& name : names(backups)) {
+        if (name.starts_with(".") && name.find(kPartialMarker) != std::string::npos) {
+            RemoveFileQuietly(backups / name);
+        }
+    }
 }
 
 }  // namespace tidewell

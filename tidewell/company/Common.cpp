@@ -117,6 +117,23 @@ std::string CompanyDatabaseFile(const std::string& folder) {
     return folder + "/" + kCompanyDatabaseName;
 }
 
+bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time) {
+    const std::string database = CompanyDatabaseFile(folder);
+    TDateTime main = 0;
+    if (!GetFileModifiedTime(database, main)) return false;
+    const std::string wal = database + "-wal";
+    TDateTime pending = 0;
+    if (GetPathSize(wal) > 0 && GetFileModifiedTime(wal, pending) && pending > main) main = pending;
+    time = main;
+    return true;
+}
+
+void StampCompanyDatabase(const std::string& folder, TDateTime time) {
+    const std::string database = CompanyDatabaseFile(folder);
+    SetFileModifiedTime(database, time);
+    if (GetPathSize(database + "-wal") > 0) SetFileModifiedTime(database + "-wal", time);
+}
+
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode) {
     // The file name is quoted only when it holds a ';' or a quote, which would otherwise end
     // or bend the value; every ordinary path is written as it is.

@@ -55,6 +55,13 @@ inline constexpr const char* kShareExclusive = "Share Exclusive";
 
 // folder + "/default.mdb"
 std::string CompanyDatabaseFile(const std::string& folder);
+
+// The time of a company's data: the later of default.mdb's last-write time and that of a
+// non-empty default.mdb-wal beside it, where the host product's committed changes may still
+// wait. False, with time unchanged, when default.mdb's time can't be read.
+bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time);
+// Gives default.mdb, and a non-empty default.mdb-wal, that time; failures are ignored.
+void StampCompanyDatabase(const std::string& folder, TDateTime time);
 // "Provider=...;Data Source=<file>;User ID=Admin;Jet OLEDB:Database Password=...;Mode=<mode>;"
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode);
 // DatabaseConnectionString of folder + "/default.mdb".

@@ -29,30 +29,58 @@ std::string CompanySlotValue(int slot, std::string_view field) {
 
 void TLocalCompanyList::Load() {
     Items.clear();
+    Skipped.clear();
+    SettingsReadable = true;
     std::optional<RegistryKey> key;
     try {
         key = CurrentUserHive().OpenKey(kProgramKey, true);
     } catch (const Exception&) {
-        return;  // settings that can't be opened: no local companies
+        SettingsReadable = false;  // no local companies this time; the stored ones stay
+        return;
     }
     if (!key) return;
 
     for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-        const std::string keyValue = CompanySlotValue(slot, "Key");
         TLocalCompanyListItem item;
-        item.CompanyKey = ReadSlotText(*key, keyValue);
-        item.CompanyName = ReadSlotText(*key, CompanySlotValue(slot, "Name"));
-        item.LocalPath = ReadSlotText(*key, CompanySlotValue(slot, "Path"));
-        if (item.CompanyName.empty() || item.LocalPath.empty()) continue;
-        const std::string database = CompanyDatabaseFile(item.LocalPath);
-        if (!FileExists(database)) continue;
-        if (item.CompanyKey.empty()) {
-            item.CompanyKey = EnsureCompanyKey(item.LocalPath);
-            key->WriteString(keyValue, item.CompanyKey);
+        const std::string keyValue = CompanySlotValue(slot, "Key");
+        try {
+            item.CompanyKey = ReadSlotText(*key, keyValue);
+            item.CompanyName = ReadSlotText(*key, CompanySlotValue(slot, "Name"));
+            item.LocalPath = ReadSlotText(*key, CompanySlotValue(slot, "Path"));
+        } catch (const Exception&) {
+            SettingsReadable = false;
+            return;
         }
-        // Another company's database now in the folder, or a key that could not be stored.
-        if (ReadCompanyKey(item.LocalPath) != item.CompanyKey) continue;
-        if (!GetFileModifiedTime(database, item.LocalModified)) item.LocalModified = 0;
+        if (item.CompanyName.empty() || item.LocalPath.empty()) continue;
+        auto skip = [&](TSkippedCompanySlot::TReason reason, std::string detail = {}) {
+            Skipped.push_back({reason, item.CompanyKey, item.CompanyName, item.LocalPath,
+                               std::move(detail)});
+        };
+        if (!FileExists(CompanyDatabaseFile(item.LocalPath))) {
+            skip(TSkippedCompanySlot::srMissing);
+            continue;
+        }
+        try {
+            if (item.CompanyKey.empty()) {
+                item.CompanyKey = EnsureCompanyKey(item.LocalPath);
+                key->WriteString(keyValue, item.CompanyKey);
+            }
+        } catch (const std::exception& error) {
+            skip(TSkippedCompanySlot::srDamaged, error.what());
+            continue;
+        }
+        // Another company's database now in the folder, or a key that could not be stored;
+        // or no key to be read at all, because the database is damaged.
+        if (ReadCompanyKey(item.LocalPath) != item.CompanyKey) {
+            try {
+                OpenCompanyQuery(item.LocalPath, "select count(*) from sqlite_master");
+                skip(TSkippedCompanySlot::srOtherCompany);
+            } catch (const std::exception& error) {
+                skip(TSkippedCompanySlot::srDamaged, error.what());
+            }
+            continue;
+        }
+        if (!GetCompanyDatabaseTime(item.LocalPath, item.LocalModified)) item.LocalModified = 0;
         Items.push_back(std::move(item));
     }
 }

@@ -42,8 +42,10 @@ std::string QuotedName(const std::string& text) {
 std::string ContentDispositionFileName(const std::vector<std::string>& headerLines) {
     std::string name;
     for (const std::string& line : headerLines) {
-        if (line.find(kDisposition) == std::string::npos) continue;
-        const std::size_t at = line.find(kFileNameParameter);
+        // Header and parameter names are case-insensitive in HTTP.
+        const std::string lower = LowerAscii(line);
+        if (lower.find(LowerAscii(kDisposition)) == std::string::npos) continue;
+        const std::size_t at = lower.find(kFileNameParameter);
         if (at == std::string::npos) continue;
         const std::string rest =
             line.substr(at + std::char_traits<char>::length(kFileNameParameter));
@@ -79,7 +81,7 @@ void DownloadReply::Decide() {
     decided_ = true;
     fileName_ = PlainFileName(AnsiToUtf8(ContentDispositionFileName(client_.ReplyHeaders())));
     if (fileName_.empty()) return;
-    folder_ = EnsureWorkFolder();
+    if (folder_.empty()) folder_ = EnsureWorkFolder();
     TemporaryFile file = CreateTemporaryFile(folder_, ".download-");
     file_ = std::move(file.handle);
     tempPath_ = file.path.string();

@@ -25,8 +25,10 @@ class DownloadReply : public ReplySink {
 public:
     // The client's reply headers decide, once the body starts (or in Finish when it is empty).
     // A text reply longer than textLimit fails the request.
-    DownloadReply(const HttpClient& client, std::size_t textLimit)
-        : client_(client), text_(textLimit) {}
+    // An archive is saved in folder; empty means the work folder, made only when an archive
+    // arrives.
+    DownloadReply(const HttpClient& client, std::size_t textLimit, std::string folder = {})
+        : client_(client), folder_(std::move(folder)), text_(textLimit) {}
     ~DownloadReply() override;
     DownloadReply(const DownloadReply&) = delete;
     DownloadReply& operator=(const DownloadReply&) = delete;

@@ -294,6 +294,7 @@ void HttpClient::Wait() {
             if (ApplicationTerminated()) {
                 throw HttpError("프로그램이 끝나는 중이라 요청을 중단했습니다.");
             }
+            if (StopWanted(ShouldStop)) throw OperationStopped();
         }
         const auto idle = Clock::now() - x.lastActivity;
         if (idle >= StallTimeout) throw HttpError(StallText());

@@ -45,6 +45,8 @@ public:
     ReplySink* RcvdStream = nullptr;    // not owned; none drops the reply body
     DataEvent OnDataSent;               // every block of the request body handed to the connection
     DataEvent OnDataReceived;           // every block of the reply body as it arrives
+    // Asked between slices of the wait: a request the user stops ends with OperationStopped.
+    StopQuery ShouldStop;
 
     // Connecting gives up after ConnectTimeout; a transfer that moves no byte for StallTimeout
     // fails. A long transfer that keeps moving has no limit.

@@ -97,7 +97,8 @@ void TMsMultiPartFormDataStream::AppendFileHeader(const std::string& fieldName,
 
 void TMsMultiPartFormDataStream::AddFilePart(const std::string& fieldName,
                                              const std::string& fileName,
-                                             const std::string& contentType) {
+                                             const std::string& contentType,
+                                             const std::string& headerName) {
     auto file = std::make_shared<OpenFile>();
     file->path = fileName;
     // Non-blocking so that a named pipe can't stall the open; plain files ignore the flag.
@@ -111,7 +112,7 @@ void TMsMultiPartFormDataStream::AddFilePart(const std::string& fieldName,
     }
     if (!S_ISREG(file->added.st_mode)) throw Exception("보통 파일이 아닙니다: " + fileName);
     const auto length = static_cast<std::uint64_t>(file->added.st_size);
-    AppendFileHeader(fieldName, fileName, contentType);
+    AppendFileHeader(fieldName, headerName.empty() ? fileName : headerName, contentType);
     AppendFile(std::move(file), length);
 }
 

@@ -29,9 +29,10 @@ public:
 
     void AddField(const std::string& fieldName, const std::string& value);
     // Raises Exception when the file can't be opened or is not a plain file. Sending fails
-    // with a clear error if the file has changed since.
+    // with a clear error if the file has changed since. The part header names the file as
+    // headerName when one is given, else as fileName.
     void AddFilePart(const std::string& fieldName, const std::string& fileName,
-                     const std::string& contentType);
+                     const std::string& contentType, const std::string& headerName = {});
     // Copies the whole stream, read from its start; fileName only goes into the part header.
     void AddStreamPart(const std::string& fieldName, const std::string& fileName,
                        const std::string& contentType, std::istream& stream);

@@ -1,5 +1,6 @@
 #include "gateway/TidewellGateway.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "gateway/DownloadReply.h"
@@ -136,7 +137,9 @@ bool TTidewellGateway::UploadFile(const std::string& UserID, const std::string& 
     body.AddField("password", TrimBlanks(Password));
     body.AddField("companykey", CompanyKey);
     body.AddField("companyname", CompanyName);
-    body.AddFilePart("file", FileName, "application/octet-stream");
+    std::string headerName = FileName;
+    std::replace(headerName.begin(), headerName.end(), '/', '\\');
+    body.AddFilePart("file", FileName, "application/octet-stream", headerName);
     body.CloseBody();
     MemorySink reply(kTextReplyLimit);
     Send(UploadURL, body.ContentType, body, reply, Relay::Sent);
@@ -149,7 +152,7 @@ bool TTidewellGateway::DownloadFile(const std::string& UserID, const std::string
     Answer.Clear();
     MemoryBody request("userid=" + EncodeFormValue(UserID) + "&password=" +
                        EncodeFormValue(Password) + "&companykey=" + EncodeFormValue(CompanyKey));
-    DownloadReply reply(*HttpClient, kTextReplyLimit);
+    DownloadReply reply(*HttpClient, kTextReplyLimit, DownloadFolder);
     Send(DownloadURL, kFormContentType, request, reply, Relay::Received);
     if (!reply.Finish()) {
         Answer.SetText(reply.Text());

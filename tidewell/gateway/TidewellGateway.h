@@ -44,6 +44,8 @@ public:
     std::string GatewayURL;
     std::string UploadURL;
     std::string DownloadURL;
+    // Where DownloadFile saves an archive; empty means the work folder.
+    std::string DownloadFolder;
     const std::unique_ptr<tidewell::HttpClient> HttpClient;
     // Every block of body data sent by UploadFile or received by DownloadFile.
     TTransferDataEvent OnTransferData;
@@ -57,11 +59,12 @@ public:
                         const std::string& CompanyKey, TAnswerList& Answer);
     bool DeleteCompany(const std::string& UserID, const std::string& Password,
                        const std::string& CompanyKey, TAnswerList& Answer);
-    // Sends the file at FileName; its name goes into the part header exactly as passed.
+    // Sends the file at FileName. The part header names it as passed, with "\\" between its
+    // parts: the service, like every reader of the format, takes the text after the last "\\".
     bool UploadFile(const std::string& UserID, const std::string& Password,
                     const std::string& CompanyKey, const std::string& CompanyName,
                     const std::string& FileName, TAnswerList& Answer);
-    // An archive in the reply is saved in the work folder and Answer becomes STATUS=0,
+    // An archive in the reply is saved in DownloadFolder and Answer becomes STATUS=0,
     // MESSAGE=, FILENAME=<name>, FILEPATH=<folder>; any other reply is read as text.
     bool DownloadFile(const std::string& UserID, const std::string& Password,
                       const std::string& CompanyKey, TAnswerList& Answer);

@@ -5,9 +5,11 @@
 #include <filesystem>
 
 #include "company/BackupCompany.h"
+#include "company/CompanyOperation.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
+#include "platform/FileKit.h"
 #include "platform/SettingsHive.h"
 
 namespace fs = std::filesystem;
@@ -62,7 +64,7 @@ bool TTidewellUser::Login(const std::string& userID, const std::string& password
     UserName = answer.Values("UserName");
     Created = AnswerToEpochTime(answer.Values("Created"));
     LastModified = AnswerToEpochTime(answer.Values("LastModified"));
-    ExpireAt = AnswerToInteger(answer.Values("ExpireAt")) == 0
+    ExpireAt = AnswerToInt64(answer.Values("ExpireAt")) == 0
                    ? 0
                    : AnswerToEpochTime(answer.Values("ExpireAt"));
     RemainingDays = AnswerToInteger(answer.Values("RemainingDays"));
@@ -74,17 +76,22 @@ bool TTidewellUser::Login(const std::string& userID, const std::string& password
 void TTidewellUser::RefreshDiskUsage() {
     if (!HasCredentials()) return;
     TAnswerList answer;
-    const bool ok = NewGateway()->GetDiskUsage(UserID, Password, answer);
-    DiskUsed = ok ? AnswerToInt64(answer.Values("DiskUsed")) : 0;
+    if (NewGateway()->GetDiskUsage(UserID, Password, answer)) {
+        DiskUsed = AnswerToInt64(answer.Values("DiskUsed"));
+    }
 }
 
 void TTidewellUser::LoadCompanies() {
     if (!HasCredentials()) return;
-    // Rows of the window may still hold the old entries; they live on through their own
-    // references until the rows are rebuilt.
-    Companies.clear();
+    // Built aside and swapped in whole: rows of the window keep pointing at companies the
+    // account still has, whatever happens to the requests.
+    std::vector<TTidewellCompanyPtr> loaded;
     TAnswerList list;
-    if (!NewGateway()->GetCompanyList(UserID, Password, list)) return;
+    if (!NewGateway()->GetCompanyList(UserID, Password, list)) {
+        const std::string message = list.Values("MESSAGE");
+        throw Exception("웹폴더의 사업장 목록을 받지 못했습니다." +
+                        (message.empty() ? std::string() : "\r\n" + message));
+    }
     const std::int32_t count = AnswerToInteger(list.Values("CompanyCount"));
     for (std::int32_t i = 0; i < count; ++i) {
         const std::string key = list.Values(CompanyListKey(i));
@@ -95,8 +102,9 @@ void TTidewellUser::LoadCompanies() {
             NewGateway()->GetCompanyInfo(UserID, Password, key, info);
             if (info.HasName("STATUS")) break;
         }
-        Companies.push_back(CompanyFromInfo(info));
+        loaded.push_back(CompanyFromInfo(info));
     }
+    Companies = std::move(loaded);
 }
 
 TTidewellCompanyPtr TTidewellUser::GetCompany(int index) const {
@@ -118,12 +126,15 @@ int TTidewellUser::AddCompany(TTidewellCompanyPtr company) {
     return CompanyCount() - 1;
 }
 
-void TTidewellUser::DeleteCompany(const std::string& companyKey) {
-    if (!HasCredentials()) return;
+TTransferResult TTidewellUser::DeleteCompany(const std::string& companyKey) {
+    if (!HasCredentials()) return TTransferResult::Nothing();
     const int index = IndexOfCompany(companyKey);
-    if (index < 0) return;
+    if (index < 0) return TTransferResult::Nothing();
     TAnswerList answer;
-    NewGateway()->DeleteCompany(UserID, Password, GetCompany(index)->CompanyKey, answer);
+    if (NewGateway()->DeleteCompany(UserID, Password, GetCompany(index)->CompanyKey, answer)) {
+        return TTransferResult::Done();
+    }
+    return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
 }
 
 void TTidewellUser::ReportStage(TBackupFile* sender, const char* caption, const char* message,
@@ -149,103 +160,142 @@ void TTidewellUser::HandleRestoreProgress(TBackupFile* sender, const std::string
 void TTidewellUser::HandleTransferData(HttpClient* sender, const char*, std::size_t len) {
     TransferDone += static_cast<std::int64_t>(len);
     if (OnProgress) {
-        OnProgress(sender, "전송", "자료를 전송중입니다...", TransferSize, TransferDone,
-                   TransferPercent(TransferDone, TransferSize));
+        // The request's own framing is not the user's data: the count stops at the archive.
+        const std::int64_t done =
+            TransferSize > 0 ? std::min(TransferDone, TransferSize) : TransferDone;
+        OnProgress(sender, "전송", "자료를 전송중입니다...", TransferSize, done,
+                   TransferPercent(done, TransferSize));
     }
 }
 
-void TTidewellUser::UploadCompany(const std::string& companyKey) {
+TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     const int index = IndexOfCompany(companyKey);
-    if (!HasCredentials() || index < 0) return;
+    if (!HasCredentials() || index < 0) return TTransferResult::Nothing();
     const TTidewellCompanyPtr company = GetCompany(index);
 
+    CompanyOperation operation(LockWait, StopQueryOf());
+    ReportStage(nullptr, "백업", "업로드할 자료를 백업중입니다...", 0);
     std::string archive;
     {
         TBackupCompany backup;
         backup.SourceFolder = company->LocalPath;
+        backup.WorkFolder = operation.Folder();
+        backup.ShouldStop = StopQueryOf();
         backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
             HandleBackupProgress(s, f, p, c);
         };
         backup.Backup("", archive);
     }
-    if (!FileExists(archive)) return;
-    // The archive is a copy of company data: it goes whether the upload worked or not.
-    ScopedFileRemoval removeArchive(archive);
 
     auto gateway = NewGateway();
+    gateway->HttpClient->ShouldStop = StopQueryOf();
     gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
         HandleTransferData(s, b, n);
     };
     TransferDone = 0;
     TransferSize = GetPathSize(archive);
+    if (OnProgress) {
+        OnProgress(this, "전송", "자료를 전송중입니다...", TransferSize, 0, 0);
+    }
     TAnswerList answer;
-    gateway->UploadFile(UserID, Password, company->CompanyKey, company->CompanyName, archive,
-                        answer);
+    if (gateway->UploadFile(UserID, Password, company->CompanyKey, company->CompanyName, archive,
+                            answer)) {
+        return TTransferResult::Done();
+    }
+    return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
 }
 
-std::string TTidewellUser::DownloadArchive(const TTidewellCompany& company) {
+std::string TTidewellUser::DownloadArchive(const TTidewellCompany& company,
+                                           const std::string& folder, TAnswerList& answer) {
     auto gateway = NewGateway();
+    gateway->DownloadFolder = folder;
+    gateway->HttpClient->ShouldStop = StopQueryOf();
     gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
         HandleTransferData(s, b, n);
     };
     TransferDone = 0;
     TransferSize = company.LatestFileSize;
-    TAnswerList answer;
+    if (OnProgress) OnProgress(this, "전송", "자료를 전송중입니다...", TransferSize, 0, 0);
     if (!gateway->DownloadFile(UserID, Password, company.CompanyKey, answer)) return {};
     const std::string name = answer.Values("FILENAME");
     if (name.empty()) return {};
     return answer.Values("FILEPATH") + "/" + name;
 }
 
-void TTidewellUser::DownloadCompany(const std::string& companyKey) {
+std::string TTidewellUser::SafetyArchiveName(const TTidewellCompany& company) const {
+    return company.LocalPath + "/Backup/tidewell" + FormatDateTime("yyyymmddhhnn", Now()) +
+           ".bck";
+}
+
+TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     const int index = IndexOfCompany(companyKey);
-    if (!HasCredentials() || index < 0) return;
+    if (!HasCredentials() || index < 0) return TTransferResult::Nothing();
     const TTidewellCompanyPtr company = GetCompany(index);
+    const std::string folder = company->LocalPath;
 
-    const std::string archive = DownloadArchive(*company);
-    if (!FileExists(archive)) return;
-    ScopedFileRemoval removeArchive(archive);
-
-    const std::string database = CompanyDatabaseFile(company->LocalPath);
+    CompanyOperation operation(LockWait, StopQueryOf());
+    const std::string database = CompanyDatabaseFile(folder);
+    // The folder may hold another company's data (a folder picked by mistake): that data is
+    // not this company's to replace.
     if (FileExists(database)) {
-        // The safety copy is what protects the local data the download replaces; without it
-        // the download does not go on.
-        const std::string safety = company->LocalPath + "/Backup/tidewell" +
-                                   FormatDateTime("yyyymmddhhnn", Now()) + ".bck";
+        const std::string present = ReadCompanyKey(folder);
+        if (!present.empty() && present != company->CompanyKey) {
+            throw Exception(company->CompanyName + ": 선택한 폴더에 다른 사업장의 자료가 있어 "
+                                                   "내려받지 않았습니다.\r\n" + folder);
+        }
+    }
+    RemoveCompanyLeftovers(folder);
+
+    TAnswerList answer;
+    const std::string archive = DownloadArchive(*company, operation.Folder(), answer);
+    if (!FileExists(archive)) {
+        return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
+    }
+    // The name carries the time the data will be given; a name without one is no archive of
+    // the service's, and nothing local is touched for it.
+    const std::string name = fs::path(archive).filename().string();
+    const auto time = ArchiveTimeToDateTime(name);
+    if (!time) {
+        throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + name +
+                        ")에 자료의 시간이 없어 복원하지 않았습니다.");
+    }
+
+    // The safety copy is what protects the local data the download replaces; without it the
+    // download does not go on. It is given up again when the restore does not happen.
+    std::optional<ScopedFileRemoval> dropSafety;
+    if (FileExists(database)) {
+        ReportStage(nullptr, "복원", "복원 준비중...", 0);
         std::string made;
         TBackupCompany backup;
-        backup.SourceFolder = company->LocalPath;
+        backup.SourceFolder = folder;
+        backup.WorkFolder = operation.Folder();
+        backup.SafetyCopy = true;
+        backup.ShouldStop = StopQueryOf();
         backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
             HandlePrepareProgress(s, f, p, c);
         };
-        backup.Backup(safety, made);
-        if (!FileExists(made)) {
-            throw Exception(company->CompanyName +
-                            ": 현재 자료의 안전 백업을 만들지 못해 내려받은 자료를 복원하지 "
-                            "않았습니다.");
-        }
+        backup.Backup(SafetyArchiveName(*company), made);
+        dropSafety.emplace(made);
     }
 
-    bool restored = false;
-    {
-        TBackupCompany restore;
-        restore.SourceFolder = company->LocalPath;
-        restore.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p,
-                                    bool& c) { HandleRestoreProgress(s, f, p, c); };
-        restored = restore.Restore(archive);
-    }
+    ReportStage(nullptr, "복원", "다운로드한 자료를 복원중입니다...", 0);
+    TCompanyRestore restore(folder);
+    restore.ShouldStop = StopQueryOf();
+    restore.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+        HandleRestoreProgress(s, f, p, c);
+    };
     // A restore that did not finish left the previous database in place; stamping it with the
     // archive's time would make it look as if it held the downloaded data.
-    if (!restored) {
+    if (!restore.Stage(archive)) {
         throw Exception(company->CompanyName +
                         ": 내려받은 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.");
     }
+    restore.Commit();
+    if (dropSafety) dropSafety->Keep();
 
-    const std::string name = fs::path(archive).filename().string();
-    const auto time = ArchiveTimeToDateTime(name);
-    if (!time) throw Exception("'" + name + "' is not a valid date and time");
-    SetFileModifiedTime(database, *time);
-    RegisterLocalCompany(company->CompanyKey, company->CompanyName, company->LocalPath);
+    StampCompanyDatabase(folder, *time);
+    RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder);
+    return TTransferResult::Done();
 }
 
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/backup.h"
 #include "gateway/SyncMode.h"
+#include "platform/Error.h"
 #include "platform/DateTime.h"
 
 namespace tidewell {
 
 class HttpClient;
+class TAnswerList;
 class TTidewellGateway;
 
 // One company as the list knows it: from the web folder, from this computer, or both.
@@ -30,6 +35,25 @@ struct TTidewellCompany {
 // Entries are shared: rows of the window's list keep the companies they show alive while
 // LoadCompanies replaces the account's list (the window repaints during the requests).
 using TTidewellCompanyPtr = std::shared_ptr<TTidewellCompany>;
+
+// What a transfer or a deletion came to. A refusal by the service is a result, not an error:
+// its STATUS and MESSAGE are kept for the user.
+struct TTransferResult {
+    enum TKind {
+        trDone,     // the service took the upload, the download is in place, the company is gone
+        trRefused,  // the service said no (Status, Message); nothing local changed
+        trNothing,  // nothing to do: blank credentials or a company the account doesn't know
+    };
+    TKind Kind = trNothing;
+    std::string Status;
+    std::string Message;
+
+    static TTransferResult Done() { return {trDone, "0", {}}; }
+    static TTransferResult Nothing() { return {}; }
+    static TTransferResult Refused(std::string status, std::string message) {
+        return {trRefused, std::move(status), std::move(message)};
+    }
+};
 
 // Sender is the object that reported: the archive component or the HTTP client.
 using TTidewellProgressEvent =
@@ -62,10 +86,17 @@ public:
     // built-in default).
     std::string ServiceURL;
 
+    // How long a transfer waits for another run of this user (the window, a scheduled
+    // command) to finish its operation; nullopt waits as long as it takes.
+    std::optional<std::chrono::milliseconds> LockWait = std::chrono::milliseconds(5000);
+
     // False without a request when the stripped ID or password is blank; raises with the
     // service's MESSAGE when it refuses.
     bool Login(const std::string& UserID, const std::string& Password);
+    // Keeps the previous figure when the request fails or is refused.
     void RefreshDiskUsage();
+    // Replaces the companies only when the whole list arrived; a refused or failed request
+    // raises and leaves the previous list.
     void LoadCompanies();
 
     int CompanyCount() const { return static_cast<int>(Companies.size()); }
@@ -75,10 +106,19 @@ public:
     int IndexOfCompany(const std::string& CompanyKey) const;
     // Appends; the list shares ownership from then on. Returns the new index.
     int AddCompany(TTidewellCompanyPtr Company);
-    void DeleteCompany(const std::string& CompanyKey);
+    TTransferResult DeleteCompany(const std::string& CompanyKey);
 
-    void UploadCompany(const std::string& CompanyKey);
-    void DownloadCompany(const std::string& CompanyKey);
+    // Each runs as one operation on company data (see CompanyOperation): it waits LockWait for
+    // another run, and raises OperationStopped after a stop request, with nothing local
+    // changed and no working file left.
+    TTransferResult UploadCompany(const std::string& CompanyKey);
+    TTransferResult DownloadCompany(const std::string& CompanyKey);
+
+    // Asks the transfer under way to stop at its next block or network wait. It stays asked
+    // until ResetStop, so a loop over several companies ends too.
+    void RequestStop() { stopRequested_ = true; }
+    void ResetStop() { stopRequested_ = false; }
+    bool StopRequested() const { return stopRequested_; }
     void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
                               const std::string& LocalPath);
     std::string MakeUniqueCompanyName(const std::string& Name);
@@ -98,10 +138,14 @@ private:
                                TPercentage Percent, bool& Continue);
     void HandlePrepareProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
-    // Fetches the newest archive into the work folder; empty when none arrived.
-    std::string DownloadArchive(const TTidewellCompany& company);
+    // Fetches the newest archive into folder; empty when none arrived (answer says why).
+    std::string DownloadArchive(const TTidewellCompany& company, const std::string& folder,
+                                TAnswerList& answer);
+    std::string SafetyArchiveName(const TTidewellCompany& company) const;
+    StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
 
     std::vector<TTidewellCompanyPtr> Companies;
+    std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace tidewell

@@ -115,6 +115,31 @@ private:
 void CompactCompanyDatabase(const std::string& sourceConnection,
                             const std::string& destConnection);
 
+// A consistent, compacted snapshot of the database at source written to dest, a new file for
+// this user only (VACUUM INTO from the live database). Another program may hold the source open
+// and write to it in either journal mode: committed changes still in its WAL are included, a
+// transaction under way is not. Raises CompanyDatabaseError (not a database, damaged, busy) or
+// OperationStopped; a failure leaves no dest.
+void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
+                             const StopQuery& stop = {});
+
+// Raises CompanyDatabaseError unless file opens as a database and passes quick_check. The file
+// is read as it stands: nothing is created beside it.
+void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {});
+
+// Puts the content of staged (a checked database file that nobody else uses) into the database
+// at target. A database there is written through the engine, under its own locks, so every
+// connection of another program stays consistent; its WAL is checkpointed and target keeps its
+// file and permissions. A missing target, or a file there that is no database, is replaced by
+// staged (which then takes target's permissions) only when no other process has it open; the
+// stale -wal, -shm and -journal go with it. When the database stays busy, or the file is in
+// use, raises CompanyDatabaseError and target is as it was. staged may be changed or consumed.
+void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
+                            const StopQuery& stop = {});
+
+// Whether another process of this user has the file open (looked up in /proc).
+bool OpenedByAnotherProcess(const std::string& file);
+
 // Copies a database file byte for byte to a new file readable by its owner only, replacing
 // any file there. When the source is an SQLite database, a read lock is held during the copy
 // so that a writer in another program can't leave the copy half old, half new; any other

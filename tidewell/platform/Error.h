@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +18,17 @@ class AssertionFailed : public Exception {
 public:
     AssertionFailed(const std::string& message, const std::string& unit, int line);
 };
+
+// The user stopped the operation under way (the cancel button, an interrupt signal). Not a
+// failure: whoever raises it has left company data as it was.
+class OperationStopped : public Exception {
+public:
+    OperationStopped() : Exception("작업을 취소했습니다.") {}
+};
+
+// Whether the user wants the operation under way to stop; an empty query never does.
+using StopQuery = std::function<bool()>;
+inline bool StopWanted(const StopQuery& query) { return query && query(); }
 
 // Raises AssertionFailed when condition is false.
 void Assert(bool condition, const std::string& message, const std::string& unit, int line);

@@ -99,6 +99,14 @@ std::string TrimBlanks(std::string_view text) {
     return std::string(text);
 }
 
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
 ScopedWriteFault::ScopedWriteFault(std::int64_t bytesAllowed, int error) {
     injectedError = error;
     writeBudget = std::max<std::int64_t>(0, bytesAllowed);

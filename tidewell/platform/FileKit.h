@@ -54,6 +54,8 @@ private:
 
 // Drops leading and trailing bytes up to the space: blanks and control characters.
 std::string TrimBlanks(std::string_view text);
+// ASCII letters in lower case, every other byte as it is.
+std::string LowerAscii(std::string_view text);
 
 // Fault injection for tests: while an object lives, WriteAll lets bytesAllowed more bytes
 // through in the whole process and then fails with error, as a disk that fills up would.
