@@ -273,6 +273,67 @@ TEST(MainAdd, FolderWithoutDatabaseOrNameIsNotAdded) {
     EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
 }
 
+TEST(MainAdd, AFolderRegisteredForAnotherCompanyAndAHundredAndFirstAreRefused) {
+    MainFixture f;
+    const auto folder = f.MakeCompany("shop", "가게", kOlder);
+    f.ProgramKey().WriteString("Company00Key", "0123456789abcdef0123456789abcdef");
+    f.ProgramKey().WriteString("Company00Name", "먼저 등록된 가게");
+    f.ProgramKey().WriteString("Company00Path", folder.string());
+    f.LogIn();
+    f.core.ui.boxes.clear();
+    f.form->AddCompanyFolder(folder.string());
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find("먼저 등록된 가게"), std::string::npos);
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company01Path"));
+
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+        f.ProgramKey().WriteString(CompanySlotValue(slot, "Path"), "/elsewhere/" + std::to_string(slot));
+    }
+    const auto another = f.MakeCompany("another", "또 다른 가게", kOlder);
+    f.core.ui.boxes.clear();
+    f.form->AddCompanyFolder(another.string());
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find("100개"), std::string::npos);
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company100Path"));
+}
+
+TEST(MainTransfer, ARefusedUploadIsToldWithTheServicesMessage) {
+    MainFixture f;
+    f.service.AddUser("kim", "pw1234", "김철수", 30, 1000);  // a web folder too small for it
+    const auto local = f.MakeCompany("local", "가게", kOlder, 2000);
+    f.Register(0, local, "가게");
+    f.LogIn();
+    f.form->btnSyncSelectedClick();
+    ASSERT_EQ(f.Messages().size(), 1u);
+    const std::string message = f.Messages()[0];
+    EXPECT_EQ(message.rfind("가게\r\n", 0), 0u) << message;
+    EXPECT_GT(message.size(), std::string("가게\r\n").size());
+    EXPECT_EQ(message.find("STATUS="), std::string::npos) << "the service's own text is shown";
+    EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
+}
+
+TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {
+    MainFixture f;
+    f.Register(0, f.MakeCompany("one", "하나", kOlder, 3000), "하나");
+    f.Register(1, f.MakeCompany("two", "둘", kOlder), "둘");
+    f.LogIn();
+    f.view->OnTextChanged = [&](Element element, const std::string& text) {
+        if (element == Element::labelProgressCaption && !text.empty()) f.form->btnCancelTransferClick();
+    };
+    const int rebuilds = f.view->RowsChangedCount;
+    f.form->btnSyncSelectedClick();
+    EXPECT_TRUE(f.Messages().empty());
+    EXPECT_EQ(Requests(f, "gwupload"), 0);
+    EXPECT_GT(f.view->RowsChangedCount, rebuilds);
+    EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
+    EXPECT_EQ(f.form->Row(1).Company->SyncMode, smUpload);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(f.core.dir / "tmp" / "Tidewell")) {
+        if (entry.path().filename() != ".lock") left.push_back(entry.path().string());
+    }
+    EXPECT_TRUE(left.empty());
+}
+
 TEST(MainDelete, LocalOnlyCompanyLosesItsSlotAndKeepsItsFolder) {
     MainFixture f;
     const auto local = f.MakeCompany("local", "가게", kOlder);

@@ -210,6 +210,20 @@ TEST_F(SyncedRowTest, PickingAFolderRecomputesTheChoiceWithoutCheckingTheRow) {
     EXPECT_EQ(Mode(), smDownload);
 }
 
+TEST_F(SyncedRowTest, AFolderOfAnotherCompanyIsRefusedWithItsName) {
+    const auto stranger = f.MakeCompany("stranger", "남의 가게", kNewer);
+    EnsureCompanyKey(stranger.string());
+    f.view->OnBrowseForFolder = [&](const std::string&, std::string& text, bool) {
+        text = stranger.string();
+        return true;
+    };
+    f.view->PointerOverFolderLink = true;
+    f.form->vtClick();
+    EXPECT_EQ(f.form->Row(0).Company->LocalPath, folder.string());
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find("남의 가게"), std::string::npos);
+}
+
 TEST_F(SyncedRowTest, SelectAllAndTheHeaderBoxSetEveryMarkOnly) {
     f.form->menuSelectAllClick();
     EXPECT_TRUE(Checked());

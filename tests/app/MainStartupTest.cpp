@@ -4,6 +4,8 @@
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 
+namespace fs = std::filesystem;
+
 namespace tidewell {
 namespace {
 
@@ -138,6 +140,34 @@ TEST(MainShutdown, SlotsStayWhenTheListWasNotBuiltInThisRun) {
     f.LogIn("kim", "wrong");  // refused: no list either
     f.form->FormDestroy();
     EXPECT_EQ(f.ProgramKey().ReadString("Company05Path"), local.string());
+}
+
+TEST(MainShutdown, CompaniesTheListCouldNotSeeKeepTheirSlots) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "로컬", EncodeDate(2024, 1, 1));
+    const auto damaged = f.core.dir / "damaged";
+    fs::create_directories(damaged);
+    test::WriteFile(damaged / "default.mdb", "not a database any more");
+    f.Register(2, local);
+    auto key = f.ProgramKey();
+    key.WriteString("Company04Key", "0123456789abcdef0123456789abcdef");
+    key.WriteString("Company04Name", "망가진 가게");
+    key.WriteString("Company04Path", damaged.string());
+    key.WriteString("Company06Key", "fedcba9876543210fedcba9876543210");
+    key.WriteString("Company06Name", "외장 디스크");
+    key.WriteString("Company06Path", "/media/unplugged/shop");
+    f.LogIn();  // one damaged company does not cost the login
+    ASSERT_EQ(f.form->RowCount(), 1);
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find("망가진 가게"), std::string::npos);
+    EXPECT_EQ(f.Messages()[0].find("외장 디스크"), std::string::npos);
+
+    f.form->FormDestroy();
+    key = f.ProgramKey();
+    EXPECT_EQ(key.ReadString("Company00Path"), local.string());
+    EXPECT_EQ(key.ReadString("Company01Name"), "망가진 가게");
+    EXPECT_EQ(key.ReadString("Company02Path"), "/media/unplugged/shop");
+    EXPECT_EQ(key.ReadString("Company02Key"), "fedcba9876543210fedcba9876543210");
 }
 
 }  // namespace

@@ -89,11 +89,10 @@ std::string PublishArchive(const std::string& temp, const std::string& wanted, b
     }
 }
 
-// The archive component's own error report, caught to become the error of the backup.
-std::string PackingError(const TBackupFile& packer) {
-    const std::string detail = packer.ErrorDetail();
-    return "백업 파일을 만들지 못했습니다: " + BackupErrorMessage(packer.ErrorCode()) +
-           (detail.empty() ? "" : " (" + detail + ")");
+// The archive component's own error report, caught to become part of our own error.
+std::string ArchiveProblem(const TBackupFile& archive) {
+    const std::string detail = archive.ErrorDetail();
+    return BackupErrorMessage(archive.ErrorCode()) + (detail.empty() ? "" : " (" + detail + ")");
 }
 
 // A member's file name in a company folder, or empty when it must not be written there.
@@ -156,7 +155,7 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     packer.OnError = [](TBackupFile*, int, const std::string&) {};  // raised below instead
     const bool packed = packer.Backup({copy}, temp.path.string());
     if (StopWanted(ShouldStop)) throw OperationStopped();
-    if (!packed) throw Exception(PackingError(packer));
+    if (!packed) throw Exception("백업 파일을 만들지 못했습니다: " + ArchiveProblem(packer));
 
     ResultName = PublishArchive(temp.path.string(), wanted, ArchiveName.empty());
     removeTemp.Keep();
@@ -244,8 +243,11 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
         RemoveFileQuietly(staging);
         members_.push_back({staging, final});
     };
+    reader.OnError = [](TBackupFile*, int, const std::string&) {};  // kept in Problem() instead
+    problem_.clear();
     const bool complete = reader.Restore(ArchiveName, folder_);
     if (StopWanted(ShouldStop)) throw OperationStopped();
+    if (reader.ErrorCode() != 0) problem_ = ArchiveProblem(reader);
     if (!refused.empty()) {
         throw Exception("내려받은 자료에 사업장 폴더에 쓸 수 없는 항목이 있어 복원하지 않았습니다: " +
                         refused);

@@ -64,6 +64,9 @@ public:
     // Replaces the targets, all or nothing, default.mdb last and through the database engine
     // when a database is there (see ReplaceCompanyDatabase).
     void Commit();
+    // Why the last Stage returned false: the archive component's error and what lay behind it;
+    // empty after a cancel.
+    const std::string& Problem() const { return problem_; }
 
     // A file name is that of a staging file: ".restoring" at the end.
     static bool IsStagingName(const std::string& name);
@@ -72,6 +75,7 @@ private:
     struct Member;
     std::string folder_;
     std::vector<Member> members_;
+    std::string problem_;
 };
 
 // Creates Folder and its missing parents. False when Folder already exists or ends in a

@@ -288,7 +288,8 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     // archive's time would make it look as if it held the downloaded data.
     if (!restore.Stage(archive)) {
         throw Exception(company->CompanyName +
-                        ": 내려받은 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.");
+                        ": 내려받은 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.\r\n" +
+                        restore.Problem());
     }
     restore.Commit();
     if (dropSafety) dropSafety->Keep();

@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "app/HeadlessView.h"
 #include "app/Main.h"
 #include "gateway/TidewellGateway.h"
+#include "platform/MessagePump.h"
 #include "platform/UserInterface.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +27,8 @@ constexpr const char* kUsageText =
     "  account                      the account: name, web-folder usage, service period\n"
     "  list                         one line per company (tab-separated): key, name,\n"
     "                               direction, local time, web-folder time, local folder\n"
-    "  sync [KEY...]                transfer every company that needs it, or the given ones\n"
+    "  sync [KEY...] [--wait]       transfer every company that needs it, or the given ones;\n"
+    "                               --wait waits for another Tidewell run as long as it takes\n"
     "  upload KEY                   send this computer's data of a company to the web folder\n"
     "  download KEY [--folder DIR]  fetch a company's newest archive (into DIR when it has\n"
     "                               no folder here yet)\n"
@@ -33,7 +36,9 @@ constexpr const char* kUsageText =
     "  remove KEY [--yes]           remove a company here and in the web folder\n"
     "Credentials come from TIDEWELL_USERID and TIDEWELL_PASSWORD (asked for when the\n"
     "password is unset and a terminal is attached). The service is TIDEWELL_SERVICE_URL or\n"
-    "--service.\n";
+    "--service.\n"
+    "Ctrl+C (SIGINT) or SIGTERM stops the transfer under way and leaves the data as it was;\n"
+    "the exit status is then 130 or 143.\n";
 
 struct UsageError {
     std::string message;
@@ -49,6 +54,7 @@ struct Options {
     std::vector<std::string> arguments;
     std::string folder;  // download --folder
     bool yes = false;    // remove --yes
+    bool wait = false;   // sync --wait
 };
 
 Options Parse(const std::vector<std::string>& arguments) {
@@ -65,6 +71,8 @@ Options Parse(const std::vector<std::string>& arguments) {
             options.folder = value("--folder");
         } else if (a == "--yes") {
             options.yes = true;
+        } else if (a == "--wait") {
+            options.wait = true;
         } else if (a == "--help" || a == "-h") {
             throw UsageError{};
         } else if (a.rfind("--", 0) == 0) {
@@ -91,6 +99,7 @@ Options Parse(const std::vector<std::string>& arguments) {
         throw UsageError{"--folder goes with download"};
     }
     if (options.yes && options.command != "remove") throw UsageError{"--yes goes with remove"};
+    if (options.wait && options.command != "sync") throw UsageError{"--wait goes with sync"};
     return options;
 }
 
@@ -151,6 +160,51 @@ public:
 private:
     std::ostream& err_;
     bool yes_;
+};
+
+// The signal that asked this run to stop, 0 while none did. Set by the handler installed in
+// Run, so it can only be a flag.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    stopSignal = signal;
+    // A second Ctrl+C ends the program at once; what it leaves, the next run clears away.
+    std::signal(signal, SIG_DFL);
+}
+
+// Installs the stop handlers for the life of a run and puts the previous ones back.
+class StopSignals {
+public:
+    StopSignals()
+        : previousInt_(std::signal(SIGINT, OnStopSignal)),
+          previousTerm_(std::signal(SIGTERM, OnStopSignal)) {
+        stopSignal = 0;
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    ~StopSignals() {
+        std::signal(SIGINT, previousInt_);
+        std::signal(SIGTERM, previousTerm_);
+    }
+    int Received() const { return stopSignal; }
+
+private:
+    void (*previousInt_)(int);
+    void (*previousTerm_)(int);
+};
+
+// Long operations hand control here now and then: that is where a signal becomes a stop
+// request of the account, which ends the transfer under way cleanly.
+class SignalPump : public MessagePump {
+public:
+    explicit SignalPump(TformMain& form) : form_(form) {}
+    void ProcessMessages() override {
+        if (stopSignal != 0) form_.User().RequestStop();
+    }
+    bool Terminated() const override { return stopSignal != 0; }
+
+private:
+    TformMain& form_;
 };
 
 // The window without a window: progress of transfers goes to stderr.
@@ -228,12 +282,31 @@ public:
           messages_(err, options.yes),
           scopedMessages_(messages_),
           view_(err),
-          form_(view_) {}
+          form_(view_),
+          pump_(form_),
+          scopedPump_(pump_) {}
 
     int Run() {
+        int status = kFailed;
+        try {
+            status = RunCommand();
+        } catch (...) {
+            // Whatever a stop broke off says nothing more than the stop itself.
+            if (signals_.Received() == 0) throw;
+        }
+        if (signals_.Received() != 0) {
+            err_ << "tidewell-cli: 작업을 취소했습니다.\n";
+            return 128 + signals_.Received();
+        }
+        return status;
+    }
+
+private:
+    int RunCommand() {
         const auto [userID, password] = Credentials();
         form_.FormCreate();
         if (!options_.service.empty()) form_.User().ServiceURL = options_.service;
+        if (options_.wait) form_.User().LockWait = std::nullopt;
         view_.SetText(Element::Edit1, userID);
         view_.SetText(Element::Edit2, password);
         form_.Button1Click();
@@ -249,7 +322,6 @@ public:
         return Remove(options_.arguments[0]);
     }
 
-private:
     std::pair<std::string, std::string> Credentials() {
         const char* id = std::getenv("TIDEWELL_USERID");
         if (id == nullptr || *id == '\0') throw UsageError{"TIDEWELL_USERID is not set"};
@@ -398,6 +470,9 @@ private:
     ScopedUserInterface scopedMessages_;
     ConsoleView view_;
     TformMain form_;
+    StopSignals signals_;
+    SignalPump pump_;
+    ScopedMessagePump scopedPump_;
 };
 
 }  // namespace

@@ -1,0 +1,300 @@
+// Transfers that must never lose or mix a company's data: another run at the same time, a
+// database in use, safety archives, hostile downloads, a full disk, runs that were killed.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <set>
+
+#include "AccountFixture.h"
+#include "TestServers.h"
+#include "company/BackupCompany.h"
+#include "platform/FileKit.h"
+#include "platform/OperationLock.h"
+
+namespace tidewell {
+namespace {
+
+using testing::HasSubstr;
+
+std::int64_t Rows(const fs::path& folder, const std::string& table) {
+    SqliteDatabase db(folder / "default.mdb", SQLITE_OPEN_READONLY);
+    auto count = db.Prepare("SELECT count(*) FROM " + table);
+    count.Step();
+    return count.ColumnInt(0);
+}
+
+// The database an archive holds, unpacked into folder.
+fs::path Unpacked(const std::string& archive, const fs::path& folder) {
+    TBackupFile reader;
+    EXPECT_TRUE(reader.Restore(archive, folder.string())) << archive;
+    return folder;
+}
+
+std::vector<std::string> SafetyArchives(const fs::path& company) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(company / "Backup", ignored)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class DataSafetyTest : public AccountTest {
+protected:
+    DataSafetyTest() { LogIn(user); }
+
+    // The company in the web folder, uploaded from computer A, and computer B's account with
+    // the same company at folder b (holding older data of it).
+    TTidewellCompanyPtr UploadedWithOlderCopyAt(const fs::path& b, std::int64_t rows = 2000) {
+        const fs::path a = MakeCompany("computer-a", "가게", rows);
+        const auto company = AddLocal(user, a);
+        fs::create_directories(b);
+        fs::copy_file(a / "default.mdb", b / "default.mdb");
+        ExecCompanySql(b.string(), "delete from inventory where rowid % 2 = 0");
+        SetFileModifiedTime((b / "default.mdb").string(), EncodeDateTime({2024, 1, 1, 0, 0, 0, 0}));
+        user.UploadCompany(company->CompanyKey);
+        LogIn(other);
+        other.LoadCompanies();
+        other.GetCompany(0)->LocalPath = b.string();
+        return company;
+    }
+
+    // Nothing of an operation is left: no working file, no staging file, no partial archive.
+    void ExpectNothingLeftBehind(const fs::path& company) {
+        EXPECT_TRUE(FilesIn(WorkFolder()).empty());
+        for (const auto& entry : fs::recursive_directory_iterator(company)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(name.ends_with(".restoring") || name.find(".partial-") != std::string::npos)
+                << entry.path();
+        }
+    }
+
+    TTidewellUser other;  // the second computer
+};
+
+TEST_F(DataSafetyTest, AnotherRunHoldingTheLockMakesATransferWaitAndThenRefuse) {
+    const auto company = AddLocal(user, MakeCompany("a", "가게"));
+    user.LockWait = std::chrono::milliseconds(300);
+    {
+        const OperationLock otherRun(EnsureWorkFolder(), std::chrono::milliseconds(0));
+        EXPECT_THROW(user.UploadCompany(company->CompanyKey), OperationBusy);
+        EXPECT_TRUE(FilesIn(WorkFolder()).empty());
+    }
+    EXPECT_EQ(user.UploadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+    LogIn(other);
+    other.LoadCompanies();
+    EXPECT_EQ(other.CompanyCount(), 1);
+}
+
+TEST_F(DataSafetyTest, ADatabaseInWalModeHeldOpenTravelsWithItsCommittedChanges) {
+    const fs::path a = MakeCompany("a", "가게");
+    const auto company = AddLocal(user, a);
+    // The host product keeps the database open in WAL mode; its last change waits in the WAL.
+    SqliteDatabase host(a / "default.mdb", SQLITE_OPEN_READWRITE);
+    host.Execute("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                 "CREATE TABLE sale(x); INSERT INTO sale VALUES (1);");
+    SetFileModifiedTime((a / "default.mdb").string(), EncodeDateTime({2024, 1, 1, 0, 0, 0, 0}));
+    TDateTime time = 0;
+    ASSERT_TRUE(GetCompanyDatabaseTime(a.string(), time));
+    EXPECT_GT(time, EncodeDateTime({2025, 1, 1, 0, 0, 0, 0}));  // the WAL's time counts
+
+    user.UploadCompany(company->CompanyKey);
+    const fs::path b = fixture.dir / "b";
+    LogIn(other);
+    other.LoadCompanies();
+    other.GetCompany(0)->LocalPath = b.string();
+    other.DownloadCompany(company->CompanyKey);
+    EXPECT_EQ(Rows(b, "sale"), 1);
+
+    // B changes it and sends it back; A downloads while its host still has it open.
+    ExecCompanySql(b.string(), "insert into sale values (2)");
+    SetFileModifiedTime((b / "default.mdb").string(), Now() + 1.0);
+    other.UploadCompany(company->CompanyKey);
+    user.LoadCompanies();
+    user.GetCompany(0)->LocalPath = a.string();
+    host.Execute("INSERT INTO sale VALUES (3)");
+    ASSERT_EQ(user.DownloadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+
+    auto check = host.Prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.ColumnText(0), "ok");
+    auto sales = host.Prepare("SELECT group_concat(x) FROM sale");  // the host sees B's data
+    ASSERT_TRUE(sales.Step());
+    EXPECT_EQ(sales.ColumnText(0), "1,2");
+    const auto safety = SafetyArchives(a);  // and A's last change is kept
+    ASSERT_EQ(safety.size(), 1u);
+    EXPECT_EQ(Rows(Unpacked((a / "Backup" / safety[0]).string(), fixture.dir / "kept"), "sale"), 2);
+    TDateTime after = 0;
+    ASSERT_TRUE(GetCompanyDatabaseTime(a.string(), after));
+    EXPECT_EQ(Stamp(after), Stamp(user.GetCompany(0)->LatestFileTime));
+}
+
+TEST_F(DataSafetyTest, TwoDownloadsWithinAMinuteKeepBothEarlierStates) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b);
+    const std::int64_t first = Rows(b, "inventory");
+    other.DownloadCompany(company->CompanyKey);
+    ExecCompanySql(b.string(), "delete from inventory where rowid < 100");
+    const std::int64_t second = Rows(b, "inventory");
+    other.DownloadCompany(company->CompanyKey);
+
+    const auto safety = SafetyArchives(b);
+    ASSERT_EQ(safety.size(), 2u);
+    std::multiset<std::int64_t> kept;
+    for (const auto& name : safety) {
+        kept.insert(Rows(Unpacked((b / "Backup" / name).string(), fixture.dir / name), "inventory"));
+    }
+    EXPECT_EQ(kept, (std::multiset<std::int64_t>{first, second}));
+}
+
+TEST_F(DataSafetyTest, ADownloadNeverReplacesAnotherCompanysDatabase) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b);
+    const fs::path stranger = MakeCompany("stranger", "남의 가게");
+    EnsureCompanyKey(stranger.string());
+    const std::string before = test::ReadFile(stranger / "default.mdb");
+    other.GetCompany(0)->LocalPath = stranger.string();
+    try {
+        other.DownloadCompany(company->CompanyKey);
+        FAIL() << "another company's data was replaced";
+    } catch (const Exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("다른 사업장"));
+    }
+    EXPECT_EQ(test::ReadFile(stranger / "default.mdb"), before);
+    EXPECT_FALSE(fs::exists(stranger / "Backup"));
+    EXPECT_FALSE(fixture.hive().OpenKey(kProgramKey, false)->ValueExists("Company01Path"));
+}
+
+// Archives that the service could hand out but that are no company's data.
+TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    const std::string before = test::ReadFile(b / "default.mdb");
+    auto archiveOf = [&](const std::string& content) {
+        const fs::path source = fixture.dir / "crafted" / "default.mdb";
+        fs::create_directories(source.parent_path());
+        test::WriteFile(source, content);
+        TBackupFile packer;
+        const std::string archive = (fixture.dir / "crafted.bck").string();
+        EXPECT_TRUE(packer.Backup({source.string()}, archive));
+        return test::ReadFile(archive);
+    };
+    struct Case {
+        std::string name, bytes;
+    };
+    const std::vector<Case> cases = {
+        {"20300101000000.bck", archiveOf("this is text, not a database")},
+        {"20300101000000.bck", archiveOf(std::string(8 << 20, '\0'))},
+        {"20300101000000.bck", "not even an archive"},
+        {"20301301000000.bck", archiveOf(test::ReadFile(b / "default.mdb"))},  // month 13
+    };
+    for (const Case& c : cases) {
+        test::RawServer hostile([&](const std::string&) {
+            return test::RawReply{
+                test::HttpReply("200 OK", {"Content-Disposition: attachment; filename=\"" + c.name + "\""},
+                                c.bytes)};
+        });
+        other.ServiceURL = hostile.url();
+        other.GetCompany(0)->LocalPath = b.string();
+        EXPECT_THROW(other.DownloadCompany(company->CompanyKey), Exception) << c.name;
+        EXPECT_EQ(test::ReadFile(b / "default.mdb"), before);
+        EXPECT_TRUE(SafetyArchives(b).empty());
+        ExpectNothingLeftBehind(b);
+        // Into a folder that has no database yet, nothing may take its place either.
+        const fs::path fresh = fixture.dir / "fresh";
+        other.GetCompany(0)->LocalPath = fresh.string();
+        EXPECT_THROW(other.DownloadCompany(company->CompanyKey), Exception) << c.name;
+        EXPECT_FALSE(fs::exists(fresh / "default.mdb")) << c.name;
+    }
+    EXPECT_FALSE(fixture.hive().OpenKey(kProgramKey, false)->ValueExists("Company01Path"));
+}
+
+TEST_F(DataSafetyTest, AFullDiskAtAnyStageOfADownloadChangesNothing) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 3000);
+    const std::string before = test::ReadFile(b / "default.mdb");
+    std::string stage;
+    other.OnProgress = [&](const void*, const std::string&, const std::string& message,
+                           std::int64_t, std::int64_t, std::uint8_t) { stage = message; };
+    std::set<std::string> failedIn;
+    const std::int64_t archive = other.GetCompany(0)->LatestFileSize;
+    ASSERT_GT(archive, 3000);
+    for (std::int64_t budget = 0;; budget += archive / 3) {
+        ASSERT_LT(budget, archive * 20) << "the download never got through";
+        stage.clear();
+        try {
+            const ScopedWriteFault full(budget);
+            other.DownloadCompany(company->CompanyKey);
+            break;
+        } catch (const Exception& error) {
+            EXPECT_THAT(error.what(), HasSubstr("No space left")) << stage;
+            failedIn.insert(stage);
+        }
+        EXPECT_EQ(test::ReadFile(b / "default.mdb"), before) << stage;
+        EXPECT_TRUE(SafetyArchives(b).empty()) << stage;
+        ExpectNothingLeftBehind(b);
+    }
+    EXPECT_EQ(failedIn, (std::set<std::string>{"자료를 전송중입니다...", "복원 준비중...",
+                                               "다운로드한 자료를 복원중입니다..."}));
+    EXPECT_EQ(Rows(b, "inventory"), 3000);
+}
+
+TEST_F(DataSafetyTest, AFullDiskWhileUploadingSendsNothing) {
+    const fs::path a = MakeCompany("a", "가게", 3000);
+    const auto company = AddLocal(user, a);
+    const std::string before = test::ReadFile(a / "default.mdb");
+    {
+        const ScopedWriteFault full(10000);  // the archive being packed
+        EXPECT_THROW(user.UploadCompany(company->CompanyKey), Exception);
+    }
+    // The database snapshot is the engine's own writing: a file size limit stands in for the
+    // full disk, in a child that can be given one.
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            user.UploadCompany(company->CompanyKey);
+        } catch (const Exception&) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+
+    EXPECT_EQ(test::ReadFile(a / "default.mdb"), before);
+    ExpectNothingLeftBehind(a);
+    user.LoadCompanies();
+    EXPECT_EQ(user.CompanyCount(), 0);  // nothing reached the web folder
+}
+
+TEST_F(DataSafetyTest, WhatKilledRunsLeftIsClearedByTheNextOperation) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    fs::create_directories(WorkFolder() / "op-x1y2z3");
+    test::WriteFile(WorkFolder() / "op-x1y2z3" / "default.mdb", "a database copy");
+    test::WriteFile(WorkFolder() / ".download-abcdef", "half an archive");
+    test::WriteFile(WorkFolder() / "20240101000000.bck", "an upload archive");
+    test::WriteFile(b / "default.mdb.restoring", "a staged database");
+    test::WriteFile(b / "notes.txt.tidewell-old", "notes moved aside by a commit");
+    fs::create_directories(b / "Backup");
+    test::WriteFile(b / "Backup" / ".tidewell202401010000.bck.partial-qwerty", "half");
+
+    other.DownloadCompany(company->CompanyKey);
+    EXPECT_TRUE(FilesIn(WorkFolder()).empty());
+    EXPECT_FALSE(fs::exists(b / "default.mdb.restoring"));
+    EXPECT_EQ(test::ReadFile(b / "notes.txt"), "notes moved aside by a commit");
+    EXPECT_EQ(SafetyArchives(b).size(), 1u);
+    ExpectNothingLeftBehind(b);
+}
+
+}  // namespace
+}  // namespace tidewell
