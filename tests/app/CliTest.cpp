@@ -1,13 +1,16 @@
 // tidewell-cli, driven through its command line against the loopback service.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 
 #include "MainTestSupport.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
+#include "gateway/TidewellGateway.h"
 
 namespace fs = std::filesystem;
 
@@ -27,19 +30,66 @@ class CliTest : public ::testing::Test {
 protected:
     CliTest() : hive(f.core.dir / "xdg" / "QuenlowBarcode" / "registry.db") {}
 
-    // Arguments are quoted for the shell; the tests use none with a single quote.
-    CliRun Cli(const std::vector<std::string>& args, const std::string& password = "pw1234") {
+    // The command line of one run; arguments are quoted for the shell (the tests use none with
+    // a single quote). Output goes to cli<tag>.out and cli<tag>.err.
+    std::string Command(const std::vector<std::string>& args, const std::string& password,
+                        const std::string& tag = "") {
         const fs::path dir = f.core.dir.path();
-        std::string command = "env TIDEWELL_USERID=kim TIDEWELL_PASSWORD='" + password +
+        std::string command = "exec env TIDEWELL_USERID=kim TIDEWELL_PASSWORD='" + password +
                               "' XDG_CONFIG_HOME='" + (dir / "xdg").string() + "' TMPDIR='" +
                               (dir / "tmp").string() + "' TIDEWELL_SERVICE_URL='" +
                               f.service.BaseUrl() + "' '" + TIDEWELL_CLI_PROGRAM + "'";
         for (const auto& arg : args) command += " '" + arg + "'";
-        command += " </dev/null >'" + (dir / "cli.out").string() + "' 2>'" +
-                   (dir / "cli.err").string() + "'";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(dir / "cli.out"),
-                test::ReadFile(dir / "cli.err")};
+        return command + " </dev/null >'" + (dir / ("cli" + tag + ".out")).string() + "' 2>'" +
+               (dir / ("cli" + tag + ".err")).string() + "'";
+    }
+
+    CliRun Cli(const std::vector<std::string>& args, const std::string& password = "pw1234") {
+        const int status = std::system(Command(args, password).c_str());
+        return Result(status);
+    }
+
+    // A run in the background, for signals; its pid is the program's own.
+    pid_t Start(const std::vector<std::string>& args, const std::string& tag = "") {
+        const std::string command = Command(args, "pw1234", tag);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+
+    CliRun Finish(pid_t pid, const std::string& tag = "") {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return Result(status, tag);
+    }
+
+    CliRun Result(int status, const std::string& tag = "") const {
+        const fs::path dir = f.core.dir.path();
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                test::ReadFile(dir / ("cli" + tag + ".out")),
+                test::ReadFile(dir / ("cli" + tag + ".err"))};
+    }
+
+    // Waits until the run's progress names a stage.
+    void AwaitProgress(const std::string& text, const std::string& tag = "") {
+        const fs::path err = f.core.dir / ("cli" + tag + ".err");
+        for (int i = 0; i < 3000; ++i) {
+            if (fs::exists(err) && test::ReadFile(err).find(text) != std::string::npos) return;
+            usleep(2000);
+        }
+        FAIL() << "no progress: " << text;
+    }
+
+    std::vector<fs::path> WorkingFiles() const {
+        std::vector<fs::path> files;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(f.core.dir / "tmp" / "Tidewell", ignored)) {
+            if (entry.path().filename() != ".lock") files.push_back(entry.path());
+        }
+        return files;
     }
 
     void Register(int slot, const fs::path& folder, const std::string& name) {
@@ -142,6 +192,86 @@ TEST_F(CliTest, ExitStatusForRefusalsUsageAndFailures) {
     const CliRun unknown = Cli({"upload", "0123456789abcdef0123456789abcdef"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("0123456789abcdef0123456789abcdef"), std::string::npos);
+}
+
+// Two runs that upload two companies at nearly the same time, as the window and a scheduled
+// sync would: each company's web-folder copy holds its own database.
+TEST_F(CliTest, TwoRunsAtOnceNeverMixCompanies) {
+    const auto a = f.MakeCompany("a", "가게 가", kNewer, 20000);
+    const auto b = f.MakeCompany("b", "가게 나", kNewer, 20000);
+    const std::string keyA = ReadCompanyKey(a.string()), keyB = ReadCompanyKey(b.string());
+    Register(0, a, "가게 가");
+    Register(1, b, "가게 나");
+    for (const int gapMs : {50, 300}) {
+        SetFileModifiedTime((a / "default.mdb").string(), kNewer + gapMs);
+        SetFileModifiedTime((b / "default.mdb").string(), kNewer + gapMs);
+        const pid_t first = Start({"upload", keyA}, "a");
+        usleep(gapMs * 1000);
+        const pid_t second = Start({"upload", keyB}, "b");
+        const CliRun runA = Finish(first, "a"), runB = Finish(second, "b");
+        EXPECT_EQ(runA.status, 0) << runA.err;
+        EXPECT_EQ(runB.status, 0) << runB.err;
+    }
+    TTidewellUser elsewhere;
+    ASSERT_TRUE(elsewhere.Login("kim", "pw1234"));
+    elsewhere.LoadCompanies();
+    ASSERT_EQ(elsewhere.CompanyCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const auto company = elsewhere.GetCompany(i);
+        company->LocalPath = (f.core.dir / ("copy" + std::to_string(i))).string();
+        elsewhere.DownloadCompany(company->CompanyKey);
+        EXPECT_EQ(ReadCompanyString(company->LocalPath, "select legalname from userinfo"),
+                  company->CompanyKey == keyA ? "가게 가" : "가게 나");
+    }
+    EXPECT_TRUE(WorkingFiles().empty());
+}
+
+TEST_F(CliTest, AStopSignalEndsTheRunCleanly) {
+    const auto a = f.MakeCompany("a", "가게", kNewer, 60000);
+    Register(0, a, "가게");
+    const std::string before = test::ReadFile(a / "default.mdb");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const pid_t run = Start({"upload", ReadCompanyKey(a.string())});
+        AwaitProgress("백업중입니다");
+        kill(run, signal);
+        const CliRun stopped = Finish(run);
+        EXPECT_EQ(stopped.status, 128 + signal) << stopped.err;
+        EXPECT_NE(stopped.err.find("작업을 취소했습니다."), std::string::npos);
+        EXPECT_TRUE(WorkingFiles().empty());
+    }
+    EXPECT_EQ(test::ReadFile(a / "default.mdb"), before);
+    EXPECT_EQ(Cli({"list"}).out.find("\tnone\t"), std::string::npos);  // nothing went up
+}
+
+// A download killed at any point, then run again: nothing of the killed run is left, and every
+// safety archive in the company's folder is whole.
+TEST_F(CliTest, KilledDownloadsLeaveNothingOnceRunAgain) {
+    const std::string key = f.MakeWebCompany("가게", kNewer);
+    const auto local = f.MakeCompany("local", "가게", kOlder, 30000);
+    ExecCompanySql(local.string(), "update [ver] set dbkey = '" + key + "'");
+    SetFileModifiedTime((local / "default.mdb").string(), kOlder);
+    Register(0, local, "가게");
+    for (const int delayMs : {0, 150, 400}) {
+        const pid_t run = Start({"download", key});
+        AwaitProgress("전송");
+        usleep(delayMs * 1000);
+        kill(run, SIGKILL);
+        Finish(run);
+        SetFileModifiedTime((local / "default.mdb").string(), kOlder);  // in case it got through
+    }
+    const CliRun again = Cli({"download", key});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(WorkingFiles().empty());
+    for (const auto& entry : fs::recursive_directory_iterator(local)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_FALSE(name.ends_with(".restoring") || name.find(".partial-") != std::string::npos)
+            << name;
+        if (entry.path().extension() == ".bck") {
+            TBackupFile reader;
+            EXPECT_TRUE(reader.Restore(entry.path().string(), (f.core.dir / "check").string()))
+                << name;
+        }
+    }
 }
 
 }  // namespace
