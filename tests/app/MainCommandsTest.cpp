@@ -202,8 +202,24 @@ TEST(MainBusy, CommandsAreRefusedWhileATransferRuns) {
     EXPECT_TRUE(sawBusy);
     EXPECT_EQ(pickerCalls, 0);
     EXPECT_EQ(rebuildsDuring, 0);
-    EXPECT_TRUE(f.Messages().empty());
+    // Only the close asked something (whether to stop the transfer); it was answered no.
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(Requests(f, "gwupload"), 1);
+    EXPECT_EQ(f.view->CloseRequests, 0);
+    EXPECT_TRUE(f.form->FormCloseQuery());
+}
+
+TEST(MainBusy, ClosingDuringATransferStopsItWhenTheUserSaysSoAndThenCloses) {
+    MainFixture f;
+    f.Register(0, f.MakeCompany("local", "가게", kOlder, 2000), "가게");
+    f.LogIn();
+    f.core.ui.answers = {MessageResult::Yes};
+    ClickingPump pump([&] { EXPECT_FALSE(f.form->FormCloseQuery()); });
+    ScopedMessagePump scoped(pump);
+    f.form->btnSyncSelectedClick();
+    EXPECT_EQ(Requests(f, "gwupload"), 0);
+    EXPECT_EQ(f.view->CloseRequests, 1);
     EXPECT_TRUE(f.form->FormCloseQuery());
 }
 

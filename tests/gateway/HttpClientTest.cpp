@@ -187,7 +187,7 @@ TEST_F(HttpClientTest, SilentServerFailsAfterTheStallTimeAndShutdownAbortsAWait)
     EXPECT_THROW(client.Post(), HttpError);
 }
 
-TEST_F(HttpClientTest, ConnectionFailuresRaiseWithTheLibraryReason) {
+TEST_F(HttpClientTest, ConnectionFailuresAreToldInKoreanWithWhereTo) {
     int port = 0;
     {
         RawServer closed([](const std::string&) { return RawReply{}; });
@@ -197,7 +197,8 @@ TEST_F(HttpClientTest, ConnectionFailuresRaiseWithTheLibraryReason) {
     const auto error = test::RaisedHttpError([&] { client.Post(); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->StatusCode(), 0);
-    EXPECT_NE(std::string(error->what()).find("onnect"), std::string::npos) << error->what();
+    EXPECT_EQ(std::string(error->what()),
+              "서버에 연결할 수 없습니다. (127.0.0.1:" + std::to_string(port) + ")");
 }
 
 TEST_F(HttpClientTest, AFailingSinkEndsTheRequestWithItsOwnError) {

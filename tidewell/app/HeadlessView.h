@@ -40,6 +40,7 @@ public:
     bool Centered = false;
     bool WaitCursor = false;
     bool LoginPanelCovering = false;
+    int CloseRequests = 0;
     std::optional<Element> Focused;
     std::vector<std::string> OpenedUrls;
     struct StartedProgram {
@@ -63,6 +64,7 @@ public:
     void CenterOnScreen() override { Centered = true; }
     void SetWaitCursor(bool wait) override { WaitCursor = wait; }
     void CoverWithLoginPanel() override { LoginPanelCovering = true; }
+    void CloseWindow() override { ++CloseRequests; }
     std::string Text(Element element) const override;
     void SetText(Element element, const std::string& text) override;
     void SetEnabled(Element element, bool enabled) override { enabled_[element] = enabled; }

@@ -4,6 +4,7 @@
 #include "company/CompanyOperation.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
+#include "gateway/HttpClient.h"
 #include "platform/Error.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
@@ -47,6 +48,18 @@ public:
 
 private:
     TformMainView& view_;
+};
+
+// Marks the time a transfer command runs, whichever way it ends.
+class TransferScope {
+public:
+    explicit TransferScope(bool& running) : running_(running) { running_ = true; }
+    TransferScope(const TransferScope&) = delete;
+    TransferScope& operator=(const TransferScope&) = delete;
+    ~TransferScope() { running_ = false; }
+
+private:
+    bool& running_;
 };
 
 // The next choice when the user clicks the transfer-state area, for the decided mode d.
@@ -96,6 +109,7 @@ public:
     ~BusyScope() {
         form_.View.SetWaitCursor(false);
         form_.Busy_ = false;
+        if (std::exchange(form_.CloseAfterStop_, false)) form_.View.CloseWindow();
     }
 
 private:
@@ -190,7 +204,20 @@ void TformMain::FormShow() {
     if (User_->UserID.empty()) View.CoverWithLoginPanel();
 }
 
-bool TformMain::FormCloseQuery() { return !Busy_; }
+bool TformMain::FormCloseQuery() {
+    if (!Busy_) return true;
+    // A transfer can be stopped cleanly; the window closes once it has.
+    if (TransferRunning_ && !CloseAfterStop_) {
+        const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+            {kApplicationTitle, "자료를 전송하고 있습니다.\r\n전송을 취소하고 프로그램을 닫으시겠습니까?",
+             MessageIcon::Question, MessageButtons::YesNo, MessageResult::No});
+        if (answer == MessageResult::Yes) {
+            CloseAfterStop_ = true;
+            User_->RequestStop();
+        }
+    }
+    return false;
+}
 
 void TformMain::FormDestroy() {
     SettingsHive& hive = CurrentUserHive();
@@ -272,6 +299,7 @@ void TformMain::Button1Click() {
             SetLoginControlsEnabled(true);
             ShowAppMessage(
                 "로그인실패\r\n입력하신 아이디와 비밀번호가 등록된 정보와 일치하지 않습니다.");
+            View.SetFocus(Element::Edit2);
             return;
         }
         View.SetText(Element::labelUserName, "사용자명: " + User_->UserName);
@@ -288,7 +316,16 @@ void TformMain::Button1Click() {
         // front ends that report it.
         LastLoginError_ = std::current_exception();
         SetLoginControlsEnabled(true);
-        ShowAppMessage("로그인하는 중 오류가 발생하였습니다.");
+        // A service that can't be reached is not a wrong password: the user is told which.
+        std::string why;
+        try {
+            std::rethrow_exception(LastLoginError_);
+        } catch (const HttpError& transport) {
+            why = std::string("\r\n") + transport.what();
+        } catch (...) {
+        }
+        ShowAppMessage("로그인하는 중 오류가 발생하였습니다." + why);
+        View.SetFocus(Element::Edit2);
     }
 }
 
@@ -587,6 +624,7 @@ void TformMain::TransferCompany(int row) {
 
 void TformMain::TransferCheckedCompanies() {
     const ProgressPanelScope panel(View);
+    const TransferScope running(TransferRunning_);
     Refusals_.clear();
     try {
         for (int i = 0; i < RowCount(); ++i) {
@@ -642,6 +680,7 @@ void TformMain::menuSyncSelectedClick() {
     User_->ResetStop();
     {
         const ProgressPanelScope panel(View);
+        const TransferScope running(TransferRunning_);
         Refusals_.clear();
         try {
             if (row) TransferCompany(*row);

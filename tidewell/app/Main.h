@@ -42,7 +42,9 @@ public:
     // Start, run, stop
     void FormCreate();
     void FormShow();
-    bool FormCloseQuery();  // false while Busy
+    // False while Busy. During a transfer it asks whether to stop it; on yes the transfer
+    // stops and the window closes once it has.
+    bool FormCloseQuery();
     void FormDestroy();
 
     // Login panel and account header
@@ -141,6 +143,8 @@ private:
     // database): the shutdown rewrite keeps their slots.
     std::vector<TSkippedCompanySlot> UnseenSlots_;
     std::vector<std::string> Refusals_;  // messages of the transfers of one command
+    bool TransferRunning_ = false;
+    bool CloseAfterStop_ = false;
 };
 
 }  // namespace tidewell

@@ -67,6 +67,8 @@ public:
     virtual void SetWaitCursor(bool wait) = 0;
     // Stretches the login panel over the whole client area and brings it to the front.
     virtual void CoverWithLoginPanel() = 0;
+    // Closes the window as if the user had, once the logic lets it (after a stopped transfer).
+    virtual void CloseWindow() = 0;
 
     // Elements
     virtual std::string Text(Element element) const = 0;

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/MessagePump.h"
@@ -79,6 +80,45 @@ std::string HostHeader(const std::string& url) {
     const std::string port = parsed.Get(CURLUPART_PORT, CURLU_DEFAULT_PORT);
     if (!port.empty() && port != "80") value += ":" + port;
     return "Host: " + value;
+}
+
+// "host" or "host:port" of a URL, for messages.
+std::string HostAndPort(const std::string& url) {
+    try {
+        const ParsedUrl parsed(url);
+        std::string where = parsed.Get(CURLUPART_HOST);
+        const std::string port = parsed.Get(CURLUPART_PORT);
+        if (!port.empty()) where += ":" + port;
+        return where;
+    } catch (const HttpError&) {
+        return url;
+    }
+}
+
+// What went wrong, in the user's language first; the library's own words follow for whoever
+// has to look further.
+std::string TransportFailureText(CURLcode result, const std::string& url, const std::string& reason) {
+    switch (result) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "서버 주소를 찾을 수 없습니다. (" + HostAndPort(url) + ")";
+        case CURLE_COULDNT_CONNECT:
+            return "서버에 연결할 수 없습니다. (" + HostAndPort(url) + ")";
+        case CURLE_OPERATION_TIMEDOUT:
+            return "서버가 응답하지 않습니다. (" + HostAndPort(url) + ")";
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+            return "서버의 인증서를 확인할 수 없습니다. (" + reason + ")";
+        case CURLE_SSL_CONNECT_ERROR:
+            return "서버와 보안 연결을 맺을 수 없습니다. (" + reason + ")";
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return "서버와의 연결이 끊어졌습니다. (" + reason + ")";
+        default:
+            return "서버와 통신하는 중 오류가 발생하였습니다. (" + reason + ")";
+    }
 }
 
 std::string ResolveLocation(const std::string& base, const std::string& location) {
@@ -235,6 +275,10 @@ std::string HttpClient::Perform(const std::string& url, bool post, std::uint64_t
     curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, x.errorText);
+    // Certificates are always verified; a service signed by an authority of its own names it.
+    if (const char* authority = std::getenv("TIDEWELL_CA_FILE"); authority && *authority) {
+        curl_easy_setopt(e, CURLOPT_CAINFO, authority);
+    }
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, x.headers.get());
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferSize);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);
@@ -274,7 +318,7 @@ std::string HttpClient::Perform(const std::string& url, bool post, std::uint64_t
     }
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && x.stoppedOnPurpose)) {
         const std::string reason = x.errorText[0] ? x.errorText : curl_easy_strerror(result);
-        throw HttpError("통신 오류: " + reason);
+        throw HttpError(TransportFailureText(result, url, reason));
     }
     return x.location.empty() ? std::string() : ResolveLocation(url, x.location);
 }
@@ -309,7 +353,8 @@ std::string HttpClient::StallText() const {
     const auto ms = StallTimeout.count();
     const std::string span =
         ms % 1000 == 0 ? std::to_string(ms / 1000) + "초" : std::to_string(ms) + "밀리초";
-    return "서버와 " + span + " 동안 주고받은 자료가 없어 요청을 중단했습니다: " + URL;
+    return "서버가 응답하지 않습니다. (" + span + " 동안 주고받은 자료가 없습니다: " +
+           HostAndPort(URL) + ")";
 }
 
 }  // namespace tidewell

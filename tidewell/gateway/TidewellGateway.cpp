@@ -11,6 +11,7 @@ namespace tidewell {
 namespace {
 
 constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+constexpr std::chrono::milliseconds kCommandStallTimeout{30'000};
 // Replies are a few KEY=value lines; anything far longer is not the service talking.
 constexpr std::size_t kTextReplyLimit = 16 << 20;
 
@@ -87,6 +88,8 @@ void TTidewellGateway::Send(const std::string& url, const std::string& contentTy
 bool TTidewellGateway::PostForm(const std::string& url, const std::string& body,
                                 TAnswerList& answer) {
     answer.Clear();
+    // A command's reply is a few lines: a service silent for long will not answer at all.
+    HttpClient->StallTimeout = std::min(HttpClient->StallTimeout, kCommandStallTimeout);
     MemoryBody request(body);
     MemorySink reply(kTextReplyLimit);
     Send(url, kFormContentType, request, reply, Relay::None);

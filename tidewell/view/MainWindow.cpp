@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include "view/BrowseFolder.h"
 #include "view/CompanyListView.h"
@@ -408,6 +409,11 @@ void TformMainWindow::SetWaitCursor(bool wait) {
     } else {
         QApplication::restoreOverrideCursor();
     }
+}
+
+void TformMainWindow::CloseWindow() {
+    // After the handler that asked for it has returned, so the close finds Busy cleared.
+    QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TformMainWindow::CoverWithLoginPanel() {

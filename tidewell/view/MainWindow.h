@@ -47,6 +47,7 @@ public:
     void CenterOnScreen() override;
     void SetWaitCursor(bool wait) override;
     void CoverWithLoginPanel() override;
+    void CloseWindow() override;
     std::string Text(Element element) const override;
     void SetText(Element element, const std::string& text) override;
     void SetEnabled(Element element, bool enabled) override;
