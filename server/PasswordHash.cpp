@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 
 #include <charconv>
+#include <optional>
 #include <vector>
 
 #include "platform/Error.h"
@@ -62,7 +63,14 @@ std::string HashPassword(std::string_view password, int iterations) {
            Hex(hash);
 }
 
-bool VerifyPassword(std::string_view password, std::string_view record) {
+namespace {
+
+struct Record {
+    int iterations = 0;
+    std::vector<unsigned char> salt, hash;
+};
+
+std::optional<Record> ParseRecord(std::string_view record) {
     std::vector<std::string_view> parts;
     while (true) {
         const auto dollar = record.find('$');
@@ -70,23 +78,35 @@ bool VerifyPassword(std::string_view password, std::string_view record) {
         if (dollar == std::string_view::npos) break;
         record.remove_prefix(dollar + 1);
     }
-    if (parts.size() != 4 || parts[0] != kScheme) return false;
-    int iterations = 0;
+    if (parts.size() != 4 || parts[0] != kScheme) return std::nullopt;
+    Record parsed;
     const auto [end, error] =
-        std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), iterations);
-    if (error != std::errc() || end != parts[1].data() + parts[1].size() || iterations < 1 ||
-        iterations > kMaxIterations) {
-        return false;
+        std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), parsed.iterations);
+    if (error != std::errc() || end != parts[1].data() + parts[1].size() || parsed.iterations < 1 ||
+        parsed.iterations > kMaxIterations) {
+        return std::nullopt;
     }
-    std::vector<unsigned char> salt, expected;
-    if (!Unhex(parts[2], salt) || !Unhex(parts[3], expected)) return false;
-    const auto actual = Derive(password, salt, iterations, expected.size());
-    return CRYPTO_memcmp(actual.data(), expected.data(), expected.size()) == 0;
+    if (!Unhex(parts[2], parsed.salt) || !Unhex(parts[3], parsed.hash)) return std::nullopt;
+    return parsed;
 }
 
-void SpendPasswordCheck(std::string_view password) {
+}  // namespace
+
+bool VerifyPassword(std::string_view password, std::string_view record) {
+    const auto parsed = ParseRecord(record);
+    if (!parsed) return false;
+    const auto actual = Derive(password, parsed->salt, parsed->iterations, parsed->hash.size());
+    return CRYPTO_memcmp(actual.data(), parsed->hash.data(), parsed->hash.size()) == 0;
+}
+
+bool PasswordNeedsUpgrade(std::string_view record, int iterations) {
+    const auto parsed = ParseRecord(record);
+    return !parsed || parsed->iterations < iterations;
+}
+
+void SpendPasswordCheck(std::string_view password, int iterations) {
     const std::vector<unsigned char> salt(kSaltBytes, 0);
-    Derive(password, salt, kPasswordIterations, kHashBytes);
+    Derive(password, salt, iterations, kHashBytes);
 }
 
 }  // namespace tidewell::webfolder
