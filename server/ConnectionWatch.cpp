@@ -32,8 +32,15 @@ void ConnectionWatch::HeadArrived(const void* connection) {
 void ConnectionWatch::RequestDone(const void* connection) {
     std::lock_guard lock(mutex_);
     const auto found = connections_.find(connection);
-    if (found != connections_.end())
+    if (found != connections_.end() && !found->second.cut) {
         found->second = Entry{found->second.socket, Clock::now(), true};
+    }
+}
+
+bool ConnectionWatch::WasCut(const void* connection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = connections_.find(connection);
+    return found != connections_.end() && found->second.cut;
 }
 
 void ConnectionWatch::Closed(const void* connection) {
@@ -52,6 +59,7 @@ void ConnectionWatch::Run() {
             if (!entry.waitingForHead || now - entry.since < headTime_) continue;
             ::shutdown(entry.socket, SHUT_RDWR);
             entry.waitingForHead = false;  // once is enough
+            entry.cut = true;
         }
     }
 }

@@ -26,6 +26,8 @@ public:
     void HeadArrived(const void* connection);  // the clock stops while a request is served
     void RequestDone(const void* connection);  // and starts again for the next head
     void Closed(const void* connection);
+    // True when the connection was cut for a late head.
+    bool WasCut(const void* connection) const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -33,11 +35,12 @@ private:
         int socket = -1;
         Clock::time_point since;
         bool waitingForHead = true;
+        bool cut = false;
     };
     void Run();
 
     const std::chrono::milliseconds headTime_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::unordered_map<const void*, Entry> connections_;
     bool stopping_ = false;

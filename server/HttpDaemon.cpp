@@ -195,6 +195,7 @@ struct DaemonCallbacks {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         std::unique_ptr<HttpDaemon::Request> request(static_cast<HttpDaemon::Request*>(*context));
         *context = nullptr;
+        const bool cut = daemon.watch_.WasCut(connection);
         daemon.watch_.RequestDone(connection);
         if (!request) return;
         if (request->begun) --daemon.requestsUnderWay_;
@@ -215,7 +216,7 @@ struct DaemonCallbacks {
         fields.milliseconds =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request->start)
                 .count();
-        fields.outcome = Outcome(how);
+        fields.outcome = cut ? "head-timeout" : Outcome(how);
         daemon.log_.Request(fields);
     }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -136,13 +137,11 @@ WebFolderService::WebFolderService(std::filesystem::path dataFolder,
     const FileHandle log(::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!log) throw Exception("cannot create " + logFile_.string());
     Pipe output;
-    std::vector<std::string> arguments{"serve",
-                                       "--data",
-                                       dataFolder_.string(),
-                                       "--listen",
-                                       "127.0.0.1:0",
-                                       "--password-iterations",
-                                       kTestPasswordIterations};
+    std::vector<std::string> arguments{"serve", "--data", dataFolder_.string(), "--listen",
+                                       "127.0.0.1:0"};
+    if (std::find(options.begin(), options.end(), "--password-iterations") == options.end()) {
+        arguments.insert(arguments.end(), {"--password-iterations", kTestPasswordIterations});
+    }
     arguments.insert(arguments.end(), options.begin(), options.end());
     pid_ = Spawn(arguments, -1, output.write.get(), log.get());
     output.write.Reset();
