@@ -7,12 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 #include <set>
 
+#include "SystemRandom.h"
 #include "platform/Error.h"
-#include "platform/Identity.h"
 
 namespace fs = std::filesystem;
 
@@ -60,12 +59,7 @@ std::int64_t CompanyCount(const SqliteDatabase& db, std::int64_t accountId) {
 // A name no other upload will pick: the archive's time for people reading the folder, then
 // 128 random bits.
 std::string UniqueFileName(std::string_view archiveName) {
-    std::string random;
-    for (char c : NewGuidText()) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            random += static_cast<char>(std::tolower(c));
-    }
-    return std::string(archiveName.substr(0, 14)) + "-" + random + ".bck";
+    return std::string(archiveName.substr(0, 14)) + "-" + RandomHex(16) + ".bck";
 }
 
 void RemoveQuietly(const fs::path& path) {

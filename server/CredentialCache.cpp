@@ -1,29 +1,24 @@
 #include "CredentialCache.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
+#include <nettle/hmac.h>
+#include <nettle/memops.h>
 
-#include "platform/Error.h"
+#include "SystemRandom.h"
 
 namespace tidewell::webfolder {
 
 CredentialCache::CredentialCache(std::chrono::seconds lifetime, std::size_t maxEntries)
     : lifetime_(lifetime), maxEntries_(maxEntries) {
-    if (RAND_bytes(key_.data(), static_cast<int>(key_.size())) != 1) {
-        throw Exception("no random bytes for the credential cache");
-    }
+    FillRandom(key_.data(), key_.size());
 }
 
 CredentialCache::Digest CredentialCache::DigestOf(std::string_view password) const {
     Digest digest{};
-    unsigned int length = 0;
-    if (!HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
-              reinterpret_cast<const unsigned char*>(password.data()), password.size(),
-              digest.data(), &length)) {
-        throw Exception("HMAC-SHA256 is not available");
-    }
+    hmac_sha256_ctx context;
+    hmac_sha256_set_key(&context, key_.size(), key_.data());
+    hmac_sha256_update(&context, password.size(),
+                       reinterpret_cast<const std::uint8_t*>(password.data()));
+    hmac_sha256_digest(&context, digest.size(), digest.data());
     return digest;
 }
 
@@ -35,7 +30,7 @@ bool CredentialCache::Matches(std::int64_t accountId, std::string_view record,
     if (found == entries_.end() || found->second.expires <= now || found->second.record != record) {
         return false;
     }
-    return CRYPTO_memcmp(found->second.digest.data(), digest.data(), digest.size()) == 0;
+    return nettle_memeql_sec(found->second.digest.data(), digest.data(), digest.size()) != 0;
 }
 
 void CredentialCache::Remember(std::int64_t accountId, std::string_view record,

@@ -94,14 +94,24 @@ SqliteDatabase OpenDatabase(const std::filesystem::path& file) {
     return db;
 }
 
-DatabasePool::DatabasePool(const std::filesystem::path& file, std::size_t size) {
-    for (std::size_t i = 0; i < std::max<std::size_t>(size, 1); ++i) {
-        idle_.push_back(std::make_unique<SqliteDatabase>(OpenDatabase(file)));
-    }
+DatabasePool::DatabasePool(const std::filesystem::path& file, std::size_t size)
+    : file_(file), size_(std::max<std::size_t>(size, 1)), opened_(1) {
+    idle_.push_back(std::make_unique<SqliteDatabase>(OpenDatabase(file_)));
 }
 
 DatabasePool::Lease DatabasePool::Borrow() {
     std::unique_lock lock(mutex_);
+    if (idle_.empty() && opened_ < size_) {
+        ++opened_;
+        lock.unlock();
+        try {
+            return Lease(*this, std::make_unique<SqliteDatabase>(OpenDatabase(file_)));
+        } catch (...) {
+            const std::lock_guard again(mutex_);
+            --opened_;
+            throw;
+        }
+    }
     returned_.wait(lock, [this] { return !idle_.empty(); });
     auto db = std::move(idle_.back());
     idle_.pop_back();

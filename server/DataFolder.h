@@ -14,7 +14,8 @@ namespace tidewell::webfolder {
 // Long-lived connections to the index database, lent out one at a time. They stay open for
 // the life of the process: SQLite removes the -wal and -shm files when the last connection
 // closes and must create them again at the next open, which a full disk refuses, and then
-// even logins and downloads would fail.
+// even logins and downloads would fail. The first is opened at once, the others when
+// requests first overlap, up to size.
 class DatabasePool {
 public:
     DatabasePool(const std::filesystem::path& file, std::size_t size);
@@ -38,6 +39,9 @@ public:
     Lease Borrow();
 
 private:
+    std::filesystem::path file_;
+    std::size_t size_;
+    std::size_t opened_ = 0;
     std::mutex mutex_;
     std::condition_variable returned_;
     std::vector<std::unique_ptr<SqliteDatabase>> idle_;

@@ -1,13 +1,13 @@
 #include "PasswordHash.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+#include <nettle/memops.h>
+#include <nettle/pbkdf2.h>
 
 #include <charconv>
 #include <optional>
 #include <vector>
 
+#include "SystemRandom.h"
 #include "platform/Error.h"
 
 namespace tidewell::webfolder {
@@ -43,11 +43,9 @@ bool Unhex(std::string_view text, std::vector<unsigned char>& out) {
 std::vector<unsigned char> Derive(std::string_view password, const std::vector<unsigned char>& salt,
                                   int iterations, std::size_t length) {
     std::vector<unsigned char> out(length);
-    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
-                          static_cast<int>(salt.size()), iterations, EVP_sha256(),
-                          static_cast<int>(out.size()), out.data()) != 1) {
-        throw Exception("PBKDF2 is not available");
-    }
+    pbkdf2_hmac_sha256(password.size(), reinterpret_cast<const std::uint8_t*>(password.data()),
+                       static_cast<unsigned>(iterations), salt.size(), salt.data(), out.size(),
+                       out.data());
     return out;
 }
 
@@ -55,9 +53,7 @@ std::vector<unsigned char> Derive(std::string_view password, const std::vector<u
 
 std::string HashPassword(std::string_view password, int iterations) {
     std::vector<unsigned char> salt(kSaltBytes);
-    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
-        throw Exception("no random bytes for a password salt");
-    }
+    FillRandom(salt.data(), salt.size());
     const auto hash = Derive(password, salt, iterations, kHashBytes);
     return std::string(kScheme) + "$" + std::to_string(iterations) + "$" + Hex(salt) + "$" +
            Hex(hash);
@@ -96,7 +92,7 @@ bool VerifyPassword(std::string_view password, std::string_view record) {
     const auto parsed = ParseRecord(record);
     if (!parsed) return false;
     const auto actual = Derive(password, parsed->salt, parsed->iterations, parsed->hash.size());
-    return CRYPTO_memcmp(actual.data(), parsed->hash.data(), parsed->hash.size()) == 0;
+    return nettle_memeql_sec(actual.data(), parsed->hash.data(), parsed->hash.size()) != 0;
 }
 
 bool PasswordNeedsUpgrade(std::string_view record, int iterations) {

@@ -5,8 +5,8 @@
 
 namespace tidewell::webfolder {
 
-// Makes a stolen database costly to guess from. Checks cost about a quarter of a second, so
-// the service caches verified credentials for a while rather than check every request.
+// Makes a stolen database costly to guess from. A check costs a tenth of a second or more,
+// so the service caches verified credentials for a while rather than check every request.
 inline constexpr int kPasswordIterations = 600000;
 // The least a record may be made with (tests use it to stay quick).
 inline constexpr int kMinPasswordIterations = 1000;
