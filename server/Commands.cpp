@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -23,6 +24,13 @@ int RunServe(const ServeOptions& options, std::ostream& out) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every connection is a descriptor; the soft limit (often 1024) would come before the
+    // service's own cap on connections.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     WebFolderServer server(options.dataFolder, options.settings);
     const int port = server.Listen(options.host, options.port);

@@ -166,5 +166,26 @@ TEST(AbuseTest, ASteadySenderIsNeverCutAStalledOneIs) {
     ExpectIndexMatchesFiles(service.DataFolder());
 }
 
+TEST(AbuseTest, BehindATrustedProxyTheClientIsTheForwardedAddress) {
+    TempDir dir;
+    WebFolderService service(dir / "data", {"--trusted-proxy", "127.0.0.1"});
+    service.AddUser("demo", "demo1234", "데모");
+    const std::string form = "cmd=userprofile&userid=demo&password=wrong";
+    auto post = [&](const std::string& from, const std::string& realIp) {
+        RawConnection connection(service.Port(), from);
+        connection.Send("POST /tidewellweb/gateway.asp HTTP/1.0\r\nX-Real-IP: " + realIp +
+                        "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                        "Content-Length: " +
+                        std::to_string(form.size()) + "\r\n\r\n" + form);
+        return connection.ReadAll(3s);
+    };
+    post("127.0.0.1", "203.0.113.7");
+    post("127.0.0.2", "203.0.113.8");  // not the proxy: its header counts for nothing
+    EXPECT_TRUE(WaitForLog(service, " 127.0.0.2 "));
+    const std::string log = service.LogText();
+    EXPECT_NE(log.find(" 203.0.113.7 POST"), std::string::npos) << log;
+    EXPECT_EQ(log.find("203.0.113.8"), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace tidewell::test
