@@ -133,6 +133,13 @@ TEST(AbuseTest, AHeadMustArriveWithinItsTimeAndAddressesHaveACap) {
     EXPECT_FALSE(open);
     EXPECT_LT(SecondsSince(start), 3.0);
     EXPECT_TRUE(WaitForLog(service, "127.0.0.20 \"\" / account=\"\" status=0"));
+
+    // A kept-alive connection gets the same time for its next head.
+    RawConnection keptAlive(service.Port(), "127.0.0.22");
+    const auto asked = Clock::now();
+    ASSERT_TRUE(keptAlive.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_EQ(keptAlive.ReadAll(5s).rfind("HTTP/1.1 200", 0), 0u);
+    EXPECT_LT(SecondsSince(asked), 3.0);
     EXPECT_NE(service.LogText().find("end=head-timeout"), std::string::npos) << service.LogText();
 }
 
