@@ -17,7 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Reply bodies from files go out in blocks this large.
-constexpr std::size_t kFileBlockBytes = 64 * 1024;
+constexpr std::size_t kFileBlockBytes = 256 * 1024;
 
 std::string AddressText(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = "";

