@@ -117,8 +117,9 @@ struct DaemonCallbacks {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         auto* request = static_cast<HttpDaemon::Request*>(*context);
         if (request == nullptr) return MHD_NO;
+        const bool head = !request->begun;
         try {
-            if (!request->begun) {
+            if (head) {
                 request->begun = true;
                 ++daemon.requestsUnderWay_;
                 daemon.watch_.HeadArrived(connection);
@@ -127,18 +128,17 @@ struct DaemonCallbacks {
                 const char* type =
                     MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
                 request->request.contentType = type ? type : "";
-                const int headers =
-                    MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr);
-                if (headers < 0 || static_cast<unsigned>(headers) > daemon.limits_.maxHeaders) {
-                    request->handler = std::make_unique<FixedAnswer>(
-                        TextAnswer(431, ReplyStatus::BadRequest, "요청 헤더가 너무 많습니다."));
-                    return Answer(*request, connection);
-                }
                 if (const std::string remote = daemon.ForwardedAddress(connection, *request);
                     !remote.empty()) {
                     request->request.remote = remote;
                 }
-                request->handler = daemon.router_(request->request);
+                const int headers =
+                    MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr);
+                request->handler =
+                    headers < 0 || static_cast<unsigned>(headers) > daemon.limits_.maxHeaders
+                        ? std::make_unique<FixedAnswer>(TextAnswer(431, ReplyStatus::BadRequest,
+                                                                   "요청 헤더가 너무 많습니다."))
+                        : daemon.router_(request->request);
                 return MHD_YES;
             }
             if (*size > 0) {
@@ -148,11 +148,16 @@ struct DaemonCallbacks {
             }
             return Answer(*request, connection);
         } catch (const std::exception& error) {
-            request->note.detail.push_back({"error", error.what()});
+            request->note.Add("error", error.what());
         }
-        if (*size > 0) return MHD_NO;  // no answer can be queued while a body arrives
+        // The answer waits for the end of the body, which is read and dropped meanwhile.
         request->handler = std::make_unique<FixedAnswer>(TextAnswer(
             500, ReplyStatus::ServerError, std::string(StatusMessage(ReplyStatus::ServerError))));
+        if (head) return MHD_YES;
+        if (*size > 0) {
+            *size = 0;
+            return MHD_YES;
+        }
         return Answer(*request, connection);
     }
 
