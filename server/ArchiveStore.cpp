@@ -198,8 +198,8 @@ UploadRoom ArchiveStore::RoomFor(const Account& account, std::string_view key,
     SqliteDatabase& db = *lease;
     SqliteTransaction snapshot(db, "BEGIN");
     const Decision decision = Decide(db, account.id, account.quota, key, name);
-    if (decision.verdict != UploadVerdict::Accepted) return {decision.verdict, 0};
-    return {UploadVerdict::Accepted, decision.room};
+    if (decision.verdict != UploadVerdict::Accepted) return {decision.verdict, 0, false};
+    return {UploadVerdict::Accepted, decision.room, !decision.companyId};
 }
 
 UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& archive,

@@ -60,6 +60,7 @@ enum class UploadVerdict {
 struct UploadRoom {
     UploadVerdict verdict = UploadVerdict::Accepted;
     std::int64_t maxBytes = 0;  // how large the archive may be when accepted
+    bool newCompany = false;    // the upload would create the company
 };
 
 struct NewArchive {

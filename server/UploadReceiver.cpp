@@ -92,18 +92,23 @@ void UploadReceiver::StartFile(std::string_view filename) {
     if (!IsCompanyKey(companyKey_)) {
         return Refuse(Reply(ReplyStatus::BadRequest, "사업장키가 올바르지 않습니다."));
     }
-    const auto companyName = fields_.find("companyname");
-    if (companyName != fields_.end() && companyName->second.size() > kMaxCompanyNameBytes) {
-        return Refuse(Reply(ReplyStatus::BadRequest, "사업장명이 너무 깁니다. " +
-                                                         std::to_string(kMaxCompanyNameBytes) +
-                                                         "바이트까지 쓸 수 있습니다."));
-    }
     archiveName_ = std::string(LastPathComponent(filename));
     note_.Add("file", std::string(filename));
     if (!IsArchiveName(archiveName_)) return Refuse(Reply(ReplyStatus::BadArchiveName));
 
     const UploadRoom room = archives_.RoomFor(*account_, companyKey_, archiveName_);
     if (room.verdict != UploadVerdict::Accepted) return Refuse(VerdictReply(room.verdict));
+    // A name too long for the index starts no company; a company stored with one by an
+    // earlier version keeps taking archives under the name it has.
+    const auto companyName = fields_.find("companyname");
+    if (companyName != fields_.end() && companyName->second.size() > kMaxCompanyNameBytes) {
+        if (room.newCompany) {
+            return Refuse(Reply(ReplyStatus::BadRequest, "사업장명이 너무 깁니다. " +
+                                                             std::to_string(kMaxCompanyNameBytes) +
+                                                             "바이트까지 쓸 수 있습니다."));
+        }
+        fields_.erase(companyName);
+    }
     file_ = std::make_unique<TemporaryFile>(folder_.UploadsFolder());
     maxBytes_ = room.maxBytes;
     target_ = Target::File;
