@@ -17,12 +17,13 @@ Account ReadAccount(const SqliteStatement& row) {
     return account;
 }
 
-bool AccountStore::Save(const AccountSettings& settings, std::int64_t now) const {
+bool AccountStore::Save(const AccountSettings& settings, std::int64_t now, int iterations) const {
     CheckAccountSettings(settings, now);
-    const std::string record = HashPassword(settings.password);
+    const std::string record = HashPassword(settings.password, iterations);
     const std::int64_t expireAt = ExpireAtFor(settings, now);
 
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction transaction(db);
     const bool exists = [&] {
         auto find = db.Prepare("SELECT 1 FROM accounts WHERE user_id = ?");
@@ -47,24 +48,20 @@ bool AccountStore::Save(const AccountSettings& settings, std::int64_t now) const
 }
 
 std::optional<Account> AccountStore::Find(std::string_view userId) const {
-    SqliteDatabase db = folder_.Open();
+    auto db = folder_.Database();
     auto find =
-        db.Prepare(std::string("SELECT ") + kAccountColumns + " FROM accounts WHERE user_id = ?");
+        db->Prepare(std::string("SELECT ") + kAccountColumns + " FROM accounts WHERE user_id = ?");
     find.Bind(1, userId);
     if (!find.Step()) return std::nullopt;
     return ReadAccount(find);
 }
 
-std::optional<Account> AccountStore::Authenticate(std::string_view userId,
-                                                  std::string_view password) const {
-    if (userId.empty() || password.empty()) return std::nullopt;
-    auto account = Find(userId);
-    if (!account) {
-        SpendPasswordCheck(password);
-        return std::nullopt;
-    }
-    if (!VerifyPassword(password, account->passwordRecord)) return std::nullopt;
-    return account;
+bool AccountStore::ReplacePasswordRecord(std::int64_t accountId, std::string_view oldRecord,
+                                         std::string_view newRecord) const {
+    auto db = folder_.Database();
+    auto update = db->Prepare("UPDATE accounts SET password = ? WHERE id = ? AND password = ?");
+    update.Bind(1, newRecord).Bind(2, accountId).Bind(3, oldRecord).Run();
+    return sqlite3_changes(db->get()) == 1;
 }
 
 }  // namespace tidewell::webfolder

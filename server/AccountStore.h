@@ -5,6 +5,7 @@
 
 #include "Account.h"
 #include "DataFolder.h"
+#include "PasswordHash.h"
 
 namespace tidewell::webfolder {
 
@@ -15,12 +16,15 @@ public:
 
     // Creates the account, or replaces everything of it but its creation time; checks the
     // settings first. True when the account is new.
-    bool Save(const AccountSettings& settings, std::int64_t now) const;
+    bool Save(const AccountSettings& settings, std::int64_t now,
+              int iterations = kPasswordIterations) const;
 
     std::optional<Account> Find(std::string_view userId) const;
 
-    // The account when the ID exists and the password matches it.
-    std::optional<Account> Authenticate(std::string_view userId, std::string_view password) const;
+    // Puts a new record for the same password in place, unless the password was changed
+    // meanwhile; true when it did.
+    bool ReplacePasswordRecord(std::int64_t accountId, std::string_view oldRecord,
+                               std::string_view newRecord) const;
 
 private:
     const DataFolder& folder_;

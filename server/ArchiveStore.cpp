@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <limits>
 #include <set>
 
+#include "SystemRandom.h"
 #include "platform/Error.h"
-#include "platform/Identity.h"
 
 namespace fs = std::filesystem;
 
@@ -37,24 +37,29 @@ std::vector<StoredArchive> LoadArchives(const SqliteDatabase& db, std::int64_t c
     return archives;
 }
 
+// What the account costs: its archives plus the fixed charge of each company.
 std::int64_t UsedBytes(const SqliteDatabase& db, std::int64_t accountId) {
-    auto sum = SqliteStatement(db,
-                               "SELECT COALESCE(SUM(a.size), 0) FROM archives a "
-                               "JOIN companies c ON a.company_id = c.id WHERE c.account_id = ?");
-    sum.Bind(1, accountId);
+    auto sum = SqliteStatement(
+        db,
+        "SELECT (SELECT COALESCE(SUM(a.size), 0) FROM archives a JOIN companies c ON "
+        "a.company_id = c.id WHERE c.account_id = ?1) + ?2 * (SELECT COUNT(*) FROM companies "
+        "WHERE account_id = ?1)");
+    sum.Bind(1, accountId).Bind(2, kCompanyCharge);
     sum.Step();
     return sum.ColumnInt(0);
+}
+
+std::int64_t CompanyCount(const SqliteDatabase& db, std::int64_t accountId) {
+    auto count = SqliteStatement(db, "SELECT COUNT(*) FROM companies WHERE account_id = ?");
+    count.Bind(1, accountId);
+    count.Step();
+    return count.ColumnInt(0);
 }
 
 // A name no other upload will pick: the archive's time for people reading the folder, then
 // 128 random bits.
 std::string UniqueFileName(std::string_view archiveName) {
-    std::string random;
-    for (char c : NewGuidText()) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            random += static_cast<char>(std::tolower(c));
-    }
-    return std::string(archiveName.substr(0, 14)) + "-" + random + ".bck";
+    return std::string(archiveName.substr(0, 14)) + "-" + RandomHex(16) + ".bck";
 }
 
 void RemoveQuietly(const fs::path& path) {
@@ -87,11 +92,12 @@ ArchivePlan PlanArchives(std::vector<StoredArchive> existing, std::string_view n
 }
 
 std::int64_t ArchiveStore::DiskUsed(std::int64_t accountId) const {
-    return UsedBytes(folder_.Open(), accountId);
+    return UsedBytes(*folder_.Database(), accountId);
 }
 
 std::vector<std::string> ArchiveStore::CompanyKeys(std::int64_t accountId) const {
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     auto list = db.Prepare("SELECT company_key FROM companies WHERE account_id = ? ORDER BY id");
     list.Bind(1, accountId);
     std::vector<std::string> keys;
@@ -101,7 +107,8 @@ std::vector<std::string> ArchiveStore::CompanyKeys(std::int64_t accountId) const
 
 std::optional<CompanyInfo> ArchiveStore::FindCompany(std::int64_t accountId,
                                                      std::string_view key) const {
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction snapshot(db, "BEGIN");
     auto find = db.Prepare(
         "SELECT id, company_key, name, created FROM companies WHERE account_id = ? AND "
@@ -115,7 +122,8 @@ std::optional<CompanyInfo> ArchiveStore::FindCompany(std::int64_t accountId,
 }
 
 bool ArchiveStore::DeleteCompany(std::int64_t accountId, std::string_view key) const {
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction transaction(db);
     const auto companyId = FindCompanyId(db, accountId, key);
     if (!companyId) return false;
@@ -133,7 +141,8 @@ std::optional<OpenedArchive> ArchiveStore::OpenLatest(std::int64_t accountId,
     // An upload may drop the archive between reading the index and opening the file;
     // the index then names a newer one, so look again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        SqliteDatabase db = folder_.Open();
+        auto lease = folder_.Database();
+        SqliteDatabase& db = *lease;
         auto latest = db.Prepare(
             "SELECT a.name, a.file FROM archives a JOIN companies c ON a.company_id = c.id "
             "WHERE c.account_id = ? AND c.company_key = ? ORDER BY a.id DESC LIMIT 1");
@@ -154,22 +163,49 @@ std::optional<OpenedArchive> ArchiveStore::OpenLatest(std::int64_t accountId,
     throw Exception("the newest archive keeps disappearing");
 }
 
+// Weighs an upload against the index as it stands: the company limit, append-only, and the
+// room the quota leaves once the plan has released what the new archive replaces.
+ArchiveStore::Decision ArchiveStore::Decide(SqliteDatabase& db, std::int64_t accountId,
+                                            std::int64_t quota, std::string_view key,
+                                            std::string_view name) const {
+    Decision decision;
+    decision.companyId = FindCompanyId(db, accountId, key);
+    if (!decision.companyId &&
+        CompanyCount(db, accountId) >= static_cast<std::int64_t>(rules_.maxCompanies)) {
+        decision.verdict = UploadVerdict::CompanyLimit;
+        return decision;
+    }
+    const auto existing =
+        decision.companyId ? LoadArchives(db, *decision.companyId) : std::vector<StoredArchive>{};
+    if (rules_.appendOnly &&
+        std::any_of(existing.begin(), existing.end(),
+                    [&](const StoredArchive& archive) { return archive.name == name; })) {
+        decision.verdict = UploadVerdict::NameTaken;
+        return decision;
+    }
+    decision.plan =
+        PlanArchives(existing, name,
+                     rules_.appendOnly ? std::numeric_limits<std::size_t>::max() : kKeptArchives);
+    const std::int64_t charge = decision.companyId ? 0 : kCompanyCharge;
+    decision.room = quota - (UsedBytes(db, accountId) + charge - decision.plan.releasedBytes);
+    decision.verdict = decision.room > 0 ? UploadVerdict::Accepted : UploadVerdict::QuotaExceeded;
+    return decision;
+}
+
 UploadRoom ArchiveStore::RoomFor(const Account& account, std::string_view key,
                                  std::string_view name) const {
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction snapshot(db, "BEGIN");
-    const auto companyId = FindCompanyId(db, account.id, key);
-    const auto plan =
-        PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{}, name,
-                     kKeptArchives);
-    const std::int64_t room = account.quota - (UsedBytes(db, account.id) - plan.releasedBytes);
-    if (room <= 0) return {UploadVerdict::QuotaExceeded, 0};
-    return {UploadVerdict::Accepted, room};
+    const Decision decision = Decide(db, account.id, account.quota, key, name);
+    if (decision.verdict != UploadVerdict::Accepted) return {decision.verdict, 0, false};
+    return {UploadVerdict::Accepted, decision.room, !decision.companyId};
 }
 
 UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& archive,
                                   TemporaryFile& file, std::int64_t now) const {
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction transaction(db);
     std::int64_t expireAt = 0, quota = 0;
     {
@@ -181,13 +217,11 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
     }
     if (PeriodEnded(expireAt, now)) return UploadVerdict::PeriodEnded;
 
-    auto companyId = FindCompanyId(db, accountId, archive.companyKey);
-    const auto plan =
-        PlanArchives(companyId ? LoadArchives(db, *companyId) : std::vector<StoredArchive>{},
-                     archive.name, kKeptArchives);
-    if (UsedBytes(db, accountId) - plan.releasedBytes + file.Size() > quota) {
-        return UploadVerdict::QuotaExceeded;
-    }
+    const Decision decision = Decide(db, accountId, quota, archive.companyKey, archive.name);
+    if (decision.verdict != UploadVerdict::Accepted) return decision.verdict;
+    if (file.Size() > decision.room) return UploadVerdict::QuotaExceeded;
+    auto companyId = decision.companyId;
+    const ArchivePlan& plan = decision.plan;
 
     if (!companyId) {
         db.Prepare(
@@ -234,6 +268,33 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
     return UploadVerdict::Accepted;
 }
 
+PruneResult ArchiveStore::Prune(std::size_t keep) const {
+    if (keep == 0) throw Exception("prune must keep at least one archive of each company");
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
+    SqliteTransaction transaction(db);
+    std::vector<StoredArchive> dropped;
+    std::vector<std::int64_t> companies;
+    for (auto list = db.Prepare("SELECT id FROM companies ORDER BY id"); list.Step();) {
+        companies.push_back(list.ColumnInt(0));
+    }
+    auto drop = db.Prepare("DELETE FROM archives WHERE file = ?");
+    PruneResult result;
+    for (const std::int64_t company : companies) {
+        auto archives = LoadArchives(db, company);
+        for (std::size_t i = keep; i < archives.size(); ++i) {
+            drop.Bind(1, archives[i].file).Run();
+            drop.Reset();
+            result.bytes += archives[i].size;
+            dropped.push_back(std::move(archives[i]));
+        }
+    }
+    transaction.Commit();
+    for (const auto& archive : dropped) RemoveQuietly(folder_.ArchivesFolder() / archive.file);
+    result.archives = dropped.size();
+    return result;
+}
+
 std::string ArchiveStore::Reconcile() const {
     int strayUploads = 0, strayFiles = 0, lostEntries = 0;
     std::error_code ignored;
@@ -242,7 +303,8 @@ std::string ArchiveStore::Reconcile() const {
         ++strayUploads;
     }
 
-    SqliteDatabase db = folder_.Open();
+    auto lease = folder_.Database();
+    SqliteDatabase& db = *lease;
     SqliteTransaction transaction(db);
     struct Entry {
         std::int64_t id;

@@ -48,11 +48,19 @@ struct OpenedArchive {
     std::shared_ptr<FileHandle> file;
 };
 
-enum class UploadVerdict { Accepted, QuotaExceeded, PeriodEnded, AccountMissing };
+enum class UploadVerdict {
+    Accepted,
+    QuotaExceeded,
+    PeriodEnded,
+    AccountMissing,
+    CompanyLimit,  // a new company would pass the account's limit
+    NameTaken,     // append-only: an archive of that name is stored already
+};
 
 struct UploadRoom {
     UploadVerdict verdict = UploadVerdict::Accepted;
     std::int64_t maxBytes = 0;  // how large the archive may be when accepted
+    bool newCompany = false;    // the upload would create the company
 };
 
 struct NewArchive {
@@ -61,6 +69,27 @@ struct NewArchive {
     std::string name;
 };
 
+// What an account may store beyond the quota, and whether anything may be given up.
+struct StoreRules {
+    // Append-only: no company is deleted and no archive replaced or pushed out; only an
+    // operator's `prune` removes archives. Against a stolen password or ransomware.
+    bool appendOnly = false;
+    std::size_t maxCompanies = 200;
+};
+
+struct PruneResult {
+    std::size_t archives = 0;
+    std::int64_t bytes = 0;
+};
+
+// Each company costs this much beyond its archives: its folder, its index rows and the unused
+// ends of its archives' last disk blocks. Charging it keeps the quota near what the account
+// takes on disk, whatever number of tiny companies it makes.
+inline constexpr std::int64_t kCompanyCharge = 16 * 1024;
+
+// The longest company name stored, in bytes as the client sends it (CP949).
+inline constexpr std::size_t kMaxCompanyNameBytes = 255;
+
 // Companies and their archives: the index in the database and the files beside it. Every
 // change runs in one write transaction, so concurrent requests always see a consistent index;
 // files are put in place before the index names them and removed after it has let them go.
@@ -68,7 +97,10 @@ class ArchiveStore {
 public:
     static constexpr std::size_t kKeptArchives = 3;
 
-    explicit ArchiveStore(const DataFolder& folder) : folder_(folder) {}
+    explicit ArchiveStore(const DataFolder& folder, StoreRules rules = {})
+        : folder_(folder), rules_(rules) {}
+
+    const StoreRules& Rules() const { return rules_; }
 
     std::int64_t DiskUsed(std::int64_t accountId) const;
     // Company keys in the order the companies were first stored.
@@ -91,8 +123,21 @@ public:
     // short account of what it did, empty when all was in order.
     std::string Reconcile() const;
 
+    // Keeps each company's newest `keep` archives and removes the others, files and index.
+    PruneResult Prune(std::size_t keep) const;
+
 private:
+    struct Decision {
+        UploadVerdict verdict = UploadVerdict::Accepted;
+        std::optional<std::int64_t> companyId;
+        ArchivePlan plan;
+        std::int64_t room = 0;
+    };
+    Decision Decide(SqliteDatabase& db, std::int64_t accountId, std::int64_t quota,
+                    std::string_view key, std::string_view name) const;
+
     const DataFolder& folder_;
+    StoreRules rules_;
 };
 
 }  // namespace tidewell::webfolder

@@ -3,42 +3,59 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <vector>
 
 namespace tidewell::webfolder {
 namespace {
 
-using Values = std::map<std::string, std::string>;
+struct Arguments {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> positional;
+};
 
-// Reads "--name value" and "--name=value" pairs, allowing only the names given.
-Values ReadOptions(std::span<const std::string> arguments,
-                   std::initializer_list<std::string_view> allowed) {
-    Values values;
+// Reads "--name value" and "--name=value" pairs and "--flag"s, allowing only the names given;
+// at most `positional` other arguments.
+Arguments ReadOptions(std::span<const std::string> arguments,
+                      std::initializer_list<std::string_view> allowed,
+                      std::initializer_list<std::string_view> flags = {},
+                      std::size_t positional = 0) {
+    Arguments read;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (!argument.starts_with("--")) {
-            throw UsageError("unexpected argument '" + argument +
-                             "' (a value with spaces must be quoted)");
+            if (read.positional.size() >= positional) {
+                throw UsageError("unexpected argument '" + argument +
+                                 "' (a value with spaces must be quoted)");
+            }
+            read.positional.push_back(argument);
+            continue;
         }
         std::string name = argument.substr(2);
         std::string value;
-        if (const auto eq = name.find('='); eq != std::string::npos) {
+        const auto eq = name.find('=');
+        if (eq != std::string::npos) {
             value = name.substr(eq + 1);
             name.resize(eq);
-        } else {
+        }
+        const bool isFlag = std::find(flags.begin(), flags.end(), name) != flags.end();
+        if (!isFlag && std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+            throw UsageError("unknown option --" + name);
+        }
+        if (isFlag && eq != std::string::npos) throw UsageError("--" + name + " takes no value");
+        if (!isFlag && eq == std::string::npos) {
             if (i + 1 >= arguments.size()) throw UsageError("--" + name + " needs a value");
             value = arguments[++i];
         }
-        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
-            throw UsageError("unknown option --" + name);
+        if (!read.values.emplace(name, value).second) {
+            throw UsageError("--" + name + " is given twice");
         }
-        if (!values.emplace(name, value).second) throw UsageError("--" + name + " is given twice");
     }
-    return values;
+    return read;
 }
 
-const std::string& Required(const Values& values, const std::string& name) {
-    const auto found = values.find(name);
-    if (found == values.end() || found->second.empty())
+const std::string& Required(const Arguments& read, const std::string& name) {
+    const auto found = read.values.find(name);
+    if (found == read.values.end() || found->second.empty())
         throw UsageError("--" + name + " is required");
     return found->second;
 }
@@ -50,6 +67,64 @@ std::int64_t Integer(const std::string& name, const std::string& text) {
         throw UsageError("--" + name + " must be a whole number, not '" + text + "'");
     }
     return value;
+}
+
+// A whole number within [low, high], when the option is given.
+template <typename T>
+void ReadBounded(const Arguments& read, const std::string& name, std::int64_t low,
+                 std::int64_t high, T& target) {
+    const auto found = read.values.find(name);
+    if (found == read.values.end()) return;
+    const std::int64_t value = Integer(name, found->second);
+    if (value < low || value > high) {
+        throw UsageError("--" + name + " must be between " + std::to_string(low) + " and " +
+                         std::to_string(high));
+    }
+    target = static_cast<T>(value);
+}
+
+ServeOptions ReadServe(const Arguments& read) {
+    ServeOptions options;
+    options.dataFolder = Required(read, "data");
+    if (const auto listen = read.values.find("listen"); listen != read.values.end()) {
+        ParseListenAddress(listen->second, options.host, options.port);
+    }
+    HttpLimits& http = options.settings.http;
+    std::int64_t headSeconds = http.headTime.count() / 1000;
+    ReadBounded(read, "head-timeout", 1, 3600, headSeconds);
+    http.headTime = std::chrono::seconds(headSeconds);
+    ReadBounded(read, "idle-timeout", 1, 3600, http.idleSeconds);
+    ReadBounded(read, "max-connections", 1, 100000, http.maxConnections);
+    ReadBounded(read, "per-address", 1, 100000, http.perAddress);
+    ReadBounded(read, "threads", 1, 64, http.threads);
+    if (const auto proxy = read.values.find("trusted-proxy"); proxy != read.values.end()) {
+        http.trustedProxy = proxy->second;
+    }
+    options.settings.store.appendOnly = read.values.count("append-only") != 0;
+    ReadBounded(read, "max-companies", 1, 100000, options.settings.store.maxCompanies);
+    ReadBounded(read, "password-iterations", kMinPasswordIterations, 10000000,
+                options.settings.passwordIterations);
+    return options;
+}
+
+AddUserOptions ReadAddUser(const Arguments& read) {
+    AddUserOptions options;
+    options.dataFolder = Required(read, "data");
+    options.account.userId = Required(read, "id");
+    options.account.name = Required(read, "name");
+    if (const auto password = read.values.find("password"); password != read.values.end()) {
+        options.account.password = password->second;
+        options.passwordOnCommandLine = true;
+    }
+    if (const auto days = read.values.find("days"); days != read.values.end()) {
+        options.account.days = Integer("days", days->second);
+    }
+    if (const auto quota = read.values.find("quota"); quota != read.values.end()) {
+        options.account.quota = Integer("quota", quota->second);
+    }
+    ReadBounded(read, "password-iterations", kMinPasswordIterations, 10000000,
+                options.passwordIterations);
+    return options;
 }
 
 }  // namespace
@@ -75,28 +150,30 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
     const auto rest = arguments.subspan(1);
     if (command == "help" || command == "--help" || command == "-h") return HelpRequest{};
     if (command == "serve") {
-        const Values values = ReadOptions(rest, {"data", "listen"});
-        ServeOptions options;
-        options.dataFolder = Required(values, "data");
-        if (const auto listen = values.find("listen"); listen != values.end()) {
-            ParseListenAddress(listen->second, options.host, options.port);
-        }
-        return options;
+        return ReadServe(ReadOptions(
+            rest,
+            {"data", "listen", "head-timeout", "idle-timeout", "max-connections", "per-address",
+             "threads", "trusted-proxy", "max-companies", "password-iterations"},
+            {"append-only"}));
     }
     if (command == "adduser") {
-        const Values values =
-            ReadOptions(rest, {"data", "id", "password", "name", "days", "quota"});
-        AddUserOptions options;
-        options.dataFolder = Required(values, "data");
-        options.account.userId = Required(values, "id");
-        options.account.password = Required(values, "password");
-        options.account.name = Required(values, "name");
-        if (const auto days = values.find("days"); days != values.end()) {
-            options.account.days = Integer("days", days->second);
-        }
-        if (const auto quota = values.find("quota"); quota != values.end()) {
-            options.account.quota = Integer("quota", quota->second);
-        }
+        return ReadAddUser(ReadOptions(
+            rest, {"data", "id", "password", "name", "days", "quota", "password-iterations"}));
+    }
+    if (command == "prune") {
+        const Arguments read = ReadOptions(rest, {"data", "keep"});
+        PruneOptions options;
+        options.dataFolder = Required(read, "data");
+        if (read.values.count("keep") == 0) throw UsageError("--keep is required");
+        ReadBounded(read, "keep", 1, 1000000, options.keep);
+        return options;
+    }
+    if (command == "backup") {
+        const Arguments read = ReadOptions(rest, {"data"}, {}, 1);
+        BackupOptions options;
+        options.dataFolder = Required(read, "data");
+        if (read.positional.empty()) throw UsageError("backup needs a destination folder");
+        options.destination = read.positional.front();
         return options;
     }
     throw UsageError("unknown command '" + command + "'");
@@ -104,14 +181,25 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
 
 std::string UsageText() {
     return "usage:\n"
-           "  tidewell-webfolder serve --data DIR [--listen ADDR:PORT]\n"
+           "  tidewell-webfolder serve --data DIR [--listen ADDR:PORT] [--append-only]\n"
+           "        [--max-companies N] [--head-timeout SECONDS] [--idle-timeout SECONDS]\n"
+           "        [--max-connections N] [--per-address N] [--threads N]\n"
+           "        [--trusted-proxy ADDR] [--password-iterations N]\n"
            "      serves the web folder kept in DIR (default address 127.0.0.1:8080; port 0\n"
            "      picks a free port). The port is printed on the first line of standard output.\n"
-           "  tidewell-webfolder adduser --data DIR --id ID --password PW --name NAME\n"
-           "                             [--days N] [--quota BYTES]\n"
-           "      creates or updates an account. --days N ends its period N times 24 hours\n"
-           "      from now (0: already ended; left out: no end date). --quota is the web\n"
-           "      folder's size in bytes (default 1073741824).\n";
+           "      --append-only refuses company deletion and keeps every archive.\n"
+           "  tidewell-webfolder adduser --data DIR --id ID --name NAME [--days N]\n"
+           "                             [--quota BYTES]\n"
+           "      creates or updates an account; the password comes from the environment\n"
+           "      variable TIDEWELL_WEBFOLDER_PASSWORD or else from the first line of standard\n"
+           "      input. --days N ends its period N times 24 hours from now (0: already ended;\n"
+           "      left out: no end date). --quota is the web folder's size in bytes (default\n"
+           "      1073741824).\n"
+           "  tidewell-webfolder prune --data DIR --keep N\n"
+           "      keeps each company's newest N archives and removes the others.\n"
+           "  tidewell-webfolder backup --data DIR DEST\n"
+           "      copies the index and every archive it names, as one consistent state, into\n"
+           "      the new folder DEST, which can itself be served.\n";
 }
 
 }  // namespace tidewell::webfolder

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "Account.h"
+#include "WebFolderServer.h"
 #include "platform/Error.h"
 
 namespace tidewell::webfolder {
@@ -21,21 +23,33 @@ struct ServeOptions {
     std::filesystem::path dataFolder;
     std::string host = "127.0.0.1";
     int port = 8080;
+    ServiceSettings settings;
 };
 
 struct AddUserOptions {
     std::filesystem::path dataFolder;
-    AccountSettings account;
+    AccountSettings account;  // the password is read later unless --password gave it
+    bool passwordOnCommandLine = false;
+    int passwordIterations = kPasswordIterations;
+};
+
+struct PruneOptions {
+    std::filesystem::path dataFolder;
+    std::size_t keep = 0;
+};
+
+struct BackupOptions {
+    std::filesystem::path dataFolder;
+    std::filesystem::path destination;
 };
 
 struct HelpRequest {};
 
-using Command = std::variant<ServeOptions, AddUserOptions, HelpRequest>;
+using Command =
+    std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions, HelpRequest>;
 
-// The arguments after the program's name:
-//   serve --data DIR [--listen ADDR:PORT]
-//   adduser --data DIR --id ID --password PW --name NAME [--days N] [--quota BYTES]
-// Options take their value as the next argument or after "="; raises UsageError.
+// The arguments after the program's name (see UsageText). Options take their value as the
+// next argument or after "="; raises UsageError.
 Command ParseCommandLine(std::span<const std::string> arguments);
 
 // "HOST:PORT" or "[IPv6]:PORT", port 0 to 65535.

@@ -1,58 +1,81 @@
 #include "Commands.h"
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
-#include <atomic>
 #include <ctime>
-#include <thread>
 
 #include "AccountStore.h"
+#include "ArchiveStore.h"
+#include "Backup.h"
 #include "DataFolder.h"
+#include "PasswordInput.h"
 #include "WebFolderServer.h"
 
 namespace tidewell::webfolder {
 
 int RunServe(const ServeOptions& options, std::ostream& out) {
-    // The signals are taken by one thread with sigwait; every other thread, including the
-    // server's workers started later, inherits this mask.
+    // The signals are taken by this thread with sigwait; every other thread, including the
+    // server's, starts later and inherits the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every connection is a descriptor; the soft limit (often 1024) would come before the
+    // service's own cap on connections.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
-    WebFolderServer server(options.dataFolder);
-    const int port = server.Bind(options.host, options.port);
+    WebFolderServer server(options.dataFolder, options.settings);
+    const int port = server.Listen(options.host, options.port);
     out << port << std::endl;
     const std::string shownHost =
         options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
     StandardErrorSink()("tidewell-webfolder: serving http://" + shownHost + ":" +
-                        std::to_string(port) + " from " + options.dataFolder.string());
-
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-        bool stopping = false;
-        while (!finished) {
-            const timespec slice{0, 100'000'000};
-            const int signal = sigtimedwait(&stopSignals, nullptr, &slice);
-            if (signal == SIGTERM || signal == SIGINT) stopping = true;
-            // Repeated until Run returns: a stop that comes before listening has begun is lost.
-            if (stopping) server.Stop();
-        }
-    });
-    server.Run();
-    finished = true;
-    watcher.join();
+                        std::to_string(port) + " from " + options.dataFolder.string() +
+                        (options.settings.store.appendOnly ? " (append-only)" : ""));
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0 || (signal != SIGTERM && signal != SIGINT)) {
+    }
+    server.Stop();
     StandardErrorSink()("tidewell-webfolder: stopped");
     return 0;
 }
 
-int RunAddUser(const AddUserOptions& options, std::ostream& out) {
+int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
+    if (options.passwordOnCommandLine) {
+        StandardErrorSink()(
+            std::string("tidewell-webfolder: warning: --password shows the password to every "
+                        "user of this machine and keeps it in the shell's history; give it in ") +
+            kPasswordVariable + " or on standard input instead");
+    } else {
+        options.account.password = ReadPassword(in, STDIN_FILENO);
+    }
     const DataFolder folder(options.dataFolder);
-    const bool created =
-        AccountStore(folder).Save(options.account, static_cast<std::int64_t>(std::time(nullptr)));
+    const bool created = AccountStore(folder).Save(
+        options.account, static_cast<std::int64_t>(std::time(nullptr)), options.passwordIterations);
     out << (created ? "created" : "updated") << " account " << options.account.userId << std::endl;
+    return 0;
+}
+
+int RunPrune(const PruneOptions& options, std::ostream& out) {
+    const DataFolder folder(options.dataFolder);
+    const PruneResult result = ArchiveStore(folder).Prune(options.keep);
+    out << "removed " << result.archives << " archives (" << result.bytes << " bytes)" << std::endl;
+    return 0;
+}
+
+int RunBackup(const BackupOptions& options, std::ostream& out) {
+    const DataFolder folder(options.dataFolder);
+    const BackupResult result = BackupDataFolder(folder, options.destination);
+    out << "copied the index and " << result.archives << " archives (" << result.bytes
+        << " bytes) to " << options.destination.string() << std::endl;
     return 0;
 }
 

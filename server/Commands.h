@@ -1,5 +1,6 @@
 #pragma once
 
+#include <istream>
 #include <ostream>
 
 #include "CommandLine.h"
@@ -10,7 +11,12 @@ namespace tidewell::webfolder {
 // The port goes to `out` on a line of its own before the first request is taken.
 int RunServe(const ServeOptions& options, std::ostream& out);
 
-// Creates or updates the account and says which it did.
-int RunAddUser(const AddUserOptions& options, std::ostream& out);
+// Creates or updates the account and says which it did; the password comes from the
+// environment or `in` unless the command line gave it.
+int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out);
+
+int RunPrune(const PruneOptions& options, std::ostream& out);
+
+int RunBackup(const BackupOptions& options, std::ostream& out);
 
 }  // namespace tidewell::webfolder

@@ -16,16 +16,18 @@ std::string CompanyKeyName(std::size_t index) {
 
 }  // namespace
 
-Reply GatewayCommands::Run(const FormFields& form, std::int64_t now, RequestNote& note) const {
+Reply GatewayCommands::Run(const FormFields& form, std::int64_t now, std::string_view address,
+                           RequestNote& note) const {
     const std::string command = LowerAscii(form.Text("cmd"));
-    note.detail = "cmd=" + (command.empty() ? std::string("-") : command.substr(0, 32));
+    note.Add("cmd", form.Bytes("cmd").value_or("").substr(0, 64));
     static constexpr std::string_view kCommands[] = {"userprofile", "diskusage", "companylist",
                                                      "companyinfo", "deletecompany"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         return Reply(ReplyStatus::BadRequest, "알 수 없는 명령입니다.");
     }
-    const auto account = Login(form, note);
-    if (!account) return Reply(ReplyStatus::LoginFailed);
+    const LoginResult login = Login(form, address, note);
+    if (!login.account) return login.Refusal();
+    const Account* account = &*login.account;
     if (command == "userprofile") return UserProfile(*account, now);
     if (command == "diskusage") return DiskUsage(*account);
     if (command == "companylist") return CompanyList(*account);
@@ -34,9 +36,11 @@ Reply GatewayCommands::Run(const FormFields& form, std::int64_t now, RequestNote
 }
 
 std::variant<Reply, OpenedArchive> GatewayCommands::Download(const FormFields& form,
+                                                             std::string_view address,
                                                              RequestNote& note) const {
-    const auto account = Login(form, note);
-    if (!account) return Reply(ReplyStatus::LoginFailed);
+    const LoginResult login = Login(form, address, note);
+    if (!login.account) return login.Refusal();
+    const Account* account = &*login.account;
     const std::string key = form.Text("companykey");
     if (key.empty()) return Reply(ReplyStatus::BadRequest, "사업장키가 없습니다.");
     if (!IsCompanyKey(key) || !archives_.FindCompany(account->id, key)) {
@@ -44,13 +48,14 @@ std::variant<Reply, OpenedArchive> GatewayCommands::Download(const FormFields& f
     }
     auto archive = archives_.OpenLatest(account->id, key);
     if (!archive) return Reply(ReplyStatus::NoArchive);
-    note.detail = "file=" + archive->name;
+    note.Add("file", archive->name);
     return std::move(*archive);
 }
 
-std::optional<Account> GatewayCommands::Login(const FormFields& form, RequestNote& note) const {
-    note.account = form.Text("userid");
-    return accounts_.Authenticate(note.account, form.Text("password"));
+LoginResult GatewayCommands::Login(const FormFields& form, std::string_view address,
+                                   RequestNote& note) const {
+    return authenticator_.Login(form.Bytes("userid").value_or(""),
+                                form.Bytes("password").value_or(""), address, note);
 }
 
 Reply GatewayCommands::UserProfile(const Account& account, std::int64_t now) const {
@@ -97,6 +102,11 @@ Reply GatewayCommands::CompanyInfo(const Account& account, const FormFields& for
 Reply GatewayCommands::DeleteCompany(const Account& account, const FormFields& form) const {
     const std::string key = form.Text("companykey");
     if (key.empty()) return Reply(ReplyStatus::BadRequest, "사업장키가 없습니다.");
+    if (archives_.Rules().appendOnly) {
+        return Reply(ReplyStatus::NotAllowed,
+                     "이 웹폴더는 보관 전용이라 사업장을 삭제할 수 없습니다. 관리자에게 "
+                     "문의해 주세요.");
+    }
     if (!IsCompanyKey(key) || !archives_.DeleteCompany(account.id, key)) {
         return Reply(ReplyStatus::UnknownCompany);
     }

@@ -1,12 +1,13 @@
 #include "PasswordHash.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+#include <nettle/memops.h>
+#include <nettle/pbkdf2.h>
 
 #include <charconv>
+#include <optional>
 #include <vector>
 
+#include "SystemRandom.h"
 #include "platform/Error.h"
 
 namespace tidewell::webfolder {
@@ -42,11 +43,9 @@ bool Unhex(std::string_view text, std::vector<unsigned char>& out) {
 std::vector<unsigned char> Derive(std::string_view password, const std::vector<unsigned char>& salt,
                                   int iterations, std::size_t length) {
     std::vector<unsigned char> out(length);
-    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
-                          static_cast<int>(salt.size()), iterations, EVP_sha256(),
-                          static_cast<int>(out.size()), out.data()) != 1) {
-        throw Exception("PBKDF2 is not available");
-    }
+    pbkdf2_hmac_sha256(password.size(), reinterpret_cast<const std::uint8_t*>(password.data()),
+                       static_cast<unsigned>(iterations), salt.size(), salt.data(), out.size(),
+                       out.data());
     return out;
 }
 
@@ -54,15 +53,20 @@ std::vector<unsigned char> Derive(std::string_view password, const std::vector<u
 
 std::string HashPassword(std::string_view password, int iterations) {
     std::vector<unsigned char> salt(kSaltBytes);
-    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
-        throw Exception("no random bytes for a password salt");
-    }
+    FillRandom(salt.data(), salt.size());
     const auto hash = Derive(password, salt, iterations, kHashBytes);
     return std::string(kScheme) + "$" + std::to_string(iterations) + "$" + Hex(salt) + "$" +
            Hex(hash);
 }
 
-bool VerifyPassword(std::string_view password, std::string_view record) {
+namespace {
+
+struct Record {
+    int iterations = 0;
+    std::vector<unsigned char> salt, hash;
+};
+
+std::optional<Record> ParseRecord(std::string_view record) {
     std::vector<std::string_view> parts;
     while (true) {
         const auto dollar = record.find('$');
@@ -70,23 +74,35 @@ bool VerifyPassword(std::string_view password, std::string_view record) {
         if (dollar == std::string_view::npos) break;
         record.remove_prefix(dollar + 1);
     }
-    if (parts.size() != 4 || parts[0] != kScheme) return false;
-    int iterations = 0;
+    if (parts.size() != 4 || parts[0] != kScheme) return std::nullopt;
+    Record parsed;
     const auto [end, error] =
-        std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), iterations);
-    if (error != std::errc() || end != parts[1].data() + parts[1].size() || iterations < 1 ||
-        iterations > kMaxIterations) {
-        return false;
+        std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), parsed.iterations);
+    if (error != std::errc() || end != parts[1].data() + parts[1].size() || parsed.iterations < 1 ||
+        parsed.iterations > kMaxIterations) {
+        return std::nullopt;
     }
-    std::vector<unsigned char> salt, expected;
-    if (!Unhex(parts[2], salt) || !Unhex(parts[3], expected)) return false;
-    const auto actual = Derive(password, salt, iterations, expected.size());
-    return CRYPTO_memcmp(actual.data(), expected.data(), expected.size()) == 0;
+    if (!Unhex(parts[2], parsed.salt) || !Unhex(parts[3], parsed.hash)) return std::nullopt;
+    return parsed;
 }
 
-void SpendPasswordCheck(std::string_view password) {
+}  // namespace
+
+bool VerifyPassword(std::string_view password, std::string_view record) {
+    const auto parsed = ParseRecord(record);
+    if (!parsed) return false;
+    const auto actual = Derive(password, parsed->salt, parsed->iterations, parsed->hash.size());
+    return nettle_memeql_sec(actual.data(), parsed->hash.data(), parsed->hash.size()) != 0;
+}
+
+bool PasswordNeedsUpgrade(std::string_view record, int iterations) {
+    const auto parsed = ParseRecord(record);
+    return !parsed || parsed->iterations < iterations;
+}
+
+void SpendPasswordCheck(std::string_view password, int iterations) {
     const std::vector<unsigned char> salt(kSaltBytes, 0);
-    Derive(password, salt, kPasswordIterations, kHashBytes);
+    Derive(password, salt, iterations, kHashBytes);
 }
 
 }  // namespace tidewell::webfolder

@@ -5,9 +5,11 @@
 
 namespace tidewell::webfolder {
 
-// Every request carries the password, so each one pays for a check: this count keeps that
-// near 30 ms on a small machine while making a stolen database costly to guess from.
-inline constexpr int kPasswordIterations = 100000;
+// Makes a stolen database costly to guess from. A check costs a tenth of a second or more,
+// so the service caches verified credentials for a while rather than check every request.
+inline constexpr int kPasswordIterations = 600000;
+// The least a record may be made with (tests use it to stay quick).
+inline constexpr int kMinPasswordIterations = 1000;
 
 // A stored record "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>" with a fresh random salt.
 std::string HashPassword(std::string_view password, int iterations = kPasswordIterations);
@@ -15,7 +17,10 @@ std::string HashPassword(std::string_view password, int iterations = kPasswordIt
 // False for a wrong password and for a record this program does not understand.
 bool VerifyPassword(std::string_view password, std::string_view record);
 
+// True when the record was made with fewer iterations than wanted, or is not understood.
+bool PasswordNeedsUpgrade(std::string_view record, int iterations = kPasswordIterations);
+
 // Spends the time of one check, so an unknown user ID answers as slowly as a wrong password.
-void SpendPasswordCheck(std::string_view password);
+void SpendPasswordCheck(std::string_view password, int iterations = kPasswordIterations);
 
 }  // namespace tidewell::webfolder

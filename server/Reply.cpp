@@ -25,6 +25,8 @@ std::string_view StatusMessage(ReplyStatus status) {
             return "백업 파일의 이름이 올바르지 않습니다.";
         case ReplyStatus::NoArchive:
             return "내려받을 백업 파일이 없습니다.";
+        case ReplyStatus::NotAllowed:
+            return "이 웹폴더에서는 허용되지 않는 작업입니다.";
         case ReplyStatus::ServerError:
             return "서버에서 오류가 발생하였습니다. 잠시 후 다시 시도해 주세요.";
     }

@@ -20,6 +20,7 @@ enum class ReplyStatus : int {
     QuotaExceeded = 5,
     BadArchiveName = 6,
     NoArchive = 7,
+    NotAllowed = 8,
     ServerError = 9,
 };
 

@@ -3,22 +3,39 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "TextRules.h"
+#include <algorithm>
 
 namespace tidewell::webfolder {
 namespace {
 
-// Client-chosen text goes into the log quoted-free but tamed: no line breaks, bounded length.
-std::string Tame(std::string_view text) {
-    if (text.empty()) return "-";
-    std::string out = ReplaceControls(text.substr(0, 80));
-    for (char& c : out) {
-        if (c == ' ') c = '_';
-    }
-    return out;
+bool IsBare(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '/' || c == ':' || c == '@' || c == ',';
 }
 
 }  // namespace
+
+std::string LogValue(std::string_view bytes) {
+    if (!bytes.empty() && std::all_of(bytes.begin(), bytes.end(), IsBare)) {
+        return std::string(bytes);
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
 
 std::string FormatLogLine(const LogFields& fields, std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -27,44 +44,17 @@ std::string FormatLogLine(const LogFields& fields, std::chrono::system_clock::ti
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
     std::string line =
-        std::string(stamp) + " " + Tame(fields.remote) + " " + Tame(fields.method) + " " +
-        Tame(fields.path) + " account=" + Tame(fields.note.account) +
+        std::string(stamp) + " " + LogValue(fields.remote) + " " + LogValue(fields.method) + " " +
+        LogValue(fields.path) + " account=" + LogValue(fields.note.account) +
         " status=" + std::to_string(fields.status) + " bytes=" + std::to_string(fields.bytes) +
         " ms=" + (fields.milliseconds < 0 ? std::string("-") : std::to_string(fields.milliseconds));
-    if (!fields.note.detail.empty()) line += " " + ReplaceControls(fields.note.detail);
+    if (!fields.outcome.empty()) line += " end=" + LogValue(fields.outcome);
+    for (const auto& [name, value] : fields.note.detail) line += " " + name + "=" + LogValue(value);
     return line;
 }
 
-RequestLog::RequestLog(Sink sink) : sink_(std::move(sink)) {}
-
-void RequestLog::Begin(const void* request) {
-    std::lock_guard lock(mutex_);
-    pending_[request] = Pending{std::chrono::steady_clock::now(), {}};
-}
-
-void RequestLog::Note(const void* request, RequestNote note) {
-    std::lock_guard lock(mutex_);
-    const auto found = pending_.find(request);
-    if (found != pending_.end()) found->second.note = std::move(note);
-}
-
-void RequestLog::End(const void* request, LogFields fields) {
-    {
-        std::lock_guard lock(mutex_);
-        const auto found = pending_.find(request);
-        if (found != pending_.end()) {
-            fields.note = std::move(found->second.note);
-            fields.milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now() - found->second.start)
-                                      .count();
-            pending_.erase(found);
-        }
-    }
+void RequestLog::Request(const LogFields& fields) {
     Write(FormatLogLine(fields, std::chrono::system_clock::now()));
-}
-
-void RequestLog::Write(const std::string& line) {
-    sink_(line);
 }
 
 RequestLog::Sink StandardErrorSink() {

@@ -1,55 +1,60 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tidewell::webfolder {
 
 // What a handler tells the log about its request. Never the password.
 struct RequestNote {
-    std::string account;
-    std::string detail;  // the command, the archive, the reply's STATUS
+    std::string account;  // the user ID as the client sent it
+    // name=value pairs after the fixed fields: the command, the archive, the reply's STATUS
+    std::vector<std::pair<std::string, std::string>> detail;
+
+    void Add(std::string name, std::string value) {
+        detail.emplace_back(std::move(name), std::move(value));
+    }
 };
 
 // What the log line of one request holds.
 struct LogFields {
     std::string remote;
     std::string method;
-    std::string path;
+    std::string path;  // as the client sent it, query and all
     RequestNote note;
     int status = 0;
-    std::uint64_t bytes = 0;
-    std::int64_t milliseconds = -1;  // -1: the request never reached routing
+    std::uint64_t bytes = 0;  // reply body bytes handed to the connection
+    std::int64_t milliseconds = -1;
+    std::string outcome;  // empty when the reply went out whole; else why not
 };
 
-// One line: time, client, method, path, account, HTTP status, body bytes, milliseconds.
+// A value as one token of a log line: bare when it holds only characters that can't end a
+// field, otherwise in double quotes with ", \ and every byte outside printable ASCII escaped
+// (\xHH), so a client's text can neither start a field nor a line and shows exactly the
+// bytes it sent.
+std::string LogValue(std::string_view bytes);
+
+// One line: time, client, method, path, account, HTTP status, body bytes, milliseconds, then
+// the note's fields.
 std::string FormatLogLine(const LogFields& fields, std::chrono::system_clock::time_point when);
 
-// Collects what the handlers note about a request while it runs, keyed by the request's
-// address, and writes its line when the reply has gone out.
+// Writes the service's log lines.
 class RequestLog {
 public:
     using Sink = std::function<void(const std::string& line)>;
-    explicit RequestLog(Sink sink);
+    explicit RequestLog(Sink sink) : sink_(std::move(sink)) {}
 
-    void Begin(const void* request);
-    void Note(const void* request, RequestNote note);
-    // Fills the note and the time taken, forgets the request and writes the line.
-    void End(const void* request, LogFields fields);
+    void Request(const LogFields& fields);
     // A line of its own (start, stop, repairs).
-    void Write(const std::string& line);
+    void Write(const std::string& line) { sink_(line); }
 
 private:
-    struct Pending {
-        std::chrono::steady_clock::time_point start;
-        RequestNote note;
-    };
     Sink sink_;
-    std::mutex mutex_;
-    std::unordered_map<const void*, Pending> pending_;
 };
 
 // Writes whole lines to standard error, one write per line so threads never interleave.

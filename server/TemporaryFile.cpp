@@ -10,15 +10,27 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/Sqlite.h"
 
 namespace tidewell::webfolder {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what, const std::filesystem::path& path) {
-    throw Exception(what + " " + path.string() + ": " + strerror(errno));
+    const int code = errno;
+    throw FileError(what + " " + path.string() + ": " + strerror(code), code);
 }
 
 }  // namespace
+
+bool IsDiskFull(const std::exception& error) {
+    if (const auto* file = dynamic_cast<const FileError*>(&error)) {
+        return file->code() == ENOSPC || file->code() == EDQUOT;
+    }
+    if (const auto* sqlite = dynamic_cast<const SqliteError*>(&error)) {
+        return (sqlite->code() & 0xFF) == SQLITE_FULL;
+    }
+    return false;
+}
 
 TemporaryFile::TemporaryFile(const std::filesystem::path& folder) {
     std::string pattern = (folder / "upload-XXXXXX").string();

@@ -3,9 +3,23 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/Error.h"
 #include "platform/FileHandle.h"
 
 namespace tidewell::webfolder {
+
+// A file operation that failed, with the system's error number.
+class FileError : public Exception {
+public:
+    FileError(const std::string& what, int code) : Exception(what), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// True for the failures of a full disk (or an exhausted disk quota), from files or SQLite.
+bool IsDiskFull(const std::exception& error);
 
 // An upload on its way to disk: a private file in the uploads folder that disappears unless
 // it is moved to its final place, so a broken upload never leaves half an archive behind.

@@ -40,4 +40,10 @@ bool FitsCodePage(std::string_view utf8) {
     return AnsiToUtf8(Utf8ToAnsi(utf8)) == utf8;
 }
 
+std::optional<std::string> StrictAnsiToUtf8(std::string_view ansi) {
+    std::string utf8 = AnsiToUtf8(ansi);
+    if (Utf8ToAnsi(utf8) != ansi) return std::nullopt;
+    return utf8;
+}
+
 }  // namespace tidewell::webfolder

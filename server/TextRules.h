@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,9 @@ bool IsCompanyKey(std::string_view key);
 
 // True when the UTF-8 text survives the trip to CP949 and back unchanged.
 bool FitsCodePage(std::string_view utf8);
+
+// CP949 bytes as UTF-8, or nullopt when a byte sequence is not CP949: a password or an ID
+// must never match through the "?" that the lenient conversion puts in its place.
+std::optional<std::string> StrictAnsiToUtf8(std::string_view ansi);
 
 }  // namespace tidewell::webfolder

@@ -9,6 +9,12 @@
 namespace tidewell::webfolder {
 namespace {
 
+Reply FailureReply(const std::exception& error) {
+    if (!IsDiskFull(error)) return Reply(ReplyStatus::ServerError);
+    return Reply(ReplyStatus::ServerError,
+                 "서버의 저장 공간이 부족하여 파일을 올릴 수 없습니다. 관리자에게 알려 주세요.");
+}
+
 Reply VerdictReply(UploadVerdict verdict) {
     switch (verdict) {
         case UploadVerdict::Accepted:
@@ -19,15 +25,25 @@ Reply VerdictReply(UploadVerdict verdict) {
             return Reply(ReplyStatus::PeriodEnded);
         case UploadVerdict::AccountMissing:
             return Reply(ReplyStatus::LoginFailed);
+        case UploadVerdict::CompanyLimit:
+            return Reply(ReplyStatus::QuotaExceeded,
+                         "웹폴더에 둘 수 있는 사업장 수를 넘어 새 사업장을 올릴 수 없습니다.");
+        case UploadVerdict::NameTaken:
+            return Reply(ReplyStatus::NotAllowed,
+                         "이 웹폴더는 보관 전용이라 같은 이름의 백업 파일을 바꿀 수 없습니다.");
     }
     return Reply(ReplyStatus::ServerError);
 }
 
 }  // namespace
 
-UploadReceiver::UploadReceiver(const AccountStore& accounts, const ArchiveStore& archives,
-                               const DataFolder& folder, std::int64_t now)
-    : accounts_(accounts), archives_(archives), folder_(folder), now_(now) {}
+UploadReceiver::UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives,
+                               const DataFolder& folder, std::int64_t now, std::string address)
+    : authenticator_(authenticator),
+      archives_(archives),
+      folder_(folder),
+      now_(now),
+      address_(std::move(address)) {}
 
 void UploadReceiver::BeginPart(std::string_view name, std::string_view filename) {
     try {
@@ -62,26 +78,37 @@ void UploadReceiver::StartPart(std::string_view name, std::string_view filename)
 void UploadReceiver::StartFile(std::string_view filename) {
     if (fileSeen_) return Refuse(Reply(ReplyStatus::BadRequest, "파일은 하나만 올릴 수 있습니다."));
     fileSeen_ = true;
-    const auto userId = Field("userid");
-    const auto password = Field("password");
-    if (!userId || !password || !Field("companykey")) {
+    const auto userId = fields_.find("userid");
+    const auto password = fields_.find("password");
+    if (userId == fields_.end() || password == fields_.end() || !Field("companykey")) {
         return Refuse(
             Reply(ReplyStatus::BadRequest, "계정과 사업장 정보가 파일보다 먼저 와야 합니다."));
     }
-    note_.account = *userId;
-    account_ = accounts_.Authenticate(*userId, *password);
-    if (!account_) return Refuse(Reply(ReplyStatus::LoginFailed));
+    LoginResult login = authenticator_.Login(userId->second, password->second, address_, note_);
+    if (!login.account) return Refuse(login.Refusal());
+    account_ = std::move(login.account);
     if (PeriodEnded(account_->expireAt, now_)) return Refuse(Reply(ReplyStatus::PeriodEnded));
     companyKey_ = *Field("companykey");
     if (!IsCompanyKey(companyKey_)) {
         return Refuse(Reply(ReplyStatus::BadRequest, "사업장키가 올바르지 않습니다."));
     }
     archiveName_ = std::string(LastPathComponent(filename));
-    note_.detail = "file=" + archiveName_.substr(0, 64);
+    note_.Add("file", std::string(filename));
     if (!IsArchiveName(archiveName_)) return Refuse(Reply(ReplyStatus::BadArchiveName));
 
     const UploadRoom room = archives_.RoomFor(*account_, companyKey_, archiveName_);
     if (room.verdict != UploadVerdict::Accepted) return Refuse(VerdictReply(room.verdict));
+    // A name too long for the index starts no company; a company stored with one by an
+    // earlier version keeps taking archives under the name it has.
+    const auto companyName = fields_.find("companyname");
+    if (companyName != fields_.end() && companyName->second.size() > kMaxCompanyNameBytes) {
+        if (room.newCompany) {
+            return Refuse(Reply(ReplyStatus::BadRequest, "사업장명이 너무 깁니다. " +
+                                                             std::to_string(kMaxCompanyNameBytes) +
+                                                             "바이트까지 쓸 수 있습니다."));
+        }
+        fields_.erase(companyName);
+    }
     file_ = std::make_unique<TemporaryFile>(folder_.UploadsFolder());
     maxBytes_ = room.maxBytes;
     target_ = Target::File;
@@ -118,7 +145,13 @@ Reply UploadReceiver::Finish(bool complete) {
     const NewArchive archive{companyKey_, ReplaceControls(Field("companyname").value_or("")),
                              archiveName_};
     const std::int64_t size = file_->Size();
-    Reply reply = VerdictReply(archives_.Store(account_->id, archive, *file_, now_));
+    Reply reply(ReplyStatus::ServerError);
+    try {
+        reply = VerdictReply(archives_.Store(account_->id, archive, *file_, now_));
+    } catch (const std::exception& error) {
+        note_.Add("error", error.what());
+        reply = FailureReply(error);
+    }
     file_.reset();
     if (reply.Status() == ReplyStatus::Ok) {
         reply.Add("FileName", archiveName_).AddNumber("FileSize", size);
@@ -134,8 +167,8 @@ void UploadReceiver::Refuse(Reply reply) {
 }
 
 void UploadReceiver::Fail(const std::exception& error) {
-    note_.detail += " error=" + std::string(error.what());
-    Refuse(Reply(ReplyStatus::ServerError));
+    note_.Add("error", error.what());
+    Refuse(FailureReply(error));
 }
 
 std::optional<std::string> UploadReceiver::Field(std::string_view name) const {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "AccountStore.h"
 #include "ArchiveStore.h"
+#include "Authenticator.h"
 #include "Reply.h"
 #include "RequestLog.h"
 #include "TemporaryFile.h"
@@ -26,8 +26,8 @@ public:
     static constexpr std::size_t kMaxFieldBytes = 4096;
     static constexpr int kMaxParts = 16;
 
-    UploadReceiver(const AccountStore& accounts, const ArchiveStore& archives,
-                   const DataFolder& folder, std::int64_t now);
+    UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives,
+                   const DataFolder& folder, std::int64_t now, std::string address);
 
     void BeginPart(std::string_view name, std::string_view filename);
     void PartData(const char* data, std::size_t size);
@@ -46,10 +46,11 @@ private:
     void Refuse(Reply reply);
     std::optional<std::string> Field(std::string_view name) const;  // CP949 read, in UTF-8
 
-    const AccountStore& accounts_;
+    Authenticator& authenticator_;
     const ArchiveStore& archives_;
     const DataFolder& folder_;
     std::int64_t now_;
+    std::string address_;
 
     std::map<std::string, std::string> fields_;  // lower-case name -> raw bytes
     std::string* currentField_ = nullptr;

@@ -1,12 +1,9 @@
 #include "WebFolderServer.h"
 
-#include <httplib.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <ctime>
 #include <variant>
 
+#include "MultipartStream.h"
 #include "UploadReceiver.h"
 #include "WebPages.h"
 #include "platform/Error.h"
@@ -14,226 +11,179 @@
 namespace tidewell::webfolder {
 namespace {
 
-constexpr std::size_t kWorkerThreads = 16;
-// An oversized form is read (and dropped) up to this much so that its sender gets the reply;
-// beyond it the connection is simply closed.
-constexpr std::size_t kMaxFormDrainBytes = 8 * 1024 * 1024;
-
-void SetReply(httplib::Response& response, const Reply& reply) {
-    response.set_content(reply.Encode(), kReplyContentType);
-}
-
-bool IsServicePage(const std::string& path) {
-    return path == kGatewayPage || path == kUploadPage || path == kDownloadPage;
-}
-
 std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-// Matches exactly the path: the patterns are regular expressions.
-std::string Pattern(std::string_view path) {
-    std::string pattern;
-    for (char c : path) {
-        if (c == '.') pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
+bool IsMultipart(const HttpRequest& request) {
+    return request.contentType.rfind("multipart/form-data", 0) == 0;
 }
+
+// A text reply, its STATUS noted for the log line.
+HttpResponse TextReply(int status, const Reply& reply, RequestNote note = {}) {
+    HttpResponse response;
+    response.status = status;
+    response.contentType = kReplyContentType;
+    response.body = reply.Encode();
+    note.Add("result", std::to_string(static_cast<int>(reply.Status())));
+    response.note = std::move(note);
+    return response;
+}
+
+std::unique_ptr<RequestHandler> Refuse(int status, const char* message) {
+    return std::make_unique<FixedAnswer>(
+        TextReply(status, Reply(ReplyStatus::BadRequest, message)));
+}
+
+// The command and download pages: a small form, read whole, then answered.
+class FormHandler : public RequestHandler {
+public:
+    using Answer = std::function<HttpResponse(const FormFields& form)>;
+    explicit FormHandler(Answer answer) : answer_(std::move(answer)) {}
+
+    bool Data(const char* data, std::size_t size) override {
+        received_ += size;
+        if (received_ <= WebFolderServer::kMaxFormBytes) body_.append(data, size);
+        // An oversized form is read (and dropped) up to a bound so that its sender gets the
+        // reply; beyond it the connection is simply closed.
+        return received_ <= FixedAnswer::kMaxDrainBytes;
+    }
+
+    HttpResponse Finish() override {
+        if (received_ > WebFolderServer::kMaxFormBytes) {
+            return TextReply(413, Reply(ReplyStatus::BadRequest, "요청이 너무 큽니다."));
+        }
+        const auto form = FormFields::Parse(body_);
+        if (!form)
+            return TextReply(400, Reply(ReplyStatus::BadRequest, "요청 형식이 올바르지 않습니다."));
+        return answer_(*form);
+    }
+
+private:
+    Answer answer_;
+    std::string body_;
+    std::size_t received_ = 0;
+};
+
+// The upload page: the multipart body streams through the receiver.
+class UploadHandler : public RequestHandler {
+public:
+    UploadHandler(const HttpRequest& request, std::unique_ptr<UploadReceiver> receiver)
+        : receiver_(std::move(receiver)),
+          body_(
+              request,
+              [this](std::string_view name, std::string_view filename) {
+                  receiver_->BeginPart(name, filename);
+              },
+              [this](const char* data, std::size_t size) { receiver_->PartData(data, size); }) {}
+
+    bool Valid() const { return body_.Valid(); }
+
+    bool Data(const char* data, std::size_t size) override {
+        // A malformed body is still read to its end, so the client gets the reply.
+        body_.Feed(data, size);
+        return true;
+    }
+
+    HttpResponse Finish() override {
+        const bool whole = body_.Finish();
+        const Reply reply = receiver_->Finish(whole);
+        return TextReply(whole ? 200 : 400, reply, receiver_->Note());
+    }
+
+private:
+    std::unique_ptr<UploadReceiver> receiver_;
+    MultipartStream body_;
+};
 
 }  // namespace
 
-WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, RequestLog::Sink logSink)
-    : data_(dataFolder),
+WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, ServiceSettings settings,
+                                 RequestLog::Sink logSink)
+    : settings_(std::move(settings)),
+      // One connection for each thread that serves requests, and one for good measure.
+      data_(dataFolder, settings_.http.threads + 1),
       claim_(data_.ClaimForServing()),
       accounts_(data_),
-      archives_(data_),
-      gateway_(accounts_, archives_),
-      log_(std::move(logSink)),
-      http_(std::make_unique<httplib::Server>()) {
+      archives_(data_, settings_.store),
+      authenticator_(accounts_, settings_.passwordIterations),
+      gateway_(authenticator_, archives_),
+      log_(std::move(logSink)) {
+    if (const int tightened = data_.ModesTightened(); tightened > 0) {
+        log_.Write("tidewell-webfolder: made " + std::to_string(tightened) +
+                   " files and folders private to the service's user");
+    }
     if (const std::string repaired = archives_.Reconcile(); !repaired.empty()) {
         log_.Write("tidewell-webfolder: " + repaired);
     }
-    Routes();
 }
 
 WebFolderServer::~WebFolderServer() = default;
 
-void WebFolderServer::Routes() {
-    httplib::Server& http = *http_;
-    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    // One request per connection: the client never keeps one open, and a body left half read
-    // can never be taken for the next request.
-    http.set_keep_alive_max_count(1);
-    // Reusing an address in TIME_WAIT lets a restart follow a stop at once; the library would
-    // also share the port with a second running service, which must fail to start instead.
-    http.set_socket_options([](socket_t socket) {
-        const int on = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    });
-    http.set_read_timeout(30);
-    http.set_write_timeout(30);
-
-    http.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            log_.Begin(&request);
-            if (request.method == "GET" || request.method == "HEAD") {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            if (request.method == "POST" && IsServicePage(request.path)) {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            // Answered before any body is read, so no body without a purpose is ever held.
-            response.status = request.method == "POST" ? 404 : 405;
-            SetReply(response, Reply(ReplyStatus::BadRequest, "없는 페이지입니다."));
-            return httplib::Server::HandlerResponse::Handled;
-        });
-
-    http.Post(Pattern(kGatewayPage),
-              [this](const httplib::Request& request, httplib::Response& response,
-                     const httplib::ContentReader& reader) {
-                  HandleForm(request, response, reader, false);
-              });
-    http.Post(Pattern(kDownloadPage),
-              [this](const httplib::Request& request, httplib::Response& response,
-                     const httplib::ContentReader& reader) {
-                  HandleForm(request, response, reader, true);
-              });
-    http.Post(
-        Pattern(kUploadPage),
-        [this](const httplib::Request& request, httplib::Response& response,
-               const httplib::ContentReader& reader) { HandleUpload(request, response, reader); });
-    for (const WebPage& page : WebPages()) {
-        http.Get(Pattern(page.path), [&page](const httplib::Request&, httplib::Response& response) {
-            response.set_content(RenderPage(page), "text/html; charset=utf-8");
-        });
-    }
-
-    http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& response) {
-            if (!response.body.empty() || response.content_provider_) {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            SetReply(response,
-                     Reply(ReplyStatus::BadRequest,
-                           response.status == 404 ? "없는 페이지입니다." : "잘못된 요청입니다."));
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    http.set_exception_handler([this](const httplib::Request& request, httplib::Response& response,
-                                      std::exception_ptr error) {
-        RequestNote note{"", "error=unknown"};
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            note.detail = std::string("error=") + e.what();
-        } catch (...) {
-        }
-        log_.Note(&request, std::move(note));
-        response.status = 500;
-        SetReply(response, Reply(ReplyStatus::ServerError));
-    });
-    http.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-        LogFields fields;
-        fields.remote = request.remote_addr;
-        fields.method = request.method;
-        fields.path = request.path;
-        fields.status = response.status;
-        fields.bytes = response.body.empty() ? response.content_length_ : response.body.size();
-        log_.End(&request, std::move(fields));
-    });
-}
-
-void WebFolderServer::Answer(const httplib::Request& request, httplib::Response& response,
-                             const Reply& reply, RequestNote note) {
-    SetReply(response, reply);
-    if (!note.detail.empty()) note.detail += " ";
-    note.detail += "result=" + std::to_string(static_cast<int>(reply.Status()));
-    log_.Note(&request, std::move(note));
-}
-
-void WebFolderServer::HandleForm(const httplib::Request& request, httplib::Response& response,
-                                 const httplib::ContentReader& reader, bool download) {
-    auto refuse = [&](int status, const char* message) {
-        response.status = status;
-        Answer(request, response, Reply(ReplyStatus::BadRequest, message), {});
-    };
-    if (request.is_multipart_form_data()) {
-        return refuse(400, "이 페이지는 multipart 본문을 받지 않습니다.");
-    }
-    std::string body;
-    std::size_t received = 0;
-    const bool read = reader([&](const char* data, std::size_t size) {
-        received += size;
-        if (received <= kMaxFormBytes) body.append(data, size);
-        return received <= kMaxFormDrainBytes;
-    });
-    if (received > kMaxFormBytes) return refuse(413, "요청이 너무 큽니다.");
-    if (!read) return refuse(400, "요청 본문을 읽을 수 없습니다.");
-    const auto form = FormFields::Parse(body);
-    if (!form) return refuse(400, "요청 형식이 올바르지 않습니다.");
-
-    RequestNote note;
-    if (!download) {
-        const Reply reply = gateway_.Run(*form, Now(), note);
-        return Answer(request, response, reply, std::move(note));
-    }
-    auto outcome = gateway_.Download(*form, note);
-    if (const Reply* reply = std::get_if<Reply>(&outcome)) {
-        return Answer(request, response, *reply, note);
-    }
-    const OpenedArchive archive = std::get<OpenedArchive>(std::move(outcome));
-    response.set_header("Content-Disposition", "attachment; filename=\"" + archive.name + "\"");
-    response.set_content_provider(
-        static_cast<std::size_t>(archive.size), "application/octet-stream",
-        [file = archive.file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            char buffer[64 * 1024];
-            const ssize_t got = ::pread(file->get(), buffer, std::min(length, sizeof buffer),
-                                        static_cast<off_t>(offset));
-            return got > 0 && sink.write(buffer, static_cast<std::size_t>(got));
-        });
-    log_.Note(&request, std::move(note));
-}
-
-void WebFolderServer::HandleUpload(const httplib::Request& request, httplib::Response& response,
-                                   const httplib::ContentReader& reader) {
-    if (!request.is_multipart_form_data()) {
-        response.status = 400;
-        return Answer(request, response,
-                      Reply(ReplyStatus::BadRequest, "multipart/form-data 본문이어야 합니다."), {});
-    }
-    UploadReceiver upload(accounts_, archives_, data_, Now());
-    const bool read = reader(
-        [&](const httplib::MultipartFormData& part) {
-            upload.BeginPart(part.name, part.filename);
-            return true;
-        },
-        [&](const char* data, std::size_t size) {
-            upload.PartData(data, size);
-            return true;
-        });
-    if (!read) response.status = 400;
-    const Reply reply = upload.Finish(read);
-    Answer(request, response, reply, upload.Note());
-}
-
-int WebFolderServer::Bind(const std::string& host, int port) {
-    if (port == 0) {
-        const int bound = http_->bind_to_any_port(host);
-        if (bound <= 0) throw Exception("cannot listen on " + host + " (no free port)");
-        return bound;
-    }
-    if (!http_->bind_to_port(host, port)) {
-        throw Exception("cannot listen on " + host + ":" + std::to_string(port));
-    }
-    return port;
-}
-
-void WebFolderServer::Run() {
-    http_->listen_after_bind();
+int WebFolderServer::Listen(const std::string& host, int port) {
+    http_ = std::make_unique<HttpDaemon>(
+        ListeningSocket(host, port), settings_.http,
+        [this](const HttpRequest& request) { return Route(request); }, log_);
+    return http_->Port();
 }
 
 void WebFolderServer::Stop() {
-    http_->stop();
+    http_.reset();
+}
+
+std::unique_ptr<RequestHandler> WebFolderServer::Route(const HttpRequest& request) {
+    const bool post = request.method == "POST";
+    if (request.method == "GET" || request.method == "HEAD") {
+        for (const WebPage& page : WebPages()) {
+            if (request.path != page.path) continue;
+            HttpResponse response;
+            response.contentType = "text/html; charset=utf-8";
+            response.body = RenderPage(page);
+            return std::make_unique<FixedAnswer>(std::move(response));
+        }
+        return Refuse(404, "없는 페이지입니다.");
+    }
+    const bool gateway = request.path == kGatewayPage;
+    const bool download = request.path == kDownloadPage;
+    const bool upload = request.path == kUploadPage;
+    if (!post || !(gateway || download || upload)) {
+        // Answered without looking at the body, which is only read and dropped.
+        return Refuse(post ? 404 : 405, "없는 페이지입니다.");
+    }
+
+    if (upload) {
+        if (!IsMultipart(request)) return Refuse(400, "multipart/form-data 본문이어야 합니다.");
+        auto handler = std::make_unique<UploadHandler>(
+            request, std::make_unique<UploadReceiver>(authenticator_, archives_, data_, Now(),
+                                                      request.remote));
+        if (!handler->Valid()) return Refuse(400, "multipart 본문의 경계가 없습니다.");
+        return handler;
+    }
+    if (IsMultipart(request)) return Refuse(400, "이 페이지는 multipart 본문을 받지 않습니다.");
+    if (gateway) {
+        return std::make_unique<FormHandler>(
+            [this, remote = request.remote](const FormFields& form) {
+                RequestNote note;
+                const Reply reply = gateway_.Run(form, Now(), remote, note);
+                return TextReply(200, reply, std::move(note));
+            });
+    }
+    return std::make_unique<FormHandler>([this, remote = request.remote](const FormFields& form) {
+        RequestNote note;
+        auto outcome = gateway_.Download(form, remote, note);
+        if (const Reply* reply = std::get_if<Reply>(&outcome)) {
+            return TextReply(200, *reply, std::move(note));
+        }
+        OpenedArchive archive = std::get<OpenedArchive>(std::move(outcome));
+        HttpResponse response;
+        response.contentType = "application/octet-stream";
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"" + archive.name + "\"");
+        response.file = std::move(archive.file);
+        response.fileSize = archive.size;
+        response.note = std::move(note);
+        return response;
+    });
 }
 
 }  // namespace tidewell::webfolder

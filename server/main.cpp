@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,13 +9,20 @@
 using namespace tidewell::webfolder;
 
 int main(int argc, char** argv) {
+    // Everything the program creates is its user's alone: the database holds password hashes.
+    ::umask(077);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
         const Command command = ParseCommandLine(arguments);
         if (const auto* serve = std::get_if<ServeOptions>(&command))
             return RunServe(*serve, std::cout);
         if (const auto* adduser = std::get_if<AddUserOptions>(&command)) {
-            return RunAddUser(*adduser, std::cout);
+            return RunAddUser(*adduser, std::cin, std::cout);
+        }
+        if (const auto* prune = std::get_if<PruneOptions>(&command))
+            return RunPrune(*prune, std::cout);
+        if (const auto* backup = std::get_if<BackupOptions>(&command)) {
+            return RunBackup(*backup, std::cout);
         }
         std::cout << UsageText();
         return 0;

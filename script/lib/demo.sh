@@ -68,7 +68,7 @@ demo_cli() { TIDEWELL_USERID=demo TIDEWELL_PASSWORD=demo1234 "$CLI_BIN" "$@"; }
 # The account, and once per data folder the two companies: 강남 지점 only in the web folder,
 # 본점 registered here and changed after its last upload.
 demo_prepare() {
-    "$SERVICE_BIN" adduser --data "$DEMO_HOME/service" --id demo --password demo1234 \
+    TIDEWELL_WEBFOLDER_PASSWORD=demo1234 "$SERVICE_BIN" adduser --data "$DEMO_HOME/service" --id demo \
         --name "데모 사용자" --days 365 --quota 1073741824 >/dev/null
     [ -e "$DEMO_HOME/.prepared" ] && return 0
 

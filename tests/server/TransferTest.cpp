@@ -32,7 +32,8 @@ TEST_F(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     EXPECT_EQ(info.Number("LatestFileSize"), 70000);
     EXPECT_GT(info.Number("Created"), 0);
 
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 75000);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              75000 + 2 * kCompanyCharge);
     // Another account sees none of it.
     service.AddUser("other", "pw-other", "다른 사용자");
     EXPECT_EQ(client.Command("companylist", "other", "pw-other").Number("CompanyCount"), 0);
@@ -53,7 +54,8 @@ TEST_F(TransferTest, KeepsTheThreeArchivesStoredLast) {
     for (const IndexRow& row : ReadIndex(service.DataFolder())) kept.push_back(row.name);
     EXPECT_EQ(kept, (std::vector<std::string>{names[1], names[2], names[3]}));
     EXPECT_EQ(ArchiveFiles(service.DataFolder()).size(), 3u);
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 9000);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              9000 + kCompanyCharge);
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               names[3]);
 
@@ -61,12 +63,14 @@ TEST_F(TransferTest, KeepsTheThreeArchivesStoredLast) {
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", names[0], "old").Ok());
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               names[0]);
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 7003);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              7003 + kCompanyCharge);
 
     // The same name again replaces that archive instead of adding one, and is the newest.
     ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "새 이름", names[3], RandomBytes(10, 9)).Ok());
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 3013);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              3013 + kCompanyCharge);
     const TextReply info = client.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Value("LatestFile"), names[3]);
     EXPECT_EQ(info.Number("LatestFileSize"), 10);
@@ -89,7 +93,8 @@ TEST_F(TransferTest, EndedPeriodRefusesUploadsButNotDownloads) {
 }
 
 TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
-    service.AddUser("demo", "demo1234", "데모 사용자", std::nullopt, 1000);
+    // Room for one company and 1000 bytes of its archives.
+    service.AddUser("demo", "demo1234", "데모 사용자", std::nullopt, 1000 + kCompanyCharge);
     ASSERT_TRUE(
         client
             .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(600, 'a'))
@@ -103,7 +108,8 @@ TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
         client
             .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(1000, 'c'))
             .Ok());
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 1000);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              1000 + kCompanyCharge);
     EXPECT_FALSE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", "d").Ok());
     EXPECT_EQ(ReadIndex(service.DataFolder()).size(), 1u);
     ExpectIndexMatchesFiles(service.DataFolder());
@@ -169,7 +175,8 @@ TEST_F(TransferTest, DeleteCompanyRemovesItAndItsFiles) {
     EXPECT_EQ(list.Number("CompanyCount"), 1);
     EXPECT_EQ(list.Value("C000"), kKey2);
     EXPECT_FALSE(client.Command("companyinfo", "demo", "demo1234", kKey1).Ok());
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"), 5);
+    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+              5 + kCompanyCharge);
     EXPECT_EQ(ArchiveFiles(service.DataFolder()).size(), 1u);
     EXPECT_FALSE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
     ExpectIndexMatchesFiles(service.DataFolder());

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ArchiveStore.h"
 #include "TestSupport.h"
 #include "WebFolderService.h"
 
@@ -34,6 +35,9 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 
 // Percent-encodes like the client: CP949 bytes, everything but ASCII letters and digits as %XX.
 std::string EncodeForm(const Fields& fields);
+
+// What each company costs beyond its archives in the usage and the quota.
+inline constexpr std::int64_t kCompanyCharge = webfolder::kCompanyCharge;
 
 inline constexpr char kKey1[] = "0123456789abcdef0123456789abcdef";
 inline constexpr char kKey2[] = "fedcba9876543210fedcba9876543210";

@@ -4,8 +4,11 @@
 #include "ArchiveName.h"
 #include "ArchiveStore.h"
 #include "CommandLine.h"
+#include "CredentialCache.h"
 #include "FormBody.h"
+#include "LoginGuard.h"
 #include "PasswordHash.h"
+#include "RequestLog.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -151,6 +154,91 @@ TEST(AccountSettings, RefusesWhatTheClientCouldNotUse) {
                  Exception);
     EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days = 0; }), now), now);
     EXPECT_EQ(ExpireAtFor(with([](auto& s) { s.days.reset(); }), now), 0);
+}
+
+TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
+    const auto serve = std::get<ServeOptions>(
+        Parse({"serve", "--data", "d", "--append-only", "--head-timeout", "2", "--idle-timeout=5",
+               "--per-address", "3", "--max-companies", "7", "--trusted-proxy", "127.0.0.1"}));
+    EXPECT_TRUE(serve.settings.store.appendOnly);
+    EXPECT_EQ(serve.settings.http.headTime, std::chrono::seconds(2));
+    EXPECT_EQ(serve.settings.http.idleSeconds, 5u);
+    EXPECT_EQ(serve.settings.http.perAddress, 3u);
+    EXPECT_EQ(serve.settings.store.maxCompanies, 7u);
+    EXPECT_EQ(serve.settings.http.trustedProxy, "127.0.0.1");
+    const auto defaults = std::get<ServeOptions>(Parse({"serve", "--data", "d"}));
+    EXPECT_FALSE(defaults.settings.store.appendOnly);
+    EXPECT_EQ(defaults.settings.passwordIterations, 600000);
+
+    const auto add =
+        std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "a", "--name", "n"}));
+    EXPECT_FALSE(add.passwordOnCommandLine);
+    EXPECT_EQ(std::get<PruneOptions>(Parse({"prune", "--data", "d", "--keep", "2"})).keep, 2u);
+    EXPECT_EQ(std::get<BackupOptions>(Parse({"backup", "--data", "d", "/b"})).destination, "/b");
+
+    for (const auto& words : std::vector<std::vector<std::string>>{
+             {"serve", "--data", "d", "--append-only=yes"},
+             {"serve", "--data", "d", "--head-timeout", "0"},
+             {"serve", "--data", "d", "--password-iterations", "10"},
+             {"prune", "--data", "d"},
+             {"prune", "--data", "d", "--keep", "0"},
+             {"backup", "--data", "d"},
+             {"backup", "--data", "d", "a", "b"}}) {
+        EXPECT_THROW(Parse(words), UsageError) << words.back();
+    }
+}
+
+TEST(LoginGuard, WaitsGrowThenLockAndOldFailuresAreForgotten) {
+    using namespace std::chrono_literals;
+    ThrottleRules rules;  // 5 free, 1 s doubling to 60 s, a lock of 15 minutes after 10
+    FailureTable table(rules, 100);
+    const auto t0 = FailureTable::Clock::time_point() + 1h;
+    std::vector<long> waits;
+    for (int i = 0; i < 10; ++i) waits.push_back(table.Failed("kim", t0 + i * 1min).count());
+    EXPECT_EQ(waits, (std::vector<long>{0, 0, 0, 0, 0, 1, 2, 4, 8, 900}));
+    EXPECT_EQ(table.Wait("kim", t0 + 9min + 899s).count(), 1);
+    EXPECT_EQ(table.Wait("kim", t0 + 9min + 900s).count(), 0);
+    EXPECT_EQ(table.Wait("lee", t0).count(), 0);
+
+    // Quiet for long enough, the count starts over; success clears it at once.
+    EXPECT_EQ(table.Failed("kim", t0 + 9min + 900s).count(), 0);
+    for (int i = 0; i < 5; ++i) table.Failed("lee", t0);
+    table.Succeeded("lee");
+    EXPECT_EQ(table.Failed("lee", t0).count(), 0);
+
+    // Bounded: a flood of names pushes the oldest out, never grows the table.
+    FailureTable small(rules, 3);
+    for (int i = 0; i < 10; ++i) small.Failed("name" + std::to_string(i), t0 + i * 1s);
+    for (int i = 0; i < 6; ++i) small.Failed("name9", t0 + 10s);
+    EXPECT_GT(small.Wait("name9", t0 + 10s).count(), 0);
+    EXPECT_EQ(small.Wait("name0", t0 + 10s).count(), 0);
+
+    // Accounts compare without letter case; an address has room for a whole office.
+    LoginGuard guard;
+    for (int i = 0; i < 6; ++i) guard.Failed(i % 2 ? "Kim" : "kim", "10.0.0.1", t0);
+    EXPECT_GT(guard.Wait("KIM", "10.0.0.2", t0).count(), 0);
+    EXPECT_EQ(guard.Wait("lee", "10.0.0.1", t0).count(), 0);
+}
+
+TEST(CredentialCache, HoldsOnlyTheVerifiedPasswordForItsRecordAndTime) {
+    using namespace std::chrono_literals;
+    CredentialCache cache(300s);
+    const auto now = CredentialCache::Clock::now();
+    cache.Remember(1, "record-a", "secret", now);
+    EXPECT_TRUE(cache.Matches(1, "record-a", "secret", now + 299s));
+    EXPECT_FALSE(cache.Matches(1, "record-a", "secret", now + 300s));
+    EXPECT_FALSE(cache.Matches(1, "record-a", "Secret", now));
+    EXPECT_FALSE(cache.Matches(1, "record-b", "secret", now));  // the password was re-set
+    EXPECT_FALSE(cache.Matches(2, "record-a", "secret", now));
+}
+
+TEST(LogValue, PlainWordsStayBareEverythingElseIsQuotedAndEscaped) {
+    EXPECT_EQ(LogValue("demo"), "demo");
+    EXPECT_EQ(LogValue("/tidewellweb/gateway.asp"), "/tidewellweb/gateway.asp");
+    EXPECT_EQ(LogValue(""), "\"\"");
+    EXPECT_EQ(LogValue("a b=c"), "\"a b=c\"");
+    EXPECT_EQ(LogValue("say \"hi\" \\ bye"), "\"say \\\"hi\\\" \\\\ bye\"");
+    EXPECT_EQ(LogValue("\xC8\xAB\n"), "\"\\xC8\\xAB\\x0A\"");
 }
 
 }  // namespace

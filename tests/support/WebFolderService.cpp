@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -23,7 +24,8 @@ namespace {
 
 // Starts the program with stdout to outFd and stderr to errFd, in a clean signal state
 // (the test runner's mask must not leak into the service).
-pid_t Spawn(const std::vector<std::string>& arguments, int outFd, int errFd) {
+pid_t Spawn(const std::vector<std::string>& arguments, int inFd, int outFd, int errFd,
+            const std::vector<std::string>& environment = {}) {
     std::vector<std::string> words{WebFolderProgram().string()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -32,7 +34,11 @@ pid_t Spawn(const std::vector<std::string>& arguments, int outFd, int errFd) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (inFd < 0) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, inFd, STDIN_FILENO);
+    }
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     posix_spawnattr_t attributes;
@@ -47,8 +53,14 @@ pid_t Spawn(const std::vector<std::string>& arguments, int outFd, int errFd) {
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    std::vector<std::string> variables = environment;
+    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) throw Exception("cannot start " + words.front());
@@ -78,11 +90,25 @@ std::filesystem::path WebFolderProgram() {
 }
 
 ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeLimitSeconds) {
-    Pipe output;
-    const pid_t pid = Spawn(arguments, output.write.get(), output.write.get());
+    ToolRun run;
+    run.timeLimitSeconds = timeLimitSeconds;
+    return RunWebFolderTool(arguments, run);
+}
+
+ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, const ToolRun& run) {
+    Pipe output, input;
+    const pid_t pid =
+        Spawn(arguments, input.read.get(), output.write.get(), output.write.get(), run.environment);
     output.write.Reset();
+    input.read.Reset();
+    // Small inputs fit the pipe's buffer, so writing before reading can't block.
+    if (!run.input.empty() && ::write(input.write.get(), run.input.data(), run.input.size()) < 0) {
+        ADD_FAILURE() << "cannot write the tool's input";
+    }
+    input.write.Reset();
     ToolResult result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimitSeconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(run.timeLimitSeconds);
     bool timedOut = false;
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -104,14 +130,20 @@ ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeL
     return result;
 }
 
-WebFolderService::WebFolderService(std::filesystem::path dataFolder)
+WebFolderService::WebFolderService(std::filesystem::path dataFolder,
+                                   std::vector<std::string> options)
     : dataFolder_(std::move(dataFolder)),
       logFile_(dataFolder_.parent_path() / (dataFolder_.filename().string() + ".log")) {
     const FileHandle log(::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!log) throw Exception("cannot create " + logFile_.string());
     Pipe output;
-    pid_ = Spawn({"serve", "--data", dataFolder_.string(), "--listen", "127.0.0.1:0"},
-                 output.write.get(), log.get());
+    std::vector<std::string> arguments{"serve", "--data", dataFolder_.string(), "--listen",
+                                       "127.0.0.1:0"};
+    if (std::find(options.begin(), options.end(), "--password-iterations") == options.end()) {
+        arguments.insert(arguments.end(), {"--password-iterations", kTestPasswordIterations});
+    }
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    pid_ = Spawn(arguments, -1, output.write.get(), log.get());
     output.write.Reset();
 
     // The first line is the port; a program that ends before printing it failed to start.
@@ -159,12 +191,20 @@ std::string WebFolderService::LogText() const {
 void WebFolderService::AddUser(const std::string& id, const std::string& password,
                                const std::string& name, std::optional<std::int64_t> days,
                                std::optional<std::int64_t> quota) const {
-    std::vector<std::string> arguments{"adduser", "--data", dataFolder_.string(),
-                                       "--id",    id,       "--password",
-                                       password,  "--name", name};
+    std::vector<std::string> arguments{"adduser",
+                                       "--data",
+                                       dataFolder_.string(),
+                                       "--id",
+                                       id,
+                                       "--name",
+                                       name,
+                                       "--password-iterations",
+                                       kTestPasswordIterations};
     if (days) arguments.insert(arguments.end(), {"--days", std::to_string(*days)});
     if (quota) arguments.insert(arguments.end(), {"--quota", std::to_string(*quota)});
-    const ToolResult result = RunWebFolderTool(arguments);
+    ToolRun run;
+    run.environment.push_back("TIDEWELL_WEBFOLDER_PASSWORD=" + password);
+    const ToolResult result = RunWebFolderTool(arguments, run);
     if (result.exitCode != 0) throw Exception("adduser failed: " + result.output);
 }
 

@@ -18,30 +18,43 @@ struct ToolResult {
     std::string output;  // standard output and standard error together
 };
 
+// Password checks as tests make them: far cheaper than the service's default.
+inline constexpr char kTestPasswordIterations[] = "1000";
+
+struct ToolRun {
+    std::string input;                     // standard input
+    std::vector<std::string> environment;  // NAME=value added to the test's own
+    int timeLimitSeconds = 60;
+};
+
 // Runs tidewell-webfolder with these arguments and waits for it to end; after the time
 // limit it is killed and exitCode is -1.
 ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, int timeLimitSeconds = 60);
+ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, const ToolRun& run);
 
 // The reference web-folder service as a child process: `serve --data DIR --listen
 // 127.0.0.1:0`, its port read from the first line of its output. Its log (standard error)
 // goes to a file beside the data folder. Destroying the object stops the service with
 // SIGTERM and waits for it; a service that did not end cleanly then fails the test.
+// Passwords are hashed with kTestPasswordIterations; options adds to the serve command line.
 class WebFolderService {
 public:
-    explicit WebFolderService(std::filesystem::path dataFolder);
+    explicit WebFolderService(std::filesystem::path dataFolder,
+                              std::vector<std::string> options = {});
     WebFolderService(const WebFolderService&) = delete;
     WebFolderService& operator=(const WebFolderService&) = delete;
     ~WebFolderService();
 
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     std::string Host() const { return "127.0.0.1"; }
     std::string BaseUrl() const;
     const std::filesystem::path& DataFolder() const { return dataFolder_; }
     const std::filesystem::path& LogFile() const { return logFile_; }
     std::string LogText() const;
 
-    // Creates or updates an account through `adduser`; raises Exception with the program's
-    // output when it fails.
+    // Creates or updates an account through `adduser`, the password in the environment;
+    // raises Exception with the program's output when it fails.
     void AddUser(const std::string& id, const std::string& password, const std::string& name,
                  std::optional<std::int64_t> days = std::nullopt,
                  std::optional<std::int64_t> quota = std::nullopt) const;

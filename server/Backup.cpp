@@ -1,0 +1,115 @@
+#include "Backup.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "TemporaryFile.h"
+#include "platform/Error.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell::webfolder {
+namespace {
+
+// A folder that is removed with everything in it when it goes out of scope.
+class StagingFolder {
+public:
+    explicit StagingFolder(const fs::path& parent) {
+        std::string pattern = (parent / "backup-staging-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw Exception("cannot create a staging folder in " + parent.string() + ": " +
+                            strerror(errno));
+        }
+        path_ = pattern;
+    }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+    ~StagingFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void MakeFolder(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw FileError("cannot create " + folder.string() + ": " + strerror(errno), errno);
+    }
+}
+
+void CopyIndex(SqliteDatabase& source, const fs::path& target) {
+    SqliteDatabase copy(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
+    if (backup == nullptr) copy.Fail(sqlite3_errcode(copy.get()));
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    if (stepped != SQLITE_DONE) copy.Fail(stepped);
+    if (finished != SQLITE_OK) copy.Fail(finished);
+}
+
+void CopyFile(const fs::path& from, const fs::path& to) {
+    fs::copy_file(from, to);
+    const FileHandle file(::open(to.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file || ::fsync(file.get()) != 0) {
+        throw FileError("cannot flush " + to.string() + ": " + strerror(errno), errno);
+    }
+}
+
+}  // namespace
+
+BackupResult BackupDataFolder(const DataFolder& folder, const fs::path& destination) {
+    if (::mkdir(destination.c_str(), 0700) != 0) {
+        throw Exception("cannot create the backup folder " + destination.string() + ": " +
+                        strerror(errno) + " (it must not exist yet)");
+    }
+    MakeFolder(destination / "archives");
+    MakeFolder(destination / "uploads");
+    const StagingFolder staging(folder.Root());
+
+    std::vector<std::pair<std::string, std::int64_t>> files;
+    {
+        // Holding the write lock keeps every archive the index names in place: files are
+        // removed only after a write has committed.
+        auto writer = folder.Database();
+        SqliteTransaction hold(*writer);
+        SqliteDatabase reader = OpenDatabase(folder.DatabaseFile());
+        CopyIndex(reader, destination / "webfolder.db");
+        for (auto list = reader.Prepare("SELECT file, size FROM archives"); list.Step();) {
+            files.emplace_back(list.ColumnText(0), list.ColumnInt(1));
+        }
+        for (const auto& [file, size] : files) {
+            const fs::path staged = staging.Path() / file;
+            MakeFolder(staged.parent_path());
+            const fs::path original = folder.ArchivesFolder() / file;
+            if (::link(original.c_str(), staged.c_str()) != 0) {
+                throw FileError("cannot link " + original.string() + ": " + strerror(errno), errno);
+            }
+        }
+    }
+
+    BackupResult result;
+    for (const auto& [file, size] : files) {
+        const fs::path target = destination / "archives" / file;
+        MakeFolder(target.parent_path());
+        CopyFile(staging.Path() / file, target);
+        ++result.archives;
+        result.bytes += size;
+    }
+    for (const auto& entry : fs::directory_iterator(destination / "archives")) {
+        SyncFolder(entry.path());
+    }
+    SyncFolder(destination / "archives");
+    SyncFolder(destination);
+    return result;
+}
+
+}  // namespace tidewell::webfolder

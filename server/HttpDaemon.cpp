@@ -1,0 +1,283 @@
+#include "HttpDaemon.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "Reply.h"
+#include "platform/Error.h"
+
+namespace tidewell::webfolder {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Reply bodies from files go out in blocks this large.
+constexpr std::size_t kFileBlockBytes = 256 * 1024;
+
+std::string AddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address == nullptr) return {};
+    if (address->sa_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                    sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+                    sizeof text);
+    }
+    return text;
+}
+
+bool IsAddressLiteral(const std::string& text) {
+    unsigned char buffer[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
+           ::inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
+HttpResponse TextAnswer(int status, ReplyStatus replyStatus, std::string message) {
+    HttpResponse response;
+    response.status = status;
+    response.contentType = kReplyContentType;
+    response.body = Reply(replyStatus, std::move(message)).Encode();
+    return response;
+}
+
+const char* Outcome(MHD_RequestTerminationCode how) {
+    switch (how) {
+        case MHD_REQUEST_TERMINATED_COMPLETED_OK:
+            return "";
+        case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+            return "timeout";
+        case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+            return "shutdown";
+        case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+        case MHD_REQUEST_TERMINATED_READ_ERROR:
+            return "cut";
+        default:
+            return "failed";
+    }
+}
+
+// Counts the reply bytes handed to the socket, for the log.
+struct FileReader {
+    std::shared_ptr<FileHandle> file;
+    std::shared_ptr<std::atomic<std::uint64_t>> sent;
+};
+
+ssize_t ReadFileBlock(void* cls, std::uint64_t position, char* buffer, std::size_t max) {
+    auto& reader = *static_cast<FileReader*>(cls);
+    const ssize_t got = ::pread(reader.file->get(), buffer, max, static_cast<off_t>(position));
+    if (got <= 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+    *reader.sent += static_cast<std::uint64_t>(got);
+    return got;
+}
+
+void FreeFileReader(void* cls) {
+    delete static_cast<FileReader*>(cls);
+}
+
+}  // namespace
+
+bool FixedAnswer::Data(const char*, std::size_t size) {
+    drained_ += size;
+    return drained_ <= kMaxDrainBytes;
+}
+
+// One request from its request line to the end of its reply.
+struct HttpDaemon::Request {
+    HttpRequest request;
+    std::string rawUri;
+    std::unique_ptr<RequestHandler> handler;
+    bool begun = false;
+    Clock::time_point start = Clock::now();
+    int status = 0;
+    RequestNote note;
+    std::uint64_t bodyBytes = 0;
+    std::shared_ptr<std::atomic<std::uint64_t>> fileBytes;
+};
+
+// The library's callbacks, with its exact signatures.
+struct DaemonCallbacks {
+    static void* BeginRequest(void* cls, const char* uri, MHD_Connection* connection) {
+        auto& daemon = *static_cast<HttpDaemon*>(cls);
+        auto request = std::make_unique<HttpDaemon::Request>();
+        request->rawUri = uri ? uri : "";
+        request->request.connection = connection;
+        request->request.remote = daemon.ClientAddress(connection);
+        return request.release();
+    }
+
+    static MHD_Result Access(void* cls, MHD_Connection* connection, const char* url,
+                             const char* method, const char*, const char* data, std::size_t* size,
+                             void** context) {
+        auto& daemon = *static_cast<HttpDaemon*>(cls);
+        auto* request = static_cast<HttpDaemon::Request*>(*context);
+        if (request == nullptr) return MHD_NO;
+        const bool head = !request->begun;
+        try {
+            if (head) {
+                request->begun = true;
+                ++daemon.requestsUnderWay_;
+                daemon.watch_.HeadArrived(connection);
+                request->request.method = method;
+                request->request.path = url;
+                const char* type =
+                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
+                request->request.contentType = type ? type : "";
+                if (const std::string remote = daemon.ForwardedAddress(connection, *request);
+                    !remote.empty()) {
+                    request->request.remote = remote;
+                }
+                const int headers =
+                    MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr);
+                request->handler =
+                    headers < 0 || static_cast<unsigned>(headers) > daemon.limits_.maxHeaders
+                        ? std::make_unique<FixedAnswer>(TextAnswer(431, ReplyStatus::BadRequest,
+                                                                   "요청 헤더가 너무 많습니다."))
+                        : daemon.router_(request->request);
+                return MHD_YES;
+            }
+            if (*size > 0) {
+                const bool more = request->handler->Data(data, *size);
+                *size = 0;
+                return more ? MHD_YES : MHD_NO;
+            }
+            return Answer(*request, connection);
+        } catch (const std::exception& error) {
+            request->note.Add("error", error.what());
+        }
+        // The answer waits for the end of the body, which is read and dropped meanwhile.
+        request->handler = std::make_unique<FixedAnswer>(TextAnswer(
+            500, ReplyStatus::ServerError, std::string(StatusMessage(ReplyStatus::ServerError))));
+        if (head) return MHD_YES;
+        if (*size > 0) {
+            *size = 0;
+            return MHD_YES;
+        }
+        return Answer(*request, connection);
+    }
+
+    static MHD_Result Answer(HttpDaemon::Request& request, MHD_Connection* connection) {
+        HttpResponse answer = request.handler->Finish();
+        request.status = answer.status;
+        auto keepError = std::move(request.note);
+        request.note = std::move(answer.note);
+        for (auto& item : keepError.detail) request.note.detail.push_back(std::move(item));
+
+        MHD_Response* response = nullptr;
+        if (answer.file) {
+            request.fileBytes = std::make_shared<std::atomic<std::uint64_t>>(0);
+            auto reader = std::make_unique<FileReader>(FileReader{answer.file, request.fileBytes});
+            response = MHD_create_response_from_callback(
+                static_cast<std::uint64_t>(answer.fileSize), kFileBlockBytes, ReadFileBlock,
+                reader.get(), FreeFileReader);
+            if (response) reader.release();
+        } else {
+            request.bodyBytes = answer.body.size();
+            response = MHD_create_response_from_buffer(answer.body.size(), answer.body.data(),
+                                                       MHD_RESPMEM_MUST_COPY);
+        }
+        if (response == nullptr) return MHD_NO;
+        if (!answer.contentType.empty()) {
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                    answer.contentType.c_str());
+        }
+        for (const auto& [name, value] : answer.headers) {
+            MHD_add_response_header(response, name.c_str(), value.c_str());
+        }
+        const MHD_Result queued =
+            MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+
+    static void Completed(void* cls, MHD_Connection* connection, void** context,
+                          MHD_RequestTerminationCode how) {
+        auto& daemon = *static_cast<HttpDaemon*>(cls);
+        std::unique_ptr<HttpDaemon::Request> request(static_cast<HttpDaemon::Request*>(*context));
+        *context = nullptr;
+        const bool cut = daemon.watch_.WasCut(connection);
+        daemon.watch_.RequestDone(connection);
+        if (!request) return;
+        if (request->begun) --daemon.requestsUnderWay_;
+
+        LogFields fields;
+        fields.remote = request->request.remote;
+        fields.method = request->request.method;
+        fields.path = request->rawUri;
+        fields.note = std::move(request->note);
+        fields.status = request->status;
+        if (fields.status == 0) {
+            const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_HTTP_STATUS);
+            if (info) fields.status = static_cast<int>(info->http_status);
+        }
+        fields.bytes = request->fileBytes                           ? request->fileBytes->load()
+                       : how == MHD_REQUEST_TERMINATED_COMPLETED_OK ? request->bodyBytes
+                                                                    : 0;
+        fields.milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request->start)
+                .count();
+        fields.outcome = cut ? "head-timeout" : Outcome(how);
+        daemon.log_.Request(fields);
+    }
+
+    static void Connection(void* cls, MHD_Connection* connection, void**,
+                           MHD_ConnectionNotificationCode what) {
+        auto& daemon = *static_cast<HttpDaemon*>(cls);
+        if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+            const auto* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (info) daemon.watch_.Opened(connection, info->connect_fd);
+        } else {
+            daemon.watch_.Closed(connection);
+        }
+    }
+};
+
+HttpDaemon::HttpDaemon(ListeningSocket socket, const HttpLimits& limits, RequestRouter router,
+                       RequestLog& log)
+    : socket_(std::move(socket)),
+      limits_(limits),
+      router_(std::move(router)),
+      log_(log),
+      watch_(limits.headTime) {
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC;
+    if (socket_.IsIpv6()) flags |= MHD_USE_IPv6;
+    daemon_ = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &DaemonCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET,
+        socket_.get(), MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, limits_.threads),
+        MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        limits_.perAddress, MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits_.connectionMemory, MHD_OPTION_URI_LOG_CALLBACK,
+        &DaemonCallbacks::BeginRequest, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &DaemonCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION,
+        &DaemonCallbacks::Connection, this, MHD_OPTION_END);
+    if (daemon_ == nullptr) throw Exception("cannot start the HTTP server");
+}
+
+HttpDaemon::~HttpDaemon() {
+    MHD_quiesce_daemon(daemon_);
+    const auto deadline = Clock::now() + std::chrono::seconds(std::max(1u, limits_.idleSeconds));
+    while (requestsUnderWay_ > 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    MHD_stop_daemon(daemon_);
+}
+
+std::string HttpDaemon::ClientAddress(MHD_Connection* connection) const {
+    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return info ? AddressText(info->client_addr) : std::string();
+}
+
+std::string HttpDaemon::ForwardedAddress(MHD_Connection* connection, const Request& request) const {
+    if (limits_.trustedProxy.empty() || request.request.remote != limits_.trustedProxy) return {};
+    const char* real = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Real-IP");
+    if (real == nullptr || !IsAddressLiteral(real)) return {};
+    return real;
+}
+
+}  // namespace tidewell::webfolder

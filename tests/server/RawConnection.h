@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "platform/FileHandle.h"
+
+namespace tidewell::test {
+
+// A TCP connection to the service on loopback, as a misbehaving client would hold it: bytes go
+// out exactly as given, from a chosen loopback source address (127.0.0.0/8 all reach the
+// service, so tests can play many clients).
+class RawConnection {
+public:
+    RawConnection(int port, const std::string& from = "127.0.0.1");
+
+    // False once the service has closed or reset the connection.
+    bool Send(std::string_view bytes);
+    // Whether the service closed the connection within the time (answered or not).
+    bool ClosedWithin(std::chrono::milliseconds time);
+    // Everything the service sends until it closes the connection or the time runs out.
+    std::string ReadAll(std::chrono::milliseconds time);
+
+private:
+    FileHandle socket_;
+};
+
+// Peak resident memory of a process in KiB (VmHWM), 0 when it can't be read.
+long PeakResidentKib(int pid);
+
+}  // namespace tidewell::test

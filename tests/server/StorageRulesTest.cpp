@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "WebFolderTestClient.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell::test {
+namespace {
+
+std::string ArchiveName(int day) {
+    char name[32];
+    std::snprintf(name, sizeof name, "202401%02d000000.bck", day);
+    return name;
+}
+
+TEST(StorageRulesTest, CompaniesPerAccountAndNameLengthsAreBounded) {
+    TempDir dir;
+    WebFolderService service(dir / "data", {"--max-companies", "2"});
+    service.AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(service);
+    // 128 Hangul syllables are 256 bytes in CP949, one more than a name may have.
+    std::string longName;
+    for (int i = 0; i < 128; ++i) longName += "가";
+
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "하나", ArchiveName(1), "1").Ok());
+    EXPECT_EQ(
+        client.Upload("demo", "demo1234", kKey2, longName, ArchiveName(1), "2").Value("STATUS"),
+        "2");
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "둘", ArchiveName(1), "2").Ok());
+    const TextReply third =
+        client.Upload("demo", "demo1234", std::string(32, 'c'), "셋", ArchiveName(1), "3");
+    EXPECT_EQ(third.Value("STATUS"), "5");
+    EXPECT_NE(third.Value("MESSAGE").find("사업장 수"), std::string::npos) << third.body;
+    EXPECT_EQ(client.Command("companylist", "demo", "demo1234").Number("CompanyCount"), 2);
+
+    // A stored company goes on taking archives; a name too long leaves it the one it has.
+    EXPECT_TRUE(client.Upload("demo", "demo1234", kKey2, longName, ArchiveName(2), "2b").Ok());
+    EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey2).Value("CompanyName"), "둘");
+    const std::string longest = longName.substr(0, 127 * 3);
+    EXPECT_TRUE(client.Upload("demo", "demo1234", kKey1, longest, ArchiveName(2), "1b").Ok());
+    EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("CompanyName"),
+              longest);
+}
+
+TEST(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
+    TempDir dir;
+    auto service =
+        std::make_unique<WebFolderService>(dir / "data", std::vector<std::string>{"--append-only"});
+    service->AddUser("demo", "demo1234", "데모");
+    auto client = std::make_unique<WebFolderTestClient>(*service);
+    for (int day = 1; day <= 5; ++day) {
+        ASSERT_TRUE(client
+                        ->Upload("demo", "demo1234", kKey1, "상사", ArchiveName(day),
+                                 "archive " + std::to_string(day))
+                        .Ok());
+    }
+    EXPECT_EQ(ReadIndex(service->DataFolder()).size(), 5u);
+    EXPECT_EQ(client->Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
+              ArchiveName(5));
+
+    const TextReply deletion = client->Command("deletecompany", "demo", "demo1234", kKey1);
+    EXPECT_EQ(deletion.Value("STATUS"), "8");
+    EXPECT_NE(deletion.Value("MESSAGE").find("삭제할 수 없습니다"), std::string::npos);
+    const TextReply overwrite =
+        client->Upload("demo", "demo1234", kKey1, "상사", ArchiveName(3), "ransom");
+    EXPECT_EQ(overwrite.Value("STATUS"), "8");
+    EXPECT_EQ(client->Download("demo", "demo1234", kKey1)->body, "archive 5");
+    client.reset();
+    ASSERT_EQ(service->Stop(), 0);
+    const fs::path data = service->DataFolder();
+    ExpectIndexMatchesFiles(data);
+
+    const ToolResult pruned = RunWebFolderTool({"prune", "--data", data.string(), "--keep", "2"});
+    EXPECT_EQ(pruned.exitCode, 0) << pruned.output;
+    EXPECT_NE(pruned.output.find("removed 3 archives"), std::string::npos) << pruned.output;
+    std::vector<std::string> kept;
+    for (const IndexRow& row : ReadIndex(data)) kept.push_back(row.name);
+    EXPECT_EQ(kept, (std::vector<std::string>{ArchiveName(4), ArchiveName(5)}));
+    ExpectIndexMatchesFiles(data);
+
+    // Without the option the usual rules hold on the same folder.
+    WebFolderService usual(data);
+    WebFolderTestClient usualClient(usual);
+    EXPECT_TRUE(usualClient.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
+}
+
+TEST(StorageRulesTest, BackupIsAFolderThatCanBeServed) {
+    TempDir dir;
+    WebFolderService service(dir / "data");
+    service.AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(service);
+    const std::string one = RandomBytes(70000, 1), two = RandomBytes(5000, 2);
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(1), one).Ok());
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "상회", ArchiveName(1), two).Ok());
+
+    // Taken while the service runs.
+    const ToolResult backup = RunWebFolderTool(
+        {"backup", "--data", service.DataFolder().string(), (dir / "copy").string()});
+    ASSERT_EQ(backup.exitCode, 0) << backup.output;
+    EXPECT_NE(backup.output.find("2 archives"), std::string::npos) << backup.output;
+    EXPECT_EQ(RunWebFolderTool(
+                  {"backup", "--data", service.DataFolder().string(), (dir / "copy").string()})
+                  .exitCode,
+              1);
+    for (const auto& entry : fs::directory_iterator(service.DataFolder())) {
+        EXPECT_EQ(entry.path().filename().string().rfind("backup-staging", 0), std::string::npos);
+    }
+    ASSERT_TRUE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
+
+    WebFolderService restored(dir / "copy");
+    WebFolderTestClient restoredClient(restored);
+    EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey1)->body == one);
+    EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey2)->body == two);
+    ExpectIndexMatchesFiles(restored.DataFolder());
+}
+
+}  // namespace
+}  // namespace tidewell::test
