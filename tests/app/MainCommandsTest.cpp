@@ -235,7 +235,7 @@ TEST(MainTransfer, AnErrorEndsTheCommandHidesThePanelAndReachesTheErrorReport) {
     EXPECT_EQ(box.title, "Tidewell");
     EXPECT_EQ(box.icon, MessageIcon::Error);
     EXPECT_EQ(box.buttons, MessageButtons::Ok);
-    EXPECT_EQ(box.text.back(), '.');
+    EXPECT_EQ(box.text, "서버에 연결할 수 없습니다. (127.0.0.1:1)");
     EXPECT_FALSE(f.view->Visible(Element::panelProgress));
     EXPECT_FALSE(f.form->Busy());
     EXPECT_FALSE(f.view->WaitCursor);
