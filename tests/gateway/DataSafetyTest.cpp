@@ -67,7 +67,8 @@ protected:
     // Nothing of an operation is left: no working file, no staging file, no partial archive.
     void ExpectNothingLeftBehind(const fs::path& company) {
         EXPECT_TRUE(FilesIn(WorkFolder()).empty());
-        for (const auto& entry : fs::recursive_directory_iterator(company)) {
+        std::error_code missing;
+        for (const auto& entry : fs::recursive_directory_iterator(company, missing)) {
             const std::string name = entry.path().filename().string();
             EXPECT_FALSE(name.ends_with(".restoring") || name.find(".partial-") != std::string::npos)
                 << entry.path();
@@ -218,29 +219,44 @@ TEST_F(DataSafetyTest, AFullDiskAtAnyStageOfADownloadChangesNothing) {
     const fs::path b = fixture.dir / "b";
     const auto company = UploadedWithOlderCopyAt(b, 3000);
     const std::string before = test::ReadFile(b / "default.mdb");
-    std::string stage;
-    other.OnProgress = [&](const void*, const std::string&, const std::string& message,
-                           std::int64_t, std::int64_t, std::uint8_t) { stage = message; };
+    // Where the disk filled up shows in the file the error names: the arriving archive, the
+    // safety archive or the staged database.
     std::set<std::string> failedIn;
     const std::int64_t archive = other.GetCompany(0)->LatestFileSize;
     ASSERT_GT(archive, 3000);
+    // Into a folder without data: only the arriving archive is written.
+    const fs::path fresh = fixture.dir / "fresh";
+    other.GetCompany(0)->LocalPath = fresh.string();
+    try {
+        const ScopedWriteFault full(archive / 2);
+        other.DownloadCompany(company->CompanyKey);
+        FAIL() << "the download got through a full disk";
+    } catch (const Exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr(".download-"));
+    }
+    EXPECT_FALSE(fs::exists(fresh / "default.mdb"));
+    ExpectNothingLeftBehind(fresh);
+    failedIn.insert(".download-");
+    other.GetCompany(0)->LocalPath = b.string();
     for (std::int64_t budget = 0;; budget += archive / 3) {
         ASSERT_LT(budget, archive * 20) << "the download never got through";
-        stage.clear();
+        std::string stage;
         try {
             const ScopedWriteFault full(budget);
             other.DownloadCompany(company->CompanyKey);
             break;
         } catch (const Exception& error) {
-            EXPECT_THAT(error.what(), HasSubstr("No space left")) << stage;
-            failedIn.insert(stage);
+            stage = error.what();
+            EXPECT_THAT(stage, HasSubstr("No space left"));
+            for (const char* file : {".download-", ".partial-", ".restoring"}) {
+                if (stage.find(file) != std::string::npos) failedIn.insert(file);
+            }
         }
         EXPECT_EQ(test::ReadFile(b / "default.mdb"), before) << stage;
         EXPECT_TRUE(SafetyArchives(b).empty()) << stage;
         ExpectNothingLeftBehind(b);
     }
-    EXPECT_EQ(failedIn, (std::set<std::string>{"자료를 전송중입니다...", "복원 준비중...",
-                                               "다운로드한 자료를 복원중입니다..."}));
+    EXPECT_EQ(failedIn, (std::set<std::string>{".download-", ".partial-", ".restoring"}));
     EXPECT_EQ(Rows(b, "inventory"), 3000);
 }
 

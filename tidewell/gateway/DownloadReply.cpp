@@ -80,6 +80,7 @@ DownloadReply::~DownloadReply() {
 void DownloadReply::Decide() {
     decided_ = true;
     fileName_ = PlainFileName(AnsiToUtf8(ContentDispositionFileName(client_.ReplyHeaders())));
+    if (OnDecided) OnDecided(fileName_);
     if (fileName_.empty()) return;
     if (folder_.empty()) folder_ = EnsureWorkFolder();
     TemporaryFile file = CreateTemporaryFile(folder_, ".download-");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ public:
     DownloadReply& operator=(const DownloadReply&) = delete;
 
     void Write(const char* data, std::size_t count) override;
+
+    // Told the archive's name (empty for a text reply) as soon as the reply's headers decide it.
+    std::function<void(const std::string& fileName)> OnDecided;
 
     // True when the reply carried an archive, now saved as Folder() + "/" + FileName().
     bool Finish();

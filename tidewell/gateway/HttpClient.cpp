@@ -333,11 +333,13 @@ void HttpClient::Wait() {
         if (running == 0) return;
         const auto now = Clock::now();
         if (now - lastPump >= kPumpInterval) {
-            ProcessMessages();
-            lastPump = Clock::now();
-            if (ApplicationTerminated()) {
-                throw HttpError("프로그램이 끝나는 중이라 요청을 중단했습니다.");
+            if (PumpMessages) {
+                ProcessMessages();
+                if (ApplicationTerminated()) {
+                    throw HttpError("프로그램이 끝나는 중이라 요청을 중단했습니다.");
+                }
             }
+            lastPump = Clock::now();
             if (StopWanted(ShouldStop)) throw OperationStopped();
         }
         const auto idle = Clock::now() - x.lastActivity;

@@ -47,6 +47,9 @@ public:
     DataEvent OnDataReceived;           // every block of the reply body as it arrives
     // Asked between slices of the wait: a request the user stops ends with OperationStopped.
     StopQuery ShouldStop;
+    // Off for a request on a thread other than the window's: it then never touches the
+    // application's message pump.
+    bool PumpMessages = true;
 
     // Connecting gives up after ConnectTimeout; a transfer that moves no byte for StallTimeout
     // fails. A long transfer that keeps moving has no limit.

@@ -156,6 +156,7 @@ bool TTidewellGateway::DownloadFile(const std::string& UserID, const std::string
     MemoryBody request("userid=" + EncodeFormValue(UserID) + "&password=" +
                        EncodeFormValue(Password) + "&companykey=" + EncodeFormValue(CompanyKey));
     DownloadReply reply(*HttpClient, kTextReplyLimit, DownloadFolder);
+    reply.OnDecided = OnArchiveName;
     Send(DownloadURL, kFormContentType, request, reply, Relay::Received);
     if (!reply.Finish()) {
         Answer.SetText(reply.Text());

@@ -49,6 +49,9 @@ public:
     const std::unique_ptr<tidewell::HttpClient> HttpClient;
     // Every block of body data sent by UploadFile or received by DownloadFile.
     TTransferDataEvent OnTransferData;
+    // The name of the archive DownloadFile receives, as soon as the reply announces it (empty
+    // when the reply is text), before its body.
+    std::function<void(const std::string& FileName)> OnArchiveName;
 
     bool GetUserProfile(const std::string& UserID, const std::string& Password,
                         TAnswerList& Answer);

@@ -6,6 +6,7 @@
 
 #include "company/BackupCompany.h"
 #include "company/CompanyOperation.h"
+#include "gateway/ArchiveReceiver.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
@@ -18,6 +19,23 @@ namespace tidewell {
 namespace {
 
 constexpr const char* kHostCompanyKey = "Software\\QuenlowBarcode\\Company";
+
+// Removes a folder that did not exist when the scope began, if it is still empty when it ends.
+class EmptyFolderRemoval {
+public:
+    explicit EmptyFolderRemoval(std::string folder)
+        : folder_(std::move(folder)), existed_(fs::exists(fs::symlink_status(folder_))) {}
+    EmptyFolderRemoval(const EmptyFolderRemoval&) = delete;
+    EmptyFolderRemoval& operator=(const EmptyFolderRemoval&) = delete;
+    ~EmptyFolderRemoval() {
+        std::error_code ignored;
+        if (!existed_ && fs::is_empty(folder_, ignored)) fs::remove(folder_, ignored);
+    }
+
+private:
+    std::string folder_;
+    bool existed_;
+};
 
 // done * 100 / total rounded to the nearest integer, a half to the even neighbour; 0 when
 // nothing is expected. Above 255 (a reply far larger than announced) it stays at 255.
@@ -157,13 +175,14 @@ void TTidewellUser::HandleRestoreProgress(TBackupFile* sender, const std::string
     ReportStage(sender, "복원", "다운로드한 자료를 복원중입니다...", percent);
 }
 
-void TTidewellUser::HandleTransferData(HttpClient* sender, const char*, std::size_t len) {
+void TTidewellUser::HandleTransferData(HttpClient* sender, const char*, std::size_t len,
+                                      const void* reporter) {
     TransferDone += static_cast<std::int64_t>(len);
     if (OnProgress) {
         // The request's own framing is not the user's data: the count stops at the archive.
         const std::int64_t done =
             TransferSize > 0 ? std::min(TransferDone, TransferSize) : TransferDone;
-        OnProgress(sender, "전송", "자료를 전송중입니다...", TransferSize, done,
+        OnProgress(reporter ? reporter : sender, "전송", "자료를 전송중입니다...", TransferSize, done,
                    TransferPercent(done, TransferSize));
     }
 }
@@ -205,23 +224,6 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
 }
 
-std::string TTidewellUser::DownloadArchive(const TTidewellCompany& company,
-                                           const std::string& folder, TAnswerList& answer) {
-    auto gateway = NewGateway();
-    gateway->DownloadFolder = folder;
-    gateway->HttpClient->ShouldStop = StopQueryOf();
-    gateway->OnTransferData = [this](HttpClient* s, const char* b, std::size_t n) {
-        HandleTransferData(s, b, n);
-    };
-    TransferDone = 0;
-    TransferSize = company.LatestFileSize;
-    if (OnProgress) OnProgress(this, "전송", "자료를 전송중입니다...", TransferSize, 0, 0);
-    if (!gateway->DownloadFile(UserID, Password, company.CompanyKey, answer)) return {};
-    const std::string name = answer.Values("FILENAME");
-    if (name.empty()) return {};
-    return answer.Values("FILEPATH") + "/" + name;
-}
-
 std::string TTidewellUser::SafetyArchiveName(const TTidewellCompany& company) const {
     return company.LocalPath + "/Backup/tidewell" + FormatDateTime("yyyymmddhhnn", Now()) +
            ".bck";
@@ -246,24 +248,37 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     }
     RemoveCompanyLeftovers(folder);
 
-    TAnswerList answer;
-    const std::string archive = DownloadArchive(*company, operation.Folder(), answer);
-    if (!FileExists(archive)) {
-        return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
-    }
+    TransferDone = 0;
+    TransferSize = company->LatestFileSize;
+    // The archive arrives on a thread of its own while this one packs the safety copy.
+    ArchiveReceiver receiver(NewGateway(), UserID, Password, company->CompanyKey,
+                             operation.Folder(), StopQueryOf());
+    const auto reportTransfer = [this, &receiver] {
+        if (receiver.Received() == TransferDone && TransferDone != 0) return;
+        TransferDone = receiver.Received();
+        HandleTransferData(nullptr, nullptr, 0, receiver.Sender());
+    };
+    reportTransfer();
+    const std::string name = receiver.AwaitName(reportTransfer);
+
     // The name carries the time the data will be given; a name without one is no archive of
     // the service's, and nothing local is touched for it.
-    const std::string name = fs::path(archive).filename().string();
-    const auto time = ArchiveTimeToDateTime(name);
-    if (!time) {
-        throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + name +
-                        ")에 자료의 시간이 없어 복원하지 않았습니다.");
+    std::optional<TDateTime> time;
+    if (!name.empty()) {
+        time = ArchiveTimeToDateTime(name);
+        if (!time) {
+            throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + name +
+                            ")에 자료의 시간이 없어 복원하지 않았습니다.");
+        }
     }
 
     // The safety copy is what protects the local data the download replaces; without it the
-    // download does not go on. It is given up again when the restore does not happen.
+    // download does not go on. It is given up again when the restore does not happen, and so
+    // is a Backup folder made for it.
+    const EmptyFolderRemoval dropBackupFolder(folder + "/Backup");
     std::optional<ScopedFileRemoval> dropSafety;
-    if (FileExists(database)) {
+    if (time && FileExists(database)) {
+        const auto started = std::chrono::steady_clock::now();
         ReportStage(nullptr, "복원", "복원 준비중...", 0);
         std::string made;
         TBackupCompany backup;
@@ -271,11 +286,23 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
         backup.WorkFolder = operation.Folder();
         backup.SafetyCopy = true;
         backup.ShouldStop = StopQueryOf();
-        backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-            HandlePrepareProgress(s, f, p, c);
+        backup.OnProgress = [&](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            // Two stages at once: the panel follows the one that will end last.
+            if (!receiver.Done() && ReceivingEndsLater(receiver.Received(), p, started)) {
+                reportTransfer();
+            } else {
+                HandlePrepareProgress(s, f, p, c);
+            }
         };
         backup.Backup(SafetyArchiveName(*company), made);
         dropSafety.emplace(made);
+    }
+
+    TAnswerList answer;
+    const std::string archive = receiver.Finish(answer, reportTransfer);
+    reportTransfer();
+    if (!FileExists(archive)) {
+        return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
     }
 
     ReportStage(nullptr, "복원", "다운로드한 자료를 복원중입니다...", 0);
@@ -297,6 +324,21 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     StampCompanyDatabase(folder, *time);
     RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder);
     return TTransferResult::Done();
+}
+
+bool TTidewellUser::ReceivingEndsLater(std::int64_t received, TPercentage packed,
+                                       std::chrono::steady_clock::time_point started) const {
+    // Each stage's time to go, from its pace so far; a stage that has not begun yet counts as
+    // the longer one.
+    if (received <= 0 || TransferSize <= 0) return true;
+    if (packed == 0) return false;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double receiving =
+        elapsed * static_cast<double>(std::max<std::int64_t>(TransferSize - received, 0)) /
+        static_cast<double>(received);
+    const double packing = elapsed * (100.0 - packed) / packed;
+    return receiving > packing;
 }
 
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,

@@ -131,16 +131,17 @@ private:
     std::unique_ptr<TTidewellGateway> NewGateway() const;
     void ReportStage(TBackupFile* sender, const char* caption, const char* message,
                      TPercentage percent);
-    void HandleTransferData(HttpClient* Sender, const char* Buffer, std::size_t Len);
+    // reporter, when given, stands in for Sender: a transfer that runs on another thread.
+    void HandleTransferData(HttpClient* Sender, const char* Buffer, std::size_t Len,
+                            const void* reporter = nullptr);
+    bool ReceivingEndsLater(std::int64_t received, TPercentage packed,
+                            std::chrono::steady_clock::time_point started) const;
     void HandleBackupProgress(TBackupFile* Sender, const std::string& Filename,
                               TPercentage Percent, bool& Continue);
     void HandleRestoreProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
     void HandlePrepareProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
-    // Fetches the newest archive into folder; empty when none arrived (answer says why).
-    std::string DownloadArchive(const TTidewellCompany& company, const std::string& folder,
-                                TAnswerList& answer);
     std::string SafetyArchiveName(const TTidewellCompany& company) const;
     StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
 
