@@ -117,6 +117,7 @@ std::optional<CompanyInfo> ArchiveStore::FindCompany(std::int64_t accountId,
     if (!find.Step()) return std::nullopt;
     CompanyInfo info{find.ColumnText(1), find.ColumnText(2), find.ColumnInt(3), std::nullopt};
     auto archives = LoadArchives(db, find.ColumnInt(0));
+    info.archiveCount = static_cast<std::int64_t>(archives.size());
     if (!archives.empty()) info.latest = std::move(archives.front());
     return info;
 }

@@ -38,6 +38,7 @@ struct CompanyInfo {
     std::string name;
     std::int64_t created = 0;
     std::optional<StoredArchive> latest;
+    std::int64_t archiveCount = 0;  // the latest and the older ones kept
 };
 
 // An archive opened for a download; the handle stays readable even if an upload removes the

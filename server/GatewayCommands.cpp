@@ -95,7 +95,8 @@ Reply GatewayCommands::CompanyInfo(const Account& account, const FormFields& for
         .Add("CompanyName", company->name)
         .AddNumber("Created", company->created)
         .Add("LatestFile", company->latest ? company->latest->name : std::string())
-        .AddNumber("LatestFileSize", company->latest ? company->latest->size : 0);
+        .AddNumber("LatestFileSize", company->latest ? company->latest->size : 0)
+        .AddNumber("ArchiveCount", company->archiveCount);
     return reply;
 }
 

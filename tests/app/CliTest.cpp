@@ -194,6 +194,48 @@ TEST_F(CliTest, ExitStatusForRefusalsUsageAndFailures) {
     EXPECT_NE(unknown.err.find("0123456789abcdef0123456789abcdef"), std::string::npos);
 }
 
+// Both sides changed since they last agreed: passed over unless the user says which to keep;
+// the way back to the state before the download then goes through history and restore.
+TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
+    const auto a = f.MakeCompany("a", "가게", kOlder, 200);
+    const std::string key = ReadCompanyKey(a.string());
+    Register(0, a, "가게");
+    ASSERT_EQ(Cli({"sync"}).status, 0);
+    // Another computer sends newer data; this one changed too.
+    const auto elsewhere = f.core.dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(a / "default.mdb", elsewhere / "default.mdb");
+    ExecCompanySql(elsewhere.string(), "delete from inventory where rowid < 50");
+    SetFileModifiedTime((elsewhere / "default.mdb").string(), kNewer + 1);
+    TTidewellUser other;
+    ASSERT_TRUE(other.Login("kim", "pw1234"));
+    other.LoadCompanies();
+    other.GetCompany(0)->LocalPath = elsewhere.string();
+    other.UploadCompany(key);
+    ExecCompanySql(a.string(), "delete from inventory where rowid > 150");
+    SetFileModifiedTime((a / "default.mdb").string(), kNewer);
+
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "conflict download");
+    CliRun run = Cli({"sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("--prefer"), std::string::npos) << run.err;
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "conflict download");  // nothing moved
+    run = Cli({"sync", "--prefer", "web"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 151);
+
+    run = Cli({"history", key});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto history = Rows(run.out);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0][1], "2024-03-02 09:00:00");  // the time of the data it holds
+    run = Cli({"restore", key, fs::path(history[0][0]).filename().string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
+    EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "download");
+}
+
 // Two runs that upload two companies at nearly the same time, as the window and a scheduled
 // sync would: each company's web-folder copy holds its own database.
 TEST_F(CliTest, TwoRunsAtOnceNeverMixCompanies) {

@@ -24,6 +24,11 @@ public:
     // Answers the folder picker: return false to cancel.
     std::function<bool(const std::string& title, std::string& folder, bool showNewFolder)>
         OnBrowseForFolder;
+    // Answers the choice of a safety archive: nullopt cancels.
+    std::function<std::optional<int>(const std::string& companyName,
+                                     const std::vector<TSafetyArchive>& archives,
+                                     const std::string& note)>
+        OnChooseSafetyArchive;
     // Called whenever the logic sets a text (the command line shows progress from it).
     std::function<void(Element, const std::string&)> OnTextChanged;
 
@@ -91,6 +96,12 @@ public:
     }
     bool BrowseForFolder(const std::string& title, std::string& folder,
                          bool showNewFolder) override;
+    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                           const std::vector<TSafetyArchive>& archives,
+                                           const std::string& note) override {
+        if (!OnChooseSafetyArchive) return std::nullopt;
+        return OnChooseSafetyArchive(companyName, archives, note);
+    }
     Shell& DesktopShell() override { return *this; }
 
     // Shell

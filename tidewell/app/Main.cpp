@@ -3,6 +3,7 @@
 #include "company/Common.h"
 #include "company/CompanyOperation.h"
 #include "company/LocalCompanyList.h"
+#include "company/SafetyArchives.h"
 #include "gateway/TidewellGateway.h"
 #include "gateway/HttpClient.h"
 #include "platform/Error.h"
@@ -30,9 +31,9 @@ bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
     return value >= low && value <= high;
 }
 
-// Removes the three values of a company slot.
+// Removes every value of a company slot.
 void DeleteSlot(RegistryKey& key, int slot) {
-    for (const char* field : {"Key", "Name", "Path"}) key.DeleteValue(CompanySlotValue(slot, field));
+    for (const char* field : kCompanySlotFields) key.DeleteValue(CompanySlotValue(slot, field));
 }
 
 // Shows the progress panel for a transfer command and hides it however the command ends,
@@ -249,24 +250,25 @@ void TformMain::SaveSlots() {
     for (int slot = 0; slot < kCompanySlotCount; ++slot) DeleteSlot(*key, slot);
     int slot = 0;
     auto write = [&](const std::string& companyKey, const std::string& name,
-                     const std::string& path) {
+                     const std::string& path, TDateTime synced) {
         if (slot >= kCompanySlotCount) return;  // no reader looks further
         key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
         key->WriteString(CompanySlotValue(slot, "Name"), name);
         key->WriteString(CompanySlotValue(slot, "Path"), path);
+        WriteSlotSynced(*key, slot, synced);
         ++slot;
     };
     for (const auto& row : Rows) {
         const TTidewellCompany& company = *row.Company;
         if (company.LocalPath.empty() || company.CompanyKey.empty()) continue;
-        write(company.CompanyKey, company.CompanyName, company.LocalPath);
+        write(company.CompanyKey, company.CompanyName, company.LocalPath, company.SyncedTime);
     }
     // A company this run could not see (its drive unplugged, its database unreadable) is still
     // registered, unless a row now gives it a folder.
     for (const TSkippedCompanySlot& unseen : UnseenSlots_) {
         const int row = FindCompanyRow(unseen.CompanyKey);
         if (row >= 0 && !CompanyOf(row).LocalPath.empty()) continue;
-        write(unseen.CompanyKey, unseen.CompanyName, unseen.LocalPath);
+        write(unseen.CompanyKey, unseen.CompanyName, unseen.LocalPath, unseen.Synced);
     }
 }
 
@@ -418,6 +420,7 @@ void TformMain::RefreshCompanyList() {
             TTidewellCompany& company = CompanyOf(row);
             company.LocalModified = item.LocalModified;
             company.LocalPath = item.LocalPath;
+            company.SyncedTime = item.Synced;
             company.SyncMode = smNone;
             continue;
         }
@@ -426,12 +429,15 @@ void TformMain::RefreshCompanyList() {
         company->CompanyName = item.CompanyName;
         company->LocalModified = item.LocalModified;
         company->LocalPath = item.LocalPath;
+        company->SyncedTime = item.Synced;
         User_->AddCompany(company);
         AddRow(company);
     }
     for (int i = 0; i < RowCount(); ++i) {
         CompanyOf(i).SyncMode = DecideSyncMode(i);
-        Rows[static_cast<std::size_t>(i)].Checked = CompanyOf(i).SyncMode != smNone;
+        // When both sides changed, only the user decides which one is kept.
+        Rows[static_cast<std::size_t>(i)].Checked =
+            CompanyOf(i).SyncMode != smNone && !BothSidesChanged(CompanyOf(i));
     }
     View.RowsChanged();
     // Without the settings the rows lack the stored companies: the shutdown must not rewrite
@@ -492,6 +498,7 @@ void TformMain::PopupMenu1Popup() {
     for (Element e : {Element::menuSyncMode, Element::menuSyncSelected, Element::menuView}) {
         View.SetEnabled(e, overRow);
     }
+    View.SetEnabled(Element::menuRestore, overRow && !CompanyOf(*row).LocalPath.empty());
     if (!overRow) return;
     const TSyncMode mode = CompanyOf(*row).SyncMode;
     const Element checked = mode == smUserDownload ? Element::menuSyncModeDownload
@@ -595,7 +602,12 @@ void TformMain::TransferCompany(int row) {
     View.SetText(Element::labelProgressSize, "");
     View.SetText(Element::labelProgressCaption, "");
     View.SetPosition(Element::ProgressBar, 0);
-    switch (company->SyncMode) {
+    TSyncMode mode = company->SyncMode;
+    if (BothSidesChanged(*company)) {
+        mode = AskWhichSideToKeep(*company);
+        if (mode == smNone) return;
+    }
+    switch (mode) {
         case smUpload:
         case smUserUpload:
             if (User_->RemainingDays <= 0) {
@@ -619,6 +631,29 @@ void TformMain::TransferCompany(int row) {
             return;
         default:
             return;
+    }
+}
+
+TSyncMode TformMain::AskWhichSideToKeep(const TTidewellCompany& company) {
+    MessageBoxRequest question;
+    question.title = kApplicationTitle;
+    question.text = company.CompanyName + "\r\n양쪽 자료가 모두 변경되었습니다.\r\n내 컴퓨터: " +
+                    FormatDateTime("yyyy-mm-dd hh:nn:ss", company.LocalModified) +
+                    "\r\n웹폴더: " + FormatDateTime("yyyy-mm-dd hh:nn:ss", company.LatestFileTime) +
+                    "\r\n\r\n어느 쪽 자료를 남기시겠습니까? 남기지 않는 쪽의 자료는 "
+                    "백업 파일로 보관됩니다.";
+    question.icon = MessageIcon::Question;
+    question.buttons = MessageButtons::YesNoCancel;
+    question.defaultButton = MessageResult::Cancel;
+    question.yesText = "내 컴퓨터 자료";
+    question.noText = "웹폴더 자료";
+    switch (CurrentUserInterface().ShowMessageBox(question)) {
+        case MessageResult::Yes:
+            return smUserUpload;
+        case MessageResult::No:
+            return smUserDownload;
+        default:
+            return smNone;
     }
 }
 
@@ -754,6 +789,7 @@ bool TformMain::RegisterCompanyFolder(const std::string& folder) {
     programKey->WriteString(CompanySlotValue(slot, "Key"), key);
     programKey->WriteString(CompanySlotValue(slot, "Name"), name);
     programKey->WriteString(CompanySlotValue(slot, "Path"), folder);
+    WriteSlotSynced(*programKey, slot, 0);  // nothing agreed yet for this folder
     batch.Commit();
     return true;
 }
@@ -865,6 +901,44 @@ void TformMain::menuViewClick() {
     View.DesktopShell().StartProgram(installPath + "/QuenlowBarcode.exe",
                                      "database=\"" + CompanyOf(*row).LocalPath + "\"",
                                      installPath);
+}
+
+void TformMain::menuRestoreClick() {
+    if (Busy_) return;
+    const auto row = View.HotRow();
+    if (!row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) return;
+    const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
+    const std::vector<TSafetyArchive> archives = ListSafetyArchives(company->LocalPath);
+    std::string note;
+    if (company->WebArchiveCount > 1) {
+        note = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(company->WebArchiveCount - 1) +
+               "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
+    }
+    if (archives.empty()) {
+        ShowAppMessage(company->CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
+                       (note.empty() ? std::string() : "\r\n" + note));
+        return;
+    }
+    const auto chosen = View.ChooseSafetyArchive(company->CompanyName, archives, note);
+    if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(archives.size())) return;
+    BusyScope busy(*this);
+    User_->ResetStop();
+    {
+        const ProgressPanelScope panel(View);
+        const TransferScope running(TransferRunning_);
+        View.SetText(Element::labelProgressTitle, company->CompanyName);
+        View.SetVisible(Element::labelProgressSize, false);
+        View.SetPosition(Element::ProgressBar, 0);
+        try {
+            TransferWithProgress([&] {
+                return User_->RestoreCompanyArchive(company->CompanyKey,
+                                                    archives[static_cast<std::size_t>(*chosen)].Path);
+            });
+        } catch (const OperationStopped&) {
+            // nothing changed; the list shows it
+        }
+    }
+    RefreshCompanyList();
 }
 
 void TformMain::menuRefreshClick() {

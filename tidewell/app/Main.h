@@ -90,6 +90,8 @@ public:
     void DeleteCheckedCompanies();
     TTransferResult RemoveCompany(int row);
     void menuViewClick();
+    // "이전 자료로 되돌리기...": one of the hot row's safety archives back into its folder.
+    void menuRestoreClick();
     void menuRefreshClick();
     void N3Click();
     void Label3Click();
@@ -127,6 +129,8 @@ private:
     void RestorePlacement();
     void SaveSlots();
     bool RegisterCompanyFolder(const std::string& folder);  // false when refused
+    // Both sides changed: the user says which to keep (an upload or a download), or smNone.
+    TSyncMode AskWhichSideToKeep(const TTidewellCompany& company);
     TTransferResult TransferWithProgress(const std::function<TTransferResult()>& transfer);
     void NoteRefusal(const std::string& companyName, const TTransferResult& result,
                      const char* fallback);

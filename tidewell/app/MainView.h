@@ -2,6 +2,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "company/SafetyArchives.h"
 
 #include "platform/Shell.h"
 
@@ -35,6 +38,7 @@ enum class Element {
     menuSyncModeDownload,
     menuSyncSelected,
     menuView,
+    menuRestore,
     menuRefresh,
     menuSelectAll,
     menuSyncAll,
@@ -97,6 +101,11 @@ public:
     // Dialogs and the desktop
     virtual bool BrowseForFolder(const std::string& title, std::string& folder,
                                  bool showNewFolder) = 0;
+    // Shows a company's safety archives (newest first) and a note about the web folder's own
+    // older copies (empty: none); the index the user chose, or nullopt when cancelled.
+    virtual std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                                   const std::vector<TSafetyArchive>& archives,
+                                                   const std::string& note) = 0;
     virtual Shell& DesktopShell() = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "company/Common.h"
+#include "platform/DateTime.h"
 #include "platform/SettingsHive.h"
 
 namespace tidewell {
@@ -25,6 +26,34 @@ std::string CompanySlotValue(int slot, std::string_view field) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", slot);
     return "Company" + std::string(number) + std::string(field);
+}
+
+TDateTime ReadSlotSynced(const RegistryKey& key, int slot) {
+    const auto time = ArchiveTimeToDateTime(ReadSlotText(key, CompanySlotValue(slot, "Synced")));
+    return time.value_or(0);
+}
+
+void WriteSlotSynced(RegistryKey& key, int slot, TDateTime synced) {
+    const std::string name = CompanySlotValue(slot, "Synced");
+    if (synced > 0) {
+        key.WriteString(name, FormatDateTime("yyyymmddhhnnss", synced));
+    } else {
+        key.DeleteValue(name);
+    }
+}
+
+bool RecordCompanySynced(RegistryKey& key, const std::string& companyKey, const std::string& path,
+                         TDateTime time) {
+    bool recorded = false;
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+        if (ReadSlotText(key, CompanySlotValue(slot, "Path")) != path ||
+            ReadSlotText(key, CompanySlotValue(slot, "Key")) != companyKey) {
+            continue;
+        }
+        WriteSlotSynced(key, slot, time);
+        recorded = true;
+    }
+    return recorded;
 }
 
 void TLocalCompanyList::Load() {
@@ -52,9 +81,10 @@ void TLocalCompanyList::Load() {
             return;
         }
         if (item.CompanyName.empty() || item.LocalPath.empty()) continue;
+        item.Synced = ReadSlotSynced(*key, slot);
         auto skip = [&](TSkippedCompanySlot::TReason reason, std::string detail = {}) {
             Skipped.push_back({reason, item.CompanyKey, item.CompanyName, item.LocalPath,
-                               std::move(detail)});
+                               std::move(detail), item.Synced});
         };
         if (!FileExists(CompanyDatabaseFile(item.LocalPath))) {
             skip(TSkippedCompanySlot::srMissing);

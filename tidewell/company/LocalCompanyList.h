@@ -17,12 +17,23 @@ inline constexpr int kCompanySlotCount = 100;
 // "Company05Path".
 std::string CompanySlotValue(int slot, std::string_view field);
 
+class RegistryKey;
+// Every value of a slot: Key, Name, Path and Synced (the time both sides last agreed on).
+inline constexpr const char* kCompanySlotFields[] = {"Key", "Name", "Path", "Synced"};
+// The Synced value: the time as yyyymmddhhnnss, zero when absent or unreadable.
+TDateTime ReadSlotSynced(const RegistryKey& key, int slot);
+void WriteSlotSynced(RegistryKey& key, int slot, TDateTime synced);
+// Records time as agreed for every slot that registers path for companyKey; true when one did.
+bool RecordCompanySynced(RegistryKey& key, const std::string& companyKey, const std::string& path,
+                         TDateTime time);
+
 // One company registered on this computer.
 struct TLocalCompanyListItem {
     std::string CompanyKey;       // never empty
     std::string CompanyName;
     std::string LocalPath;        // the folder that holds default.mdb, as registered
     TDateTime LocalModified = 0;  // last-write time of default.mdb; zero when unreadable
+    TDateTime Synced = 0;         // the time both sides last agreed on; zero when unknown
 };
 
 // A registered company that Load did not list, and why.
@@ -37,6 +48,7 @@ struct TSkippedCompanySlot {
     std::string CompanyName;
     std::string LocalPath;
     std::string Detail;  // what went wrong, for srDamaged
+    TDateTime Synced = 0;
 };
 
 // The registered companies whose folder still holds a database with the registered key, in

@@ -6,6 +6,7 @@
 
 #include "company/BackupCompany.h"
 #include "company/CompanyOperation.h"
+#include "company/SafetyArchives.h"
 #include "gateway/ArchiveReceiver.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -54,10 +55,20 @@ TTidewellCompanyPtr CompanyFromInfo(const TAnswerList& info) {
     company->Created = AnswerToEpochTime(info.Values("Created"));
     company->LatestFileTime = AnswerToArchiveTime(info.Values("LatestFile"));
     company->LatestFileSize = AnswerToInt64(info.Values("LatestFileSize"));
+    company->WebArchiveCount = AnswerToInt64(info.Values("ArchiveCount"));
     return company;
 }
 
 }  // namespace
+
+bool BothSidesChanged(const TTidewellCompany& company) {
+    if (company.SyncedTime <= 0) return false;
+    const auto second = [](TDateTime t) { return FormatDateTime("yyyymmddhhnnss", t); };
+    const std::string agreed = second(company.SyncedTime);
+    const std::string local = second(company.LocalModified);
+    const std::string web = second(company.LatestFileTime);
+    return local > agreed && web > agreed && local != web;
+}
 
 TTidewellUser::TTidewellUser() = default;
 TTidewellUser::~TTidewellUser() = default;
@@ -219,14 +230,85 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     TAnswerList answer;
     if (gateway->UploadFile(UserID, Password, company->CompanyKey, company->CompanyName, archive,
                             answer)) {
+        // The archive's name is the time both sides now hold.
+        if (const auto time = ArchiveTimeToDateTime(fs::path(archive).filename().string())) {
+            company->SyncedTime = *time;
+            if (auto key = CurrentUserHive().OpenKey(kProgramKey, false)) {
+                auto batch = CurrentUserHive().Batch();
+                RecordCompanySynced(*key, company->CompanyKey, company->LocalPath, *time);
+                batch.Commit();
+            }
+        }
         return TTransferResult::Done();
     }
     return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
 }
 
-std::string TTidewellUser::SafetyArchiveName(const TTidewellCompany& company) const {
-    return company.LocalPath + "/Backup/tidewell" + FormatDateTime("yyyymmddhhnn", Now()) +
-           ".bck";
+std::string TTidewellUser::KeepSafetyCopy(const std::string& folder,
+                                          const std::string& workFolder,
+                                          const TProgressEvent& onProgress) {
+    if (!FileExists(CompanyDatabaseFile(folder))) return {};
+    ReportStage(nullptr, "복원", "복원 준비중...", 0);
+    std::string made;
+    TBackupCompany backup;
+    backup.SourceFolder = folder;
+    backup.WorkFolder = workFolder;
+    backup.SafetyCopy = true;
+    backup.ShouldStop = StopQueryOf();
+    backup.OnProgress = onProgress;
+    backup.Backup(SafetyArchiveName(folder, Now()), made);
+    return made;
+}
+
+void TTidewellUser::RestoreInto(const TTidewellCompany& company, const std::string& archive,
+                                const TProgressEvent& onProgress) {
+    bool go = true;
+    onProgress(nullptr, {}, 0, go);
+    TCompanyRestore restore(company.LocalPath);
+    restore.ShouldStop = StopQueryOf();
+    restore.OnProgress = onProgress;
+    // A restore that did not finish left the previous database in place; stamping it with a
+    // new time would make it look as if it held the new data.
+    if (!restore.Stage(archive)) {
+        throw Exception(company.CompanyName +
+                        ": 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.\r\n" +
+                        restore.Problem());
+    }
+    restore.Commit();
+}
+
+TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyKey,
+                                                     const std::string& archivePath) {
+    const int index = IndexOfCompany(companyKey);
+    if (index < 0) return TTransferResult::Nothing();
+    const TTidewellCompanyPtr company = GetCompany(index);
+    const std::string folder = company->LocalPath;
+    if (folder.empty()) return TTransferResult::Nothing();
+    if (!FileExists(archivePath)) throw Exception("백업 파일이 없습니다: " + archivePath);
+
+    CompanyOperation operation(LockWait, StopQueryOf());
+    RemoveCompanyLeftovers(folder);
+    const TDateTime dataTime = [&] {
+        for (const TSafetyArchive& archive : ListSafetyArchives(folder)) {
+            std::error_code ec;
+            if (fs::equivalent(archive.Path, archivePath, ec)) return archive.DataTime;
+        }
+        return TDateTime{0};
+    }();
+    const EmptyFolderRemoval dropBackupFolder(folder + "/Backup");
+    ScopedFileRemoval dropSafety(KeepSafetyCopy(
+        folder, operation.Folder(),
+        [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            HandlePrepareProgress(s, f, p, c);
+        }));
+    RestoreInto(*company, archivePath, [this](TBackupFile* s, const std::string&, TPercentage p,
+                                              bool&) {
+        ReportStage(s, "복원", "이전 자료를 복원중입니다...", p);
+    });
+    dropSafety.Keep();
+    // The data is what it was then: it carries the time it had then.
+    if (dataTime > 0) StampCompanyDatabase(folder, dataTime);
+    return TTransferResult::Done();
 }
 
 TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
@@ -277,25 +359,19 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     // is a Backup folder made for it.
     const EmptyFolderRemoval dropBackupFolder(folder + "/Backup");
     std::optional<ScopedFileRemoval> dropSafety;
-    if (time && FileExists(database)) {
+    if (time) {
         const auto started = std::chrono::steady_clock::now();
-        ReportStage(nullptr, "복원", "복원 준비중...", 0);
-        std::string made;
-        TBackupCompany backup;
-        backup.SourceFolder = folder;
-        backup.WorkFolder = operation.Folder();
-        backup.SafetyCopy = true;
-        backup.ShouldStop = StopQueryOf();
-        backup.OnProgress = [&](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-            // Two stages at once: the panel follows the one that will end last.
-            if (!receiver.Done() && ReceivingEndsLater(receiver.Received(), p, started)) {
-                reportTransfer();
-            } else {
-                HandlePrepareProgress(s, f, p, c);
-            }
-        };
-        backup.Backup(SafetyArchiveName(*company), made);
-        dropSafety.emplace(made);
+        const std::string made = KeepSafetyCopy(
+            folder, operation.Folder(),
+            [&](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+                // Two stages at once: the panel follows the one that will end last.
+                if (!receiver.Done() && ReceivingEndsLater(receiver.Received(), p, started)) {
+                    reportTransfer();
+                } else {
+                    HandlePrepareProgress(s, f, p, c);
+                }
+            });
+        if (!made.empty()) dropSafety.emplace(made);
     }
 
     TAnswerList answer;
@@ -305,24 +381,15 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
         return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
     }
 
-    ReportStage(nullptr, "복원", "다운로드한 자료를 복원중입니다...", 0);
-    TCompanyRestore restore(folder);
-    restore.ShouldStop = StopQueryOf();
-    restore.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-        HandleRestoreProgress(s, f, p, c);
-    };
-    // A restore that did not finish left the previous database in place; stamping it with the
-    // archive's time would make it look as if it held the downloaded data.
-    if (!restore.Stage(archive)) {
-        throw Exception(company->CompanyName +
-                        ": 내려받은 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.\r\n" +
-                        restore.Problem());
-    }
-    restore.Commit();
+    RestoreInto(*company, archive,
+                [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+                    HandleRestoreProgress(s, f, p, c);
+                });
     if (dropSafety) dropSafety->Keep();
 
     StampCompanyDatabase(folder, *time);
-    RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder);
+    company->SyncedTime = *time;
+    RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder, *time);
     return TTransferResult::Done();
 }
 
@@ -344,16 +411,29 @@ bool TTidewellUser::ReceivingEndsLater(std::int64_t received, TPercentage packed
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
                                          const std::string& companyName,
                                          const std::string& localPath) {
+    RegisterLocalCompany(companyKey, companyName, localPath, 0);
+}
+
+void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
+                                         const std::string& companyName,
+                                         const std::string& localPath, TDateTime synced) {
     auto key = CurrentUserHive().OpenKey(kProgramKey, false);
     if (!key) return;
+    auto batch = CurrentUserHive().Batch();
     int highest = -1;
     bool used[kCompanySlotCount] = {};
-    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+    bool registered = false;
+    for (int slot = 0; slot < kCompanySlotCount && !registered; ++slot) {
         const std::string pathValue = CompanySlotValue(slot, "Path");
         if (!key->ValueExists(pathValue)) continue;
         used[slot] = true;
         highest = slot;
-        if (key->ReadString(pathValue) == localPath) return;  // registered already
+        registered = key->ReadString(pathValue) == localPath;
+    }
+    if (registered) {
+        if (synced > 0) RecordCompanySynced(*key, companyKey, localPath, synced);
+        batch.Commit();
+        return;
     }
     int slot = highest < 0 ? 1 : highest + 1;
     // Slots above 99 are never read back: take the lowest free one instead, or none at all.
@@ -364,10 +444,10 @@ void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
         }
         if (slot < 0) return;
     }
-    auto batch = CurrentUserHive().Batch();
     key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
     key->WriteString(CompanySlotValue(slot, "Name"), MakeUniqueCompanyName(companyName));
     key->WriteString(CompanySlotValue(slot, "Path"), localPath);
+    WriteSlotSynced(*key, slot, synced);  // a value left by an older slot is no agreement
     batch.Commit();
 }
 

@@ -30,7 +30,14 @@ struct TTidewellCompany {
     std::string LocalPath;         // folder holding default.mdb on this computer; may be empty
     TDateTime LocalModified = 0;   // last-write time of that default.mdb
     TSyncMode SyncMode = smNone;
+    TDateTime SyncedTime = 0;      // the time both sides last agreed on; zero when unknown
+    std::int64_t WebArchiveCount = 0;  // archives the web folder keeps; 0 when it doesn't say
 };
+
+// Both sides changed since they last agreed: the local data and the web folder's newest
+// archive are later than the agreed time and differ from each other (to the second). The row
+// still travels the way its times decide, but only when the user says which side to keep.
+bool BothSidesChanged(const TTidewellCompany& company);
 
 // Entries are shared: rows of the window's list keep the companies they show alive while
 // LoadCompanies replaces the account's list (the window repaints during the requests).
@@ -113,6 +120,11 @@ public:
     // changed and no working file left.
     TTransferResult UploadCompany(const std::string& CompanyKey);
     TTransferResult DownloadCompany(const std::string& CompanyKey);
+    // Puts the data of one of the company's safety archives back into its folder, with the
+    // protections of a download: the current data first goes into a new safety archive, then
+    // the archive is staged, checked and committed. The database keeps the time stored with it.
+    TTransferResult RestoreCompanyArchive(const std::string& CompanyKey,
+                                          const std::string& ArchivePath);
 
     // Asks the transfer under way to stop at its next block or network wait. It stays asked
     // until ResetStop, so a loop over several companies ends too.
@@ -121,6 +133,9 @@ public:
     bool StopRequested() const { return stopRequested_; }
     void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
                               const std::string& LocalPath);
+    // The same, and the time both sides now agree on, in one transaction of the settings.
+    void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
+                              const std::string& LocalPath, TDateTime Synced);
     std::string MakeUniqueCompanyName(const std::string& Name);
 
     // How many times LoadCompanies asks for a company's details while replies carry no STATUS.
@@ -142,7 +157,13 @@ private:
                                TPercentage Percent, bool& Continue);
     void HandlePrepareProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
-    std::string SafetyArchiveName(const TTidewellCompany& company) const;
+    // The current data into a new safety archive (when there is a database); its path, or
+    // empty. onProgress sees the archive component's events.
+    std::string KeepSafetyCopy(const std::string& folder, const std::string& workFolder,
+                               const TProgressEvent& onProgress);
+    // Stages, checks and commits archive into the company's folder; onProgress reports it.
+    void RestoreInto(const TTidewellCompany& company, const std::string& archive,
+                     const TProgressEvent& onProgress);
     StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
 
     std::vector<TTidewellCompanyPtr> Companies;

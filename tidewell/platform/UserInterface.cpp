@@ -22,6 +22,8 @@ MessageResult ConsoleUserInterface::ShowMessageBox(const MessageBoxRequest& requ
             return MessageResult::Cancel;
         case MessageButtons::YesNo:
             return MessageResult::No;
+        case MessageButtons::YesNoCancel:
+            return MessageResult::Cancel;
     }
     return MessageResult::Cancel;
 }

@@ -5,7 +5,7 @@
 namespace tidewell {
 
 enum class MessageIcon { None, Information, Warning, Error, Question };
-enum class MessageButtons { Ok, OkCancel, YesNo };
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MessageResult { Ok, Cancel, Yes, No };
 
 struct MessageBoxRequest {
@@ -14,6 +14,9 @@ struct MessageBoxRequest {
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
     MessageResult defaultButton = MessageResult::Ok;
+    // Texts for the Yes and No buttons when they name the choices; empty: 예 and 아니요.
+    std::string yesText;
+    std::string noText;
 };
 
 // The modal boxes the core needs (messages, the error report, the disk prompt). The window

@@ -21,6 +21,7 @@
 #include "view/FormLayout.h"
 #include "view/ListLayout.h"
 #include "view/Pictures.h"
+#include "view/SafetyArchiveDialog.h"
 
 namespace tidewell {
 namespace {
@@ -178,6 +179,7 @@ void TformMainWindow::CreateMenu() {
     add(PopupMenu1, Element::menuSyncSelected, "사업장 전송(&T)", false);
     PopupMenu1->addSeparator();
     add(PopupMenu1, Element::menuView, "실행(&E)", false);
+    add(PopupMenu1, Element::menuRestore, "이전 자료로 되돌리기...", false);
     PopupMenu1->addSeparator();
     add(PopupMenu1, Element::menuRefresh, "새로 고침(&R)", false);
     add(PopupMenu1, Element::menuSelectAll, "모든 사업장 선택(&A)", false);
@@ -236,6 +238,7 @@ void TformMainWindow::Connect() {
         {Element::menuSyncModeDownload, &TformMain::menuSyncModeDownloadClick},
         {Element::menuSyncSelected, &TformMain::menuSyncSelectedClick},
         {Element::menuView, &TformMain::menuViewClick},
+        {Element::menuRestore, &TformMain::menuRestoreClick},
         {Element::menuRefresh, &TformMain::menuRefreshClick},
         {Element::menuSelectAll, &TformMain::menuSelectAllClick},
         {Element::menuSyncAll, &TformMain::menuSyncAllClick},
@@ -518,6 +521,12 @@ std::optional<int> TformMainWindow::HotRow() const { return vt->HotRow(); }
 bool TformMainWindow::IsOverSyncButton(int row) const { return vt->IsOverSyncButton(row); }
 
 bool TformMainWindow::IsOverFolderLink(int row) const { return vt->IsOverFolderLink(row); }
+
+std::optional<int> TformMainWindow::ChooseSafetyArchive(const std::string& companyName,
+                                                        const std::vector<TSafetyArchive>& archives,
+                                                        const std::string& note) {
+    return tidewell::ChooseSafetyArchive(companyName, archives, note, this);
+}
 
 bool TformMainWindow::BrowseForFolder(const std::string& title, std::string& folder,
                                       bool showNewFolder) {

@@ -68,6 +68,9 @@ public:
     bool IsOverFolderLink(int row) const override;
     bool BrowseForFolder(const std::string& title, std::string& folder,
                          bool showNewFolder) override;
+    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                           const std::vector<TSafetyArchive>& archives,
+                                           const std::string& note) override;
     Shell& DesktopShell() override { return shell_; }
 
     // The widgets, by their names in the window (tests look at them).

@@ -34,6 +34,11 @@ constexpr const char* kUsageText =
     "                               no folder here yet)\n"
     "  add FOLDER                   add the company whose default.mdb is in FOLDER\n"
     "  remove KEY [--yes]           remove a company here and in the web folder\n"
+    "  history KEY                  the company's safety archives here, newest first\n"
+    "                               (tab-separated: archive, time of its data, size)\n"
+    "  restore KEY ARCHIVE          put one of them back (the current data is kept first)\n"
+    "--prefer local|web (sync, upload, download): which side to keep when both changed since\n"
+    "they last agreed; without it such companies are passed over.\n"
     "Credentials come from TIDEWELL_USERID and TIDEWELL_PASSWORD (asked for when the\n"
     "password is unset and a terminal is attached). The service is TIDEWELL_SERVICE_URL or\n"
     "--service.\n"
@@ -55,6 +60,7 @@ struct Options {
     std::string folder;  // download --folder
     bool yes = false;    // remove --yes
     bool wait = false;   // sync --wait
+    std::string prefer;  // --prefer local|web
 };
 
 Options Parse(const std::vector<std::string>& arguments) {
@@ -73,6 +79,11 @@ Options Parse(const std::vector<std::string>& arguments) {
             options.yes = true;
         } else if (a == "--wait") {
             options.wait = true;
+        } else if (a == "--prefer") {
+            options.prefer = value("--prefer");
+            if (options.prefer != "local" && options.prefer != "web") {
+                throw UsageError{"--prefer takes local or web"};
+            }
         } else if (a == "--help" || a == "-h") {
             throw UsageError{};
         } else if (a.rfind("--", 0) == 0) {
@@ -85,7 +96,8 @@ Options Parse(const std::vector<std::string>& arguments) {
     }
     static const std::map<std::string, std::pair<std::size_t, std::size_t>> kArity = {
         {"account", {0, 0}}, {"list", {0, 0}},   {"sync", {0, SIZE_MAX}}, {"upload", {1, 1}},
-        {"download", {1, 1}}, {"add", {1, 1}}, {"remove", {1, 1}}};
+        {"download", {1, 1}}, {"add", {1, 1}}, {"remove", {1, 1}}, {"history", {1, 1}},
+        {"restore", {2, 2}}};
     const auto arity = kArity.find(options.command);
     if (arity == kArity.end()) {
         throw UsageError{options.command.empty() ? "no command given"
@@ -100,6 +112,10 @@ Options Parse(const std::vector<std::string>& arguments) {
     }
     if (options.yes && options.command != "remove") throw UsageError{"--yes goes with remove"};
     if (options.wait && options.command != "sync") throw UsageError{"--wait goes with sync"};
+    if (!options.prefer.empty() && options.command != "sync" && options.command != "upload" &&
+        options.command != "download") {
+        throw UsageError{"--prefer goes with sync, upload and download"};
+    }
     return options;
 }
 
@@ -143,8 +159,18 @@ bool AskYes(const std::string& question, std::ostream& err) {
 // Message boxes become lines on stderr; the one question is answered by --yes or the user.
 class ConsoleMessages : public UserInterfaceService {
 public:
-    ConsoleMessages(std::ostream& err, bool yes) : err_(err), yes_(yes) {}
+    ConsoleMessages(std::ostream& err, bool yes, std::string prefer)
+        : err_(err), yes_(yes), prefer_(std::move(prefer)) {}
     MessageResult ShowMessageBox(const MessageBoxRequest& request) override {
+        // Which side to keep when both changed: --prefer says, or the company is passed over.
+        if (request.buttons == MessageButtons::YesNoCancel) {
+            if (prefer_ == "local") return MessageResult::Yes;
+            if (prefer_ == "web") return MessageResult::No;
+            ++shown;
+            err_ << PlainLines(request.text) << "\n"
+                 << "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
+            return MessageResult::Cancel;
+        }
         if (request.buttons == MessageButtons::YesNo) {
             answeredYes = yes_ || (isatty(STDIN_FILENO) && AskYes(request.text, err_));
             return answeredYes ? MessageResult::Yes : MessageResult::No;
@@ -160,6 +186,7 @@ public:
 private:
     std::ostream& err_;
     bool yes_;
+    std::string prefer_;
 };
 
 // The signal that asked this run to stop, 0 while none did. Set by the handler installed in
@@ -266,6 +293,11 @@ const char* Direction(TSyncMode mode) {
     }
 }
 
+std::string Direction(const TTidewellCompany& company) {
+    std::string direction = Direction(company.SyncMode);
+    return BothSidesChanged(company) ? "conflict " + direction : direction;
+}
+
 std::string Absolute(const std::string& path) {
     std::error_code ignored;
     std::string result = fs::absolute(path, ignored).lexically_normal().string();
@@ -279,7 +311,7 @@ public:
         : options_(options),
           out_(out),
           err_(err),
-          messages_(err, options.yes),
+          messages_(err, options.yes, options.prefer),
           scopedMessages_(messages_),
           view_(err),
           form_(view_),
@@ -319,6 +351,8 @@ private:
         if (c == "upload") return TransferOne(options_.arguments[0], true);
         if (c == "download") return TransferOne(options_.arguments[0], false);
         if (c == "add") return Add(options_.arguments[0]);
+        if (c == "history") return History(options_.arguments[0]);
+        if (c == "restore") return Restore(options_.arguments[0], options_.arguments[1]);
         return Remove(options_.arguments[0]);
     }
 
@@ -355,7 +389,7 @@ private:
     int List() {
         for (int i = 0; i < form_.RowCount(); ++i) {
             const TTidewellCompany& c = *form_.Row(i).Company;
-            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c.SyncMode)
+            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c)
                  << '\t' << TimeText(c.LocalModified) << '\t' << TimeText(c.LatestFileTime)
                  << '\t' << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
         }
@@ -388,21 +422,37 @@ private:
     }
 
     int Sync() {
+        int passedOver = kDone;
         if (!options_.arguments.empty()) {
             std::set<int> rows;
             for (const auto& key : options_.arguments) rows.insert(RowOf(key));
             CheckOnly(rows);
+        } else {
+            // Companies changed on both sides go only when the user said which side to keep.
+            for (int i = 0; i < form_.RowCount(); ++i) {
+                const TTidewellCompany& company = *form_.Row(i).Company;
+                if (!BothSidesChanged(company) || form_.Row(i).Checked) continue;
+                if (!options_.prefer.empty()) {
+                    form_.ToggleRowCheck(i);
+                    continue;
+                }
+                err_ << company.CompanyName
+                     << ": 양쪽 자료가 모두 변경되어 전송하지 않았습니다. "
+                        "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
+                passedOver = kFailed;
+            }
         }
         std::vector<std::string> keys;
         for (int i = 0; i < form_.RowCount(); ++i) {
             if (form_.Row(i).Checked) keys.push_back(form_.Row(i).Company->CompanyKey);
         }
         if (keys.empty()) {
-            err_ << "전송할 사업장이 없습니다.\n";
-            return kDone;
+            if (passedOver == kDone) err_ << "전송할 사업장이 없습니다.\n";
+            return passedOver;
         }
         form_.btnSyncSelectedClick();
-        return Verify(keys);
+        const int verified = Verify(keys);
+        return verified == kDone ? passedOver : verified;
     }
 
     int TransferOne(const std::string& key, bool upload) {
@@ -454,6 +504,38 @@ private:
             }
         }
         throw Failure{folder + "에 사업장 자료(default.mdb)가 없습니다."};
+    }
+
+    int History(const std::string& key) {
+        const TTidewellCompany& company = *form_.Row(RowOf(key)).Company;
+        if (company.LocalPath.empty()) throw Failure{company.CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
+        for (const TSafetyArchive& archive : ListSafetyArchives(company.LocalPath)) {
+            out_ << archive.Path << '\t' << TimeText(archive.DataTime) << '\t' << archive.Size
+                 << "\n";
+        }
+        if (company.WebArchiveCount > 1) {
+            err_ << "웹폴더에도 이 사업장의 이전 자료 " << company.WebArchiveCount - 1
+                 << "개가 보관되어 있습니다.\n";
+        }
+        return kDone;
+    }
+
+    // The archive by its path, or by its name in the company's Backup folder.
+    int Restore(const std::string& key, const std::string& archive) {
+        const int row = RowOf(key);
+        const TTidewellCompany& company = *form_.Row(row).Company;
+        if (company.LocalPath.empty()) throw Failure{company.CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
+        const std::vector<TSafetyArchive> archives = ListSafetyArchives(company.LocalPath);
+        const std::string wanted = Absolute(archive);
+        for (std::size_t i = 0; i < archives.size(); ++i) {
+            if (archives[i].Name != archive && archives[i].Path != wanted) continue;
+            view_.PointerRow = row;
+            view_.OnChooseSafetyArchive = [i](const std::string&, const std::vector<TSafetyArchive>&,
+                                              const std::string&) { return static_cast<int>(i); };
+            form_.menuRestoreClick();
+            return messages_.shown == 0 ? kDone : kFailed;
+        }
+        throw Failure{company.CompanyName + "의 백업 파일이 아닙니다: " + archive};
     }
 
     int Remove(const std::string& key) {

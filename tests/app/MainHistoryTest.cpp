@@ -1,0 +1,140 @@
+// When both sides changed since they last agreed, and the way back to an earlier state.
+#include <gtest/gtest.h>
+
+#include "MainTestSupport.h"
+#include "company/Common.h"
+#include "company/LocalCompanyList.h"
+#include "company/SafetyArchives.h"
+#include "platform/CompanyDatabase.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+using test::kOlder;
+
+// Every row of the inventory, in order: the data as the user sees it, whatever the file.
+std::string Content(const fs::path& folder) {
+    std::string rows;
+    for (auto data = OpenCompanyQuery(folder.string(), "select * from inventory order by rowid");
+         !data.Eof(); data.Next()) {
+        for (int i = 0; i < data.FieldCount(); ++i) rows += data.AsString(i) + "|";
+        rows += "\n";
+    }
+    return rows;
+}
+
+void Edit(const fs::path& folder, const std::string& sql, TDateTime time) {
+    ExecCompanySql(folder.string(), sql);
+    SetFileModifiedTime((folder / "default.mdb").string(), time);
+}
+
+// Computer A (the window) and computer B (another hive, another folder) share one company.
+class TwoComputersTest : public ::testing::Test {
+protected:
+    TwoComputersTest() {
+        a = f.MakeCompany("a", "가게", kOlder, 300);
+        f.Register(0, a, "가게");
+        f.LogIn();
+        f.form->btnSyncSelectedClick();  // A uploads: both sides agree
+        key = f.form->Row(0).Company->CompanyKey;
+        b = f.core.dir / "b";
+        OnB([&](TTidewellUser& user) { user.DownloadCompany(key); });
+    }
+
+    // Runs on computer B, with its own settings.
+    void OnB(const std::function<void(TTidewellUser&)>& work) {
+        ScopedCurrentUserHive hive(f.core.dir / "b-settings.db");
+        hive.hive().OpenKey(kProgramKey, true);
+        TTidewellUser user;
+        ASSERT_TRUE(user.Login("kim", "pw1234"));
+        user.LoadCompanies();
+        user.GetCompany(0)->LocalPath = b.string();
+        work(user);
+    }
+
+    const TTidewellCompany& Row() const { return *f.form->Row(0).Company; }
+
+    test::MainFixture f;
+    fs::path a, b;
+    std::string key;
+};
+
+TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
+    ASSERT_EQ(Row().SyncMode, smNone);
+    ASSERT_GT(Row().SyncedTime, 0);
+    Edit(a, "delete from inventory where rowid < 10", kOlder + 1);
+    OnB([&](TTidewellUser& user) {
+        Edit(b, "delete from inventory where rowid > 290", kOlder + 2);
+        user.UploadCompany(key);
+    });
+    f.form->RefreshCompanyList();
+    EXPECT_TRUE(BothSidesChanged(Row()));
+    EXPECT_EQ(Row().SyncMode, smDownload);  // the times still decide the direction
+    EXPECT_FALSE(f.form->Row(0).Checked);   // but nothing goes without the user
+
+    // Keep this computer's data, though the web folder's is newer.
+    f.core.ui.answers = {MessageResult::Yes};
+    f.core.ui.boxes.clear();
+    f.view->PointerRow = 0;
+    f.form->menuSyncSelectedClick();
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNoCancel);
+    EXPECT_EQ(f.core.ui.boxes[0].yesText, "내 컴퓨터 자료");
+    EXPECT_NE(f.core.ui.boxes[0].text.find("양쪽 자료가 모두 변경되었습니다"), std::string::npos);
+    EXPECT_EQ(Row().SyncMode, smNone);
+    EXPECT_FALSE(BothSidesChanged(Row()));
+
+    // One side alone changing afterwards is an ordinary upload again: checked, no question.
+    Edit(a, "delete from inventory where rowid = 50", kOlder + 3);
+    f.form->RefreshCompanyList();
+    EXPECT_EQ(Row().SyncMode, smUpload);
+    EXPECT_TRUE(f.form->Row(0).Checked);
+    f.core.ui.boxes.clear();
+    f.form->btnSyncSelectedClick();
+    EXPECT_TRUE(f.core.ui.boxes.empty());
+    EXPECT_EQ(Row().SyncMode, smNone);
+
+    f.form->FormDestroy();  // the agreed time stays with its slot
+    EXPECT_EQ(ReadSlotSynced(f.ProgramKey(), 0), Row().SyncedTime);
+}
+
+TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownload) {
+    Edit(a, "delete from inventory where rowid % 3 = 0", kOlder + 1);
+    const std::string before = Content(a);
+    OnB([&](TTidewellUser& user) {
+        Edit(b, "update inventory set name = 'B의 변경'", kOlder + 2);
+        user.UploadCompany(key);
+    });
+    f.form->RefreshCompanyList();
+    f.core.ui.answers = {MessageResult::No};  // keep the web folder's
+    f.view->PointerRow = 0;
+    f.form->menuSyncSelectedClick();
+    const std::string downloaded = Content(a);
+    ASSERT_NE(downloaded, before);
+
+    ASSERT_EQ(ListSafetyArchives(a.string()).size(), 1u);
+    f.view->OnChooseSafetyArchive = [](const std::string&, const std::vector<TSafetyArchive>&,
+                                       const std::string& note) {
+        EXPECT_NE(note.find("웹폴더에도"), std::string::npos);  // the service keeps two
+        return 0;
+    };
+    f.form->PopupMenu1Popup();
+    EXPECT_TRUE(f.view->Enabled(Element::menuRestore));
+    f.form->menuRestoreClick();
+
+    EXPECT_EQ(Content(a), before);
+    const auto archives = ListSafetyArchives(a.string());
+    ASSERT_EQ(archives.size(), 2u);  // newest first: the downloaded state, kept on the way back
+    const fs::path kept = f.core.dir / "kept";
+    TBackupFile reader;
+    ASSERT_TRUE(reader.Restore(archives[0].Path, kept.string()));
+    EXPECT_EQ(Content(kept), downloaded);
+    EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", archives[1].DataTime),
+              FormatDateTime("yyyymmddhhnnss", kOlder + 1));
+    EXPECT_EQ(Row().SyncMode, smDownload);  // the data has its old time again
+}
+
+}  // namespace
+}  // namespace tidewell

@@ -1,0 +1,73 @@
+#include "company/SafetyArchives.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "archive/ArchiveIo.h"
+#include "company/Common.h"
+#include "platform/DosTime.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+constexpr const char* kPrefix = "tidewell";
+
+// The date stored with the archive's first member (the company's database).
+TDateTime StoredDataTime(const std::string& archive) {
+    try {
+        archive::ArchiveReader reader(archive);
+        reader.ReadHeader();
+        if (!reader.ReadName()) return 0;
+        return UnpackDosDateTime(reader.ReadInt32()).value_or(0);
+    } catch (const Exception&) {
+        return 0;  // damaged: listed all the same, the restore says what is wrong
+    }
+}
+
+// The counter a taken name got ("tidewell202612091140-2.bck" is 2); 1 without one.
+int Counter(const std::string& name) {
+    const std::string stem = fs::path(name).stem().string();
+    const std::size_t dash = stem.rfind('-');
+    if (dash == std::string::npos) return 1;
+    try {
+        return std::stoi(stem.substr(dash + 1));
+    } catch (const std::exception&) {
+        return 1;
+    }
+}
+
+}  // namespace
+
+std::string SafetyArchiveName(const std::string& companyFolder, TDateTime now) {
+    return companyFolder + "/Backup/" + kPrefix + FormatDateTime("yyyymmddhhnn", now) + ".bck";
+}
+
+std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder) {
+    std::vector<TSafetyArchive> archives;
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(companyFolder) / "Backup", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code status;
+        if (!name.starts_with(kPrefix) || it->path().extension() != ".bck" ||
+            !it->is_regular_file(status)) {
+            continue;
+        }
+        TSafetyArchive archive;
+        archive.Path = it->path().string();
+        archive.Name = name;
+        archive.DataTime = StoredDataTime(archive.Path);
+        archive.Size = GetPathSize(archive.Path);
+        GetFileModifiedTime(archive.Path, archive.MadeTime);
+        archives.push_back(std::move(archive));
+    }
+    std::sort(archives.begin(), archives.end(), [](const TSafetyArchive& a, const TSafetyArchive& b) {
+        if (a.MadeTime != b.MadeTime) return a.MadeTime > b.MadeTime;
+        return Counter(a.Name) > Counter(b.Name);
+    });
+    return archives;
+}
+
+}  // namespace tidewell

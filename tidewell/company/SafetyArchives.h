@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace tidewell {
+
+// A safety archive in a company's Backup folder: the data a download (or a return to an
+// earlier state) replaced.
+struct TSafetyArchive {
+    std::string Path;
+    std::string Name;           // the file's name
+    TDateTime DataTime = 0;     // the time stored with the database in it; zero when unreadable
+    TDateTime MadeTime = 0;     // when the archive was written
+    std::int64_t Size = 0;      // bytes of the archive file
+};
+
+// The name of a new safety archive made now: folder/Backup/tidewell + yyyymmddhhnn + ".bck".
+std::string SafetyArchiveName(const std::string& companyFolder, TDateTime now);
+
+// The safety archives of a company, newest first. Each is read with the archive component as
+// far as its first member's name and date.
+std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder);
+
+}  // namespace tidewell
