@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "CompanyMaker.h"
 #include "company/BackupCompany.h"
@@ -21,11 +22,25 @@ namespace fs = std::filesystem;
 namespace tidewell {
 namespace {
 
+// The company and everything the benchmarks write go with the object, at the program's end.
 struct BenchCompany {
-    std::string root;      // removed at exit
+    std::string root;
     std::string folder;    // the company
     std::string work;      // copies and archives
     std::int64_t bytes = 0;
+    BenchCompany() = default;
+    BenchCompany(BenchCompany&& other) noexcept
+        : root(std::exchange(other.root, {})),
+          folder(std::move(other.folder)),
+          work(std::move(other.work)),
+          bytes(other.bytes) {}
+    BenchCompany(const BenchCompany&) = delete;
+    BenchCompany& operator=(const BenchCompany&) = delete;
+    BenchCompany& operator=(BenchCompany&&) = delete;
+    ~BenchCompany() {
+        std::error_code ignored;
+        if (!root.empty()) fs::remove_all(root, ignored);
+    }
 };
 
 std::int64_t TargetBytes() {
@@ -56,7 +71,6 @@ const BenchCompany& Company() {
         waitpid(child, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
         made.bytes = static_cast<std::int64_t>(fs::file_size(CompanyDatabaseFile(made.folder)));
-        std::atexit([] { fs::remove_all(Company().root); });
         return made;
     }();
     return company;
@@ -100,6 +114,19 @@ void BM_Compaction(benchmark::State& state) {
     Report(state, company.bytes);
 }
 
+// What a backup does now: one consistent, compacted snapshot of the live database.
+void BM_Snapshot(benchmark::State& state) {
+    const BenchCompany& company = Company();
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(Compacted());
+        state.ResumeTiming();
+        SnapshotCompanyDatabase(CompanyDatabaseFile(company.folder), Compacted());
+    }
+    state.counters["snapshot_MiB"] = static_cast<double>(fs::file_size(Compacted())) / (1 << 20);
+    Report(state, company.bytes);
+}
+
 void BM_Packing(benchmark::State& state) {
     const BenchCompany& company = Company();
     if (!fs::exists(Copy())) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
@@ -128,6 +155,7 @@ void BM_WholeBackup(benchmark::State& state) {
 
 BENCHMARK(BM_Copy)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Compaction)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Snapshot)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Packing)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeBackup)->Iterations(1)->Unit(benchmark::kMillisecond);
 
