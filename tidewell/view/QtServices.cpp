@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
 
+#include "view/KoreanTexts.h"
 
 namespace tidewell {
 namespace {
@@ -55,6 +57,10 @@ MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) 
     if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(BoxIcon(request.icon), QString::fromStdString(request.title),
                     DisplayText(request.text), buttons, parent_);
+    // Our own words, whether or not the system has Qt's Korean catalogue.
+    for (QAbstractButton* button : box.buttons()) {
+        button->setText(StandardButtonText(box.standardButton(button)));
+    }
     box.setDefaultButton(BoxButton(request.defaultButton));
     switch (box.exec()) {
         case QMessageBox::Cancel:
