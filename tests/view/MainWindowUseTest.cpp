@@ -77,8 +77,9 @@ TEST_F(MainWindowTest, AFailedLoginGivesTheFocusBackAndEnterPressesTheFocusedBut
     QApplication::processEvents();
     EXPECT_EQ(buttons, QStringList{"확인"});
     EXPECT_TRUE(window->panelLogin->isVisible());
-    // Where the keys go once the window is active again.
+    // Where the keys go once the window is active again; typing replaces the wrong password.
     EXPECT_EQ(window->focusWidget(), window->Edit2);
+    EXPECT_EQ(window->Edit2->selectedText().size(), 5);
 
     window->Edit1->clear();
     window->btnLogin->setFocus();

@@ -229,6 +229,7 @@ void TformMainWindow::CreateProgressPanel() {
     labelProgressTitle->setFont(bold);
     labelProgressSize = NewLabel(panelProgress, "0/0", QRect(200, 10, 128, 18));
     labelProgressSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    labelProgressSize->hide();  // hidden while there is no size to show
     ProgressBar = new QProgressBar(panelProgress);
     ProgressBar->setGeometry(12, 36, 316, 20);
     ProgressBar->setRange(0, 100);
@@ -586,7 +587,12 @@ void TformMainWindow::SetChecked(Element element, bool checked) {
 
 void TformMainWindow::SetFocus(Element element) {
     if (!shown_) pendingFocus_ = element;
-    if (QWidget* widget = Widget(element)) widget->setFocus();
+    QWidget* widget = Widget(element);
+    if (!widget) return;
+    widget->setFocus();
+    // An edit field given the focus has its text selected, so that typing replaces it (the
+    // wrong password after a failed login).
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
 }
 
 void TformMainWindow::SetPosition(Element element, int position) {
