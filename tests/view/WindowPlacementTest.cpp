@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -57,7 +58,9 @@ std::vector<std::string> Environment(const std::map<std::string, std::string>& c
 // A child process, its output thrown away; ended with SIGTERM when the object goes.
 class Child {
 public:
-    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    // outputFd: a descriptor the child gets as its descriptor 3 (-1: none).
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+          int outputFd = -1) {
         std::vector<char*> argv;
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -68,6 +71,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (outputFd >= 0) posix_spawn_file_actions_adddup2(&actions, outputFd, 3);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -119,6 +123,24 @@ int RunTool(const std::vector<std::string>& arguments, const std::vector<std::st
     return child.Started() ? child.Wait(10s).value_or(-1) : -1;
 }
 
+// Reads what a child writes on the pipe until a line ends or the time is up.
+std::string ReadLine(int fd, std::chrono::milliseconds limit) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (line.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        char buffer[64];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) break;
+        line.append(buffer, static_cast<std::size_t>(got));
+    }
+    return line.substr(0, line.find('\n'));
+}
+
 struct Placement {
     int Left = 0, Top = 0, Width = 0, Height = 0;
     friend bool operator==(const Placement&, const Placement&) = default;
@@ -136,19 +158,18 @@ protected:
             if (!found) GTEST_SKIP() << tool << " is not installed";
             tools_[tool] = *found;
         }
-        for (int n = 150; n < 200 && display_.empty(); ++n) {
-            if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
-                !fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-                display_ = ":" + std::to_string(n);
-            }
-        }
-        ASSERT_FALSE(display_.empty());
+        // The server picks a free display and names it once it takes connections.
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         server_ = std::make_unique<Child>(
-            std::vector<std::string>{tools_["Xvfb"], display_, "-screen", "0", "1024x768x24",
-                                     "-nolisten", "tcp"},
-            Environment({}));
-        const fs::path socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); }, 10s)) << "Xvfb did not start";
+            std::vector<std::string>{tools_["Xvfb"], "-displayfd", "3", "-screen", "0",
+                                     "1024x768x24", "-nolisten", "tcp"},
+            Environment({}), ready[1]);
+        ::close(ready[1]);
+        const std::string number = ReadLine(ready[0], 20s);
+        ::close(ready[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        display_ = ":" + number;
         windowManager_ = std::make_unique<Child>(std::vector<std::string>{tools_["openbox"]},
                                                  Environment({{"DISPLAY", display_}}));
         ASSERT_TRUE(WaitFor(
@@ -185,12 +206,38 @@ protected:
             },
             20s))
             << "the window did not appear";
-        // The frame comes from the window manager a moment after the window maps.
-        std::this_thread::sleep_for(700ms);
+        // The frame comes from the window manager a moment after the window maps, and the
+        // window takes its stored size then: wait until its size holds still.
+        std::string last;
+        int same = 0;
+        WaitFor(
+            [&] {
+                const std::string now = WindowList(env);
+                same = now == last ? same + 1 : 0;
+                last = now;
+                return same >= 4;
+            },
+            10s);
         ASSERT_EQ(RunTool({tools_["wmctrl"], "-c", "Quenlow"}, env), 0);
         const auto code = program.Wait(20s);
         ASSERT_TRUE(code.has_value()) << "the window did not close";
         EXPECT_EQ(*code, 0);
+    }
+
+    // wmctrl's list of windows with their places and sizes.
+    std::string WindowList(const std::vector<std::string>& env) {
+        int out[2];
+        if (::pipe(out) != 0) return {};
+        Child list({"/bin/sh", "-c", tools_["wmctrl"] + " -lG >&3"}, env, out[1]);
+        ::close(out[1]);
+        std::string text;
+        char buffer[512];
+        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::close(out[0]);
+        list.Wait(10s);
+        return text;
     }
 
     fs::path HiveFile() const { return dir / "config" / "QuenlowBarcode" / "registry.db"; }
