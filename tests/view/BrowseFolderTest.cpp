@@ -236,7 +236,8 @@ TEST_F(BrowseFolderTest, ATypedFolderThatExistsIsConfirmedWithoutTouchingTheTree
         QTest::keyClicks(dialog.eSelectedFolder, typed);
         EXPECT_TRUE(dialog.btnOk->isEnabled());
         // The tree shows it; the text stays as typed.
-        EXPECT_EQ(dialog.Model()->filePath(dialog.FirstSelectedFolder()), Q(dir / "shops" / "main"));
+        EXPECT_EQ(dialog.Model()->filePath(dialog.FirstSelectedFolder()),
+                  Q(dir / "shops" / "main"));
         EXPECT_EQ(dialog.eSelectedFolder->text(), typed);
         QTest::keyClick(dialog.eSelectedFolder, Qt::Key_Return);
     });
@@ -273,7 +274,9 @@ TEST_F(BrowseFolderTest, HiddenFoldersShowWhenTheStartOrTheTypedPathIsOne) {
     dialog.Prepare();
     EXPECT_TRUE(dialog.chkShowHidden->isChecked());
     EXPECT_EQ(dialog.eSelectedFolder->text(), Q(dir / ".local" / "share" / "shop"));
-    EXPECT_TRUE(WaitUntil([&] { return names(dialog) == QStringList({".local", "a", "b", "회사"}); }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return names(dialog) == QStringList({".local", "a", "b", "회사"});
+    }));
 }
 
 TEST_F(BrowseFolderTest, EnterAfterNamingANewFolderOnlyRenamesIt) {

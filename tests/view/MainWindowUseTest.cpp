@@ -161,9 +161,8 @@ TEST_F(MainWindowTest, TheListsKeysMoveMarkAndOpenTheMenuOnTheCurrentRow) {
     // The Menu key arrives as a context menu event from the keyboard.
     QTest::keyClick(list, Qt::Key_Down);
     MovePointer(QPoint(10, 15));
-    WhenMenuOpens(*window, [&](QMenu&) {
-        MenuEntry(*window, Element::menuSyncModeDownload)->trigger();
-    });
+    WhenMenuOpens(*window,
+                  [&](QMenu&) { MenuEntry(*window, Element::menuSyncModeDownload)->trigger(); });
     QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(10, 15),
                               list->viewport()->mapToGlobal(QPoint(10, 15)));
     QApplication::sendEvent(list->viewport(), &menuKey);
@@ -219,8 +218,8 @@ TEST_F(MainWindowTest, TheProgressPanelShowsEachCompanyAsTheLogicSetsItAtOnce) {
     WatchingPump pump([&] {
         if (window->panelProgress->isHidden()) return;
         ++looks;
-        const QImage fresh = window->panelProgress->grab().toImage().convertToFormat(
-            QImage::Format_RGB32);
+        const QImage fresh =
+            window->panelProgress->grab().toImage().convertToFormat(QImage::Format_RGB32);
         if (OnScreen(window->panelProgress) != fresh) ++stale;
         if (!titles.contains(window->labelProgressTitle->text())) {
             titles << window->labelProgressTitle->text();

@@ -72,7 +72,8 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (outputFd >= 0) posix_spawn_file_actions_adddup2(&actions, outputFd, 3);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     Child(const Child&) = delete;
@@ -118,7 +119,8 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     return true;
 }
 
-int RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+int RunTool(const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment) {
     Child child(arguments, environment);
     return child.Started() ? child.Wait(10s).value_or(-1) : -1;
 }
@@ -173,10 +175,13 @@ protected:
         windowManager_ = std::make_unique<Child>(std::vector<std::string>{tools_["openbox"]},
                                                  Environment({{"DISPLAY", display_}}));
         ASSERT_TRUE(WaitFor(
-            [&] { return RunTool({tools_["wmctrl"], "-m"}, Environment({{"DISPLAY", display_}})) == 0; },
+            [&] {
+                return RunTool({tools_["wmctrl"], "-m"}, Environment({{"DISPLAY", display_}})) == 0;
+            },
             10s))
             << "openbox did not start";
-        for (const char* folder : {"config", "tmp", "runtime"}) fs::create_directories(dir / folder);
+        for (const char* folder : {"config", "tmp", "runtime"})
+            fs::create_directories(dir / folder);
         fs::permissions(dir / "runtime", fs::perms::owner_all);
     }
 
@@ -202,7 +207,8 @@ protected:
         const auto env = Environment({{"DISPLAY", display_}});
         ASSERT_TRUE(WaitFor(
             [&] {
-                return RunTool({"/bin/sh", "-c", tools_["wmctrl"] + " -l | grep -q Quenlow"}, env) == 0;
+                return RunTool({"/bin/sh", "-c", tools_["wmctrl"] + " -l | grep -q Quenlow"},
+                               env) == 0;
             },
             20s))
             << "the window did not appear";

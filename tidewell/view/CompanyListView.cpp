@@ -111,7 +111,9 @@ std::optional<int> TCompanyListView::RowUnderPointer() const {
     return pointer_ ? RowAt(*pointer_) : std::nullopt;
 }
 
-std::optional<int> TCompanyListView::HotRow() const { return menuOpen_ ? menuRow_ : hotRow_; }
+std::optional<int> TCompanyListView::HotRow() const {
+    return menuOpen_ ? menuRow_ : hotRow_;
+}
 
 void TCompanyListView::SetCurrentRow(std::optional<int> row) {
     if (row == currentRow_) return;

@@ -14,7 +14,9 @@ constexpr int kTitleBarGrip = 64;
 
 }  // namespace
 
-int HeaderLabelsLeft(int clientWidth) { return clientWidth - kHeaderRightOffset; }
+int HeaderLabelsLeft(int clientWidth) {
+    return clientWidth - kHeaderRightOffset;
+}
 
 bool TitleBarShown(const QRect& frame, const QList<QRect>& screenAreas) {
     const QRect bar(frame.left(), frame.top(), frame.width(), kTitleBarHeight);

@@ -62,8 +62,8 @@ QString StandardButtonText(QMessageBox::StandardButton button) {
     }
 }
 
-QString TKoreanStandardTexts::translate(const char* context, const char* sourceText,
-                                        const char*, int) const {
+QString TKoreanStandardTexts::translate(const char* context, const char* sourceText, const char*,
+                                        int) const {
     if (context == nullptr || sourceText == nullptr) return {};
     for (const TText& text : kTexts) {
         if (std::strcmp(text.Context, context) == 0 && std::strcmp(text.Source, sourceText) == 0) {
@@ -74,8 +74,7 @@ QString TKoreanStandardTexts::translate(const char* context, const char* sourceT
 }
 
 TKoreanTexts::TKoreanTexts()
-    : catalogue_(std::make_unique<QTranslator>()),
-      ours_(std::make_unique<TKoreanStandardTexts>()) {
+    : catalogue_(std::make_unique<QTranslator>()), ours_(std::make_unique<TKoreanStandardTexts>()) {
     catalogueLoaded_ =
         catalogue_->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"),
                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));

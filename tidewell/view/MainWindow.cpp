@@ -131,9 +131,9 @@ void TformMainWindow::CreateLoginPanel() {
     btnLogin->setAutoDefault(true);  // Enter presses it when it has the focus
     CheckBox2 = new QCheckBox("아이디 저장", panelLogin);
     CheckBox2->setGeometry(200, 196, 122, 18);
-    Label4 = NewLink(panelLogin,
-                     "비밀번호를 잊으셨거나, 로그인에 문제가 있는 분은 여기를 눌러주세요.",
-                     QRect(102, 240, 320, 32), false);
+    Label4 =
+        NewLink(panelLogin, "비밀번호를 잊으셨거나, 로그인에 문제가 있는 분은 여기를 눌러주세요.",
+                QRect(102, 240, 320, 32), false);
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignCenter);
     Label4->setStyleSheet("color: #1f4fbf;");
@@ -199,9 +199,10 @@ void TformMainWindow::CreateMenu() {
 
 void TformMainWindow::CreateBottom() {
     const int top = kDesignClientSize.height() - kBottomRowOffset;
-    imgCompanyAdd = NewPicture<TClickLabel>(mainArea_, kCompanyAddPicture, QPoint(kListLeft, top), true);
-    imgCompanyDelete =
-        NewPicture<TClickLabel>(mainArea_, kCompanyDeletePicture, QPoint(kListLeft + 30, top), true);
+    imgCompanyAdd =
+        NewPicture<TClickLabel>(mainArea_, kCompanyAddPicture, QPoint(kListLeft, top), true);
+    imgCompanyDelete = NewPicture<TClickLabel>(mainArea_, kCompanyDeletePicture,
+                                               QPoint(kListLeft + 30, top), true);
     imgCompanyAdd->setToolTip("사업장 추가");
     imgCompanyDelete->setToolTip("사업장 삭제");
     btnSyncSelected = new QPushButton("전송 시작", mainArea_);
@@ -379,7 +380,8 @@ void TformMainWindow::FormResize() {
     imgCompanyAdd->move(kListLeft, bottom);
     imgCompanyDelete->move(kListLeft + 30, bottom);
     Label3->move(vt->geometry().right() + 1 - Label3->width(), bottom + 5);
-    for (QLabel* label : {labelUserName, labelUserDiskUsed, static_cast<QLabel*>(labelUserExpireAt)}) {
+    for (QLabel* label :
+         {labelUserName, labelUserDiskUsed, static_cast<QLabel*>(labelUserExpireAt)}) {
         label->move(HeaderLabelsLeft(client.width()), label->y());
     }
 
@@ -456,7 +458,8 @@ void TformMainWindow::SetBounds(const WindowBounds& bounds) {
     const bool unplaced = !shown_ && !testAttribute(Qt::WA_Moved);
     if (unplaced && bounds.Left == now.Left && bounds.Top == now.Top) return;
     QList<QRect> areas;
-    for (const QScreen* screen : QGuiApplication::screens()) areas.push_back(screen->availableGeometry());
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
     if (TitleBarShown(outer, areas)) move(outer.topLeft());
 }
 

@@ -1,8 +1,8 @@
 #include "view/QtServices.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
