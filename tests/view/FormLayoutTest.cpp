@@ -61,11 +61,6 @@ TEST(FormLayout, CentredPanelsUseTheOuterWindowSize) {
     EXPECT_EQ(p.ProgressPanel, QPoint(118, 130));
 }
 
-TEST(FormLayout, HeaderFollowsTheRightEdge) {
-    EXPECT_EQ(HeaderLabelsLeft(526), 232);
-    EXPECT_EQ(HeaderLabelsLeft(kMinimumClientSize.width()), 196);
-}
-
 TEST(FormLayout, AStoredPlaceCountsWhenItsTitleBarShowsOnAScreen) {
     const QList<QRect> one{QRect(0, 0, 1024, 740)};
     EXPECT_TRUE(TitleBarShown(QRect(100, 50, 528, 346), one));

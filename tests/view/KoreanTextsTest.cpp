@@ -52,16 +52,6 @@ TEST(KoreanTexts, OurOwnTableAloneMakesBoxesAndEditMenusKorean) {
     EXPECT_EQ(EditMenuTexts().first(), "&Undo");
 }
 
-TEST(KoreanTexts, WithTheCatalogueOurWordsStillStandOverIt) {
-    const TKoreanTexts korean;
-    EXPECT_EQ(EditMenuTexts().first(), "실행 취소(&U)");
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "예");
-    if (korean.CatalogueLoaded()) {
-        // What only the catalogue knows comes from it.
-        EXPECT_NE(QCoreApplication::translate("QFileDialog", "Directory:"), "Directory:");
-    }
-}
-
 TEST(KoreanTexts, BoxButtonsReadKoreanAndEnterPressesTheFocusedOne) {
     // No translator at all: the box sets its own words.
     QStringList buttons;
