@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileSystemModel>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
@@ -109,6 +111,8 @@ TEST_F(BrowseFolderTest, StartingFolderStaysInViewWhileItsSiblingsLoad) {
 }
 
 TEST_F(BrowseFolderTest, MissingOrEmptyStartingFolderLeavesNothingSelected) {
+    // It opens at the home folder, expanded to it, without choosing it.
+    const test::ScopedEnvironment home("HOME", (dir / "회사").string());
     for (const QString& start : {Q(dir / "없는 폴더"), QString()}) {
         SCOPED_TRACE(start.toStdString());
         TWexBrowseForFolderDialog dialog;
@@ -117,6 +121,9 @@ TEST_F(BrowseFolderTest, MissingOrEmptyStartingFolderLeavesNothingSelected) {
         EXPECT_FALSE(dialog.FirstSelectedFolder().isValid());
         EXPECT_EQ(dialog.eSelectedFolder->text(), QString());
         EXPECT_FALSE(dialog.btnOk->isEnabled());
+        EXPECT_EQ(dialog.Model()->filePath(dialog.VET1->currentIndex()), Q(dir / "회사"));
+        EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(Q(dir / "회사"))));
+        EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(dir.str().c_str())));
     }
 }
 
@@ -217,6 +224,97 @@ TEST_F(BrowseFolderTest, NewFolderButtonOnlyWhenAskedAndTabOrder) {
         while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
         EXPECT_EQ(next, order[i + 1]) << i;
     }
+}
+
+TEST_F(BrowseFolderTest, ATypedFolderThatExistsIsConfirmedWithoutTouchingTheTree) {
+    const test::ScopedEnvironment home("HOME", (dir / "b").string());
+    fs::create_directories(dir / "shops" / "main");
+    std::string folder;
+    const QString typed = Q(dir / "shops" / "main") + "/";
+    WhenDialogOpens([&](TWexBrowseForFolderDialog& dialog) {
+        EXPECT_FALSE(dialog.btnOk->isEnabled());
+        QTest::keyClicks(dialog.eSelectedFolder, typed);
+        EXPECT_TRUE(dialog.btnOk->isEnabled());
+        // The tree shows it; the text stays as typed.
+        EXPECT_EQ(dialog.Model()->filePath(dialog.FirstSelectedFolder()),
+                  Q(dir / "shops" / "main"));
+        EXPECT_EQ(dialog.eSelectedFolder->text(), typed);
+        QTest::keyClick(dialog.eSelectedFolder, Qt::Key_Return);
+    });
+    EXPECT_TRUE(BrowseForFolder("사업장 폴더를 선택하세요.", folder, false));
+    EXPECT_EQ(folder, typed.toStdString());
+}
+
+TEST_F(BrowseFolderTest, HiddenFoldersShowWhenTheStartOrTheTypedPathIsOne) {
+    fs::create_directories(dir / ".local" / "share" / "shop");
+    const auto names = [&](TWexBrowseForFolderDialog& dialog) {
+        QStringList shown;
+        const QModelIndex parent = dialog.Model()->index(dir.str().c_str());
+        for (int row = 0; row < dialog.Model()->rowCount(parent); ++row) {
+            shown << dialog.Model()->index(row, 0, parent).data().toString();
+        }
+        shown.sort();
+        return shown;
+    };
+    {
+        TWexBrowseForFolderDialog dialog;
+        dialog.SetSelectedFolder(Q(dir / "a"));
+        dialog.Prepare();
+        EXPECT_FALSE(dialog.chkShowHidden->isChecked());
+        EXPECT_TRUE(WaitUntil([&] { return names(dialog).size() == 3; }));
+        EXPECT_FALSE(names(dialog).contains(".local"));
+        // A hidden folder typed in: the box checks itself and the tree shows it chosen.
+        dialog.eSelectedFolder->clear();
+        QTest::keyClicks(dialog.eSelectedFolder, Q(dir / ".local"));
+        EXPECT_TRUE(dialog.chkShowHidden->isChecked());
+        EXPECT_EQ(dialog.Model()->filePath(dialog.FirstSelectedFolder()), Q(dir / ".local"));
+    }
+    TWexBrowseForFolderDialog dialog;
+    dialog.SetSelectedFolder(Q(dir / ".local" / "share" / "shop"));
+    dialog.Prepare();
+    EXPECT_TRUE(dialog.chkShowHidden->isChecked());
+    EXPECT_EQ(dialog.eSelectedFolder->text(), Q(dir / ".local" / "share" / "shop"));
+    EXPECT_TRUE(WaitUntil([&] {
+        return names(dialog) == QStringList({".local", "a", "b", "회사"});
+    }));
+}
+
+TEST_F(BrowseFolderTest, EnterAfterNamingANewFolderOnlyRenamesIt) {
+    std::string folder = (dir / "a").string();
+    WhenDialogOpens([&](TWexBrowseForFolderDialog& dialog) {
+        dialog.btnNewFolder->click();
+        auto* editor = dialog.VET1->findChild<QLineEdit*>();
+        ASSERT_NE(editor, nullptr);
+        editor->selectAll();
+        editor->insert(QStringLiteral("지점"));  // as the input method hands it over
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents();
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_TRUE(fs::is_directory(dir / "a" / "지점"));
+        EXPECT_FALSE(fs::exists(dir / "a" / "새 폴더"));
+        EXPECT_EQ(dialog.eSelectedFolder->text(), Q(dir / "a" / "지점"));
+        dialog.btnOk->click();
+    });
+    EXPECT_TRUE(BrowseForFolder("제목", folder, true));
+    EXPECT_EQ(folder, (dir / "a" / "지점").string());
+}
+
+TEST_F(BrowseFolderTest, EnterPressesTheFocusedButton) {
+    std::string folder = (dir / "a").string();
+    WhenDialogOpens([](TWexBrowseForFolderDialog& dialog) {
+        dialog.btnCancel->setFocus();
+        QTest::keyClick(dialog.btnCancel, Qt::Key_Return);
+    });
+    EXPECT_FALSE(BrowseForFolder("제목", folder, true));
+    WhenDialogOpens([](TWexBrowseForFolderDialog& dialog) {
+        dialog.btnNewFolder->setFocus();
+        QTest::keyClick(dialog.btnNewFolder, Qt::Key_Return);
+        QApplication::processEvents();
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.reject();
+    });
+    EXPECT_FALSE(BrowseForFolder("제목", folder, true));
+    EXPECT_TRUE(fs::is_directory(dir / "a" / "새 폴더"));
 }
 
 }  // namespace

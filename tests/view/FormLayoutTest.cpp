@@ -61,5 +61,21 @@ TEST(FormLayout, CentredPanelsUseTheOuterWindowSize) {
     EXPECT_EQ(p.ProgressPanel, QPoint(118, 130));
 }
 
+TEST(FormLayout, AStoredPlaceCountsWhenItsTitleBarShowsOnAScreen) {
+    const QList<QRect> one{QRect(0, 0, 1024, 740)};
+    EXPECT_TRUE(TitleBarShown(QRect(100, 50, 528, 346), one));
+    EXPECT_TRUE(TitleBarShown(QRect(-400, 0, 528, 346), one));  // 128 px of it show
+    EXPECT_FALSE(TitleBarShown(QRect(-500, 0, 528, 346), one));
+    EXPECT_FALSE(TitleBarShown(QRect(1000, 50, 528, 346), one));
+    EXPECT_FALSE(TitleBarShown(QRect(100, 730, 528, 346), one));  // bar cut by the task bar
+    EXPECT_FALSE(TitleBarShown(QRect(100, -5, 528, 346), one));
+
+    // Two screens side by side, the second lower: the gap above it shows nothing.
+    const QList<QRect> two{QRect(0, 0, 1024, 768), QRect(1024, 200, 1280, 800)};
+    EXPECT_TRUE(TitleBarShown(QRect(1500, 300, 528, 346), two));
+    EXPECT_FALSE(TitleBarShown(QRect(1500, 50, 528, 346), two));
+    EXPECT_FALSE(TitleBarShown(QRect(100, 50, 528, 346), {}));
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -36,6 +36,14 @@ TEST(ListHints, TextsByAreaAndMode) {
     }
 }
 
+TEST(ListHints, AShortenedNameHasItsWholeNameAsHint) {
+    const std::string name = "아주 길고 긴 이름을 가진 우리 동네 바코드 할인 마트 본점";
+    const int whole = QFontMetrics(ListNameFont()).horizontalAdvance(QString::fromStdString(name));
+    EXPECT_EQ(ShortenedNameHint(name, whole - 1), QString::fromStdString(name));
+    EXPECT_EQ(ShortenedNameHint(name, whole), QString());
+    EXPECT_EQ(OneLineHintSize(100), QSize(120, 30));
+}
+
 TEST(ListHints, SizeOfEachHint) {
     QImage device(1, 1, QImage::Format_ARGB32);
     const QFontMetrics metrics(ListCaptionFont(), &device);

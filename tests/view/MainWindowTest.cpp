@@ -1,63 +1,14 @@
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
 
-#include <gtest/gtest.h>
-
-#include "CompanyMaker.h"
-#include "TestSupport.h"
-#include "WebFolderService.h"
-#include "company/Common.h"
-#include "company/LocalCompanyList.h"
-#include "view/CompanyListView.h"
-#include "view/MainWindow.h"
+#include "MainWindowFixture.h"
 #include "view/RowPainter.h"
-
-namespace fs = std::filesystem;
 
 namespace tidewell {
 namespace {
 
-// The real window against the loopback service, with one company registered here.
-class MainWindowTest : public ::testing::Test {
-protected:
-    MainWindowTest() : service(core.dir / "service"), url(service.BaseUrl()) {
-        service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
-        const fs::path folder = core.dir / "shop";
-        CompanyRecipe recipe;
-        recipe.name = "본점";
-        MakeCompanyFolder(folder.string(), recipe);
-        auto key = *core.hive().OpenKey(kProgramKey, true);
-        key.WriteString("Company00Key", EnsureCompanyKey(folder.string()));
-        key.WriteString("Company00Name", "본점");
-        key.WriteString("Company00Path", folder.string());
-        window = std::make_unique<TformMainWindow>();
-        window->show();
-        QApplication::processEvents();
-    }
-
-    void TypeLogin() {
-        QTest::keyClicks(window->Edit1, "kim");
-        QTest::keyClicks(window->Edit2, "pw1234");
-        QTest::keyClick(window->Edit2, Qt::Key_Return);
-        QApplication::processEvents();
-    }
-
-    void MovePointer(QPoint at) {
-        QMouseEvent move(QEvent::MouseMove, at, window->vt->viewport()->mapToGlobal(at),
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(window->vt->viewport(), &move);
-    }
-
-    test::CoreFixture core;
-    test::WebFolderService service;
-    test::ScopedServiceURL url;
-    std::unique_ptr<TformMainWindow> window;
-};
+using test::MainWindowTest;
 
 TEST_F(MainWindowTest, StartsBehindTheLoginPanelWithItsCaption) {
     EXPECT_EQ(window->windowTitle().toStdString(), "Quenlow 바코드 Tidewell");

@@ -493,7 +493,9 @@ void TformMain::vtClick() {
 }
 
 void TformMain::PopupMenu1Popup() {
-    const auto row = View.RowUnderPointer();
+    // The row the menu was opened on: under the pointer, or the list's current row when the
+    // keyboard opened it.
+    const auto row = View.HotRow();
     const bool overRow = row && RowExists(*row);
     for (Element e : {Element::menuSyncMode, Element::menuSyncSelected, Element::menuView}) {
         View.SetEnabled(e, overRow);

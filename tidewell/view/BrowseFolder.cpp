@@ -1,5 +1,6 @@
 #include "view/BrowseFolder.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -39,6 +40,14 @@ public:
         return size;
     }
 };
+
+// Whether a path names a hidden folder or lies inside one.
+bool IsInsideHiddenFolder(const QString& path) {
+    const QStringList parts = QDir::cleanPath(QDir::fromNativeSeparators(path)).split('/');
+    return std::any_of(parts.begin(), parts.end(), [](const QString& part) {
+        return part.size() > 1 && part.startsWith('.') && part != QStringLiteral("..");
+    });
+}
 
 // Row numbers from the top of the tree down to the index; compares in tree order.
 std::vector<int> TreePosition(QModelIndex index) {
@@ -103,7 +112,6 @@ TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
     btnNewFolder = new QPushButton(QStringLiteral("새 폴더 만들기 (&M)"), this);
     btnNewFolder->setObjectName(QStringLiteral("btnNewFolder"));
     btnNewFolder->setGeometry(12, 286, 125, 25);
-    btnNewFolder->setAutoDefault(false);
 
     btnOk = new QPushButton(QStringLiteral("확인"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
@@ -113,12 +121,17 @@ TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
     btnCancel = new QPushButton(QStringLiteral("취소"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(330, 286, 75, 25);
-    btnCancel->setAutoDefault(false);
 
+    chkShowHidden = new QCheckBox(QStringLiteral("숨김 폴더 표시"), this);
+    chkShowHidden->setObjectName(QStringLiteral("chkShowHidden"));
+    chkShowHidden->setGeometry(144, 290, 102, 18);
+
+    // Every button is pressed by Enter while it has the focus; elsewhere Enter means 확인.
     setTabOrder(VET1, btnNewFolder);
     setTabOrder(btnNewFolder, btnOk);
     setTabOrder(btnOk, btnCancel);
     setTabOrder(btnCancel, eSelectedFolder);
+    setTabOrder(eSelectedFolder, chkShowHidden);
 
     connect(VET1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { VET1Change(); });
@@ -134,6 +147,13 @@ TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
         part->installEventFilter(this);
     }
     connect(btnNewFolder, &QPushButton::clicked, this, [this] { btnNewFolderClick(); });
+    connect(chkShowHidden, &QCheckBox::toggled, this, [this](bool show) { SetShowHidden(show); });
+    connect(eSelectedFolder, &QLineEdit::textEdited, this,
+            [this](const QString& text) { eSelectedFolderEdited(text); });
+    connect(model_, &QFileSystemModel::fileRenamed, this,
+            [this](const QString& path, const QString& oldName, const QString& newName) {
+                FolderRenamed(path, oldName, newName);
+            });
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -200,7 +220,21 @@ void TWexBrowseForFolderDialog::OpenTreeAt(const QString& folder) {
     VET1->selectionModel()->clearSelection();
     VET1->setCurrentIndex(QModelIndex());
     startFolder_ = QPersistentModelIndex();
-    if (!folder.isEmpty() && SelectFolder(folder)) startFolder_ = VET1->currentIndex();
+    if (!folder.isEmpty() && QFileInfo(CleanFolderPath(folder)).isDir()) {
+        if (IsInsideHiddenFolder(CleanFolderPath(folder))) chkShowHidden->setChecked(true);
+        if (SelectFolder(folder)) startFolder_ = VET1->currentIndex();
+        return;
+    }
+    // Nothing to open at: the tree opens at the user's own folder, which stays unchosen.
+    const QModelIndex home = model_->index(QDir::homePath());
+    if (!home.isValid()) return;
+    for (QModelIndex parent = home.parent(); parent.isValid(); parent = parent.parent()) {
+        VET1->expand(parent);
+    }
+    VET1->expand(home);
+    VET1->selectionModel()->setCurrentIndex(home, QItemSelectionModel::NoUpdate);
+    VET1->scrollTo(home, QAbstractItemView::PositionAtTop);
+    startFolder_ = home;
 }
 
 bool TWexBrowseForFolderDialog::SelectFolder(const QString& path) {
@@ -227,6 +261,7 @@ QModelIndex TWexBrowseForFolderDialog::FirstSelectedFolder() const {
 }
 
 void TWexBrowseForFolderDialog::VET1Change() {
+    if (followingTypedPath_) return;  // the edit box keeps what the user is typing
     eSelectedFolder->clear();
     btnOk->setEnabled(false);
     const QModelIndex selected = FirstSelectedFolder();
@@ -234,6 +269,36 @@ void TWexBrowseForFolderDialog::VET1Change() {
     const QString path = QDir::toNativeSeparators(model_->filePath(selected));
     eSelectedFolder->setText(path);
     btnOk->setEnabled(!path.isEmpty());
+}
+
+void TWexBrowseForFolderDialog::eSelectedFolderEdited(const QString& text) {
+    const QString clean = CleanFolderPath(text.trimmed());
+    if (text.trimmed().isEmpty() || !QFileInfo(clean).isDir()) {
+        // Typed text that names no folder yet is still taken when the tree has a choice.
+        btnOk->setEnabled(FirstSelectedFolder().isValid());
+        return;
+    }
+    if (IsInsideHiddenFolder(clean)) chkShowHidden->setChecked(true);
+    followingTypedPath_ = true;
+    SelectFolder(clean);
+    followingTypedPath_ = false;
+    btnOk->setEnabled(true);
+}
+
+void TWexBrowseForFolderDialog::FolderRenamed(const QString& parentPath, const QString& oldName,
+                                              const QString& newName) {
+    const QString oldPath = QDir::toNativeSeparators(QDir(parentPath).filePath(oldName));
+    if (eSelectedFolder->text() != oldPath) return;
+    eSelectedFolder->setText(QDir::toNativeSeparators(QDir(parentPath).filePath(newName)));
+}
+
+void TWexBrowseForFolderDialog::SetShowHidden(bool show) {
+    QDir::Filters filter = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives;
+    if (show) filter |= QDir::Hidden;
+    model_->setFilter(filter);
+    // The model would apply the filter a moment later; a folder chosen right after must
+    // already be among the rows.
+    model_->sort(0, Qt::AscendingOrder);
 }
 
 void TWexBrowseForFolderDialog::btnNewFolderClick() {

@@ -9,6 +9,7 @@
 
 #include <string>
 
+class QCheckBox;
 class QFileSystemModel;
 class QLabel;
 class QLineEdit;
@@ -38,8 +39,9 @@ public:
     // Prepare, run modally, and on OK take the edit box's text (typed text included, as typed)
     // as the selected folder. True when the user confirmed.
     bool Execute();
-    // Everything Execute does before the modal loop: opens the tree at SelectedFolder, shows or
-    // hides the new-folder button and fills the edit box from the selection.
+    // Everything Execute does before the modal loop: opens the tree at SelectedFolder (or, when
+    // there is no such folder, at the home folder without choosing it), shows or hides the
+    // new-folder button and fills the edit box from the selection.
     void Prepare();
 
     // The tree's first selected folder (in tree order), or an invalid index.
@@ -55,6 +57,9 @@ public:
     QPushButton* btnNewFolder = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
+    // Hidden folders (names that start with a dot) show while it is checked; it checks itself
+    // when the folder to open or the typed path is one of them.
+    QCheckBox* chkShowHidden = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -63,6 +68,10 @@ protected:
 private:
     void VET1Change();
     void btnNewFolderClick();
+    // The edit box typed into: an existing folder is shown in the tree and may be confirmed.
+    void eSelectedFolderEdited(const QString& text);
+    void FolderRenamed(const QString& parentPath, const QString& oldName, const QString& newName);
+    void SetShowHidden(bool show);
     void ShowTreeMenu(const QPoint& position);
     void OpenTreeAt(const QString& folder);
     void KeepStartFolderInView();
@@ -71,6 +80,7 @@ private:
     // The starting folder, kept in view until its siblings have been read and sorted.
     QPersistentModelIndex startFolder_;
     bool scrollPending_ = false;
+    bool followingTypedPath_ = false;  // the tree follows the edit box, not the other way
     QString selectedFolder_;
     QString dialogTitle_;
     bool showNewFolder_ = true;

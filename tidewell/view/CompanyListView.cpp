@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -45,6 +47,7 @@ TCompanyListView::TCompanyListView(QWidget* parent)
     : QAbstractScrollArea(parent), pictures_(TListPictures::Load()) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(true);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -69,7 +72,13 @@ void TCompanyListView::SetColumns(const TListColumns& columns) {
 
 void TCompanyListView::RowsChanged() {
     UpdateScrollRange();
-    if (hotRow_ && form_ && *hotRow_ >= form_->RowCount()) hotRow_.reset();
+    const int rows = form_ ? form_->RowCount() : 0;
+    if (hotRow_ && *hotRow_ >= rows) hotRow_.reset();
+    // A rebuilt list keeps the keyboard's place as far as it still reaches.
+    if (currentRow_ && *currentRow_ >= rows) {
+        currentRow_ = rows > 0 ? std::optional<int>(rows - 1) : std::nullopt;
+    }
+    if (!currentRow_ && rows > 0 && hasFocus()) currentRow_ = 0;
     viewport()->update();
     emit Resized();  // the scroll bar may have come or gone
 }
@@ -102,7 +111,47 @@ std::optional<int> TCompanyListView::RowUnderPointer() const {
     return pointer_ ? RowAt(*pointer_) : std::nullopt;
 }
 
-std::optional<int> TCompanyListView::HotRow() const { return menuRow_ ? menuRow_ : hotRow_; }
+std::optional<int> TCompanyListView::HotRow() const {
+    return menuOpen_ ? menuRow_ : hotRow_;
+}
+
+void TCompanyListView::SetCurrentRow(std::optional<int> row) {
+    if (row == currentRow_) return;
+    if (currentRow_) RepaintRow(*currentRow_);
+    currentRow_ = row;
+    if (currentRow_) RepaintRow(*currentRow_);
+}
+
+void TCompanyListView::EnsureRowVisible(int row) {
+    QScrollBar* bar = verticalScrollBar();
+    const int top = row * kListRowHeight;
+    if (top < bar->value()) {
+        bar->setValue(top);
+    } else if (top + kListRowHeight > bar->value() + viewport()->height()) {
+        bar->setValue(top + kListRowHeight - viewport()->height());
+    }
+}
+
+void TCompanyListView::MoveCurrentRow(int row) {
+    if (!form_ || form_->RowCount() == 0) return;
+    row = std::clamp(row, 0, form_->RowCount() - 1);
+    SetCurrentRow(row);
+    EnsureRowVisible(row);
+}
+
+void TCompanyListView::FollowPointer() {
+    hint_->hide();
+    const QPoint global = QCursor::pos();
+    QWidget* under = QApplication::widgetAt(global);
+    const QPoint point = viewport()->mapFromGlobal(global);
+    if (isVisible() && (under == viewport() || viewport()->isAncestorOf(under))) {
+        TrackPointer(point);
+        return;
+    }
+    pointer_.reset();
+    SetHotRow(std::nullopt);
+    viewport()->unsetCursor();
+}
 
 bool TCompanyListView::HasLocalPath(int row) const {
     return form_ && row >= 0 && row < form_->RowCount() &&
@@ -138,6 +187,7 @@ void TCompanyListView::paintEvent(QPaintEvent* event) {
         view.LocalModified = company.LocalModified;
         view.Checked = form_->Row(row).Checked;
         view.Hot = hotRow_ == row;
+        view.Current = currentRow_ == row && (hasFocus() || menuOpen_);
         view.PointerOverFolderLink = IsOverFolderLink(row);
         PaintCompanyRow(painter, r, view, context);
     }
@@ -172,7 +222,7 @@ void TCompanyListView::TrackPointer(QPoint point) {
     if (viewport()->cursor().shape() != feedback.Shape) viewport()->setCursor(feedback.Shape);
     // The folder prompt is underlined while the pointer is on it; repaint to show or clear it.
     if (row) RepaintRow(*row);
-    if (hint_->isVisible() && area == TListArea::laNone) hint_->hide();
+    if (hint_->isVisible() && (!row || HintAt(*row, point).first != hint_->text())) hint_->hide();
 }
 
 void TCompanyListView::mouseMoveEvent(QMouseEvent* event) {
@@ -193,6 +243,7 @@ void TCompanyListView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !form_ || !isEnabled()) return;
     hint_->hide();
     const auto row = RowAt(event->position().toPoint());
+    if (row) SetCurrentRow(row);
     const int indicator = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this);
     if (row && GetCheckBoxRect(RowRect(*row), columns_, indicator)
                    .contains(event->position().toPoint())) {
@@ -204,13 +255,89 @@ void TCompanyListView::mouseReleaseEvent(QMouseEvent* event) {
 
 void TCompanyListView::contextMenuEvent(QContextMenuEvent* event) {
     if (!form_ || !menu_ || !isEnabled()) return;
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        OpenMenuAtCurrentRow();
+        return;
+    }
     TrackPointer(event->pos());
+    if (hotRow_) SetCurrentRow(hotRow_);
+    OpenMenu(hotRow_, event->globalPos());
+}
+
+void TCompanyListView::OpenMenuAtCurrentRow() {
+    QPoint at(0, 0);
+    if (currentRow_) {
+        EnsureRowVisible(*currentRow_);
+        const QRect r = RowRect(*currentRow_);
+        at = QPoint(r.left() + columns_.NameColumn.Left, r.top() + r.height() / 2);
+    }
+    OpenMenu(currentRow_, viewport()->mapToGlobal(at));
+}
+
+void TCompanyListView::OpenMenu(std::optional<int> row, QPoint globalPosition) {
     hint_->hide();
-    menuRow_ = hotRow_;
+    menuOpen_ = true;
+    menuRow_ = row;
     dispatch_([&] { form_->PopupMenu1Popup(); });
     // The chosen entry runs its handler inside exec, while the row is still remembered.
-    menu_->exec(event->globalPos());
+    menu_->exec(globalPosition);
+    menuOpen_ = false;
     menuRow_.reset();
+    if (currentRow_) RepaintRow(*currentRow_);
+    FollowPointer();
+}
+
+void TCompanyListView::keyPressEvent(QKeyEvent* event) {
+    const int rows = form_ ? form_->RowCount() : 0;
+    const int page = std::max(1, viewport()->height() / kListRowHeight);
+    const int current = currentRow_.value_or(-1);
+    switch (event->key()) {
+        case Qt::Key_Up:
+            MoveCurrentRow(currentRow_ ? current - 1 : 0);
+            return;
+        case Qt::Key_Down:
+            MoveCurrentRow(current + 1);
+            return;
+        case Qt::Key_PageUp:
+            MoveCurrentRow(current - page);
+            return;
+        case Qt::Key_PageDown:
+            MoveCurrentRow(current + page);
+            return;
+        case Qt::Key_Home:
+            MoveCurrentRow(0);
+            return;
+        case Qt::Key_End:
+            MoveCurrentRow(rows - 1);
+            return;
+        case Qt::Key_Space:
+            if (currentRow_ && form_) dispatch_([&] { form_->ToggleRowCheck(*currentRow_); });
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (form_ && menu_) OpenMenuAtCurrentRow();
+            return;
+        case Qt::Key_F10:
+            if (event->modifiers() & Qt::ShiftModifier && form_ && menu_) {
+                OpenMenuAtCurrentRow();
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TCompanyListView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    if (!currentRow_ && form_ && form_->RowCount() > 0) currentRow_ = 0;
+    if (currentRow_) RepaintRow(*currentRow_);
+}
+
+void TCompanyListView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    if (currentRow_) RepaintRow(*currentRow_);
 }
 
 bool TCompanyListView::viewportEvent(QEvent* event) {
@@ -223,18 +350,30 @@ bool TCompanyListView::viewportEvent(QEvent* event) {
     return QAbstractScrollArea::viewportEvent(event);
 }
 
+std::pair<QString, QSize> TCompanyListView::HintAt(int row, QPoint point) const {
+    const TTidewellCompany& company = *form_->Row(row).Company;
+    const QRect r = RowRect(row);
+    const TListArea area = ListAreaAt(r, columns_, HasLocalPath(row), point);
+    if (area != TListArea::laNone) {
+        const QFontMetrics metrics(font());
+        return {ListHintText(area, company.SyncMode, company.LocalPath),
+                ListHintSize(area, true, company.LocalPath,
+                             [&](const QString& text) { return TextWidthOf(metrics, text); })};
+    }
+    const TColumnBox& name = columns_.NameColumn;
+    if (point.x() < r.left() + name.Left || point.x() >= r.left() + name.Right) return {};
+    const QString full = ShortenedNameHint(company.CompanyName, name.Width);
+    if (full.isEmpty()) return {};
+    return {full, OneLineHintSize(TextWidthOf(QFontMetrics(QToolTip::font()), full))};
+}
+
 void TCompanyListView::ShowHint(QPoint globalPosition) {
     const auto row = RowUnderPointer();
     if (!form_ || !row || !pointer_) {
         hint_->hide();
         return;
     }
-    const TTidewellCompany& company = *form_->Row(*row).Company;
-    const TListArea area = ListAreaAt(RowRect(*row), columns_, HasLocalPath(*row), *pointer_);
-    const QFontMetrics metrics(font());
-    const QSize size = ListHintSize(area, true, company.LocalPath,
-                                    [&](const QString& text) { return TextWidthOf(metrics, text); });
-    const QString text = ListHintText(area, company.SyncMode, company.LocalPath);
+    const auto [text, size] = HintAt(*row, *pointer_);
     if (size.isEmpty() || text.isEmpty()) {
         hint_->hide();
         return;

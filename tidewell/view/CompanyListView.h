@@ -1,13 +1,18 @@
 #pragma once
 
 // The company list `vt`: draws the rows of the window's logic, tracks the row under the
-// pointer, and forwards clicks, the context menu and hints.
+// pointer, and forwards clicks, the context menu and hints. For the keyboard it keeps a current
+// row: Up and Down move it, Space toggles its mark, Enter and the Menu key open the context menu
+// on it.
 
 #include <QAbstractScrollArea>
 #include <QPoint>
+#include <QSize>
+#include <QString>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "view/ListLayout.h"
 #include "view/Pictures.h"
@@ -37,7 +42,12 @@ public:
     // The pointer as the list last saw it, in viewport coordinates.
     std::optional<int> RowAt(QPoint point) const;
     std::optional<int> RowUnderPointer() const;
+    // The row the open context menu acts on; otherwise the row under the pointer.
     std::optional<int> HotRow() const;
+    std::optional<int> CurrentRow() const { return currentRow_; }
+    void SetCurrentRow(std::optional<int> row);
+    // Takes the pointer where it is now: after a menu or a box the list saw no moves.
+    void FollowPointer();
     bool IsOverSyncButton(int row) const;
     bool IsOverFolderLink(int row) const;
     QRect RowRect(int row) const;
@@ -52,6 +62,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -59,6 +72,12 @@ private:
     void TrackPointer(QPoint point);
     void SetHotRow(std::optional<int> row);
     void ShowHint(QPoint globalPosition);
+    // The hint that belongs where the pointer is: text and size, empty when none.
+    std::pair<QString, QSize> HintAt(int row, QPoint point) const;
+    void OpenMenu(std::optional<int> row, QPoint globalPosition);
+    void OpenMenuAtCurrentRow();
+    void MoveCurrentRow(int row);
+    void EnsureRowVisible(int row);
     void UpdateScrollRange();
     bool HasLocalPath(int row) const;
 
@@ -69,6 +88,8 @@ private:
     TListPictures pictures_;
     std::optional<QPoint> pointer_;
     std::optional<int> hotRow_;
+    std::optional<int> currentRow_;
+    bool menuOpen_ = false;
     std::optional<int> menuRow_;  // the row the open context menu acts on
     class HintWindow;
     HintWindow* hint_ = nullptr;

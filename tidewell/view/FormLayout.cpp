@@ -1,6 +1,32 @@
 #include "view/FormLayout.h"
 
+#include <algorithm>
+
 namespace tidewell {
+
+namespace {
+
+// From the right edge: the list's right margin, less the 16 px the labels reach past it.
+constexpr int kHeaderRightOffset = 42 + kHeaderLabelsWidth - 16;
+// What must show of a window's top edge for the user to reach and drag it.
+constexpr int kTitleBarHeight = 24;
+constexpr int kTitleBarGrip = 64;
+
+}  // namespace
+
+int HeaderLabelsLeft(int clientWidth) {
+    return clientWidth - kHeaderRightOffset;
+}
+
+bool TitleBarShown(const QRect& frame, const QList<QRect>& screenAreas) {
+    const QRect bar(frame.left(), frame.top(), frame.width(), kTitleBarHeight);
+    const int grip = std::min(kTitleBarGrip, frame.width());
+    for (const QRect& area : screenAreas) {
+        const QRect shown = area.intersected(bar);
+        if (shown.height() == bar.height() && shown.width() >= grip) return true;
+    }
+    return false;
+}
 
 TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths) {
     const bool tall = panelClient.height() > kLoginBlockSize.height();

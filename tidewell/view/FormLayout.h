@@ -3,7 +3,9 @@
 // Where the window puts the login block and its centred panels when its size changes. Pure
 // functions over sizes; the window applies the results to its controls.
 
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <optional>
@@ -12,6 +14,18 @@ namespace tidewell {
 
 // The login block is designed as an area of this size, centred in the login panel.
 inline constexpr QSize kLoginBlockSize{361, 321};
+
+// The account header: three labels of this width whose left follows the window's right edge.
+inline constexpr int kHeaderLabelsWidth = 268;
+int HeaderLabelsLeft(int clientWidth);
+
+// The smallest client area. Narrower, the header's texts would run into the logo's lettering
+// (it ends 188 px from the left); lower, the login block would lose its lower edge.
+inline constexpr QSize kMinimumClientSize{490, kLoginBlockSize.height()};
+
+// Whether a window whose frame would be at frame shows its title bar on one of the screens'
+// available areas: the whole height of the bar and enough of its width to take hold of.
+bool TitleBarShown(const QRect& frame, const QList<QRect>& screenAreas);
 
 // The widths the placement depends on.
 struct TLoginBlockWidths {

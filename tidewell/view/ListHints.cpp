@@ -1,6 +1,9 @@
 #include "view/ListHints.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include "view/Fonts.h"
 
 namespace tidewell {
 
@@ -35,6 +38,16 @@ QString FolderHintText(const std::string& localPath) {
     return QStringLiteral("폴더위치: ") + QString::fromStdString(localPath);
 }
 
+QString ShortenedNameHint(const std::string& companyName, int nameWidth) {
+    const QString name = QString::fromStdString(companyName);
+    const QFontMetrics metrics(ListNameFont());
+    return FitTextWithEllipsis(name, nameWidth, metrics) == name ? QString() : name;
+}
+
+QSize OneLineHintSize(int textWidth) {
+    return {textWidth + kFolderHintPadding, kFolderHintHeight};
+}
+
 QSize ListHintSize(TListArea area, bool rowHasCompany, const std::string& localPath,
                    const TTextWidthFunction& widthOf) {
     if (!rowHasCompany) return {};
@@ -42,7 +55,7 @@ QSize ListHintSize(TListArea area, bool rowHasCompany, const std::string& localP
         case TListArea::laSyncButton:
             return {kSyncHintWidth, kSyncHintHeight};
         case TListArea::laFolderLink:
-            return {widthOf(FolderHintText(localPath)) + kFolderHintPadding, kFolderHintHeight};
+            return OneLineHintSize(widthOf(FolderHintText(localPath)));
         case TListArea::laNone:
             break;
     }

@@ -26,6 +26,12 @@ QString FolderHintText(const std::string& localPath);
 QSize ListHintSize(TListArea area, bool rowHasCompany, const std::string& localPath,
                    const TTextWidthFunction& widthOf);
 
+// The hint over a company name the list had to shorten with "...": the whole name, measured
+// in the name's own font against the name band's width; empty when the name is drawn whole.
+QString ShortenedNameHint(const std::string& companyName, int nameWidth);
+// A hint with one line of text is 20 px wider than the text and 30 px high.
+QSize OneLineHintSize(int textWidth);
+
 // Empty text means nothing is drawn.
 QString ListHintText(TListArea area, TSyncMode syncMode, const std::string& localPath);
 

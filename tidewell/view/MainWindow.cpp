@@ -13,9 +13,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include "view/BrowseFolder.h"
+#include "view/ClickLabel.h"
 #include "view/CompanyListView.h"
 #include "view/Fonts.h"
 #include "view/FormLayout.h"
@@ -31,9 +33,7 @@ constexpr int kListLeft = 42;
 constexpr int kListTop = 88;
 constexpr int kListBottomMargin = 43;
 constexpr int kCaptionTop = 70;
-constexpr int kHeaderLabelsWidth = 268;
 constexpr int kBottomRowOffset = 33;  // from the client's bottom
-constexpr QSize kMinimumClient{464, 298};  // the outer minimum of 480 x 337 less a usual frame
 
 QLabel* NewLabel(QWidget* parent, const QString& text, QRect geometry) {
     auto* label = new QLabel(text, parent);
@@ -50,23 +50,31 @@ QFrame* NewShape(QWidget* parent, QRect geometry, QFrame::Shape shape) {
     return frame;
 }
 
-QLabel* NewPicture(QWidget* parent, std::string_view name, QPoint at) {
-    auto* label = new QLabel(parent);
+template <typename Label = QLabel, typename... Options>
+Label* NewPicture(QWidget* parent, std::string_view name, QPoint at, Options... options) {
+    auto* label = new Label(parent, options...);
     const QPixmap picture = LoadPicture(name);
     label->setPixmap(picture);
     label->setGeometry(QRect(at, picture.size()));
     return label;
 }
 
-void MakeLink(QLabel* label) { label->setCursor(Qt::PointingHandCursor); }
+TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool focusable) {
+    auto* label = new TClickLabel(parent, focusable);
+    label->setText(text);
+    label->setGeometry(geometry);
+    return label;
+}
 
 }  // namespace
 
 TformMainWindow::TformMainWindow(QWidget* parent) : QWidget(parent) {
     setFont(DesignFont(9));
     resize(kDesignClientSize);
-    setMinimumSize(kMinimumClient);
+    setMinimumSize(kMinimumClientSize);
     setAutoFillBackground(true);
+    mainArea_ = new QWidget(this);
+    mainArea_->setGeometry(rect());
     CreateHeader();
     CreateList();
     CreateMenu();
@@ -121,15 +129,15 @@ void TformMainWindow::CreateLoginPanel() {
     Edit2->setGeometry(200, 172, 122, 21);
     btnLogin = new QPushButton("로그인", panelLogin);
     btnLogin->setGeometry(331, 148, 70, 45);
+    btnLogin->setAutoDefault(true);  // Enter presses it when it has the focus
     CheckBox2 = new QCheckBox("아이디 저장", panelLogin);
     CheckBox2->setGeometry(200, 196, 122, 18);
-    Label4 = NewLabel(panelLogin,
-                      "비밀번호를 잊으셨거나, 로그인에 문제가 있는 분은 여기를 눌러주세요.",
-                      QRect(102, 240, 320, 32));
+    Label4 =
+        NewLink(panelLogin, "비밀번호를 잊으셨거나, 로그인에 문제가 있는 분은 여기를 눌러주세요.",
+                QRect(102, 240, 320, 32), false);
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignCenter);
     Label4->setStyleSheet("color: #1f4fbf;");
-    MakeLink(Label4);
     Label6 = NewLabel(panelLogin, "Quenlow 바코드 Tidewell · 웹폴더 자료 백업", QRect(0, 296, 0, 16));
     Label6->setStyleSheet("color: gray;");
     Label6->adjustSize();
@@ -140,22 +148,24 @@ void TformMainWindow::CreateLoginPanel() {
 }
 
 void TformMainWindow::CreateHeader() {
-    imageLogo2 = NewPicture(this, kLogoPicture, QPoint(kListLeft - 4, 8));
-    const int left = kDesignClientSize.width() - kListLeft - kHeaderLabelsWidth + 16;
-    labelUserName = NewLabel(this, "", QRect(left, 10, kHeaderLabelsWidth, 16));
-    labelUserDiskUsed = NewLabel(this, "", QRect(left, 28, kHeaderLabelsWidth, 16));
-    labelUserExpireAt = NewLabel(this, "", QRect(left, 46, kHeaderLabelsWidth, 16));
+    imageLogo2 = NewPicture(mainArea_, kLogoPicture, QPoint(kListLeft - 4, 8));
+    const int left = HeaderLabelsLeft(kDesignClientSize.width());
+    labelUserName = NewLabel(mainArea_, "", QRect(left, 10, kHeaderLabelsWidth, 16));
+    labelUserDiskUsed = NewLabel(mainArea_, "", QRect(left, 28, kHeaderLabelsWidth, 16));
+    // A link once a login has filled it; until then the arrow (the logic sets the look).
+    labelUserExpireAt = NewLink(mainArea_, "", QRect(left, 46, kHeaderLabelsWidth, 16), false);
+    labelUserExpireAt->setCursor(Qt::ArrowCursor);
 }
 
 void TformMainWindow::CreateList() {
-    vt = new TCompanyListView(this);
+    vt = new TCompanyListView(mainArea_);
     vt->setGeometry(kListLeft, kListTop, kDesignClientSize.width() - 2 * kListLeft,
                     kDesignClientSize.height() - kListTop - kListBottomMargin);
-    CheckBox1 = new QCheckBox(this);
+    CheckBox1 = new QCheckBox(mainArea_);
     CheckBox1->setGeometry(kListLeft + 6, kCaptionTop - 1, 18, 18);
-    labelCompanyName = NewLabel(this, "사업장명", QRect(kListLeft + 26, kCaptionTop, 0, 16));
-    labelSyncMode = NewLabel(this, "전송 상태", QRect(0, kCaptionTop, 0, 16));
-    labelLastModified = NewLabel(this, "자료를 수정한 날짜", QRect(0, kCaptionTop, 0, 16));
+    labelCompanyName = NewLabel(mainArea_, "사업장명", QRect(kListLeft + 26, kCaptionTop, 0, 16));
+    labelSyncMode = NewLabel(mainArea_, "전송 상태", QRect(0, kCaptionTop, 0, 16));
+    labelLastModified = NewLabel(mainArea_, "자료를 수정한 날짜", QRect(0, kCaptionTop, 0, 16));
     for (QLabel* caption : {labelCompanyName, labelSyncMode, labelLastModified}) {
         caption->adjustSize();
     }
@@ -191,34 +201,50 @@ void TformMainWindow::CreateMenu() {
 
 void TformMainWindow::CreateBottom() {
     const int top = kDesignClientSize.height() - kBottomRowOffset;
-    imgCompanyAdd = NewPicture(this, kCompanyAddPicture, QPoint(kListLeft, top));
-    imgCompanyDelete = NewPicture(this, kCompanyDeletePicture, QPoint(kListLeft + 30, top));
-    MakeLink(imgCompanyAdd);
-    MakeLink(imgCompanyDelete);
-    btnSyncSelected = new QPushButton("전송 시작", this);
+    imgCompanyAdd =
+        NewPicture<TClickLabel>(mainArea_, kCompanyAddPicture, QPoint(kListLeft, top), true);
+    imgCompanyDelete = NewPicture<TClickLabel>(mainArea_, kCompanyDeletePicture,
+                                               QPoint(kListLeft + 30, top), true);
+    imgCompanyAdd->setToolTip("사업장 추가");
+    imgCompanyDelete->setToolTip("사업장 삭제");
+    btnSyncSelected = new QPushButton("전송 시작", mainArea_);
     btnSyncSelected->setGeometry(0, top, 100, 26);
-    Label3 = NewLabel(this, "<u>도움말</u>", QRect(0, top + 5, 0, 16));
+    btnSyncSelected->setAutoDefault(true);
+    Label3 = NewLink(mainArea_, "<u>도움말</u>", QRect(0, top + 5, 0, 16), true);
     Label3->setStyleSheet("color: blue;");
     Label3->adjustSize();
-    MakeLink(Label3);
+    // Left to right as they stand under the list.
+    setTabOrder(CheckBox1, vt);
+    setTabOrder(vt, imgCompanyAdd);
+    setTabOrder(imgCompanyAdd, imgCompanyDelete);
+    setTabOrder(imgCompanyDelete, btnSyncSelected);
+    setTabOrder(btnSyncSelected, Label3);
 }
 
 void TformMainWindow::CreateProgressPanel() {
     panelProgress = new QFrame(this);
     panelProgress->setFrameShape(QFrame::Box);
     panelProgress->setAutoFillBackground(true);
-    panelProgress->setGeometry(0, 0, 320, 96);
-    labelProgressTitle = NewLabel(panelProgress, "", QRect(12, 10, 190, 18));
+    panelProgress->setGeometry(0, 0, 340, 100);
+    labelProgressTitle = NewLabel(panelProgress, "", QRect(12, 10, 200, 18));
     QFont bold = labelProgressTitle->font();
     bold.setBold(true);
     labelProgressTitle->setFont(bold);
-    labelProgressSize = NewLabel(panelProgress, "0/0", QRect(180, 10, 128, 18));
+    labelProgressSize = NewLabel(panelProgress, "0/0", QRect(200, 10, 128, 18));
     labelProgressSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    labelProgressSize->hide();  // hidden while there is no size to show
     ProgressBar = new QProgressBar(panelProgress);
-    ProgressBar->setGeometry(12, 36, 296, 20);
+    ProgressBar->setGeometry(12, 36, 316, 20);
     ProgressBar->setRange(0, 100);
     ProgressBar->setTextVisible(false);
-    labelProgressCaption = NewLabel(panelProgress, "", QRect(12, 64, 296, 18));
+    labelProgressCaption = NewLabel(panelProgress, "", QRect(12, 68, 230, 18));
+    btnCancelTransfer = new QPushButton("취소", panelProgress);
+    btnCancelTransfer->setGeometry(253, 64, 75, 25);
+    btnCancelTransfer->setAutoDefault(true);
+    // Escape stops the transfer wherever the focus is, for as long as the panel shows.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), panelProgress);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, btnCancelTransfer, &QPushButton::click);
     panelProgress->hide();
 }
 
@@ -232,6 +258,8 @@ void TformMainWindow::Connect() {
     connect(CheckBox1, &QCheckBox::clicked, this, [this] { Run([this] { form_->CheckBox1Click(); }); });
     connect(btnSyncSelected, &QPushButton::clicked, this,
             [this] { Run([this] { form_->btnSyncSelectedClick(); }); });
+    connect(btnCancelTransfer, &QPushButton::clicked, this,
+            [this] { Run([this] { form_->btnCancelTransferClick(); }); });
     const std::map<Element, void (TformMain::*)()> handlers = {
         {Element::menuSyncModeAuto, &TformMain::menuSyncModeAutoClick},
         {Element::menuSyncModeUpload, &TformMain::menuSyncModeUploadClick},
@@ -248,22 +276,18 @@ void TformMainWindow::Connect() {
         connect(MenuEntries.at(element), &QAction::triggered, this,
                 [this, handler = handler] { Run([this, handler] { (form_.get()->*handler)(); }); });
     }
-    for (QLabel* clickable : {labelUserExpireAt, Label4, Label3, imgCompanyAdd, imgCompanyDelete}) {
-        clickable->installEventFilter(this);
+    const std::map<TClickLabel*, void (TformMain::*)()> clicks = {
+        {labelUserExpireAt, &TformMain::labelUserExpireAtClick},
+        {Label4, &TformMain::Label4Click},
+        {Label3, &TformMain::Label3Click},
+        {imgCompanyAdd, &TformMain::imgCompanyAddClick},
+        {imgCompanyDelete, &TformMain::imgCompanyDeleteClick},
+    };
+    for (const auto& [label, handler] : clicks) {
+        connect(label, &TClickLabel::clicked, this,
+                [this, handler = handler] { Run([this, handler] { (form_.get()->*handler)(); }); });
     }
     connect(vt, &TCompanyListView::Resized, this, [this] { LayoutListColumns(); });
-}
-
-bool TformMainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == labelUserExpireAt) Run([this] { form_->labelUserExpireAtClick(); });
-        if (watched == Label4) Run([this] { form_->Label4Click(); });
-        if (watched == Label3) Run([this] { form_->Label3Click(); });
-        if (watched == imgCompanyAdd) Run([this] { form_->imgCompanyAddClick(); });
-        if (watched == imgCompanyDelete) Run([this] { form_->imgCompanyDeleteClick(); });
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TformMainWindow::ShowAsStored() {
@@ -272,6 +296,24 @@ void TformMainWindow::ShowAsStored() {
     } else {
         show();
     }
+}
+
+bool TformMainWindow::event(QEvent* event) {
+    const bool result = QWidget::event(event);
+    switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            FitPendingFrameSize();
+            break;
+        case QEvent::WindowActivate:
+            // Back from a box or a dialog: the list saw no moves meanwhile.
+            if (vt) vt->FollowPointer();
+            break;
+        default:
+            break;
+    }
+    return result;
 }
 
 void TformMainWindow::showEvent(QShowEvent* event) {
@@ -293,7 +335,19 @@ void TformMainWindow::closeEvent(QCloseEvent* event) {
 
 void TformMainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    // A size that is not the one given for the stored bounds is the user's or the system's.
+    if (pendingFrameSize_ && size() != pendingClientSize_) pendingFrameSize_.reset();
     FormResize();
+}
+
+void TformMainWindow::FitPendingFrameSize() {
+    if (!pendingFrameSize_ || !shown_) return;
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) return;
+    const QMargins frame = FrameMargins();
+    if (frame.isNull()) return;  // not framed yet (or never: then the sizes already agree)
+    const QSize outer = *pendingFrameSize_;
+    pendingFrameSize_.reset();
+    resize(outer.shrunkBy(frame));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -303,6 +357,7 @@ void TformMainWindow::FormResize() {
     if (panelLogin == nullptr) return;
     const QSize client = size();
     panelLogin->setGeometry(0, 0, client.width(), client.height());
+    mainArea_->setGeometry(0, 0, client.width(), client.height());
     const TLoginBlockPlaces places =
         PlaceLoginBlock(client, {Shape3->width(), Shape4->width(), Label4->width(), Label6->width()});
     const auto place = [](QWidget* widget, const TControlPlace& at) {
@@ -328,9 +383,9 @@ void TformMainWindow::FormResize() {
     imgCompanyAdd->move(kListLeft, bottom);
     imgCompanyDelete->move(kListLeft + 30, bottom);
     Label3->move(vt->geometry().right() + 1 - Label3->width(), bottom + 5);
-    const int headerLeft = client.width() - kListLeft - kHeaderLabelsWidth + 16;
-    for (QLabel* label : {labelUserName, labelUserDiskUsed, labelUserExpireAt}) {
-        label->move(headerLeft, label->y());
+    for (QLabel* label :
+         {labelUserName, labelUserDiskUsed, static_cast<QLabel*>(labelUserExpireAt)}) {
+        label->move(HeaderLabelsLeft(client.width()), label->y());
     }
 
     const QMargins frame = FrameMargins();
@@ -372,8 +427,9 @@ void TformMainWindow::SetCaption(const std::string& caption) {
 }
 
 WindowBounds TformMainWindow::WorkArea() const {
+    // All screens together: a window stored on a second screen may go back there.
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QRect area = screen ? screen->availableVirtualGeometry() : QRect(0, 0, 1024, 768);
     return {area.x(), area.y(), area.width(), area.height()};
 }
 
@@ -386,10 +442,28 @@ WindowBounds TformMainWindow::Bounds() const {
 }
 
 void TformMainWindow::SetBounds(const WindowBounds& bounds) {
+    const QRect outer(bounds.Left, bounds.Top, bounds.Width, bounds.Height);
+    const WindowBounds now = Bounds();
+    // Before the window has a frame its outer size is not known: the client gets the stored
+    // size for now and the frame is taken off once the window manager has drawn one. A size
+    // the logic handed back unchanged was not stored, and the design's client size stays.
     const QMargins frame = FrameMargins();
-    move(bounds.Left, bounds.Top);
-    resize(bounds.Width - frame.left() - frame.right(),
-           bounds.Height - frame.top() - frame.bottom());
+    if (bounds.Width != now.Width || bounds.Height != now.Height) {
+        pendingFrameSize_.reset();
+        resize(outer.size().shrunkBy(frame));
+        if (frame.isNull()) {
+            pendingFrameSize_ = outer.size();
+            pendingClientSize_ = size();
+        }
+    }
+    // A window that no screen would show is left where the system puts new windows; so is a
+    // position the logic handed back unchanged before the window had one.
+    const bool unplaced = !shown_ && !testAttribute(Qt::WA_Moved);
+    if (unplaced && bounds.Left == now.Left && bounds.Top == now.Top) return;
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    if (TitleBarShown(outer, areas)) move(outer.topLeft());
 }
 
 bool TformMainWindow::Maximized() const { return isMaximized() || (!shown_ && startMaximized_); }
@@ -400,8 +474,10 @@ void TformMainWindow::SetMaximized(bool maximized) {
 }
 
 void TformMainWindow::CenterOnScreen() {
-    const WindowBounds area = WorkArea();
-    move(area.Left + (area.Width - width()) / 2, area.Top + (area.Height - height()) / 2);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
 void TformMainWindow::SetWaitCursor(bool wait) {
@@ -423,6 +499,7 @@ void TformMainWindow::CoverWithLoginPanel() {
     panelLogin->setGeometry(rect());
     panelLogin->raise();
     panelLogin->show();
+    mainArea_->hide();
 }
 
 std::string TformMainWindow::Text(Element element) const {
@@ -440,10 +517,38 @@ void TformMainWindow::SetText(Element element, const std::string& text) {
     const QString value = DisplayText(text);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->setText(value);
     if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (label->text() == value) return;
         label->setText(value);
         if (label == labelUserExpireAt) label->adjustSize();
+        if (label->parentWidget() == panelProgress) ShowProgressNow(label);
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(value);
+}
+
+void TformMainWindow::ShowProgressNow(QWidget* widget) {
+    if (panelProgress->isHidden() || !isVisible()) return;
+    if (widget->isHidden()) {
+        panelProgress->repaint(widget->geometry());
+    } else {
+        widget->repaint();
+    }
+}
+
+void TformMainWindow::ProgressPanelShown(bool shown) {
+    if (shown) {
+        // The transfer's own button takes the keys meanwhile; the focus comes back after.
+        focusBeforeProgress_ = QApplication::focusWidget();
+        btnCancelTransfer->setFocus();
+        panelProgress->repaint();
+        return;
+    }
+    QWidget* back = focusBeforeProgress_;
+    focusBeforeProgress_ = nullptr;
+    if (back && back->isVisible() && back->isEnabled()) {
+        back->setFocus();
+    } else if (vt->isVisible() && vt->isEnabled()) {
+        vt->setFocus();
+    }
 }
 
 void TformMainWindow::SetEnabled(Element element, bool enabled) {
@@ -460,10 +565,13 @@ bool TformMainWindow::Visible(Element element) const {
 }
 
 void TformMainWindow::SetVisible(Element element, bool visible) {
-    if (QWidget* widget = Widget(element)) {
-        widget->setVisible(visible);
-        if (visible) widget->raise();
-    }
+    QWidget* widget = Widget(element);
+    if (!widget || widget->isHidden() == !visible) return;
+    if (element == Element::panelLogin) mainArea_->setVisible(!visible);
+    widget->setVisible(visible);
+    if (visible) widget->raise();
+    if (element == Element::panelProgress) ProgressPanelShown(visible);
+    if (widget->parentWidget() == panelProgress) ShowProgressNow(widget);
 }
 
 bool TformMainWindow::Checked(Element element) const {
@@ -485,12 +593,20 @@ void TformMainWindow::SetChecked(Element element, bool checked) {
 
 void TformMainWindow::SetFocus(Element element) {
     if (!shown_) pendingFocus_ = element;
-    if (QWidget* widget = Widget(element)) widget->setFocus();
+    QWidget* widget = Widget(element);
+    if (!widget) return;
+    widget->setFocus();
+    // An edit field given the focus has its text selected, so that typing replaces it (the
+    // wrong password after a failed login).
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
 }
 
 void TformMainWindow::SetPosition(Element element, int position) {
-    // An upload counts the whole request body, so its last percentages run slightly past 100.
-    if (element == Element::ProgressBar) ProgressBar->setValue(std::clamp(position, 0, 100));
+    if (element != Element::ProgressBar) return;
+    const int value = std::clamp(position, 0, 100);
+    if (ProgressBar->value() == value) return;
+    ProgressBar->setValue(value);
+    ShowProgressNow(ProgressBar);
 }
 
 void TformMainWindow::SetLabelLook(Element element, LabelColor color, const std::string& tooltip,

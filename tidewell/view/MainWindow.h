@@ -3,6 +3,7 @@
 // The desktop window. It draws and forwards: every rule lives in the window's logic
 // (TformMain), which this window serves as its view.
 
+#include <QPointer>
 #include <QWidget>
 
 #include <map>
@@ -10,6 +11,7 @@
 
 #include "app/Main.h"
 #include "app/MainView.h"
+#include "view/ClickLabel.h"
 #include "view/QtServices.h"
 
 class QAction;
@@ -85,12 +87,12 @@ public:
     QLineEdit* Edit2 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QPushButton* btnLogin = nullptr;
-    QLabel* Label4 = nullptr;
+    TClickLabel* Label4 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* imageLogo2 = nullptr;
     QLabel* labelUserName = nullptr;
     QLabel* labelUserDiskUsed = nullptr;
-    QLabel* labelUserExpireAt = nullptr;
+    TClickLabel* labelUserExpireAt = nullptr;
     QCheckBox* CheckBox1 = nullptr;
     QLabel* labelCompanyName = nullptr;
     QLabel* labelSyncMode = nullptr;
@@ -102,17 +104,22 @@ public:
     QLabel* labelProgressSize = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QLabel* labelProgressCaption = nullptr;
-    QLabel* imgCompanyAdd = nullptr;
-    QLabel* imgCompanyDelete = nullptr;
-    QLabel* Label3 = nullptr;
+    QPushButton* btnCancelTransfer = nullptr;
+    TClickLabel* imgCompanyAdd = nullptr;
+    TClickLabel* imgCompanyDelete = nullptr;
+    TClickLabel* Label3 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     std::map<Element, QAction*> MenuEntries;
 
+    // Everything but the login panel and the progress panel: hidden while the login panel
+    // covers it, so that Tab never lands on a control behind the panel.
+    QWidget* MainArea() const { return mainArea_; }
+
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateLoginPanel();
@@ -127,8 +134,16 @@ private:
     void Run(const std::function<void()>& handler);
     QWidget* Widget(Element element) const;
     QMargins FrameMargins() const;
+    // Gives the size the settings asked for to the frame once the window manager has put one
+    // around the window; until then its width and height are not known.
+    void FitPendingFrameSize();
+    // Shows at once what the logic just set on the progress panel: the work that follows may
+    // keep the window from painting for a while (a database being compacted).
+    void ShowProgressNow(QWidget* widget);
+    void ProgressPanelShown(bool shown);
 
     QtShell shell_;
+    QWidget* mainArea_ = nullptr;
     std::unique_ptr<TformMain> form_;
     std::map<Element, QWidget*> widgets_;
     bool shown_ = false;
@@ -136,6 +151,9 @@ private:
     bool waitCursor_ = false;
     bool destroyed_ = false;
     std::optional<Element> pendingFocus_;
+    std::optional<QSize> pendingFrameSize_;  // the stored outer size, until the frame is known
+    QSize pendingClientSize_;                // what the window was given meanwhile
+    QPointer<QWidget> focusBeforeProgress_;
 };
 
 }  // namespace tidewell

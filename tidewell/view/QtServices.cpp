@@ -1,11 +1,13 @@
 #include "view/QtServices.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
 
+#include "view/KoreanTexts.h"
 
 namespace tidewell {
 namespace {
@@ -55,6 +57,12 @@ MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) 
     if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(BoxIcon(request.icon), QString::fromStdString(request.title),
                     DisplayText(request.text), buttons, parent_);
+    // Our own words, whether or not the system has Qt's Korean catalogue, and no pictures
+    // on them: the window's other buttons have none either.
+    for (QAbstractButton* button : box.buttons()) {
+        button->setText(StandardButtonText(box.standardButton(button)));
+        button->setIcon(QIcon());
+    }
     box.setDefaultButton(BoxButton(request.defaultButton));
     switch (box.exec()) {
         case QMessageBox::Cancel:

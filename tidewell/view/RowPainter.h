@@ -28,12 +28,14 @@ struct TCompanyRowView {
     bool Checked = false;
     bool Hot = false;                    // the row under the pointer
     bool PointerOverFolderLink = false;  // underlines the folder prompt
+    bool Current = false;  // the keyboard's row while the list has the focus: a focus frame
 };
 
 inline const QColor kRowBackground{255, 255, 255};
 inline const QColor kHotRowBackground{226, 233, 247};
 inline const QColor kHotRowFrame{152, 180, 226};
 inline const QColor kRowSeparator{239, 239, 239};
+inline const QColor kCurrentRowFrame{80, 110, 170};
 inline const QColor kStateCaptionNone{0, 0, 0};
 inline const QColor kStateCaptionActive{0, 0, 255};
 
