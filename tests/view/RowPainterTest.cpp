@@ -216,5 +216,20 @@ TEST_F(RowPainterTest, LongNameStaysInsideItsBand) {
     EXPECT_EQ(CountPixels(image, QRect(213, 0, 1, 36), Dark), 0);
 }
 
+// Both sides changed: its own picture and an orange caption instead of the direction's.
+TEST_F(RowPainterTest, ARowChangedOnBothSidesShowsItsOwnStateAndCaption) {
+    TCompanyRowView row = SampleRow();
+    row.BothChanged = true;
+    const QImage image = Paint(row);
+    const QPoint at(columns.StateColumn.Left, 10);
+    EXPECT_TRUE(ShowsPictureAt(image, at, pictures.ConflictImage(false), kRowBackground));
+    EXPECT_FALSE(ShowsPictureAt(image, at, pictures.SyncImage(smDownload, false), kRowBackground));
+    const QRect caption(columns.StateColumn.Left + 14, 0, columns.StateColumn.Width - 18, 36);
+    EXPECT_EQ(CountPixels(image, caption, Blue), 0);
+    EXPECT_GT(CountPixels(image, caption,
+                          [](QColor c) { return c.red() > c.green() + 40 && c.red() > c.blue() + 80; }),
+              20);
+}
+
 }  // namespace
 }  // namespace tidewell

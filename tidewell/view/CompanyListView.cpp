@@ -189,6 +189,7 @@ void TCompanyListView::paintEvent(QPaintEvent* event) {
         view.Hot = hotRow_ == row;
         view.Current = currentRow_ == row && (hasFocus() || menuOpen_);
         view.PointerOverFolderLink = IsOverFolderLink(row);
+        view.BothChanged = BothSidesChanged(company);
         PaintCompanyRow(painter, r, view, context);
     }
 }
@@ -354,6 +355,10 @@ std::pair<QString, QSize> TCompanyListView::HintAt(int row, QPoint point) const 
     const TTidewellCompany& company = *form_->Row(row).Company;
     const QRect r = RowRect(row);
     const TListArea area = ListAreaAt(r, columns_, HasLocalPath(row), point);
+    if (area == TListArea::laSyncButton && BothSidesChanged(company)) {
+        return {BothChangedHintText(company.LocalModified, company.LatestFileTime),
+                BothChangedHintSize()};
+    }
     if (area != TListArea::laNone) {
         const QFontMetrics metrics(font());
         return {ListHintText(area, company.SyncMode, company.LocalPath),

@@ -34,6 +34,17 @@ QString SyncHintText(TSyncMode syncMode) {
 
 }  // namespace
 
+QString BothChangedHintText(TDateTime local, TDateTime web) {
+    const auto time = [](TDateTime t) {
+        return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", t));
+    };
+    return QStringLiteral("양쪽 자료가 모두 변경되었습니다. 내컴퓨터: ") + time(local) +
+           QStringLiteral(", 웹폴더: ") + time(web) +
+           QStringLiteral(". 전송할 때 남길 쪽을 선택합니다.");
+}
+
+QSize BothChangedHintSize() { return {kSyncHintWidth, kSyncHintHeight + 26}; }
+
 QString FolderHintText(const std::string& localPath) {
     return QStringLiteral("폴더위치: ") + QString::fromStdString(localPath);
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "gateway/SyncMode.h"
+#include "platform/DateTime.h"
 #include "view/ListLayout.h"
 
 class QPainter;
@@ -31,6 +32,11 @@ QSize ListHintSize(TListArea area, bool rowHasCompany, const std::string& localP
 QString ShortenedNameHint(const std::string& companyName, int nameWidth);
 // A hint with one line of text is 20 px wider than the text and 30 px high.
 QSize OneLineHintSize(int textWidth);
+
+// The hint over the state area of a row whose two sides both changed: both times, and that
+// transferring it asks which to keep.
+QString BothChangedHintText(TDateTime local, TDateTime web);
+QSize BothChangedHintSize();
 
 // Empty text means nothing is drawn.
 QString ListHintText(TListArea area, TSyncMode syncMode, const std::string& localPath);

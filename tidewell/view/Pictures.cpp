@@ -35,6 +35,7 @@ const PictureEntry kPictures[] = {
     {"SYNC_DOWNLOAD", kSyncSize},       {"SYNC_USERDOWNLOAD_HOT", kSyncSize},
     {"SYNC_USERUPLOAD_HOT", kSyncSize}, {"SYNC_NONE_HOT", kSyncSize},
     {"SYNC_UPLOAD_HOT", kSyncSize},     {"SYNC_DOWNLOAD_HOT", kSyncSize},
+    {"SYNC_CONFLICT", kSyncSize},       {"SYNC_CONFLICT_HOT", kSyncSize},
     {"DATA_REMOTE", kDataSize},         {"DATA_LOCAL", kDataSize},
     {"DATA_REMOTE_LATEST", kDataSize},  {"DATA_LOCAL_LATEST", kDataSize},
     {"COMPANYADD", kCompanyButtonSize}, {"COMPANYDELETE", kCompanyButtonSize},
@@ -90,6 +91,8 @@ TListPictures TListPictures::Load() {
     for (std::size_t i = 0; i < kListImageNames.size(); ++i) {
         pictures.images_[i] = LoadPicture(kListImageNames[i]);
     }
+    pictures.conflict_ = LoadPicture(kConflictPicture);
+    pictures.conflictHot_ = LoadPicture(kConflictHotPicture);
     return pictures;
 }
 

@@ -22,6 +22,10 @@ inline constexpr std::array<std::string_view, 14> kListImageNames = {
     "DATA_REMOTE_LATEST", "DATA_LOCAL_LATEST",
 };
 
+// Both sides changed since they last agreed: the state image of such a row, plain and hot.
+inline constexpr std::string_view kConflictPicture = "SYNC_CONFLICT";
+inline constexpr std::string_view kConflictHotPicture = "SYNC_CONFLICT_HOT";
+
 inline constexpr std::string_view kLogoPicture = "LOGO_QUENLOW";
 inline constexpr std::string_view kCompanyAddPicture = "COMPANYADD";
 inline constexpr std::string_view kCompanyDeletePicture = "COMPANYDELETE";
@@ -39,11 +43,14 @@ public:
     static TListPictures Load();
 
     const QPixmap& SyncImage(TSyncMode mode, bool hot) const;
+    const QPixmap& ConflictImage(bool hot) const { return hot ? conflictHot_ : conflict_; }
     const QPixmap& RemoteImage(bool latest) const;
     const QPixmap& LocalImage(bool latest) const;
 
 private:
     std::array<QPixmap, kListImageNames.size()> images_;
+    QPixmap conflict_;
+    QPixmap conflictHot_;
 };
 
 }  // namespace tidewell

@@ -55,12 +55,23 @@ MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) 
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     if (request.buttons == MessageButtons::OkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
     if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
+    if (request.buttons == MessageButtons::YesNoCancel) {
+        buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    }
     QMessageBox box(BoxIcon(request.icon), QString::fromStdString(request.title),
                     DisplayText(request.text), buttons, parent_);
     // Our own words, whether or not the system has Qt's Korean catalogue, and no pictures
     // on them: the window's other buttons have none either.
     for (QAbstractButton* button : box.buttons()) {
-        button->setText(StandardButtonText(box.standardButton(button)));
+        const QMessageBox::StandardButton which = box.standardButton(button);
+        // A question about two choices names them on its buttons.
+        if (which == QMessageBox::Yes && !request.yesText.empty()) {
+            button->setText(QString::fromStdString(request.yesText));
+        } else if (which == QMessageBox::No && !request.noText.empty()) {
+            button->setText(QString::fromStdString(request.noText));
+        } else {
+            button->setText(StandardButtonText(which));
+        }
         button->setIcon(QIcon());
     }
     box.setDefaultButton(BoxButton(request.defaultButton));
@@ -75,9 +86,9 @@ MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) 
             return MessageResult::Ok;
         default:
             // Closed with the window's close box: the cautious answer.
-            return request.buttons == MessageButtons::YesNo    ? MessageResult::No
-                   : request.buttons == MessageButtons::OkCancel ? MessageResult::Cancel
-                                                                 : MessageResult::Ok;
+            return request.buttons == MessageButtons::YesNo ? MessageResult::No
+                   : request.buttons == MessageButtons::Ok  ? MessageResult::Ok
+                                                            : MessageResult::Cancel;
     }
 }
 

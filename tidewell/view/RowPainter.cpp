@@ -67,13 +67,18 @@ void PaintState(QPainter& painter, const QRect& r, const TCompanyRowView& row,
                 const TRowPaintContext& context) {
     const TColumnBox& state = context.Columns.StateColumn;
     painter.drawPixmap(QPoint(r.left() + state.Left, r.top() + kSyncImageTop),
-                       context.Pictures.SyncImage(row.SyncMode, row.Hot));
+                       row.BothChanged ? context.Pictures.ConflictImage(row.Hot)
+                                       : context.Pictures.SyncImage(row.SyncMode, row.Hot));
     painter.setFont(ListCaptionFont());
-    painter.setPen(row.SyncMode == smNone ? kStateCaptionNone : kStateCaptionActive);
+    painter.setPen(row.BothChanged           ? kStateCaptionConflict
+                   : row.SyncMode == smNone ? kStateCaptionNone
+                                            : kStateCaptionActive);
     const QRect band =
         Band(r, state.Left + kStateCaptionIndent, state.Right - context.Columns.CellMargin, r.top(),
              r.top() + r.height());
-    painter.drawText(band, Qt::AlignCenter | Qt::TextSingleLine, SyncStateCaption(row.SyncMode));
+    painter.drawText(band, Qt::AlignCenter | Qt::TextSingleLine,
+                     row.BothChanged ? QString::fromUtf8(kConflictCaption)
+                                     : SyncStateCaption(row.SyncMode));
 }
 
 void PaintDataText(QPainter& painter, const QRect& band, const QString& text) {

@@ -29,6 +29,7 @@ struct TCompanyRowView {
     bool Hot = false;                    // the row under the pointer
     bool PointerOverFolderLink = false;  // underlines the folder prompt
     bool Current = false;  // the keyboard's row while the list has the focus: a focus frame
+    bool BothChanged = false;  // both sides changed since they last agreed
 };
 
 inline const QColor kRowBackground{255, 255, 255};
@@ -38,6 +39,10 @@ inline const QColor kRowSeparator{239, 239, 239};
 inline const QColor kCurrentRowFrame{80, 110, 170};
 inline const QColor kStateCaptionNone{0, 0, 0};
 inline const QColor kStateCaptionActive{0, 0, 255};
+inline const QColor kStateCaptionConflict{179, 92, 0};
+
+// The caption of a row whose two sides both changed.
+inline const char* const kConflictCaption = "양쪽 변경";
 
 // The caption beside the state image.
 QString SyncStateCaption(TSyncMode mode);
