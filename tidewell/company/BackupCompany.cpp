@@ -95,6 +95,15 @@ std::string ArchiveProblem(const TBackupFile& archive) {
     return BackupErrorMessage(archive.ErrorCode()) + (detail.empty() ? "" : " (" + detail + ")");
 }
 
+// The caller's progress events, with a stop request turned into a cleared Continue flag.
+TProgressEvent Stoppable(const TProgressEvent& onProgress, const StopQuery& stop) {
+    return [onProgress, stop](TBackupFile* sender, const std::string& file, TPercentage percent,
+                              bool& go) {
+        if (onProgress) onProgress(sender, file, percent, go);
+        if (StopWanted(stop)) go = false;
+    };
+}
+
 // A member's file name in a company folder, or empty when it must not be written there.
 std::string MemberName(const std::string& target) {
     const std::string name = fs::path(target).filename().string();
@@ -147,11 +156,7 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     packer.SetBackupMode(bmAll);
     packer.CompressionLevel = clDefault;
     packer.SaveFileID = false;
-    packer.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent,
-                               bool& go) {
-        if (OnProgress) OnProgress(sender, file, percent, go);
-        if (StopWanted(ShouldStop)) go = false;
-    };
+    packer.OnProgress = Stoppable(OnProgress, ShouldStop);
     packer.OnError = [](TBackupFile*, int, const std::string&) {};  // raised below instead
     const bool packed = packer.Backup({copy}, temp.path.string());
     if (StopWanted(ShouldStop)) throw OperationStopped();
@@ -220,11 +225,7 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     TBackupFile reader;
     reader.RestoreMode = rmAll;
     reader.RestoreFullPath = false;
-    reader.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent,
-                               bool& go) {
-        if (OnProgress) OnProgress(sender, file, percent, go);
-        if (StopWanted(ShouldStop)) go = false;
-    };
+    reader.OnProgress = Stoppable(OnProgress, ShouldStop);
     reader.OnRestoreFile = [&](TBackupFile*, std::string& Filename, std::int32_t, bool& DoRestore) {
         if (!DoRestore) return;
         const std::string name = MemberName(Filename);

@@ -82,6 +82,179 @@ FileHandle CreatePrivateDatabaseFile(const std::string& file) {
     }
 }
 
+
+constexpr std::array<const char*, 3> kSidecars = {"-wal", "-shm", "-journal"};
+constexpr auto kEnginePumpInterval = std::chrono::milliseconds(20);
+constexpr int kBackupPagesPerStep = 1024;
+
+// Hands control to the window now and then while the engine works, and interrupts the engine
+// when the user wants to stop.
+class EngineWatch {
+public:
+    EngineWatch(sqlite3* db, const StopQuery& stop) : db_(db), stop_(stop) {
+        sqlite3_progress_handler(db_, 20000, &EngineWatch::Tick, this);
+    }
+    EngineWatch(const EngineWatch&) = delete;
+    EngineWatch& operator=(const EngineWatch&) = delete;
+    ~EngineWatch() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+
+    // Between steps of work that the engine does not watch itself.
+    void Check() {
+        Tick(this);
+        if (stopped_) throw OperationStopped();
+    }
+    // An error of the engine, unless it was the interruption asked for.
+    [[noreturn]] void Fail(const SqliteError& error, const std::string& file) const {
+        if (stopped_ && (error.code() & 0xFF) == SQLITE_INTERRUPT) throw OperationStopped();
+        throw Translate(error, file);
+    }
+
+private:
+    static int Tick(void* self) {
+        auto& watch = *static_cast<EngineWatch*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - watch.lastPump_ >= kEnginePumpInterval) {
+            ProcessMessages();
+            watch.lastPump_ = now;
+        }
+        watch.stopped_ = watch.stopped_ || StopWanted(watch.stop_);
+        return watch.stopped_ ? 1 : 0;
+    }
+
+    sqlite3* db_;
+    const StopQuery& stop_;
+    std::chrono::steady_clock::time_point lastPump_{};
+    bool stopped_ = false;
+};
+
+// "file:" URI of a path, for the flags that only URIs carry.
+std::string FileUri(const std::string& path, const char* query) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr || byte >= 0x80) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0F];
+        }
+    }
+    return uri + "?" + query;
+}
+
+// A file nobody else writes, read as it stands: no journal or WAL is looked for or made.
+SqliteDatabase OpenAsItStands(const std::string& file, bool writable) {
+    const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
+    SqliteDatabase db(FileUri(file, writable ? "nolock=1" : "immutable=1"), flags);
+    return db;
+}
+
+// A live database, shared with other programs, waiting out their short locks.
+SqliteDatabase OpenShared(const std::string& file) {
+    SqliteDatabase db(file, SQLITE_OPEN_READWRITE);
+    sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+    return db;
+}
+
+std::int64_t PragmaNumber(SqliteDatabase& db, const char* pragma) {
+    SqliteStatement statement = db.Prepare(pragma);
+    return statement.Step() ? statement.ColumnInt(0) : 0;
+}
+
+std::string PragmaText(SqliteDatabase& db, const char* pragma) {
+    SqliteStatement statement = db.Prepare(pragma);
+    return statement.Step() ? statement.ColumnText(0) : std::string();
+}
+
+bool IsDatabaseProblem(const SqliteError& error) {
+    const int code = error.code() & 0xFF;
+    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+}
+
+// A database in WAL mode only takes the pages of a database of its own page size.
+void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
+    SqliteDatabase db = OpenAsItStands(staged, true);
+    if (PragmaNumber(db, "PRAGMA page_size") == pageSize) return;
+    db.Execute("PRAGMA journal_mode=DELETE");
+    db.Execute("PRAGMA page_size=" + std::to_string(pageSize));
+    db.Execute("VACUUM");
+}
+
+// Copies staged into the open live database in one write transaction of the target: other
+// connections see the old content or the new, never a mix, and a failure changes nothing.
+void WriteThroughEngine(const std::string& staged, SqliteDatabase& target, const std::string& file,
+                        const StopQuery& stop) {
+    if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
+        MatchPageSize(staged, PragmaNumber(target, "PRAGMA page_size"));
+    }
+    SqliteDatabase source = OpenAsItStands(staged, false);
+    EngineWatch watch(target.get(), stop);
+    std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)> backup(
+        sqlite3_backup_init(target.get(), "main", source.get(), "main"), sqlite3_backup_finish);
+    if (!backup) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), sqlite3_extended_errcode(target.get())), file);
+    for (;;) {
+        const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_OK) {
+            backup.reset();  // rolls the target back
+            watch.Fail(SqliteError(sqlite3_errstr(rc), rc), file);
+        }
+        watch.Check();  // a stop here releases the backup, which rolls the target back
+    }
+    const int rc = sqlite3_backup_finish(backup.release());
+    if (rc != SQLITE_OK) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), rc), file);
+    // The new content moves from the WAL into the file, so the file's time tells the truth.
+    try {
+        if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
+            target.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        }
+    } catch (const SqliteError&) {
+        // Readers of another program keep the WAL for now; the data is in it all the same.
+    }
+}
+
+// Renames staged over target when nobody has target open; the old file's sidecars would be
+// read as belonging to the new one, so they go first.
+void ReplaceFile(const std::string& staged, const std::string& target) {
+    struct stat old {};
+    const bool existed = ::lstat(target.c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode)) {
+        throw CompanyDatabaseError("데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
+    }
+    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
+                                   target + kSidecars[2]}) {
+        if (OpenedByAnotherProcess(file)) {
+            throw CompanyDatabaseError(
+                "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target, SQLITE_BUSY);
+        }
+    }
+    if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
+    for (const char* sidecar : kSidecars) Unlink(target + sidecar);
+    if (::rename(staged.c_str(), target.c_str()) != 0) throw FileError("파일을 바꿀 수 없습니다", target);
+}
+
+
+// VACUUM INTO a new file for this user only: a consistent, compacted copy of what db reads.
+// A failure leaves no file behind.
+void VacuumInto(SqliteDatabase& db, const std::string& dest, const std::string& source,
+                const StopQuery& stop) {
+    CreatePrivateDatabaseFile(dest);  // VACUUM INTO accepts an empty file and keeps its mode
+    EngineWatch watch(db.get(), stop);
+    try {
+        SqliteStatement statement(db, "VACUUM INTO ?");
+        statement.Bind(1, dest);
+        statement.Run();
+    } catch (const SqliteError& error) {
+        Unlink(dest);
+        watch.Fail(error, source);
+    } catch (...) {
+        Unlink(dest);
+        throw;
+    }
+}
+
 }  // namespace
 
 CompanyConnectionParams ParseCompanyConnectionString(const std::string& connectionString) {
@@ -256,15 +429,7 @@ bool CompanyConnection::HasColumn(const std::string& table, const std::string& c
 }
 
 void CompanyConnection::CompactInto(const std::string& destFile) {
-    CreatePrivateDatabaseFile(destFile);  // VACUUM INTO accepts an empty file and keeps its mode
-    try {
-        SqliteStatement statement(*db_, "VACUUM INTO ?");
-        statement.Bind(1, destFile);
-        statement.Run();
-    } catch (const SqliteError& error) {
-        Unlink(destFile);
-        throw Translate(error, dataSource_);
-    }
+    VacuumInto(*db_, destFile, dataSource_, {});
 }
 
 CompanyDataset::CompanyDataset(std::shared_ptr<SqliteDatabase> db, std::string dataSource,
@@ -375,165 +540,6 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
     }
 }
 
-}  // namespace tidewell
-
-namespace tidewell {
-namespace {
-
-constexpr std::array<const char*, 3> kSidecars = {"-wal", "-shm", "-journal"};
-constexpr auto kEnginePumpInterval = std::chrono::milliseconds(20);
-constexpr int kBackupPagesPerStep = 1024;
-
-// Hands control to the window now and then while the engine works, and interrupts the engine
-// when the user wants to stop.
-class EngineWatch {
-public:
-    EngineWatch(sqlite3* db, const StopQuery& stop) : db_(db), stop_(stop) {
-        sqlite3_progress_handler(db_, 20000, &EngineWatch::Tick, this);
-    }
-    EngineWatch(const EngineWatch&) = delete;
-    EngineWatch& operator=(const EngineWatch&) = delete;
-    ~EngineWatch() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
-
-    // Between steps of work that the engine does not watch itself.
-    void Check() {
-        Tick(this);
-        if (stopped_) throw OperationStopped();
-    }
-    // An error of the engine, unless it was the interruption asked for.
-    [[noreturn]] void Fail(const SqliteError& error, const std::string& file) const {
-        if (stopped_ && (error.code() & 0xFF) == SQLITE_INTERRUPT) throw OperationStopped();
-        throw Translate(error, file);
-    }
-
-private:
-    static int Tick(void* self) {
-        auto& watch = *static_cast<EngineWatch*>(self);
-        const auto now = std::chrono::steady_clock::now();
-        if (now - watch.lastPump_ >= kEnginePumpInterval) {
-            ProcessMessages();
-            watch.lastPump_ = now;
-        }
-        watch.stopped_ = watch.stopped_ || StopWanted(watch.stop_);
-        return watch.stopped_ ? 1 : 0;
-    }
-
-    sqlite3* db_;
-    const StopQuery& stop_;
-    std::chrono::steady_clock::time_point lastPump_{};
-    bool stopped_ = false;
-};
-
-// "file:" URI of a path, for the flags that only URIs carry.
-std::string FileUri(const std::string& path, const char* query) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file:";
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr || byte >= 0x80) {
-            uri += c;
-        } else {
-            uri += '%';
-            uri += kHex[byte >> 4];
-            uri += kHex[byte & 0x0F];
-        }
-    }
-    return uri + "?" + query;
-}
-
-// A file nobody else writes, read as it stands: no journal or WAL is looked for or made.
-SqliteDatabase OpenAsItStands(const std::string& file, bool writable) {
-    const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
-    SqliteDatabase db(FileUri(file, writable ? "nolock=1" : "immutable=1"), flags);
-    return db;
-}
-
-// A live database, shared with other programs, waiting out their short locks.
-SqliteDatabase OpenShared(const std::string& file) {
-    SqliteDatabase db(file, SQLITE_OPEN_READWRITE);
-    sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
-    return db;
-}
-
-std::int64_t PragmaNumber(SqliteDatabase& db, const char* pragma) {
-    SqliteStatement statement = db.Prepare(pragma);
-    return statement.Step() ? statement.ColumnInt(0) : 0;
-}
-
-std::string PragmaText(SqliteDatabase& db, const char* pragma) {
-    SqliteStatement statement = db.Prepare(pragma);
-    return statement.Step() ? statement.ColumnText(0) : std::string();
-}
-
-bool IsDatabaseProblem(const SqliteError& error) {
-    const int code = error.code() & 0xFF;
-    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
-}
-
-// A database in WAL mode only takes the pages of a database of its own page size.
-void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
-    SqliteDatabase db = OpenAsItStands(staged, true);
-    if (PragmaNumber(db, "PRAGMA page_size") == pageSize) return;
-    db.Execute("PRAGMA journal_mode=DELETE");
-    db.Execute("PRAGMA page_size=" + std::to_string(pageSize));
-    db.Execute("VACUUM");
-}
-
-// Copies staged into the open live database in one write transaction of the target: other
-// connections see the old content or the new, never a mix, and a failure changes nothing.
-void WriteThroughEngine(const std::string& staged, SqliteDatabase& target, const std::string& file,
-                        const StopQuery& stop) {
-    if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
-        MatchPageSize(staged, PragmaNumber(target, "PRAGMA page_size"));
-    }
-    SqliteDatabase source = OpenAsItStands(staged, false);
-    EngineWatch watch(target.get(), stop);
-    std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)> backup(
-        sqlite3_backup_init(target.get(), "main", source.get(), "main"), sqlite3_backup_finish);
-    if (!backup) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), sqlite3_extended_errcode(target.get())), file);
-    for (;;) {
-        const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
-        if (rc == SQLITE_DONE) break;
-        if (rc != SQLITE_OK) {
-            backup.reset();  // rolls the target back
-            watch.Fail(SqliteError(sqlite3_errstr(rc), rc), file);
-        }
-        watch.Check();  // a stop here releases the backup, which rolls the target back
-    }
-    const int rc = sqlite3_backup_finish(backup.release());
-    if (rc != SQLITE_OK) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), rc), file);
-    // The new content moves from the WAL into the file, so the file's time tells the truth.
-    try {
-        if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
-            target.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
-        }
-    } catch (const SqliteError&) {
-        // Readers of another program keep the WAL for now; the data is in it all the same.
-    }
-}
-
-// Renames staged over target when nobody has target open; the old file's sidecars would be
-// read as belonging to the new one, so they go first.
-void ReplaceFile(const std::string& staged, const std::string& target) {
-    struct stat old {};
-    const bool existed = ::lstat(target.c_str(), &old) == 0;
-    if (existed && !S_ISREG(old.st_mode)) {
-        throw CompanyDatabaseError("데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
-    }
-    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
-                                   target + kSidecars[2]}) {
-        if (OpenedByAnotherProcess(file)) {
-            throw CompanyDatabaseError(
-                "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target, SQLITE_BUSY);
-        }
-    }
-    if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
-    for (const char* sidecar : kSidecars) Unlink(target + sidecar);
-    if (::rename(staged.c_str(), target.c_str()) != 0) throw FileError("파일을 바꿀 수 없습니다", target);
-}
-
-}  // namespace
-
 void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
                              const StopQuery& stop) {
     std::optional<SqliteDatabase> db;
@@ -543,19 +549,7 @@ void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
     } catch (const SqliteError& error) {
         throw Translate(error, source);
     }
-    CreatePrivateDatabaseFile(dest);  // VACUUM INTO accepts an empty file and keeps its mode
-    EngineWatch watch(db->get(), stop);
-    try {
-        SqliteStatement statement(*db, "VACUUM INTO ?");
-        statement.Bind(1, dest);
-        statement.Run();
-    } catch (const SqliteError& error) {
-        Unlink(dest);
-        watch.Fail(error, source);
-    } catch (...) {
-        Unlink(dest);
-        throw;
-    }
+    VacuumInto(*db, dest, source, stop);
 }
 
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop) {
