@@ -8,7 +8,7 @@
 namespace tidewell::archive {
 
 // The codec of one thread, made when its first job comes.
-struct BlockPipeline::Worker {
+struct BlockPipeline::Codec {
     std::optional<BlockDeflater> deflater;
     std::optional<BlockInflater> inflater;
 };
@@ -23,13 +23,13 @@ BlockPipeline::BlockPipeline(Work work, int zlibLevel, int threads)
     : work_(work),
       zlibLevel_(zlibLevel),
       threads_(ThreadsFor(threads)),
-      // A few jobs per worker keep every worker busy while the caller writes; one thread needs
+      // A few jobs per thread keep every thread busy while the caller writes; one thread needs
       // no more than the block at hand.
       capacity_(threads_ == 1 ? 1 : static_cast<std::size_t>(threads_) * 4),
       jobs_(std::make_unique<BlockJob[]>(capacity_)),
-      states_(std::make_unique<State[]>(capacity_)) {
+      states_(std::make_unique<State[]>(capacity_)),
+      callerCodec_(std::make_unique<Codec>()) {
     std::fill(states_.get(), states_.get() + capacity_, State::Free);
-    if (threads_ == 1) inline_ = std::make_unique<Worker>();
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -40,7 +40,7 @@ BlockPipeline::~BlockPipeline() {
 
 BlockJob* BlockPipeline::FreeJob() {
     if (submitted_ - taken_ >= capacity_) return nullptr;
-    BlockJob& job = Job(submitted_);
+    BlockJob& job = jobs_[submitted_ % capacity_];
     job.size = 0;
     job.field = 0;
     job.position = 0;
@@ -51,27 +51,23 @@ BlockJob* BlockPipeline::FreeJob() {
     return &job;
 }
 
-void BlockPipeline::Submit(BlockJob& job, bool needsWork) {
-    if (inline_) {
-        if (needsWork) Process(job, *inline_);
-        states_[submitted_ % capacity_] = State::Done;
-        ++submitted_;
-        return;
-    }
-    if (needsWork && workers_.empty()) Start();
+void BlockPipeline::Submit(BlockJob&, bool needsWork) {
+    if (needsWork && workers_.empty() && threads_ > 1) Start();
     {
         std::lock_guard lock(mutex_);
         states_[submitted_ % capacity_] = needsWork ? State::Queued : State::Done;
         ++submitted_;
     }
-    if (needsWork) queued_.notify_one();
+    if (needsWork && !workers_.empty()) queued_.notify_one();
 }
 
 BlockJob& BlockPipeline::Front() {
     const std::size_t slot = taken_ % capacity_;
-    if (!inline_) {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return states_[slot] == State::Done; });
+    std::unique_lock lock(mutex_);
+    while (states_[slot] != State::Done) {
+        // Rather than wait, the caller does the oldest job nobody has started: often the very
+        // one it waits for.
+        if (!WorkOnNext(lock, *callerCodec_)) done_.wait(lock);
     }
     return jobs_[slot];
 }
@@ -84,46 +80,52 @@ void BlockPipeline::PopFront() {
 
 void BlockPipeline::Clear() {
     std::unique_lock lock(mutex_);
-    dispatched_ = submitted_;  // what no worker has started stays undone
+    dispatched_ = submitted_;  // what nobody has started stays undone
     done_.wait(lock, [&] { return working_ == 0; });
     for (; taken_ < submitted_; ++taken_) states_[taken_ % capacity_] = State::Free;
 }
 
 void BlockPipeline::Start() {
-    workers_.reserve(static_cast<std::size_t>(threads_));
-    for (int i = 0; i < threads_; ++i) {
+    workers_.reserve(static_cast<std::size_t>(threads_ - 1));
+    for (int i = 1; i < threads_; ++i) {
         workers_.emplace_back([this](std::stop_token stop) { Run(stop); });
     }
 }
 
 void BlockPipeline::Run(std::stop_token stop) {
-    Worker worker;
+    Codec codec;
     std::unique_lock lock(mutex_);
-    for (;;) {
-        queued_.wait(lock, stop, [&] { return dispatched_ < submitted_; });
-        if (stop.stop_requested()) return;
+    while (!stop.stop_requested()) {
+        if (!WorkOnNext(lock, codec)) queued_.wait(lock, stop, [&] { return dispatched_ < submitted_; });
+    }
+}
+
+bool BlockPipeline::WorkOnNext(std::unique_lock<std::mutex>& lock, Codec& codec) {
+    while (dispatched_ < submitted_) {
         const std::size_t slot = dispatched_++ % capacity_;
         if (states_[slot] != State::Queued) continue;  // passed through untouched
         states_[slot] = State::Working;
         ++working_;
         lock.unlock();
-        Process(jobs_[slot], worker);
+        Process(jobs_[slot], codec);
         lock.lock();
         states_[slot] = State::Done;
         --working_;
         // The caller may wait for this job, or for the last job being worked on to end.
         done_.notify_all();
+        return true;
     }
+    return false;
 }
 
-void BlockPipeline::Process(BlockJob& job, Worker& worker) {
+void BlockPipeline::Process(BlockJob& job, Codec& codec) {
     try {
         if (work_ == Work::Deflate) {
-            if (!worker.deflater) worker.deflater.emplace(zlibLevel_);
-            job.result = worker.deflater->Compress(job.in, job.size, job.out);
+            if (!codec.deflater) codec.deflater.emplace(zlibLevel_);
+            job.result = codec.deflater->Compress(job.in, job.size, job.out);
         } else {
-            if (!worker.inflater) worker.inflater.emplace();
-            job.result = static_cast<std::int32_t>(worker.inflater->Inflate(job.in, job.size, job.out));
+            if (!codec.inflater) codec.inflater.emplace();
+            job.result = static_cast<std::int32_t>(codec.inflater->Inflate(job.in, job.size, job.out));
         }
     } catch (const std::exception& e) {
         // Nothing may leave a worker: the caller reports it when the block's turn comes.

@@ -29,17 +29,19 @@ struct BlockJob {
     std::string error;  // a CompressionError's text; empty when all went well
 };
 
-// Compresses or inflates blocks on a few worker threads and hands them back in the order they
-// were given, so that the caller writes and raises its events exactly as one thread would. The
-// caller reads ahead into free jobs (FreeJob, Submit) and takes finished ones from the front
-// (Front, PopFront). At most a few jobs per worker exist, however long the file: memory stays
-// bounded. With one thread nothing is started and every job is done by Submit on the caller's
-// thread, with one job in flight.
+// Compresses or inflates blocks on a few threads and hands them back in the order they were
+// given, so that the caller writes and raises its events exactly as one thread would. The caller
+// reads ahead into free jobs (FreeJob, Submit) and takes finished ones from the front (Front,
+// PopFront); while it waits there it works on the oldest job nobody has started, so the calling
+// thread is one of the threads. At most a few jobs per thread exist, however long the file:
+// memory stays bounded. With one thread nothing is started and the caller does each job when it
+// asks for it, with one job in flight, as the sequential loop did.
 class BlockPipeline {
 public:
     enum class Work { Deflate, Inflate };
 
-    // threads: 0 for as many as the machine has cores; never more than kMaxThreads.
+    // threads counts the calling thread: 0 for as many as the machine has cores; never more than
+    // kMaxThreads.
     BlockPipeline(Work work, int zlibLevel, int threads);
     BlockPipeline(const BlockPipeline&) = delete;
     BlockPipeline& operator=(const BlockPipeline&) = delete;
@@ -53,8 +55,7 @@ public:
     // Hands the job just taken from FreeJob on; needsWork false passes it through untouched
     // (stored blocks, the end, a failure to read).
     void Submit(BlockJob& job, bool needsWork);
-    bool Empty() const { return submitted_ == taken_; }
-    // The oldest job handed on, once it is done. Not allowed when Empty().
+    // The oldest job handed on, once it is done; there must be one.
     BlockJob& Front();
     void PopFront();
     // Drops every job handed on (after a cancel or a failure), waiting for those being worked on.
@@ -62,12 +63,14 @@ public:
 
 private:
     enum class State { Free, Queued, Working, Done };
-    struct Worker;
+    struct Codec;
 
     void Start();
     void Run(std::stop_token stop);
-    void Process(BlockJob& job, Worker& worker);
-    BlockJob& Job(std::uint64_t sequence) { return jobs_[sequence % capacity_]; }
+    // Works on the oldest job nobody has started, if there is one; called and returns with the
+    // lock held.
+    bool WorkOnNext(std::unique_lock<std::mutex>& lock, Codec& codec);
+    void Process(BlockJob& job, Codec& codec);
 
     const Work work_;
     const int zlibLevel_;
@@ -75,10 +78,10 @@ private:
     const std::size_t capacity_;
     std::unique_ptr<BlockJob[]> jobs_;
     std::unique_ptr<State[]> states_;
-    std::unique_ptr<Worker> inline_;  // the codec of the one-thread pipeline
+    std::unique_ptr<Codec> callerCodec_;
 
     // Sequence numbers of jobs: taken_ <= dispatched_ <= submitted_; the caller alone moves
-    // submitted_ and taken_, workers move dispatched_ (all under mutex_).
+    // submitted_ and taken_, whoever starts a job moves dispatched_ (all under mutex_).
     std::uint64_t submitted_ = 0;
     std::uint64_t taken_ = 0;
     std::uint64_t dispatched_ = 0;
@@ -86,7 +89,7 @@ private:
     std::mutex mutex_;
     std::condition_variable_any queued_;  // a job waits for a worker, or the workers must stop
     std::condition_variable done_;        // a job is done
-    std::vector<std::jthread> workers_;   // started with the first job that needs work
+    std::vector<std::jthread> workers_;   // threads_ - 1, started with the first job that needs work
 };
 
 }  // namespace tidewell::archive

@@ -555,14 +555,22 @@ void TBackupFile::ContinueOnNextDisk(UnpackState& unpack, const std::string& rec
         ReadBlocks(unpack, nullptr);
         return;
     }
-    TFileStream target(currentFile_, TFileStream::Mode::Append);
+    std::optional<TFileStream> target;
     try {
-        ReadBlocks(unpack, &target);
+        target.emplace(currentFile_, TFileStream::Mode::Append);
+    } catch (const Exception& e) {
+        // Like a target that can't be created: a link put in its place is not written through.
+        unpack.restoreMember = false;
+        Fail(beCannotReadFile, e.what());
+        return;
+    }
+    try {
+        ReadBlocks(unpack, &*target);
     } catch (...) {
-        FinishTarget(target, unpack.date);
+        FinishTarget(*target, unpack.date);
         throw;
     }
-    FinishTarget(target, unpack.date);
+    FinishTarget(*target, unpack.date);
 }
 
 void TBackupFile::FinishTarget(TFileStream& target, std::int32_t date) {
