@@ -86,6 +86,19 @@ TEST_F(ArchiveTool, FollowsDiskFilesAndNamesAMissingOne) {
     EXPECT_NE(run.err.find("which is missing"), std::string::npos) << run.err;
 }
 
+TEST_F(ArchiveTool, RestoreNeverWritesThroughAPlantedLink) {
+    Put("src/f.txt", "archived");
+    ASSERT_EQ(Tool({"pack", P("out.bck"), P("src/f.txt")}).status, 0);
+    Put("outside.txt", "keep");
+    fs::create_directories(Path("dest"));
+    fs::create_symlink(Path("outside.txt"), Path("dest/f.txt"));
+    const ToolRun run = Tool({"restore", P("out.bck"), P("dest")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Cannot read file"), std::string::npos) << run.err;
+    EXPECT_EQ(Get("outside.txt"), "keep");
+    EXPECT_TRUE(fs::is_symlink(Path("dest/f.txt")));
+}
+
 TEST_F(ArchiveTool, UsageErrorsAndFailuresHaveTheirOwnStatus) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"unpack", "a"}, {"pack", "--level", "fast", "a", "b"}, {"pack", "--max-size", "100", "a", "b"},
