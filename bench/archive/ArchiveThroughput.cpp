@@ -210,7 +210,7 @@ void PrintTable(const char* title, const std::vector<Contender*>& contenders, do
 
 void Target(const char* what, double value, double bound, bool atLeast) {
     const bool met = atLeast ? value >= bound : value <= bound;
-    std::printf("  %-58s %7.2f  (%s %.2f)  %s\n", what, value, atLeast ? ">=" : "<=", bound,
+    std::printf("  %-58s %8.3f  (%s %.2f)  %s\n", what, value, atLeast ? ">=" : "<=", bound,
                 met ? "met" : "MISSED");
 }
 
