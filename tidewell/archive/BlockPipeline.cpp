@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <system_error>
 
 #include "archive/BlockCodec.h"
 
@@ -52,7 +53,7 @@ BlockJob* BlockPipeline::FreeJob() {
 }
 
 void BlockPipeline::Submit(BlockJob&, bool needsWork) {
-    if (needsWork && workers_.empty() && threads_ > 1) Start();
+    if (needsWork && !started_) Start();
     {
         std::lock_guard lock(mutex_);
         states_[submitted_ % capacity_] = needsWork ? State::Queued : State::Done;
@@ -86,9 +87,14 @@ void BlockPipeline::Clear() {
 }
 
 void BlockPipeline::Start() {
+    started_ = true;
     workers_.reserve(static_cast<std::size_t>(threads_ - 1));
     for (int i = 1; i < threads_; ++i) {
-        workers_.emplace_back([this](std::stop_token stop) { Run(stop); });
+        try {
+            workers_.emplace_back([this](std::stop_token stop) { Run(stop); });
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the caller does the rest itself
+        }
     }
 }
 

@@ -89,6 +89,7 @@ private:
     std::mutex mutex_;
     std::condition_variable_any queued_;  // a job waits for a worker, or the workers must stop
     std::condition_variable done_;        // a job is done
+    bool started_ = false;
     std::vector<std::jthread> workers_;   // threads_ - 1, started with the first job that needs work
 };
 
