@@ -18,7 +18,8 @@ namespace {
 // Memory-backed when the machine has it: the disk would set the pace otherwise.
 fs::path WorkFolder() {
     static const fs::path folder = [] {
-        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/tidewell-fuzz-XXXXXX");
+        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
+                              std::string("/tidewell-fuzz-XXXXXX");
         if (!::mkdtemp(pattern.data())) std::abort();
         return fs::path(pattern);
     }();
@@ -26,7 +27,8 @@ fs::path WorkFolder() {
 }
 
 // What a restore shows and leaves: its result, its error, and every file with its bytes.
-std::string Outcome(tidewell::TBackupFile& backup, const std::string& archiveName, const fs::path& dest) {
+std::string Outcome(tidewell::TBackupFile& backup, const std::string& archiveName,
+                    const fs::path& dest) {
     std::string outcome;
     try {
         outcome = backup.Restore(archiveName, dest.string()) ? "true" : "false";
@@ -59,7 +61,8 @@ void CheckNothingOutside(const fs::path& root, const fs::path& archive, const fs
 
 void RequireSame(const std::string& oneThread, const std::string& threads) {
     if (oneThread == threads) return;
-    std::fprintf(stderr, "one thread:\n%s\nseveral threads:\n%s\n", oneThread.c_str(), threads.c_str());
+    std::fprintf(stderr, "one thread:\n%s\nseveral threads:\n%s\n", oneThread.c_str(),
+                 threads.c_str());
     std::abort();
 }
 
@@ -70,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path archive = root / "in.bck";
     const fs::path dest = root / "dest";
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    std::ofstream(archive, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(size));
+    std::ofstream(archive, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(size));
 
     tidewell::TBackupFile backup;
     backup.OnError = [](tidewell::TBackupFile*, int, const std::string&) {};

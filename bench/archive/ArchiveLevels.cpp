@@ -78,7 +78,8 @@ Packed PackLibdeflate(const std::string& data, int level) {
     std::string out(kBlock, '\0');
     for (std::size_t at = 0; at < data.size(); at += kBlock) {
         const std::size_t n = std::min(kBlock, data.size() - at);
-        const std::size_t size = libdeflate_zlib_compress(c, data.data() + at, n, out.data(), kBlock);
+        const std::size_t size =
+            libdeflate_zlib_compress(c, data.data() + at, n, out.data(), kBlock);
         packed.blocks.push_back(out.substr(0, size));
         packed.archiveBytes += 4 + static_cast<std::int64_t>(size ? size : n);
     }
@@ -106,8 +107,8 @@ void InflateLibdeflate(const Packed& packed, std::string& out) {
     for (const std::string& block : packed.blocks) {
         if (block.empty()) continue;
         std::size_t produced = 0;
-        if (libdeflate_zlib_decompress(d, block.data(), block.size(), out.data(), kBlock, &produced) !=
-            LIBDEFLATE_SUCCESS) {
+        if (libdeflate_zlib_decompress(d, block.data(), block.size(), out.data(), kBlock,
+                                       &produced) != LIBDEFLATE_SUCCESS) {
             std::abort();
         }
     }
@@ -129,12 +130,14 @@ int main(int argc, char** argv) {
     }
     fs::path made;
     if (file.empty()) {
-        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : tidewell::SystemTempFolder();
+        const fs::path base =
+            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : tidewell::SystemTempFolder();
         made = file = base / ("tidewell-levels-" + std::to_string(::getpid()) + ".mdb");
         tidewell::bench::MakeDatabase(file, megabytes * 1024 * 1024);
     }
     std::string data(fs::file_size(file), '\0');
-    std::ifstream(file, std::ios::binary).read(data.data(), static_cast<std::streamsize>(data.size()));
+    std::ifstream(file, std::ios::binary)
+        .read(data.data(), static_cast<std::streamsize>(data.size()));
     if (!made.empty()) fs::remove(made);
     const double mib = static_cast<double>(data.size()) / (1024.0 * 1024.0);
     std::printf("file: %.1f MiB, %zu blocks; one thread, CPU seconds (least of 3)\n\n", mib,
@@ -146,18 +149,23 @@ int main(int argc, char** argv) {
         const double zlibCpu = BestCpu([&] { zlibPacked = PackZlib(data, zlibLevel); });
         const double zlibInflate = BestCpu([&] { InflateZlib(zlibPacked, out); });
         const double libInflate = BestCpu([&] { InflateLibdeflate(zlibPacked, out); });
-        std::printf("zlib level %d: %8.3f s  %7.1f MiB/s  archive %11lld bytes   inflate: zlib %.3f s, libdeflate %.3f s\n",
-                    zlibLevel, zlibCpu, mib / zlibCpu, static_cast<long long>(zlibPacked.archiveBytes),
-                    zlibInflate, libInflate);
+        std::printf(
+            "zlib level %d: %8.3f s  %7.1f MiB/s  archive %11lld bytes   inflate: zlib %.3f s, "
+            "libdeflate %.3f s\n",
+            zlibLevel, zlibCpu, mib / zlibCpu, static_cast<long long>(zlibPacked.archiveBytes),
+            zlibInflate, libInflate);
         for (int level = 0; level <= 12; ++level) {
             Packed packed;
             const double cpu = BestCpu([&] { packed = PackLibdeflate(data, level); });
-            const double ratio = static_cast<double>(packed.archiveBytes) / static_cast<double>(zlibPacked.archiveBytes);
+            const double ratio = static_cast<double>(packed.archiveBytes) /
+                                 static_cast<double>(zlibPacked.archiveBytes);
             const double zInflate = BestCpu([&] { InflateZlib(packed, out); });
             const double lInflate = BestCpu([&] { InflateLibdeflate(packed, out); });
-            std::printf("  libdeflate %2d: %8.3f s (%.2f of zlib's)  size %.4f of zlib's%s%s   inflate: zlib %.3f s, libdeflate %.3f s\n",
-                        level, cpu, cpu / zlibCpu, ratio, cpu < zlibCpu ? "  faster" : "",
-                        ratio <= 1.01 ? "  within 1%" : "", zInflate, lInflate);
+            std::printf(
+                "  libdeflate %2d: %8.3f s (%.2f of zlib's)  size %.4f of zlib's%s%s   inflate: "
+                "zlib %.3f s, libdeflate %.3f s\n",
+                level, cpu, cpu / zlibCpu, ratio, cpu < zlibCpu ? "  faster" : "",
+                ratio <= 1.01 ? "  within 1%" : "", zInflate, lInflate);
         }
         std::printf("\n");
     }

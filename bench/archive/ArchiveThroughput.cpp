@@ -128,13 +128,14 @@ int RunChild(const std::vector<std::string>& args) {
 // ---- Measuring -------------------------------------------------------------------------------
 
 struct Run {
-    double wall = 0;       // seconds
-    double cpu = 0;        // user and system seconds of the process and its children
+    double wall = 0;  // seconds
+    double cpu = 0;   // user and system seconds of the process and its children
     long peakKilobytes = 0;
 };
 
 // Runs a program (its output to stdoutFile when given) and measures it.
-Run Measure(const std::vector<std::string>& command, const std::optional<fs::path>& stdoutFile = {}) {
+Run Measure(const std::vector<std::string>& command,
+            const std::optional<fs::path>& stdoutFile = {}) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -171,7 +172,9 @@ std::string LoadAverage() {
     return one + " " + five + " " + fifteen;
 }
 
-double OneMinuteLoad() { return std::stod(LoadAverage()); }
+double OneMinuteLoad() {
+    return std::stod(LoadAverage());
+}
 
 bool HaveProgram(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
@@ -196,15 +199,20 @@ struct Contender {
     }
 };
 
-double Mebibytes(std::uintmax_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+double Mebibytes(std::uintmax_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
 
-void PrintTable(const char* title, const std::vector<Contender*>& contenders, double sizeMiB, int runs) {
-    std::printf("\n%s (best of %d; median beside it; CPU = user + system of the best run)\n", title, runs);
-    std::printf("  %-34s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s", "peak KiB");
+void PrintTable(const char* title, const std::vector<Contender*>& contenders, double sizeMiB,
+                int runs) {
+    std::printf("\n%s (best of %d; median beside it; CPU = user + system of the best run)\n", title,
+                runs);
+    std::printf("  %-34s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
+                "peak KiB");
     for (const Contender* c : contenders) {
         const Run& best = c->Best();
-        std::printf("  %-34s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall, c->MedianWall(),
-                    best.cpu, sizeMiB / best.wall, best.peakKilobytes);
+        std::printf("  %-34s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
+                    c->MedianWall(), best.cpu, sizeMiB / best.wall, best.peakKilobytes);
     }
 }
 
@@ -217,9 +225,11 @@ void Target(const char* what, double value, double bound, bool atLeast) {
 // A file of the given size made of copies of the database: realistic blocks, quickly made.
 void Replicate(const fs::path& source, const fs::path& target, std::int64_t bytes) {
     std::string data(fs::file_size(source), '\0');
-    std::ifstream(source, std::ios::binary).read(data.data(), static_cast<std::streamsize>(data.size()));
+    std::ifstream(source, std::ios::binary)
+        .read(data.data(), static_cast<std::streamsize>(data.size()));
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    for (std::int64_t written = 0; written < bytes; written += static_cast<std::int64_t>(data.size())) {
+    for (std::int64_t written = 0; written < bytes;
+         written += static_cast<std::int64_t>(data.size())) {
         out.write(data.data(), static_cast<std::streamsize>(data.size()));
     }
 }
@@ -254,8 +264,9 @@ int main(int argc, char** argv) {
             base = arg;
         }
     }
-    const int workerThreads = threads > 0 ? std::min(threads, 8)
-                                          : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+    const int workerThreads =
+        threads > 0 ? std::min(threads, 8)
+                    : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
 
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const fs::path zlibBuild = self.parent_path() / "archive_throughput_zlib";
@@ -275,10 +286,11 @@ int main(int argc, char** argv) {
     const fs::path db = work / "default.mdb";
     const std::int64_t rows = bench::MakeDatabase(db, megabytes * 1024 * 1024);
     const double size = Mebibytes(fs::file_size(db));
-    std::printf("file: %.1f MiB SQLite database, %lld rows (%s)\n", size, static_cast<long long>(rows),
-                work.c_str());
-    std::printf("machine: %u cores; Backup and Restore with %d worker threads; clDefault blocks by %s\n",
-                std::thread::hardware_concurrency(), workerThreads, archive::DeflateMethodName(-1).c_str());
+    std::printf("file: %.1f MiB SQLite database, %lld rows (%s)\n", size,
+                static_cast<long long>(rows), work.c_str());
+    std::printf(
+        "machine: %u cores; Backup and Restore with %d worker threads; clDefault blocks by %s\n",
+        std::thread::hardware_concurrency(), workerThreads, archive::DeflateMethodName(-1).c_str());
     if (waitLoad > 0) {
         for (int waited = 0; OneMinuteLoad() >= waitLoad && waited < 600; waited += 10) {
             std::this_thread::sleep_for(std::chrono::seconds(10));
@@ -289,17 +301,51 @@ int main(int argc, char** argv) {
     const std::string n = std::to_string(workerThreads);
     const fs::path restored = work / "restored";
     fs::create_directories(restored);
-    Contender today{"today: Backup, zlib, 1 thread", {zlibBuild, "--pack", db, work / "today.bck", "1"}, {}, work / "today.bck", {}};
-    Contender one{"Backup, 1 thread", {self, "--pack", db, work / "one.bck", "1"}, {}, work / "one.bck", {}};
-    Contender many{"Backup, " + n + " threads", {self, "--pack", db, work / "many.bck", n}, {}, work / "many.bck", {}};
-    Contender bare{"bare zlib loop, 1 thread", {self, "--bare-deflate", db, work / "bare.bin"}, {}, work / "bare.bin", {}};
-    Contender pigz{"pigz -p 2 -6", {"pigz", "-p", "2", "-6", "-c", db}, work / "pigz.gz", work / "pigz.gz", {}};
+    Contender today{"today: Backup, zlib, 1 thread",
+                    {zlibBuild, "--pack", db, work / "today.bck", "1"},
+                    {},
+                    work / "today.bck",
+                    {}};
+    Contender one{
+        "Backup, 1 thread", {self, "--pack", db, work / "one.bck", "1"}, {}, work / "one.bck", {}};
+    Contender many{"Backup, " + n + " threads",
+                   {self, "--pack", db, work / "many.bck", n},
+                   {},
+                   work / "many.bck",
+                   {}};
+    Contender bare{"bare zlib loop, 1 thread",
+                   {self, "--bare-deflate", db, work / "bare.bin"},
+                   {},
+                   work / "bare.bin",
+                   {}};
+    Contender pigz{"pigz -p 2 -6",
+                   {"pigz", "-p", "2", "-6", "-c", db},
+                   work / "pigz.gz",
+                   work / "pigz.gz",
+                   {}};
     Contender gzip{"gzip -6", {"gzip", "-6", "-c", db}, work / "gzip.gz", work / "gzip.gz", {}};
-    Contender zstd{"zstd -3 -T2 (for reference)", {"zstd", "-q", "-3", "-T2", "-c", db}, work / "zstd.zst", work / "zstd.zst", {}};
-    Contender todayRestore{"today: Restore, zlib, 1 thread", {zlibBuild, "--restore", work / "today.bck", restored, "1"}, {}, {}, {}};
-    Contender oneRestore{"Restore, 1 thread", {self, "--restore", work / "many.bck", restored, "1"}, {}, {}, {}};
-    Contender manyRestore{"Restore, " + n + " threads", {self, "--restore", work / "many.bck", restored, n}, {}, {}, {}};
-    Contender bareInflate{"bare inflate loop, 1 thread", {self, "--bare-inflate", work / "bare.bin", work / "inflated.bin"}, {}, {}, {}};
+    Contender zstd{"zstd -3 -T2 (for reference)",
+                   {"zstd", "-q", "-3", "-T2", "-c", db},
+                   work / "zstd.zst",
+                   work / "zstd.zst",
+                   {}};
+    Contender todayRestore{"today: Restore, zlib, 1 thread",
+                           {zlibBuild, "--restore", work / "today.bck", restored, "1"},
+                           {},
+                           {},
+                           {}};
+    Contender oneRestore{
+        "Restore, 1 thread", {self, "--restore", work / "many.bck", restored, "1"}, {}, {}, {}};
+    Contender manyRestore{"Restore, " + n + " threads",
+                          {self, "--restore", work / "many.bck", restored, n},
+                          {},
+                          {},
+                          {}};
+    Contender bareInflate{"bare inflate loop, 1 thread",
+                          {self, "--bare-inflate", work / "bare.bin", work / "inflated.bin"},
+                          {},
+                          {},
+                          {}};
 
     std::vector<Contender*> packers;
     if (haveToday) packers.push_back(&today);
@@ -321,8 +367,8 @@ int main(int argc, char** argv) {
     PrintTable("packing", packers, size, runs);
     std::printf("\narchive sizes\n");
     for (const Contender* c : packers) {
-        std::printf("  %-34s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(), fs::file_size(c->output),
-                    100.0 * Mebibytes(fs::file_size(c->output)) / size);
+        std::printf("  %-34s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
+                    fs::file_size(c->output), 100.0 * Mebibytes(fs::file_size(c->output)) / size);
     }
     PrintTable("restoring", restorers, size, runs);
 
@@ -332,15 +378,18 @@ int main(int argc, char** argv) {
     Target(("packing: Backup " + n + " threads / " + baseName + ", speed").c_str(),
            baseline.Best().wall / many.Best().wall, 3.0, true);
     if (HaveProgram("pigz")) {
-        Target(("packing: Backup " + n + " threads / pigz -p 2 -6, speed").c_str(), pigz.Best().wall / many.Best().wall,
-               2.5, true);
+        Target(("packing: Backup " + n + " threads / pigz -p 2 -6, speed").c_str(),
+               pigz.Best().wall / many.Best().wall, 2.5, true);
     }
     const fs::path zlibArchive = haveToday ? today.output : bare.output;
     Target("archive size / zlib's at the same level",
-           static_cast<double>(fs::file_size(many.output)) / static_cast<double>(fs::file_size(zlibArchive)),
+           static_cast<double>(fs::file_size(many.output)) /
+               static_cast<double>(fs::file_size(zlibArchive)),
            1.01, false);
     const Contender& restoreBase = haveToday ? todayRestore : bareInflate;
-    Target(("restoring: Restore " + n + " threads / " + (haveToday ? "today's Restore" : "bare inflate") + ", speed").c_str(),
+    Target(("restoring: Restore " + n + " threads / " +
+            (haveToday ? "today's Restore" : "bare inflate") + ", speed")
+               .c_str(),
            restoreBase.Best().wall / manyRestore.Best().wall, 1.8, true);
 
     if (largeMegabytes > 0) {
@@ -348,18 +397,21 @@ int main(int argc, char** argv) {
         Replicate(db, large, largeMegabytes * 1024 * 1024);
         const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n});
         fs::remove(large);
-        const Run restoreLarge = Measure({self, "--restore", work / "large.bck", work / "large", n});
+        const Run restoreLarge =
+            Measure({self, "--restore", work / "large.bck", work / "large", n});
         std::printf("\npeak memory (KiB)            %7.0f MiB file  %7.0f MiB file\n", size,
                     static_cast<double>(largeMegabytes));
-        std::printf("  Backup, %s threads           %12ld  %12ld   (%.1f s)\n", n.c_str(), many.Best().peakKilobytes,
-                    packLarge.peakKilobytes, packLarge.wall);
+        std::printf("  Backup, %s threads           %12ld  %12ld   (%.1f s)\n", n.c_str(),
+                    many.Best().peakKilobytes, packLarge.peakKilobytes, packLarge.wall);
         std::printf("  Restore, %s threads          %12ld  %12ld   (%.1f s)\n", n.c_str(),
-                    manyRestore.Best().peakKilobytes, restoreLarge.peakKilobytes, restoreLarge.wall);
+                    manyRestore.Best().peakKilobytes, restoreLarge.peakKilobytes,
+                    restoreLarge.wall);
         const long peak = std::max(packLarge.peakKilobytes, restoreLarge.peakKilobytes);
         Target("peak memory, MiB", static_cast<double>(peak) / 1024.0, 64.0, false);
         Target("growth from the small to the large file, MiB",
-               static_cast<double>(std::max(packLarge.peakKilobytes - many.Best().peakKilobytes,
-                                            restoreLarge.peakKilobytes - manyRestore.Best().peakKilobytes)) /
+               static_cast<double>(
+                   std::max(packLarge.peakKilobytes - many.Best().peakKilobytes,
+                            restoreLarge.peakKilobytes - manyRestore.Best().peakKilobytes)) /
                    1024.0,
                1.0, false);
     }

@@ -11,22 +11,25 @@ namespace tidewell::bench {
 
 std::int64_t MakeDatabase(const fs::path& file, std::int64_t bytes) {
     SqliteDatabase db(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    db.Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-               "CREATE TABLE stock(id INTEGER PRIMARY KEY, code TEXT, name TEXT, qty INTEGER,"
-               " price REAL, note TEXT, picture BLOB);"
-               "CREATE INDEX stock_code ON stock(code);");
-    const char* words[] = {"bolt", "nut", "washer", "hinge", "bracket", "cable", "switch", "lamp",
-                           "socket", "tape", "glue", "brush", "paint", "screw", "anchor", "chain"};
+    db.Execute(
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+        "CREATE TABLE stock(id INTEGER PRIMARY KEY, code TEXT, name TEXT, qty INTEGER,"
+        " price REAL, note TEXT, picture BLOB);"
+        "CREATE INDEX stock_code ON stock(code);");
+    const char* words[] = {"bolt",   "nut",   "washer", "hinge", "bracket", "cable",
+                           "switch", "lamp",  "socket", "tape",  "glue",    "brush",
+                           "paint",  "screw", "anchor", "chain"};
     std::mt19937 random(42);
-    SqliteStatement insert = db.Prepare(
-        "INSERT INTO stock(code, name, qty, price, note, picture) VALUES(?,?,?,?,?,?)");
+    SqliteStatement insert =
+        db.Prepare("INSERT INTO stock(code, name, qty, price, note, picture) VALUES(?,?,?,?,?,?)");
     std::int64_t rows = 0;
     for (;;) {
         db.Execute("BEGIN");
         for (int i = 0; i < 10000; ++i, ++rows) {
             const std::string code = "QB-" + std::to_string(100000 + random() % 900000);
             std::string name = words[random() % 16];
-            name += std::string(" ") + words[random() % 16] + " " + std::to_string(random() % 200) + "mm";
+            name += std::string(" ") + words[random() % 16] + " " + std::to_string(random() % 200) +
+                    "mm";
             std::string note;
             for (int w = static_cast<int>(random() % 24); w > 0; --w) {
                 note += std::string(words[random() % 16]) + ' ';

@@ -57,8 +57,8 @@ struct Scenario {
 };
 
 void Attach(TBackupFile& backup, Trace& trace, const Scenario& scenario, int& progress) {
-    backup.OnProgress = [&, scenario](TBackupFile* sender, const std::string& file, TPercentage percent,
-                                      bool& go) {
+    backup.OnProgress = [&, scenario](TBackupFile* sender, const std::string& file,
+                                      TPercentage percent, bool& go) {
         trace.Note("progress " + file + " " + std::to_string(percent) + " done " +
                    std::to_string(sender->DoneSize()) + " current " + sender->CurrentFile());
         if (++progress == scenario.cancelAtProgress) go = false;
@@ -164,9 +164,8 @@ TEST_F(BackupThreads, PackingShowsWhatOneThreadShowsUpToEveryKindOfStop) {
     ASSERT_TRUE(whole.result);
     // The start, one event per block (6 + 3 + 0 + 1), the end.
     const int progressEvents = static_cast<int>(
-        std::count_if(whole.events.begin(), whole.events.end(), [](const std::string& e) {
-            return e.starts_with("progress");
-        }));
+        std::count_if(whole.events.begin(), whole.events.end(),
+                      [](const std::string& e) { return e.starts_with("progress"); }));
     ASSERT_EQ(progressEvents, 12);
 
     const Scenario scenarios[] = {
@@ -241,9 +240,11 @@ TEST_F(BackupThreads, ArchiveFlagStaysSetForAMemberCutShortByACancel) {
     if (archive::ArchiveFlagSet(file)) GTEST_SKIP() << "no user extended attributes here";
     int round = 0;
     for (const int threads : {1, 2}) {
-        for (const int cancelAt : {2, 3, 6}) {  // the member's first, second and fifth of six blocks
+        for (const int cancelAt :
+             {2, 3, 6}) {  // the member's first, second and fifth of six blocks
             SCOPED_TRACE(testing::Message() << threads << " threads, cancel at event " << cancelAt);
-            Put("src/a.bin", Get("src/a.bin"), kDate + 2 * ++round);  // written again: the flag is set
+            Put("src/a.bin", Get("src/a.bin"),
+                kDate + 2 * ++round);  // written again: the flag is set
             ASSERT_TRUE(archive::ArchiveFlagSet(file));
             TBackupFile backup;
             backup.WorkerThreads = threads;

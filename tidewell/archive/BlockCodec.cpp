@@ -17,7 +17,8 @@ namespace tidewell::archive {
 class BlockDeflater::Engine {
 public:
     virtual ~Engine() = default;
-    virtual std::int32_t Compress(const unsigned char* in, std::size_t size, unsigned char* out) = 0;
+    virtual std::int32_t Compress(const unsigned char* in, std::size_t size,
+                                  unsigned char* out) = 0;
 };
 
 class BlockInflater::Engine {
@@ -30,7 +31,9 @@ namespace {
 
 std::atomic<const std::string*> faultMarker{nullptr};
 
-[[noreturn]] void Fail(const std::string& what) { throw CompressionError("Compression error: " + what); }
+[[noreturn]] void Fail(const std::string& what) {
+    throw CompressionError("Compression error: " + what);
+}
 
 [[noreturn]] void FailZlib(const char* what, int code, const z_stream& stream) {
     std::string text = std::string(what) + " (zlib " + std::to_string(code);
@@ -87,7 +90,8 @@ public:
         stream_.avail_out = static_cast<uInt>(kBlockSize);
         const int rc = deflate(&stream_, Z_FINISH);
         if (rc == Z_STREAM_END) return static_cast<std::int32_t>(kBlockSize - stream_.avail_out);
-        // Out of room: the zlib stream would be longer than a block, so the bytes go in as they are.
+        // Out of room: the zlib stream would be longer than a block, so the bytes go in as they
+        // are.
         if ((rc == Z_OK || rc == Z_BUF_ERROR) && stream_.avail_out == 0) {
             return -static_cast<std::int32_t>(size);
         }
@@ -121,7 +125,8 @@ public:
             stream_.next_out = &probe;
             stream_.avail_out = 1;
             rc = inflate(&stream_, Z_NO_FLUSH);
-            if (stream_.avail_out == 0) FailZlib("a block inflates to more than 16384 bytes", rc, stream_);
+            if (stream_.avail_out == 0)
+                FailZlib("a block inflates to more than 16384 bytes", rc, stream_);
         }
         if (rc != Z_STREAM_END) FailZlib("a block does not inflate", rc, stream_);
         return static_cast<std::size_t>(stream_.total_out);
@@ -192,7 +197,8 @@ BlockDeflater::BlockDeflater(int zlibLevel) {
 
 BlockDeflater::~BlockDeflater() = default;
 
-std::int32_t BlockDeflater::Compress(const unsigned char* in, std::size_t size, unsigned char* out) {
+std::int32_t BlockDeflater::Compress(const unsigned char* in, std::size_t size,
+                                     unsigned char* out) {
     if (const std::string* marker = faultMarker.load()) {
         if (size >= marker->size() && std::memcmp(in, marker->data(), marker->size()) == 0) {
             Fail("deflate failed (injected fault)");
@@ -225,6 +231,8 @@ ScopedCompressionFault::ScopedCompressionFault(std::string marker) : marker_(std
     faultMarker.store(&marker_);
 }
 
-ScopedCompressionFault::~ScopedCompressionFault() { faultMarker.store(nullptr); }
+ScopedCompressionFault::~ScopedCompressionFault() {
+    faultMarker.store(nullptr);
+}
 
 }  // namespace tidewell::archive

@@ -102,7 +102,8 @@ void BlockPipeline::Run(std::stop_token stop) {
     Codec codec;
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
-        if (!WorkOnNext(lock, codec)) queued_.wait(lock, stop, [&] { return dispatched_ < submitted_; });
+        if (!WorkOnNext(lock, codec))
+            queued_.wait(lock, stop, [&] { return dispatched_ < submitted_; });
     }
 }
 
@@ -131,7 +132,8 @@ void BlockPipeline::Process(BlockJob& job, Codec& codec) {
             job.result = codec.deflater->Compress(job.in, job.size, job.out);
         } else {
             if (!codec.inflater) codec.inflater.emplace();
-            job.result = static_cast<std::int32_t>(codec.inflater->Inflate(job.in, job.size, job.out));
+            job.result =
+                static_cast<std::int32_t>(codec.inflater->Inflate(job.in, job.size, job.out));
         }
     } catch (const std::exception& e) {
         // Nothing may leave a worker: the caller reports it when the block's turn comes.

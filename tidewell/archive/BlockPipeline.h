@@ -18,10 +18,10 @@ namespace tidewell::archive {
 struct BlockJob {
     // Filled by the caller.
     unsigned char in[kBlockSize];
-    std::size_t size = 0;      // bytes in in
-    std::int32_t field = 0;    // restoring: the block's length field
-    std::int64_t position = 0; // restoring: where the archive stood after the block, for messages
-    bool end = false;          // no block here: the member's data ends
+    std::size_t size = 0;       // bytes in in
+    std::int32_t field = 0;     // restoring: the block's length field
+    std::int64_t position = 0;  // restoring: where the archive stood after the block, for messages
+    bool end = false;           // no block here: the member's data ends
     std::exception_ptr readFailure;  // no block here: reading it failed, raise this in turn
     // Filled by a worker (compressing: the length field; inflating: the bytes made).
     unsigned char out[kBlockSize];
@@ -90,7 +90,7 @@ private:
     std::condition_variable_any queued_;  // a job waits for a worker, or the workers must stop
     std::condition_variable done_;        // a job is done
     bool started_ = false;
-    std::vector<std::jthread> workers_;   // threads_ - 1, started with the first job that needs work
+    std::vector<std::jthread> workers_;  // threads_ - 1, started with the first job that needs work
 };
 
 }  // namespace tidewell::archive
