@@ -91,6 +91,12 @@ protected:
     }
 };
 
+// The same stream with its last byte, part of the Adler-32 trailer, changed.
+std::string WithWrongChecksum(std::string stream) {
+    stream.back() = static_cast<char>(stream.back() ^ 1);
+    return stream;
+}
+
 TEST_F(HostileArchive, DamagedRecordsEndInAClearError) {
     struct Case {
         const char* what;
@@ -111,6 +117,8 @@ TEST_F(HostileArchive, DamagedRecordsEndInAClearError) {
         {"inflates past a block", WithBlocks(ArchiveBytes().Compressed(std::string(16385, 'a')).bytes()),
          nullptr, 6},
         {"broken zlib", WithBlocks(ArchiveBytes().Text("\x78\x9c not deflate at all").bytes()), nullptr, 6},
+        {"wrong Adler-32", WithBlocks(ArchiveBytes().Text(WithWrongChecksum(FreshZlibBlock(Compressible(5000), 6))).bytes()),
+         nullptr, 6},
         {"cut zlib", WithBlocks(ArchiveBytes().Text(FreshZlibBlock(Compressible(5000), 6).substr(0, 40)).bytes()),
          nullptr, 6},
         {"wrong signature", ArchiveBytes().Header("", 0, 1).Member("f.txt", 0).Raw("EC3").Int32(0).bytes(),
