@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "archive/backup.h"
 
@@ -15,15 +16,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Memory-backed when the machine has it: the disk would set the pace otherwise.
-fs::path WorkFolder() {
-    static const fs::path folder = [] {
+// Memory-backed when the machine has it: the disk would set the pace otherwise. Removed when the
+// run ends.
+class WorkFolderOfRun {
+public:
+    WorkFolderOfRun() {
         std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
                               std::string("/tidewell-fuzz-XXXXXX");
         if (!::mkdtemp(pattern.data())) std::abort();
-        return fs::path(pattern);
-    }();
-    return folder;
+        path_ = pattern;
+    }
+    ~WorkFolderOfRun() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+fs::path WorkFolder() {
+    static const WorkFolderOfRun folder;
+    return folder.path();
 }
 
 // What a restore shows and leaves: its result, its error, and every file with its bytes.
