@@ -1,4 +1,5 @@
-// Archive bytes in, restore into a private folder: no crash, no leak, no write outside it.
+// Archive bytes in, restore into a private folder: no crash, no leak, no write outside it, and
+// the same outcome with one thread as with several.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "archive/backup.h"
 
@@ -14,22 +16,69 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Memory-backed when the machine has it: the disk would set the pace otherwise.
-fs::path WorkFolder() {
-    static const fs::path folder = [] {
-        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/tidewell-fuzz-XXXXXX");
+// Memory-backed when the machine has it: the disk would set the pace otherwise. Removed when the
+// run ends.
+class WorkFolderOfRun {
+public:
+    WorkFolderOfRun() {
+        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
+                              std::string("/tidewell-fuzz-XXXXXX");
         if (!::mkdtemp(pattern.data())) std::abort();
-        return fs::path(pattern);
-    }();
-    return folder;
+        path_ = pattern;
+    }
+    ~WorkFolderOfRun() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+fs::path WorkFolder() {
+    static const WorkFolderOfRun folder;
+    return folder.path();
 }
 
-void Restore(tidewell::TBackupFile& backup, const std::string& archiveName, const fs::path& dest) {
+// What a restore shows and leaves: its result, its error, and every file with its bytes.
+std::string Outcome(tidewell::TBackupFile& backup, const std::string& archiveName,
+                    const fs::path& dest) {
+    std::string outcome;
     try {
-        backup.Restore(archiveName, dest.string());
-    } catch (const tidewell::Exception&) {
+        outcome = backup.Restore(archiveName, dest.string()) ? "true" : "false";
+    } catch (const tidewell::Exception& e) {
         // A damaged archive may end in an exception; anything else is a finding.
+        outcome = std::string("exception ") + e.what();
     }
+    outcome += " code " + std::to_string(backup.ErrorCode()) + " " + backup.ErrorDetail() + "\n";
+    if (fs::exists(dest)) {
+        for (const auto& entry : fs::recursive_directory_iterator(dest)) {
+            outcome += entry.path().string() + "\n";
+            if (entry.is_regular_file()) {
+                std::ifstream in(entry.path(), std::ios::binary);
+                outcome += std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+            }
+        }
+    }
+    fs::remove_all(dest);
+    return outcome;
+}
+
+void CheckNothingOutside(const fs::path& root, const fs::path& archive, const fs::path& dest) {
+    for (const auto& entry : fs::directory_iterator(root)) {
+        if (entry.path() != archive && entry.path() != dest) {
+            std::fprintf(stderr, "written outside the destination: %s\n", entry.path().c_str());
+            std::abort();
+        }
+    }
+}
+
+void RequireSame(const std::string& oneThread, const std::string& threads) {
+    if (oneThread == threads) return;
+    std::fprintf(stderr, "one thread:\n%s\nseveral threads:\n%s\n", oneThread.c_str(),
+                 threads.c_str());
+    std::abort();
 }
 
 }  // namespace
@@ -39,26 +88,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path archive = root / "in.bck";
     const fs::path dest = root / "dest";
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    std::ofstream(archive, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(size));
+    std::ofstream(archive, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(size));
 
     tidewell::TBackupFile backup;
     backup.OnError = [](tidewell::TBackupFile*, int, const std::string&) {};
     backup.OnNeedDisk = [](tidewell::TBackupFile*, std::uint16_t, bool& go) { go = false; };
     backup.RestoreFullPath = (size & 1) != 0;
     backup.RestoreMode = static_cast<tidewell::TRestoreMode>(size % 5);
-    Restore(backup, archive.string(), dest);
+    backup.WorkerThreads = 1;
+    const std::string oneThread = Outcome(backup, archive.string(), dest);
+    CheckNothingOutside(root, archive, dest);
+    backup.WorkerThreads = 3;
+    RequireSame(oneThread, Outcome(backup, archive.string(), dest));
+    CheckNothingOutside(root, archive, dest);
 
+    backup.RestoreFullPath = !backup.RestoreFullPath;
     std::istringstream in(bytes);
     backup.InStream = &in;
-    backup.RestoreFullPath = !backup.RestoreFullPath;
-    Restore(backup, ":STREAM", dest);
-
-    for (const auto& entry : fs::directory_iterator(root)) {
-        if (entry.path() != archive && entry.path() != dest) {
-            std::fprintf(stderr, "written outside the destination: %s\n", entry.path().c_str());
-            std::abort();
-        }
-    }
-    fs::remove_all(dest);
+    backup.WorkerThreads = 1;
+    const std::string fromStream = Outcome(backup, ":STREAM", dest);
+    CheckNothingOutside(root, archive, dest);
+    std::istringstream again(bytes);
+    backup.InStream = &again;
+    backup.WorkerThreads = 3;
+    RequireSame(fromStream, Outcome(backup, ":STREAM", dest));
+    CheckNothingOutside(root, archive, dest);
     return 0;
 }

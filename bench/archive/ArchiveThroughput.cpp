@@ -1,10 +1,20 @@
-// Throughput of packing and restoring a database-like file, against bare zlib loops over the same
-// 16 384-byte blocks and against gzip -6, measured in one run and printed as ratios.
+// Throughput of packing and restoring a database-like file, measured in one run on the same file
+// against today's sequential component (the same sources built with zlib alone, one thread), the
+// bare zlib loops over the same 16 384-byte blocks, pigz, gzip and zstd. Every contender runs as
+// a process of its own, so each one's wall time, CPU time and peak memory are its own; the load
+// average is printed beside them, since the machine may be shared.
 //
-//   archive_throughput [--megabytes N] [FOLDER]
+//   archive_throughput [--megabytes N] [--large-megabytes N] [--runs N] [--threads N]
+//                      [--wait-load LOAD] [FOLDER]
 //
 // FOLDER holds the work files (default: /dev/shm when there is one, else the temporary folder),
-// so the figures measure the component rather than the disk.
+// so the figures measure the component rather than the disk. --large-megabytes (default 1024,
+// 0: none) packs and restores a file of that size once more, to show that memory does not grow
+// with it. --wait-load waits (up to ten minutes) until the one-minute load average is below LOAD.
+//
+// The same program serves as the measured child: archive_throughput --pack FILE ARCHIVE THREADS,
+// --restore ARCHIVE FOLDER THREADS, --bare-deflate FILE OUT, --bare-inflate IN OUT.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -15,14 +25,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <random>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "BenchDatabase.h"
+#include "archive/BlockCodec.h"
 #include "archive/backup.h"
-#include "platform/Sqlite.h"
 #include "platform/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -32,93 +43,47 @@ namespace {
 
 constexpr std::size_t kBlock = 16384;
 
-// Rows of a shop's stock: codes, names, quantities, prices, free text and the odd small picture,
-// with an index, the way an inventory database fills its pages.
-std::int64_t MakeDatabase(const fs::path& file, std::int64_t bytes) {
-    SqliteDatabase db(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    db.Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-               "CREATE TABLE stock(id INTEGER PRIMARY KEY, code TEXT, name TEXT, qty INTEGER,"
-               " price REAL, note TEXT, picture BLOB);"
-               "CREATE INDEX stock_code ON stock(code);");
-    const char* words[] = {"bolt", "nut", "washer", "hinge", "bracket", "cable", "switch", "lamp",
-                           "socket", "tape", "glue", "brush", "paint", "screw", "anchor", "chain"};
-    std::mt19937 random(42);
-    SqliteStatement insert = db.Prepare("INSERT INTO stock(code, name, qty, price, note, picture) VALUES(?,?,?,?,?,?)");
-    std::int64_t rows = 0;
-    for (;;) {
-        db.Execute("BEGIN");
-        for (int i = 0; i < 10000; ++i, ++rows) {
-            const std::string code = "QB-" + std::to_string(100000 + random() % 900000);
-            std::string name = words[random() % 16];
-            name += std::string(" ") + words[random() % 16] + " " + std::to_string(random() % 200) + "mm";
-            std::string note;
-            for (int w = static_cast<int>(random() % 24); w > 0; --w) note += std::string(words[random() % 16]) + ' ';
-            insert.Bind(1, code).Bind(2, name).Bind(3, static_cast<std::int64_t>(random() % 5000));
-            sqlite3_bind_double(insert.get(), 4, (random() % 1000000) / 100.0);
-            insert.Bind(5, note);
-            if (random() % 8 == 0) {
-                std::string picture(64 + random() % 256, '\0');
-                for (char& c : picture) c = static_cast<char>(random());
-                sqlite3_bind_blob(insert.get(), 6, picture.data(), static_cast<int>(picture.size()), SQLITE_TRANSIENT);
-            } else {
-                insert.BindNull(6);
-            }
-            insert.Run();
-            insert.Reset();
-        }
-        db.Execute("COMMIT");
-        if (static_cast<std::int64_t>(fs::file_size(file)) >= bytes) return rows;
-    }
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+// ---- The measured children -------------------------------------------------------------------
 
 struct File {
-    explicit File(const fs::path& path, const char* mode) : f(std::fopen(path.c_str(), mode)) {
-        if (!f) throw Exception("cannot open " + path.string());
+    File(const fs::path& path, const char* mode) : f(std::fopen(path.c_str(), mode)) {
+        if (!f) std::exit(3);
         std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
     }
     ~File() { std::fclose(f); }
     FILE* f;
 };
 
-// What Backup must do at the least: read 16 KiB, one deflate into 16 KiB, write length and bytes.
-void BareDeflate(const fs::path& source, const fs::path& target, bool freshStream) {
+// What today's Backup does at the least: read 16 KiB, one deflate into 16 KiB, write the length
+// and the bytes.
+void BareDeflate(const fs::path& source, const fs::path& target) {
     File in(source, "rb"), out(target, "wb");
     std::vector<unsigned char> block(kBlock), packed(kBlock);
     z_stream z{};
-    if (!freshStream) deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
     for (std::size_t n; (n = std::fread(block.data(), 1, kBlock, in.f)) > 0;) {
-        if (freshStream) {
-            deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
-        } else {
-            deflateReset(&z);
-        }
+        deflateReset(&z);
         z.next_in = block.data();
         z.avail_in = static_cast<uInt>(n);
         z.next_out = packed.data();
         z.avail_out = kBlock;
         const bool fits = deflate(&z, Z_FINISH) == Z_STREAM_END;
-        const std::int32_t length = fits ? static_cast<std::int32_t>(kBlock - z.avail_out) : -static_cast<std::int32_t>(n);
+        const std::int32_t length =
+            fits ? static_cast<std::int32_t>(kBlock - z.avail_out) : -static_cast<std::int32_t>(n);
         std::fwrite(&length, 4, 1, out.f);
         std::fwrite(fits ? packed.data() : block.data(), 1, fits ? kBlock - z.avail_out : n, out.f);
-        if (freshStream) deflateEnd(&z);
     }
-    if (!freshStream) deflateEnd(&z);
+    deflateEnd(&z);
 }
 
-// What Restore must do at the least: read a length and its bytes, one inflate, write the result.
+// What today's Restore does at the least: read a length and its bytes, one inflate, write.
 void BareInflate(const fs::path& source, const fs::path& target) {
     File in(source, "rb"), out(target, "wb");
     std::vector<unsigned char> packed(kBlock), block(kBlock);
     z_stream z{};
     inflateInit2(&z, 15);
     for (std::int32_t length; std::fread(&length, 4, 1, in.f) == 1;) {
-        const std::size_t n = static_cast<std::size_t>(length < 0 ? -length : length);
+        const auto n = static_cast<std::size_t>(length < 0 ? -length : length);
         if (std::fread(packed.data(), 1, n, in.f) != n) break;
         if (length < 0) {
             std::fwrite(packed.data(), 1, n, out.f);
@@ -135,43 +100,178 @@ void BareInflate(const fs::path& source, const fs::path& target) {
     inflateEnd(&z);
 }
 
-bool Pack(const fs::path& file, const fs::path& archive) {
-    TBackupFile backup;
-    backup.CompressionLevel = clDefault;
-    return backup.Backup({file.string()}, archive.string());
+int RunChild(const std::vector<std::string>& args) {
+    const std::string& mode = args[0];
+    if (mode == "--pack" && args.size() == 4) {
+        TBackupFile backup;
+        backup.CompressionLevel = clDefault;
+        backup.WorkerThreads = std::stoi(args[3]);
+        return backup.Backup({args[1]}, args[2]) ? 0 : 1;
+    }
+    if (mode == "--restore" && args.size() == 4) {
+        TBackupFile backup;
+        backup.WorkerThreads = std::stoi(args[3]);
+        return backup.Restore(args[1], args[2]) ? 0 : 1;
+    }
+    if (mode == "--bare-deflate" && args.size() == 3) {
+        BareDeflate(args[1], args[2]);
+        return 0;
+    }
+    if (mode == "--bare-inflate" && args.size() == 3) {
+        BareInflate(args[1], args[2]);
+        return 0;
+    }
+    std::fprintf(stderr, "archive_throughput: bad child arguments\n");
+    return 2;
 }
 
-bool Unpack(const fs::path& archive, const fs::path& folder) {
-    TBackupFile backup;
-    return backup.Restore(archive.string(), folder.string());
-}
+// ---- Measuring -------------------------------------------------------------------------------
 
-// Peak resident memory of work run in a child of its own, in KiB.
-long PeakKilobytes(const std::function<bool()>& work) {
+struct Run {
+    double wall = 0;  // seconds
+    double cpu = 0;   // user and system seconds of the process and its children
+    long peakKilobytes = 0;
+};
+
+// Runs a program (its output to stdoutFile when given) and measures it.
+Run Measure(const std::vector<std::string>& command,
+            const std::optional<fs::path>& stdoutFile = {}) {
+    const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(work() ? 0 : 1);
+    if (child == 0) {
+        if (stdoutFile) {
+            const int fd = ::open(stdoutFile->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) ::_exit(126);
+            ::close(fd);
+        }
+        std::vector<char*> argv;
+        for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
     int status = 0;
     struct rusage usage {};
     ::wait4(child, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw Exception("the measured run failed");
-    return usage.ru_maxrss;
+    Run run;
+    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    run.peakKilobytes = usage.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed (status %d): %s\n", status, command[0].c_str());
+        run.wall = run.cpu = -1;
+    }
+    return run;
 }
 
-double Megabytes(const fs::path& file) { return static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0); }
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+double OneMinuteLoad() {
+    return std::stod(LoadAverage());
+}
+
+bool HaveProgram(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct Contender {
+    std::string label;
+    std::vector<std::string> command;
+    std::optional<fs::path> stdoutFile;
+    fs::path output;  // whose size is the archive size
+    std::vector<Run> runs;
+
+    const Run& Best() const {
+        return *std::min_element(runs.begin(), runs.end(),
+                                 [](const Run& a, const Run& b) { return a.wall < b.wall; });
+    }
+    double MedianWall() const {
+        std::vector<double> walls;
+        for (const Run& run : runs) walls.push_back(run.wall);
+        std::sort(walls.begin(), walls.end());
+        return walls[walls.size() / 2];
+    }
+};
+
+double Mebibytes(std::uintmax_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+void PrintTable(const char* title, const std::vector<Contender*>& contenders, double sizeMiB,
+                int runs) {
+    std::printf("\n%s (best of %d; median beside it; CPU = user + system of the best run)\n", title,
+                runs);
+    std::printf("  %-34s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
+                "peak KiB");
+    for (const Contender* c : contenders) {
+        const Run& best = c->Best();
+        std::printf("  %-34s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
+                    c->MedianWall(), best.cpu, sizeMiB / best.wall, best.peakKilobytes);
+    }
+}
+
+void Target(const char* what, double value, double bound, bool atLeast) {
+    const bool met = atLeast ? value >= bound : value <= bound;
+    std::printf("  %-58s %8.3f  (%s %.2f)  %s\n", what, value, atLeast ? ">=" : "<=", bound,
+                met ? "met" : "MISSED");
+}
+
+// A file of the given size made of copies of the database: realistic blocks, quickly made.
+void Replicate(const fs::path& source, const fs::path& target, std::int64_t bytes) {
+    std::string data(fs::file_size(source), '\0');
+    std::ifstream(source, std::ios::binary)
+        .read(data.data(), static_cast<std::streamsize>(data.size()));
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    for (std::int64_t written = 0; written < bytes;
+         written += static_cast<std::int64_t>(data.size())) {
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::int64_t megabytes = 64;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0].rfind("--", 0) == 0 &&
+        (args[0] == "--pack" || args[0] == "--restore" || args[0].rfind("--bare-", 0) == 0)) {
+        return RunChild(args);
+    }
+
+    std::int64_t megabytes = 64, largeMegabytes = 1024;
+    int runs = 3, threads = 0;
+    double waitLoad = 0;
     fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : SystemTempFolder();
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--megabytes" && i + 1 < argc) {
-            megabytes = std::stoll(argv[++i]);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--megabytes" && hasValue) {
+            megabytes = std::stoll(args[++i]);
+        } else if (arg == "--large-megabytes" && hasValue) {
+            largeMegabytes = std::stoll(args[++i]);
+        } else if (arg == "--runs" && hasValue) {
+            runs = std::max(1, std::stoi(args[++i]));
+        } else if (arg == "--threads" && hasValue) {
+            threads = std::stoi(args[++i]);
+        } else if (arg == "--wait-load" && hasValue) {
+            waitLoad = std::stod(args[++i]);
         } else {
             base = arg;
         }
     }
+    const int workerThreads =
+        threads > 0 ? std::min(threads, 8)
+                    : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const fs::path zlibBuild = self.parent_path() / "archive_throughput_zlib";
+    const bool haveToday = fs::exists(zlibBuild);
+
     std::string pattern = (base / "tidewell-bench-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         std::perror("mkdtemp");
@@ -184,44 +284,137 @@ int main(int argc, char** argv) {
     } cleanup{work};
 
     const fs::path db = work / "default.mdb";
-    const std::int64_t rows = MakeDatabase(db, megabytes * 1024 * 1024);
-    const fs::path small = work / "small.mdb";
-    MakeDatabase(small, 1024 * 1024);
-    const double size = Megabytes(db);
-    std::printf("file: %.1f MiB SQLite database, %lld rows (%s)\n", size, static_cast<long long>(rows),
-                work.c_str());
-
-    const int runs = 3;
-    double backup = 1e30, bare = 1e30, fresh = 1e30, restore = 1e30, bareInflate = 1e30, gzip = 1e30;
-    const std::string gzipCommand = "gzip -6 -c '" + db.string() + "' > /dev/null";
-    // The best of interleaved runs: the machine is shared, and a disturbance should hit every
-    // contender alike.
-    for (int run = 0; run < runs; ++run) {
-        backup = std::min(backup, Seconds([&] { Pack(db, work / "out.bck"); }));
-        bare = std::min(bare, Seconds([&] { BareDeflate(db, work / "bare.bin", false); }));
-        fresh = std::min(fresh, Seconds([&] { BareDeflate(db, work / "fresh.bin", true); }));
-        restore = std::min(restore, Seconds([&] { Unpack(work / "out.bck", work / "restored"); }));
-        bareInflate = std::min(bareInflate, Seconds([&] { BareInflate(work / "bare.bin", work / "inflated.bin"); }));
-        gzip = std::min(gzip, Seconds([&] {
-                            if (std::system(gzipCommand.c_str()) != 0) std::fprintf(stderr, "gzip failed\n");
-                        }));
+    const std::int64_t rows = bench::MakeDatabase(db, megabytes * 1024 * 1024);
+    const double size = Mebibytes(fs::file_size(db));
+    std::printf("file: %.1f MiB SQLite database, %lld rows (%s)\n", size,
+                static_cast<long long>(rows), work.c_str());
+    std::printf(
+        "machine: %u cores; Backup and Restore with %d worker threads; clDefault blocks by %s\n",
+        std::thread::hardware_concurrency(), workerThreads, archive::DeflateMethodName(-1).c_str());
+    if (waitLoad > 0) {
+        for (int waited = 0; OneMinuteLoad() >= waitLoad && waited < 600; waited += 10) {
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+        }
     }
-    std::printf("archive: %.1f MiB (%.1f%%)\n", Megabytes(work / "out.bck"), 100.0 * Megabytes(work / "out.bck") / size);
-    std::printf("\npacking, best of %d            MiB/s\n", runs);
-    std::printf("  Backup (clDefault)          %7.1f\n", size / backup);
-    std::printf("  bare loop, one stream       %7.1f   Backup / bare   = %.2f\n", size / bare, bare / backup);
-    std::printf("  bare loop, stream per block %7.1f   one / per block = %.2f\n", size / fresh, fresh / bare);
-    std::printf("  gzip -6                     %7.1f   Backup / gzip   = %.2f\n", size / gzip, gzip / backup);
-    std::printf("restoring\n");
-    std::printf("  Restore                     %7.1f\n", size / restore);
-    std::printf("  bare inflate loop           %7.1f   Restore / bare  = %.2f\n", size / bareInflate, bareInflate / restore);
+    std::printf("load average at the start: %s\n", LoadAverage().c_str());
 
-    const long packSmall = PeakKilobytes([&] { return Pack(small, work / "small.bck"); });
-    const long packLarge = PeakKilobytes([&] { return Pack(db, work / "large.bck"); });
-    const long restoreSmall = PeakKilobytes([&] { return Unpack(work / "small.bck", work / "r1"); });
-    const long restoreLarge = PeakKilobytes([&] { return Unpack(work / "large.bck", work / "r2"); });
-    std::printf("peak memory (RSS of a child)  %.0f MiB file   %.0f MiB file\n", Megabytes(small), size);
-    std::printf("  Backup                      %7ld KiB   %7ld KiB\n", packSmall, packLarge);
-    std::printf("  Restore                     %7ld KiB   %7ld KiB\n", restoreSmall, restoreLarge);
+    const std::string n = std::to_string(workerThreads);
+    const fs::path restored = work / "restored";
+    fs::create_directories(restored);
+    Contender today{"today: Backup, zlib, 1 thread",
+                    {zlibBuild, "--pack", db, work / "today.bck", "1"},
+                    {},
+                    work / "today.bck",
+                    {}};
+    Contender one{
+        "Backup, 1 thread", {self, "--pack", db, work / "one.bck", "1"}, {}, work / "one.bck", {}};
+    Contender many{"Backup, " + n + " threads",
+                   {self, "--pack", db, work / "many.bck", n},
+                   {},
+                   work / "many.bck",
+                   {}};
+    Contender bare{"bare zlib loop, 1 thread",
+                   {self, "--bare-deflate", db, work / "bare.bin"},
+                   {},
+                   work / "bare.bin",
+                   {}};
+    Contender pigz{"pigz -p 2 -6",
+                   {"pigz", "-p", "2", "-6", "-c", db},
+                   work / "pigz.gz",
+                   work / "pigz.gz",
+                   {}};
+    Contender gzip{"gzip -6", {"gzip", "-6", "-c", db}, work / "gzip.gz", work / "gzip.gz", {}};
+    Contender zstd{"zstd -3 -T2 (for reference)",
+                   {"zstd", "-q", "-3", "-T2", "-c", db},
+                   work / "zstd.zst",
+                   work / "zstd.zst",
+                   {}};
+    Contender todayRestore{"today: Restore, zlib, 1 thread",
+                           {zlibBuild, "--restore", work / "today.bck", restored, "1"},
+                           {},
+                           {},
+                           {}};
+    Contender oneRestore{
+        "Restore, 1 thread", {self, "--restore", work / "many.bck", restored, "1"}, {}, {}, {}};
+    Contender manyRestore{"Restore, " + n + " threads",
+                          {self, "--restore", work / "many.bck", restored, n},
+                          {},
+                          {},
+                          {}};
+    Contender bareInflate{"bare inflate loop, 1 thread",
+                          {self, "--bare-inflate", work / "bare.bin", work / "inflated.bin"},
+                          {},
+                          {},
+                          {}};
+
+    std::vector<Contender*> packers;
+    if (haveToday) packers.push_back(&today);
+    packers.insert(packers.end(), {&one, &many, &bare});
+    for (Contender* c : {&pigz, &gzip, &zstd}) {
+        if (HaveProgram(c->command[0])) packers.push_back(c);
+    }
+    std::vector<Contender*> restorers;
+    if (haveToday) restorers.push_back(&todayRestore);
+    restorers.insert(restorers.end(), {&oneRestore, &manyRestore, &bareInflate});
+
+    // Interleaved rounds: a disturbance from elsewhere should hit every contender alike.
+    for (int round = 0; round < runs; ++round) {
+        for (Contender* c : packers) c->runs.push_back(Measure(c->command, c->stdoutFile));
+        for (Contender* c : restorers) c->runs.push_back(Measure(c->command, c->stdoutFile));
+        std::printf("load average after round %d: %s\n", round + 1, LoadAverage().c_str());
+    }
+
+    PrintTable("packing", packers, size, runs);
+    std::printf("\narchive sizes\n");
+    for (const Contender* c : packers) {
+        std::printf("  %-34s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
+                    fs::file_size(c->output), 100.0 * Mebibytes(fs::file_size(c->output)) / size);
+    }
+    PrintTable("restoring", restorers, size, runs);
+
+    std::printf("\ntargets\n");
+    const Contender& baseline = haveToday ? today : bare;
+    const char* baseName = haveToday ? "today's Backup" : "the bare zlib loop (no zlib build here)";
+    Target(("packing: Backup " + n + " threads / " + baseName + ", speed").c_str(),
+           baseline.Best().wall / many.Best().wall, 3.0, true);
+    if (HaveProgram("pigz")) {
+        Target(("packing: Backup " + n + " threads / pigz -p 2 -6, speed").c_str(),
+               pigz.Best().wall / many.Best().wall, 2.5, true);
+    }
+    const fs::path zlibArchive = haveToday ? today.output : bare.output;
+    Target("archive size / zlib's at the same level",
+           static_cast<double>(fs::file_size(many.output)) /
+               static_cast<double>(fs::file_size(zlibArchive)),
+           1.01, false);
+    const Contender& restoreBase = haveToday ? todayRestore : bareInflate;
+    Target(("restoring: Restore " + n + " threads / " +
+            (haveToday ? "today's Restore" : "bare inflate") + ", speed")
+               .c_str(),
+           restoreBase.Best().wall / manyRestore.Best().wall, 1.8, true);
+
+    if (largeMegabytes > 0) {
+        const fs::path large = work / "large.mdb";
+        Replicate(db, large, largeMegabytes * 1024 * 1024);
+        const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n});
+        fs::remove(large);
+        const Run restoreLarge =
+            Measure({self, "--restore", work / "large.bck", work / "large", n});
+        std::printf("\npeak memory (KiB)            %7.0f MiB file  %7.0f MiB file\n", size,
+                    static_cast<double>(largeMegabytes));
+        std::printf("  Backup, %s threads           %12ld  %12ld   (%.1f s)\n", n.c_str(),
+                    many.Best().peakKilobytes, packLarge.peakKilobytes, packLarge.wall);
+        std::printf("  Restore, %s threads          %12ld  %12ld   (%.1f s)\n", n.c_str(),
+                    manyRestore.Best().peakKilobytes, restoreLarge.peakKilobytes,
+                    restoreLarge.wall);
+        const long peak = std::max(packLarge.peakKilobytes, restoreLarge.peakKilobytes);
+        Target("peak memory, MiB", static_cast<double>(peak) / 1024.0, 64.0, false);
+        Target("growth from the small to the large file, MiB",
+               static_cast<double>(
+                   std::max(packLarge.peakKilobytes - many.Best().peakKilobytes,
+                            restoreLarge.peakKilobytes - manyRestore.Best().peakKilobytes)) /
+                   1024.0,
+               1.0, false);
+    }
+    std::printf("\nload average at the end: %s\n", LoadAverage().c_str());
     return 0;
 }

@@ -58,6 +58,39 @@ std::string FreshZlibBlock(std::string_view data, int level) {
     return out;
 }
 
+std::string InflateLikeTheFormatsReaders(std::string_view block) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 15) != Z_OK) throw std::runtime_error("inflateInit2");
+    std::string out(16384, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+    stream.avail_in = static_cast<uInt>(block.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&stream, Z_NO_FLUSH);
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    if (rc != Z_STREAM_END) throw std::runtime_error("a block does not inflate in one call");
+    return out;
+}
+
+testing::AssertionResult IsBlockOf(std::string_view block, std::string_view source, int zlibLevel) {
+    std::string inflated;
+    try {
+        inflated = InflateLikeTheFormatsReaders(block);
+    } catch (const std::exception& e) {
+        return testing::AssertionFailure() << e.what();
+    }
+    if (inflated != source) return testing::AssertionFailure() << "the block inflates to other bytes";
+#ifdef TIDEWELL_PLAIN_ZLIB
+    if (block != FreshZlibBlock(source, zlibLevel)) {
+        return testing::AssertionFailure() << "not the bytes of a fresh zlib stream at level " << zlibLevel;
+    }
+#else
+    (void)zlibLevel;
+#endif
+    return testing::AssertionSuccess();
+}
+
 std::int32_t ArchiveWalk::Int32() {
     const std::string b = Raw(4);
     std::uint32_t bits = 0;
@@ -83,13 +116,7 @@ std::string ArchiveWalk::BlockList() {
             data += block;
             continue;
         }
-        std::string out(16384, '\0');
-        uLongf size = out.size();
-        if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
-                       reinterpret_cast<const Bytef*>(block.data()), block.size()) != Z_OK) {
-            throw std::runtime_error("a block does not inflate");
-        }
-        data.append(out, 0, size);
+        data += InflateLikeTheFormatsReaders(block);
     }
     return data;
 }

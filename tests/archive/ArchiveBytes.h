@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include <gtest/gtest.h>
+
 namespace tidewell::test {
 
 // Archive bytes written field by field from the format description, independently of the
@@ -29,6 +31,14 @@ private:
 // One block made the way the format describes it: a fresh deflate stream, one call with finish
 // into 16 384 bytes of room. Empty when the stream does not fit (the block is stored).
 std::string FreshZlibBlock(std::string_view data, int level);
+
+// A compressed block as the format's readers take it: zlib's inflate, window bits 15, one call
+// into 16 384 bytes of room, and the stream must end there. Raises when it does not.
+std::string InflateLikeTheFormatsReaders(std::string_view block);
+
+// A compressed block written by the component for source at zlibLevel: zlib's one-call inflate
+// gives source back, and a build with zlib alone wrote the very bytes of a fresh zlib stream.
+testing::AssertionResult IsBlockOf(std::string_view block, std::string_view source, int zlibLevel);
 
 // Reads archive bytes field by field.
 class ArchiveWalk {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -41,6 +42,12 @@ protected:
 
     CoreFixture core;
 };
+
+// A path as an archive stores it: "\\" between its parts.
+inline std::string Stored(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
 
 // Binary content compared without printing megabytes when it differs.
 inline testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {

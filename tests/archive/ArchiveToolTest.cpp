@@ -48,10 +48,10 @@ TEST_F(ArchiveTool, PacksListsAndRestores) {
     std::getline(lines, line);
     EXPECT_TRUE(line.starts_with("FILE:LIST\t")) << line;
     std::getline(lines, line);
-    EXPECT_TRUE(line.starts_with(folder + "/sub/notes.txt\t2006-03-05 14:07:08\t30000\t")) << line;
+    EXPECT_TRUE(line.starts_with(Stored(folder + "/sub/notes.txt\t2006-03-05 14:07:08\t30000\t"))) << line;
     std::getline(lines, line);
     // Two stored blocks, then a short one as a zlib stream that is longer than its input.
-    EXPECT_EQ(line, folder + "/big.bin\t2006-03-05 14:07:08\t40000\t40011");
+    EXPECT_EQ(line, Stored(folder + "/big.bin") + "\t2006-03-05 14:07:08\t40000\t40011");
     EXPECT_FALSE(std::getline(lines, line));
 
     run = Tool({"restore", P("out.bck"), P("dest")});
@@ -84,6 +84,19 @@ TEST_F(ArchiveTool, FollowsDiskFilesAndNamesAMissingOne) {
     run = Tool({"list", P("x.bck")});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("which is missing"), std::string::npos) << run.err;
+}
+
+TEST_F(ArchiveTool, RestoreNeverWritesThroughAPlantedLink) {
+    Put("src/f.txt", "archived");
+    ASSERT_EQ(Tool({"pack", P("out.bck"), P("src/f.txt")}).status, 0);
+    Put("outside.txt", "keep");
+    fs::create_directories(Path("dest"));
+    fs::create_symlink(Path("outside.txt"), Path("dest/f.txt"));
+    const ToolRun run = Tool({"restore", P("out.bck"), P("dest")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Cannot read file"), std::string::npos) << run.err;
+    EXPECT_EQ(Get("outside.txt"), "keep");
+    EXPECT_TRUE(fs::is_symlink(Path("dest/f.txt")));
 }
 
 TEST_F(ArchiveTool, UsageErrorsAndFailuresHaveTheirOwnStatus) {

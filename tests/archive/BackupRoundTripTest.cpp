@@ -90,15 +90,17 @@ TEST_F(BackupRoundTrip, PatternsSubfoldersAndDuplicates) {
     // The archive itself matches the pattern and is left out; a.txt counts once, at its first match.
     ASSERT_TRUE(backup.Backup({P("root/a.txt"), P("root/*.txt") + " /S"}, P("root/pack.txt")));
     EXPECT_EQ(Names(P("root/pack.txt")),
-              (std::vector<std::string>{root + "/a.txt", root + "/sub1/deep/d.txt", root + "/sub1/c.txt",
-                                        root + "/sub2/e.txt", root + "/upper.txt"}));
+              (std::vector<std::string>{Stored(root + "/a.txt"), Stored(root + "/sub1/deep/d.txt"),
+                                        Stored(root + "/sub1/c.txt"), Stored(root + "/sub2/e.txt"),
+                                        Stored(root + "/upper.txt")}));
     EXPECT_EQ(backup.FileCount(), 5);
 
     fs::remove(Path("root/pack.txt"));
     ASSERT_TRUE(backup.Backup({P("root/*.*"), P("root/sub2/?.log")}, P("all.bck")));
     EXPECT_EQ(Names(P("all.bck")),
-              (std::vector<std::string>{root + "/a.txt", root + "/b.log", root + "/noext",
-                                        root + "/upper.txt", root + "/sub2/f.log"}));
+              (std::vector<std::string>{Stored(root + "/a.txt"), Stored(root + "/b.log"),
+                                        Stored(root + "/noext"), Stored(root + "/upper.txt"),
+                                        Stored(root + "/sub2/f.log")}));
 
     // Stored names are lower-cased, yet the file is found by its real spelling.
     ASSERT_TRUE(backup.Backup({P("root/Upper.TXT")}, P("one.bck")));
@@ -305,13 +307,13 @@ TEST_F(BackupRoundTrip, IncrementalPacksWhatChangedSinceItsLastBackup) {
     backup.SetBackupMode(bmIncremental);
     EXPECT_TRUE(backup.SetArchiveFlag);
     ASSERT_TRUE(backup.Backup({P("src/*")}, P("1.bck")));
-    EXPECT_EQ(Names(P("1.bck")), (std::vector<std::string>{LowerAscii(P("src/b.txt"))}));
+    EXPECT_EQ(Names(P("1.bck")), (std::vector<std::string>{Stored(LowerAscii(P("src/b.txt")))}));
     ASSERT_TRUE(backup.Backup({P("src/*")}, P("2.bck")));
     EXPECT_TRUE(Names(P("2.bck")).empty());
 
     Put("src/a.txt", "changed", kDate + 2);
     ASSERT_TRUE(backup.Backup({P("src/*")}, P("3.bck")));
-    EXPECT_EQ(Names(P("3.bck")), (std::vector<std::string>{LowerAscii(P("src/a.txt"))}));
+    EXPECT_EQ(Names(P("3.bck")), (std::vector<std::string>{Stored(LowerAscii(P("src/a.txt")))}));
 
     backup.SetBackupMode(bmAll);  // leaves the flag option as it is
     EXPECT_TRUE(backup.SetArchiveFlag);

@@ -231,8 +231,8 @@ bool ArchiveReader::Refill() {
     return end_ > 0;
 }
 
-std::string ArchiveReader::Where() const {
-    return name_ + " at byte " + std::to_string(position_);
+std::string ArchiveReader::Where(std::int64_t position) const {
+    return name_ + " at byte " + std::to_string(position);
 }
 
 void ArchiveReader::Damaged(const std::string& why) const {

@@ -77,8 +77,11 @@ public:
     bool AtEnd();
     // Passes over count bytes without reading them where the file allows.
     void Skip(std::int64_t count);
-    // "x.bck at byte 1234", for messages.
-    std::string Where() const;
+    // Bytes handed out so far.
+    std::int64_t Position() const { return position_; }
+    // "x.bck at byte 1234", for messages: where the reader stands, or stood.
+    std::string Where() const { return Where(position_); }
+    std::string Where(std::int64_t position) const;
     [[noreturn]] void Damaged(const std::string& why) const;
 
 private:

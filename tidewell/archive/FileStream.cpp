@@ -16,10 +16,13 @@ int OpenFlags(TFileStream::Mode mode) {
     switch (mode) {
         case TFileStream::Mode::Read:
             return O_RDONLY;
+        // Restored members and archives: a link planted where one is written is refused, never
+        // followed, and so is anything but a plain file (a FIFO would hang the restore;
+        // O_NONBLOCK changes nothing for plain files).
         case TFileStream::Mode::Create:
-            return O_WRONLY | O_CREAT | O_TRUNC;
+            return O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK;
         case TFileStream::Mode::Append:
-            return O_WRONLY;
+            return O_WRONLY | O_NOFOLLOW | O_NONBLOCK;
     }
     return O_RDONLY;
 }
@@ -29,6 +32,14 @@ int OpenFlags(TFileStream::Mode mode) {
 TFileStream::TFileStream(const std::filesystem::path& path, Mode mode) : path_(path) {
     handle_ = FileHandle(::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666));
     if (!handle_) Fail("cannot open");
+    if (mode != Mode::Read) {
+        struct stat st {};
+        if (::fstat(handle_.get(), &st) != 0) Fail("cannot open");
+        if (!S_ISREG(st.st_mode)) {
+            handle_ = FileHandle();
+            throw Exception("cannot open " + path.string() + ": not a plain file");
+        }
+    }
     if (mode == Mode::Append && ::lseek(handle_.get(), 0, SEEK_END) < 0) Fail("cannot seek");
 }
 

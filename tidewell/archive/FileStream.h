@@ -17,8 +17,8 @@ class TFileStream {
 public:
     enum class Mode {
         Read,    // existing file, shared with other readers and writers
-        Create,  // new or emptied file
-        Append,  // existing file, positioned at its end
+        Create,  // new or emptied plain file; a symbolic link in its place is refused
+        Append,  // existing plain file, positioned at its end; a symbolic link is refused
     };
 
     TFileStream(const std::filesystem::path& path, Mode mode);

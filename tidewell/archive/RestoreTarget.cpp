@@ -61,7 +61,8 @@ std::string RestoreTargetPath(std::string_view storedName, const std::string& de
     if (HasDrive(storedName)) {
         Refuse(storedName, "a Windows path can only be restored into a destination folder");
     }
-    if (storedName.front() != '/') Refuse(storedName, "it is not an absolute path");
+    // Names are stored with backslashes between their parts: \tmp\x is /tmp/x here.
+    if (!IsSeparator(storedName.front())) Refuse(storedName, "it is not an absolute path");
     return Join("/", PathParts(storedName, storedName));
 }
 

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveIo.h"
 #include "archive/BlockCodec.h"
+#include "archive/BlockPipeline.h"
 #include "archive/FileSearch.h"
 #include "archive/RestoreTarget.h"
 #include "platform/CodePage.h"
@@ -81,6 +83,75 @@ private:
     fs::path path_;
 };
 
+// The member being packed, read ahead of what is written.
+struct SourceFeed {
+    TFileStream* source = nullptr;
+    std::int64_t unread = 0;
+    bool finished = false;  // its end, or a failure to read, is in the pipeline
+};
+
+// The stored name of a listed path: the format's readers split names at "\".
+std::string StoredName(const std::string& listedName) {
+    std::string name = Utf8ToAnsi(listedName);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+// Drops what was read ahead of a stop however a block list ends, so nothing of one member's
+// blocks reaches the next.
+class ClearOnExit {
+public:
+    explicit ClearOnExit(BlockPipeline& pipeline) : pipeline_(pipeline) {}
+    ClearOnExit(const ClearOnExit&) = delete;
+    ClearOnExit& operator=(const ClearOnExit&) = delete;
+    ~ClearOnExit() { pipeline_.Clear(); }
+
+private:
+    BlockPipeline& pipeline_;
+};
+
+// Reads the member's next blocks into the pipeline while it has room. A failure to read is
+// handed on in the failing block's place, so it is reported in turn, after the blocks before it.
+void ReadAhead(BlockPipeline& pipeline, SourceFeed& feed) {
+    while (feed.unread > 0 && !feed.finished) {
+        BlockJob* job = pipeline.FreeJob();
+        if (!job) return;
+        try {
+            job->size = feed.source->Read(job->in, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                       feed.unread, kBlockSize)));
+        } catch (...) {
+            job->readFailure = std::current_exception();
+        }
+        if (job->readFailure || job->size == 0) {
+            job->end = !job->readFailure;  // the file shrank since it was opened
+            feed.finished = true;
+            pipeline.Submit(*job, false);
+            return;
+        }
+        feed.unread -= static_cast<std::int64_t>(job->size);
+        pipeline.Submit(*job, true);
+    }
+}
+
+// The same for a block list of an archive being restored: reads up to its terminator and no
+// further, so the records after it are read as one thread reads them.
+void ReadAhead(BlockPipeline& pipeline, ArchiveReader& reader, bool& finished) {
+    while (!finished) {
+        BlockJob* job = pipeline.FreeJob();
+        if (!job) return;
+        try {
+            job->field = reader.ReadBlockLength();
+            job->size = static_cast<std::size_t>(job->field < 0 ? -job->field : job->field);
+            reader.ReadBytes(job->in, job->size);
+            job->position = reader.Position();
+        } catch (...) {
+            job->readFailure = std::current_exception();
+        }
+        finished = job->readFailure || job->field == 0;
+        pipeline.Submit(*job, !job->readFailure && job->field > 0);
+    }
+}
+
 }  // namespace
 
 std::string BackupErrorMessage(int code) {
@@ -114,9 +185,8 @@ struct TBackupFile::PackState {
     std::int64_t maxSize = 0;
     unsigned disk = 1;
     std::unique_ptr<ArchiveWriter> writer;
-    std::optional<BlockDeflater> deflater;
-    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(kBlockSize);
-    std::unique_ptr<unsigned char[]> out = std::make_unique<unsigned char[]>(kBlockSize);
+    std::unique_ptr<BlockPipeline> pipeline;
+    SourceFeed feed;
 };
 
 struct TBackupFile::UnpackState {
@@ -128,9 +198,7 @@ struct TBackupFile::UnpackState {
     bool haveMember = false;
     bool restoreMember = true;  // carried on to the member's continuation on the next disk
     std::int32_t date = 0;
-    std::optional<BlockInflater> inflater;
-    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(kBlockSize);
-    std::unique_ptr<unsigned char[]> out = std::make_unique<unsigned char[]>(kBlockSize);
+    std::unique_ptr<BlockPipeline> pipeline;
 };
 
 void TBackupFile::SetBackupMode(TBackupMode mode) {
@@ -158,7 +226,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
         if (::stat(file.path.c_str(), &st) != 0) continue;
         totalSize_ += st.st_size;
         if (SaveFileID) {
-            fileListText += Utf8ToAnsi(file.name) + '\t' + std::to_string(DosTimeOf(st.st_mtime)) +
+            fileListText += StoredName(file.name) + '\t' + std::to_string(DosTimeOf(st.st_mtime)) +
                             '=' + std::to_string(st.st_size) + "\r\n";
         }
     }
@@ -175,11 +243,13 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
         }
     }
     for (const ListedFile& file : list.Files()) {
-        members.push_back({file.path, Utf8ToAnsi(file.name), false});
+        members.push_back({file.path, StoredName(file.name), false});
     }
 
     PackState pack;
     pack.archiveName = ArchiveName;
+    pack.pipeline = std::make_unique<BlockPipeline>(BlockPipeline::Work::Deflate,
+                                                    ZlibLevel(CompressionLevel), WorkerThreads);
     // A stream is one piece: a disk change would have to close the caller's stream.
     pack.maxSize = (streamMode || MaxSize <= 0) ? 0 : MaxSize;
     fileCount_ = static_cast<std::int32_t>(list.Files().size());
@@ -239,9 +309,14 @@ void TBackupFile::Pack(PackState& pack, const PackMember& member) {
         Fail(beCannotReadFile, e.what());
         return;
     }
-    do {
-        WriteBlocks(pack, *source, remaining);
-    } while (remaining > 0 && continue_);
+    pack.feed = {&*source, remaining, false};
+    {
+        ClearOnExit clear(*pack.pipeline);
+        do {
+            WriteBlocks(pack, remaining);
+        } while (remaining > 0 && continue_);
+    }
+    pack.feed = {};
     source.reset();
     // A file whose data did not all reach the archive still needs backing up.
     if (SetArchiveFlag && !member.isFileList && remaining <= 0 && errorCode_ == 0) {
@@ -249,34 +324,32 @@ void TBackupFile::Pack(PackState& pack, const PackMember& member) {
     }
 }
 
-void TBackupFile::WriteBlocks(PackState& pack, TFileStream& source, std::int64_t& remaining) {
+void TBackupFile::WriteBlocks(PackState& pack, std::int64_t& remaining) {
+    BlockPipeline& pipeline = *pack.pipeline;
     try {
         pack.writer->WriteBytes(kSignature.data(), kSignature.size());
         while (remaining > 0 && continue_ &&
                (pack.maxSize == 0 || pack.writer->Position() < pack.maxSize - kBlockReserve)) {
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kBlockSize));
-            const std::size_t size = source.Read(pack.in.get(), wanted);
-            if (size == 0) {
+            ReadAhead(pipeline, pack.feed);
+            BlockJob& job = pipeline.Front();
+            if (job.readFailure) std::rethrow_exception(job.readFailure);
+            if (job.end) {
+                pipeline.PopFront();
                 remaining = 0;  // the file shrank since it was opened: the member ends here
                 break;
             }
-            remaining -= static_cast<std::int64_t>(size);
-            doneSize_ += static_cast<std::int64_t>(size);
-            std::int32_t length = 0;
-            try {
-                if (!pack.deflater) pack.deflater.emplace(ZlibLevel(CompressionLevel));
-                length = pack.deflater->Compress(pack.in.get(), size, pack.out.get());
-            } catch (const CompressionError& e) {
-                Fail(beCompressionError, e.what());
-            }
+            remaining -= static_cast<std::int64_t>(job.size);
+            doneSize_ += static_cast<std::int64_t>(job.size);
+            if (!job.error.empty()) Fail(beCompressionError, job.error);
             if (continue_) {
-                pack.writer->WriteInt32(length);
-                if (length > 0) {
-                    pack.writer->WriteBytes(pack.out.get(), static_cast<std::size_t>(length));
+                pack.writer->WriteInt32(job.result);
+                if (job.result > 0) {
+                    pack.writer->WriteBytes(job.out, static_cast<std::size_t>(job.result));
                 } else {
-                    pack.writer->WriteBytes(pack.in.get(), size);
+                    pack.writer->WriteBytes(job.in, job.size);
                 }
             }
+            pipeline.PopFront();
             ProcessMessages();
             RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
         }
@@ -306,6 +379,7 @@ void TBackupFile::StartNextDisk(PackState& pack) {
 bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestFolder) {
     UnpackState unpack;
     unpack.archiveName = ArchiveName;
+    unpack.pipeline = std::make_unique<BlockPipeline>(BlockPipeline::Work::Inflate, 0, WorkerThreads);
     unpack.destFolder = DestFolder;
     unpack.streamMode = ArchiveName == kStreamName;
     errorCode_ = 0;
@@ -421,30 +495,38 @@ bool TBackupFile::DecideByMode(const std::string& target, std::int32_t date) con
 void TBackupFile::ReadBlocks(UnpackState& unpack, TFileStream* target) {
     ArchiveReader& reader = *unpack.reader;
     reader.ReadSignature();
+    if (!target) {
+        for (std::int32_t length = 1; length != 0 && continue_;) {
+            length = reader.ReadBlockLength();
+            reader.Skip(length < 0 ? -static_cast<std::int64_t>(length) : length);
+            ProcessMessages();
+        }
+        return;
+    }
+    BlockPipeline& pipeline = *unpack.pipeline;
+    ClearOnExit clear(pipeline);
+    bool finished = false;
     for (;;) {
-        const std::int32_t length = reader.ReadBlockLength();
-        const auto size = static_cast<std::size_t>(length < 0 ? -length : length);
-        if (length != 0 && !target) {
-            reader.Skip(static_cast<std::int64_t>(size));
-        } else if (length != 0) {
-            reader.ReadBytes(unpack.in.get(), size);
-            const unsigned char* data = unpack.in.get();
-            std::size_t produced = size;
-            if (length > 0) {
-                try {
-                    if (!unpack.inflater) unpack.inflater.emplace();
-                    produced = unpack.inflater->Inflate(unpack.in.get(), size, unpack.out.get());
-                    data = unpack.out.get();
-                } catch (const CompressionError& e) {
-                    Fail(beCompressionError, e.what() + (" in " + reader.Where()));
-                    produced = 0;
-                }
+        ReadAhead(pipeline, reader, finished);
+        BlockJob& job = pipeline.Front();
+        if (job.readFailure) std::rethrow_exception(job.readFailure);
+        const std::int32_t length = job.field;
+        if (length != 0) {
+            const unsigned char* data = job.in;
+            std::size_t produced = job.size;
+            if (length > 0 && !job.error.empty()) {
+                Fail(beCompressionError, job.error + " in " + reader.Where(job.position));
+                produced = 0;
+            } else if (length > 0) {
+                data = job.out;
+                produced = static_cast<std::size_t>(job.result);
             }
             target->Write(data, produced);
             doneSize_ += static_cast<std::int64_t>(produced);
         }
+        pipeline.PopFront();
         ProcessMessages();
-        if (target) RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
+        RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
         if (length == 0 || !continue_) break;
     }
 }
@@ -473,14 +555,22 @@ void TBackupFile::ContinueOnNextDisk(UnpackState& unpack, const std::string& rec
         ReadBlocks(unpack, nullptr);
         return;
     }
-    TFileStream target(currentFile_, TFileStream::Mode::Append);
+    std::optional<TFileStream> target;
     try {
-        ReadBlocks(unpack, &target);
+        target.emplace(currentFile_, TFileStream::Mode::Append);
+    } catch (const Exception& e) {
+        // Like a target that can't be created: a link put in its place is not written through.
+        unpack.restoreMember = false;
+        Fail(beCannotReadFile, e.what());
+        return;
+    }
+    try {
+        ReadBlocks(unpack, &*target);
     } catch (...) {
-        FinishTarget(target, unpack.date);
+        FinishTarget(*target, unpack.date);
         throw;
     }
-    FinishTarget(target, unpack.date);
+    FinishTarget(*target, unpack.date);
 }
 
 void TBackupFile::FinishTarget(TFileStream& target, std::int32_t date) {

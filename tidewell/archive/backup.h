@@ -43,14 +43,16 @@ using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error,
                                              const std::string& ErrString)>;
 
 // Packs files into a .bck archive (one file, or several disk files with MaxSize) and restores
-// them. Text is UTF-8 here and CP949 inside the archive. Runs on the calling thread and hands
-// control to the message pump after every block.
+// them. Text is UTF-8 here and CP949 inside the archive. Blocks are compressed and inflated on
+// worker threads (WorkerThreads); everything else runs on the calling thread, which hands control
+// to the message pump after every block.
 //
-// Differences from the archive's home platform: stored names are lower-cased full paths, but
-// files are opened by their real path; " /s" only counts as a word of its own at the end of an
-// entry; the archive attribute is an extended attribute (archive/ArchiveAttribute.h); stream mode
-// never spans disk files. Restoring takes "\" and "/" as separators and never writes outside the
-// destination (archive/RestoreTarget.h).
+// Differences from the archive's home platform: stored names are lower-cased full paths written
+// with "\" between their parts, but files are opened by their real path; " /s" only counts as a
+// word of its own at the end of an entry; the archive attribute is an extended attribute
+// (archive/ArchiveAttribute.h); stream mode never spans disk files. Restoring takes "\" and "/"
+// as separators, never writes outside the destination (archive/RestoreTarget.h) and never
+// follows a symbolic link that stands where a member is written.
 class TBackupFile {
 public:
     TBackupFile() = default;
@@ -64,6 +66,10 @@ public:
     bool SetArchiveFlag = false;
     bool RestoreFullPath = false;
     bool SaveFileID = false;
+    // Threads that compress or inflate blocks: 0 for as many as the machine has cores (at most
+    // 8), 1 to do everything on the calling thread. Events, messages and writes stay on the
+    // calling thread in either case, in the order and with the values of one thread.
+    int WorkerThreads = 0;
     TProgressEvent OnProgress;
     TNeedDiskEvent OnNeedDisk;
     TRestoreFileEvent OnRestoreFile;
@@ -99,7 +105,7 @@ private:
     struct UnpackState;
 
     void Pack(PackState& pack, const PackMember& member);
-    void WriteBlocks(PackState& pack, TFileStream& source, std::int64_t& remaining);
+    void WriteBlocks(PackState& pack, std::int64_t& remaining);
     void StartNextDisk(PackState& pack);
 
     void RestoreMember(UnpackState& unpack, const std::string& name);
