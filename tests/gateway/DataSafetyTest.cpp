@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <set>
 
 #include "AccountFixture.h"
 #include "TestServers.h"
+#include "archive/FileSearch.h"
 #include "company/BackupCompany.h"
 #include "platform/FileKit.h"
 #include "platform/OperationLock.h"
@@ -185,14 +187,29 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
         EXPECT_TRUE(packer.Backup({source.string()}, archive));
         return test::ReadFile(archive);
     };
+    // The same database, stored under a name that climbs out of its folder.
+    auto climbing = [&] {
+        std::string bytes = archiveOf(test::ReadFile(b / "default.mdb"));
+        const std::string stored = "\\" + archive::LowerAscii((fixture.dir / "crafted").string().substr(1));
+        std::string name = stored;
+        std::replace(name.begin(), name.end(), '/', '\\');
+        name += "\\default.mdb";
+        const std::size_t at = bytes.find(name);
+        EXPECT_NE(at, std::string::npos);
+        const std::string file = "\\default.mdb";  // same length, so the record stays whole
+        const std::string evil = "..\\" + std::string(name.size() - 3 - file.size(), 'x') + file;
+        bytes.replace(at, name.size(), evil);
+        return bytes;
+    };
     struct Case {
-        std::string name, bytes;
+        std::string name, bytes, why;
     };
     const std::vector<Case> cases = {
-        {"20300101000000.bck", archiveOf("this is text, not a database")},
-        {"20300101000000.bck", archiveOf(std::string(8 << 20, '\0'))},
-        {"20300101000000.bck", "not even an archive"},
-        {"20301301000000.bck", archiveOf(test::ReadFile(b / "default.mdb"))},  // month 13
+        {"20300101000000.bck", archiveOf("this is text, not a database"), "데이터베이스"},
+        {"20300101000000.bck", archiveOf(std::string(8 << 20, '\0')), "데이터베이스"},
+        {"20300101000000.bck", "not even an archive", "Cannot read archive"},
+        {"20301301000000.bck", archiveOf(test::ReadFile(b / "default.mdb")), "20301301000000"},
+        {"20300101000000.bck", climbing(), "Unsafe name"},
     };
     for (const Case& c : cases) {
         test::RawServer hostile([&](const std::string&) {
@@ -202,7 +219,12 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
         });
         other.ServiceURL = hostile.url();
         other.GetCompany(0)->LocalPath = b.string();
-        EXPECT_THROW(other.DownloadCompany(company->CompanyKey), Exception) << c.name;
+        try {
+            other.DownloadCompany(company->CompanyKey);
+            ADD_FAILURE() << "taken: " << c.why;
+        } catch (const Exception& error) {
+            EXPECT_THAT(error.what(), HasSubstr(c.why));
+        }
         EXPECT_EQ(test::ReadFile(b / "default.mdb"), before);
         EXPECT_TRUE(SafetyArchives(b).empty());
         ExpectNothingLeftBehind(b);

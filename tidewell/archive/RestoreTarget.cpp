@@ -53,6 +53,9 @@ std::string RestoreTargetPath(std::string_view storedName, const std::string& de
     if (fileName.empty() || fileName == "." || fileName == "..") {
         Refuse(storedName, "it names no file");
     }
+    // A name that climbs out of its folder is no name a writer of this format makes, even where
+    // only its file part would be used: such an archive is refused, not tidied up.
+    PathParts(storedName, HasDrive(storedName) ? storedName.substr(2) : storedName);
     if (!destFolder.empty()) {
         if (!fullPath) return Join(destFolder, PathParts(storedName, fileName));
         const std::string_view path = HasDrive(storedName) ? storedName.substr(2) : storedName;
