@@ -65,12 +65,6 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = LowerChar(c);
-    return result;
-}
-
 bool MatchesPattern(std::string_view pattern, std::string_view name) {
     if (MatchesExactly(pattern, name)) return true;
     return pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&

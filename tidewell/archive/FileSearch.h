@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/FileKit.h"
+
 namespace tidewell::archive {
 
 struct ListedFile {
@@ -37,6 +39,7 @@ private:
 // Names match case-insensitively, as the directory search of the archive's home platform does;
 // "x.*" also matches "x", so "*.*" matches every name.
 bool MatchesPattern(std::string_view pattern, std::string_view name);
-std::string LowerAscii(std::string_view text);
+// Stored names are lower-cased as the platform kit does it.
+using tidewell::LowerAscii;
 
 }  // namespace tidewell::archive
