@@ -45,4 +45,4 @@ install(FILES ${CMAKE_BINARY_DIR}/desktop/tidewell-webfolder.service
 install(FILES desktop/sysusers-tidewell-webfolder.conf
         DESTINATION ${TIDEWELL_SYSUSERS_DIR} RENAME tidewell-webfolder.conf)
 
-install(FILES desktop/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES desktop/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tidewell)

@@ -44,6 +44,6 @@ add_custom_command(
     DEPENDS ${CMAKE_BINARY_DIR}/desktop/changelog.Debian
     VERBATIM)
 add_custom_target(tidewell_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/desktop/changelog.Debian.gz)
-install(FILES ${CMAKE_BINARY_DIR}/desktop/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_BINARY_DIR}/desktop/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tidewell)
 
 include(CPack)
