@@ -6,6 +6,7 @@
 #include "CliRunner.h"
 #include "DesktopSession.h"
 #include "company/Common.h"
+#include "gateway/TidewellGateway.h"
 
 namespace fs = std::filesystem;
 
@@ -71,6 +72,41 @@ TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
     // The same run by hand tells the terminal, not the desktop.
     EXPECT_EQ(cli.Run({"sync"}).status, 1);
     EXPECT_EQ(notifications.Received().size(), 2u);
+}
+
+// Changed here and elsewhere since they last agreed: nobody is there to say which to keep.
+TEST(CliScheduledRun, ACompanyChangedOnBothSidesIsNamedAsPassedOver) {
+    MainFixture f;
+    CliRunner cli(f);
+    PrivateSessionBus bus(cli.home / "bus");
+    if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon did not start";
+    FakeNotificationService notifications(bus.Address());
+    ASSERT_TRUE(notifications.Ready());
+    cli.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.Address();
+    cli.environment["TIDEWELL_USERID"] = "kim";
+    cli.environment["TIDEWELL_PASSWORD"] = "pw1234";
+    const fs::path shop = f.MakeCompany("shop", "가게", kOlder, 200);
+    const std::string key = ReadCompanyKey(shop.string());
+    cli.Register(0, shop, "가게");
+    const std::vector<std::string> scheduled = {"sync", "--wait", "--scheduled"};
+    ASSERT_EQ(cli.Run(scheduled).status, 0);
+
+    const fs::path elsewhere = f.core.dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(shop / "default.mdb", elsewhere / "default.mdb");
+    SetFileModifiedTime((elsewhere / "default.mdb").string(), kNewer + 1);
+    TTidewellUser other;
+    ASSERT_TRUE(other.Login("kim", "pw1234"));
+    other.LoadCompanies();
+    other.GetCompany(0)->LocalPath = elsewhere.string();
+    other.UploadCompany(key);
+    SetFileModifiedTime((shop / "default.mdb").string(), kNewer);
+
+    const CliOutcome run = cli.Run(scheduled);
+    EXPECT_EQ(run.status, 1);
+    const auto notices = notifications.Received();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].body, "가게: 양쪽 자료가 모두 변경되어 전송하지 않았습니다.");
 }
 
 }  // namespace

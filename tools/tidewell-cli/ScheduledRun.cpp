@@ -1,5 +1,7 @@
 #include "ScheduledRun.h"
 
+#include <charconv>
+
 #include "DesktopNotification.h"
 #include "KeyValueFile.h"
 #include "platform/DateTime.h"
@@ -37,7 +39,11 @@ std::optional<LastRun> ReadLastRun() {
     for (const auto& [name, value] : content->values) {
         if (name == "Started") run.Started = value;
         if (name == "Ended") run.Ended = value;
-        if (name == "Status" && !value.empty()) run.Status = std::stoi(value);
+        int status = 0;
+        if (name == "Status" &&
+            std::from_chars(value.data(), value.data() + value.size(), status).ec == std::errc{}) {
+            run.Status = status;
+        }
         if (name == "Problem") run.Problems.push_back(value);
     }
     return run;
