@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "MainTestSupport.h"
+
+namespace tidewell::test {
+
+struct CliOutcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// tidewell-cli as a user's desktop would run it, in a home of the test's own: its settings,
+// data and runtime folders there, the loopback service, no session bus (DBUS_SESSION_BUS_ADDRESS
+// names a socket that is not there) and a PATH with nothing on it but what a test puts in
+// bin/ (so no real systemctl is ever reached). Nothing of the test's own environment goes in.
+class CliRunner {
+public:
+    explicit CliRunner(MainFixture& fixture);
+
+    // input goes to standard input: passwords never appear on a command line.
+    CliOutcome Run(const std::vector<std::string>& arguments, const std::string& input = "") const;
+    // Registers a company folder in the settings that the runs use.
+    void Register(int slot, const std::filesystem::path& folder, const std::string& name);
+
+    std::filesystem::path home;
+    std::filesystem::path config;  // XDG_CONFIG_HOME
+    std::filesystem::path bin;     // PATH
+    std::map<std::string, std::string> environment;
+};
+
+}  // namespace tidewell::test

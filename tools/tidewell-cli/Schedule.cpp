@@ -1,0 +1,247 @@
+#include "Schedule.h"
+
+#include <sstream>
+
+#include "ExternalProgram.h"
+#include "ScheduledRun.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell::cli {
+namespace {
+
+std::string TwoDigits(int n) {
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::string FirstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    return line.empty() ? "알 수 없는 이유" : line;
+}
+
+// systemctl --user with these arguments. why says what went wrong when it did not succeed.
+bool Systemctl(const std::vector<std::string>& arguments, std::string* output, std::string* why) {
+    std::vector<std::string> command = {"systemctl", "--user"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const ProgramResult result = RunProgram(command);
+    if (output) *output = result.output;
+    if (result.started && result.exitStatus == 0) return true;
+    if (why) *why = result.started ? FirstLine(result.errors) : "systemctl이 없습니다";
+    return false;
+}
+
+KeyValues Properties(const std::string& text) {
+    KeyValues values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos)
+            values.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return values;
+}
+
+void TellHowToEnable(const std::string& why, std::ostream& out) {
+    out << "systemctl --user를 쓸 수 없어 예약을 켜지 못했습니다. (" << why << ")\n"
+        << "바탕화면에 로그인한 사용자 세션에서 다음을 실행하면 켜집니다:\n"
+        << "  systemctl --user daemon-reload\n"
+        << "  systemctl --user enable --now " << kTimerUnit << "\n";
+}
+
+std::string CalendarOf(const fs::path& timer) {
+    const auto content = ReadKeyValueFile(timer);
+    return content ? ValueOf(content->values, "OnCalendar") : "";
+}
+
+void ShowLastRun(const std::string& serviceState, std::ostream& out) {
+    const std::optional<LastRun> run = ReadLastRun();
+    if (!run) {
+        out << "마지막 실행: 아직 없습니다\n";
+        return;
+    }
+    if (!run->Status) {
+        out << "마지막 실행: " << run->Started
+            << (serviceState == "activating" ? "에 시작해 지금 실행 중입니다\n"
+                                             : "에 시작해 끝을 알리지 못하고 멈췄습니다\n");
+        return;
+    }
+    const int status = *run->Status;
+    out << "마지막 실행: " << (run->Ended.empty() ? run->Started : run->Ended) << ", ";
+    if (status == 0) {
+        out << "성공\n";
+    } else if (status >= 128) {
+        out << "중단됨 (신호 " << status - 128 << ")\n";
+    } else {
+        out << "실패 (종료 상태 " << status << ")\n";
+    }
+    for (const std::string& problem : run->Problems) out << "  " << problem << "\n";
+}
+
+}  // namespace
+
+std::optional<ScheduleTime> ParseDailyTime(std::string_view text) {
+    if (text.size() != 5 || text[2] != ':') return std::nullopt;
+    for (std::size_t i : {0, 1, 3, 4}) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    }
+    ScheduleTime time;
+    time.Hour = (text[0] - '0') * 10 + (text[1] - '0');
+    time.Minute = (text[3] - '0') * 10 + (text[4] - '0');
+    if (time.Hour > 23 || time.Minute > 59) return std::nullopt;
+    return time;
+}
+
+std::string DescribeCalendar(std::string_view onCalendar) {
+    if (onCalendar == "hourly") return "매시 정각";
+    constexpr std::string_view daily = "*-*-* ";
+    if (onCalendar.starts_with(daily) && onCalendar.size() == daily.size() + 8 &&
+        onCalendar.ends_with(":00")) {
+        return "매일 " + std::string(onCalendar.substr(daily.size(), 5));
+    }
+    return std::string(onCalendar);
+}
+
+fs::path UserUnitFolder() {
+    return ProgramConfigFolder().parent_path() / "systemd" / "user";
+}
+
+std::string SystemdWord(std::string_view word) {
+    std::string escaped;
+    bool quote = word.empty();
+    for (char c : word) {
+        if (c == '%') escaped += '%';  // specifiers
+        if (c == '$') escaped += '$';  // variables of the manager's environment
+        if (c == '\\' || c == '"') escaped += '\\';
+        if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\\' || c == ';') quote = true;
+        escaped += c;
+    }
+    return quote ? "\"" + escaped + "\"" : escaped;
+}
+
+std::string ServiceUnitText(const std::vector<std::string>& command, const KeyValues& environment) {
+    std::string text =
+        "# Written by `tidewell-cli schedule install`; `tidewell-cli schedule remove` removes it.\n"
+        "[Unit]\n"
+        "Description=Tidewell 예약 백업\n"
+        "\n"
+        "[Service]\n"
+        "Type=oneshot\n";
+    for (const auto& [name, value] : environment) {
+        std::string assignment = name + "=" + value;
+        std::string escaped;
+        for (char c : assignment) {
+            if (c == '%') escaped += '%';
+            if (c == '\\' || c == '"') escaped += '\\';
+            escaped += c;
+        }
+        text += "Environment=\"" + escaped + "\"\n";
+    }
+    text += "ExecStart=";
+    for (std::size_t i = 0; i < command.size(); ++i)
+        text += (i ? " " : "") + SystemdWord(command[i]);
+    text +=
+        "\n"
+        "# It waits for a transfer of the window as long as that takes.\n"
+        "TimeoutStartSec=infinity\n"
+        "# The shop's own work at the computer comes first.\n"
+        "Nice=10\n"
+        "IOSchedulingClass=idle\n";
+    return text;
+}
+
+std::string TimerUnitText(const ScheduleTime& time) {
+    const std::string calendar =
+        time.Hourly ? "hourly"
+                    : "*-*-* " + TwoDigits(time.Hour) + ":" + TwoDigits(time.Minute) + ":00";
+    return "# Written by `tidewell-cli schedule install`; `tidewell-cli schedule remove` removes "
+           "it.\n"
+           "[Unit]\n"
+           "Description=Tidewell 예약 백업 (" +
+           DescribeCalendar(calendar) +
+           ")\n"
+           "\n"
+           "[Timer]\n"
+           "OnCalendar=" +
+           calendar +
+           "\n"
+           "# A run missed while the computer was off happens when it is next on.\n"
+           "Persistent=true\n"
+           "Unit=" +
+           kServiceUnit +
+           "\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=timers.target\n";
+}
+
+int InstallSchedule(const ScheduleTime& time, const std::vector<std::string>& command,
+                    const KeyValues& environment, std::ostream& out) {
+    const fs::path folder = UserUnitFolder();
+    ReplaceFile(folder / kServiceUnit, ServiceUnitText(command, environment), 0644);
+    ReplaceFile(folder / kTimerUnit, TimerUnitText(time), 0644);
+    out << "예약 백업을 만들었습니다: " << DescribeCalendar(CalendarOf(folder / kTimerUnit)) << "\n"
+        << "  " << (folder / kTimerUnit).string() << "\n"
+        << "  " << (folder / kServiceUnit).string() << "\n";
+    std::string why;
+    if (!Systemctl({"daemon-reload"}, nullptr, &why) ||
+        !Systemctl({"enable", "--now", kTimerUnit}, nullptr, &why)) {
+        TellHowToEnable(why, out);
+        return 0;
+    }
+    std::string next;
+    Systemctl({"show", kTimerUnit, "--property=NextElapseUSecRealtime", "--value"}, &next, nullptr);
+    out << "예약을 켰습니다. 다음 실행: " << FirstLine(next) << "\n";
+    return 0;
+}
+
+int RemoveSchedule(std::ostream& out, std::ostream& err) {
+    const fs::path folder = UserUnitFolder();
+    std::error_code ignored;
+    if (!fs::exists(folder / kTimerUnit, ignored) && !fs::exists(folder / kServiceUnit, ignored)) {
+        out << "예약된 백업이 없습니다.\n";
+        return 0;
+    }
+    std::string why;
+    const bool disabled = Systemctl({"disable", "--now", kTimerUnit}, nullptr, &why);
+    fs::remove(folder / kTimerUnit, ignored);
+    fs::remove(folder / kServiceUnit, ignored);
+    if (disabled) Systemctl({"daemon-reload"}, nullptr, nullptr);
+    out << "예약 백업을 지웠습니다.\n";
+    if (!disabled) {
+        err << "systemctl --user를 쓸 수 없었습니다 (" << why
+            << "). 켜져 있던 예약은 사용자 세션이 다음에 시작할 때 사라집니다.\n";
+    }
+    return 0;
+}
+
+int ShowSchedule(std::ostream& out) {
+    const fs::path timer = UserUnitFolder() / kTimerUnit;
+    std::error_code ignored;
+    if (!fs::exists(timer, ignored)) {
+        out << "예약된 백업이 없습니다. (tidewell-cli schedule install로 만듭니다)\n";
+        return 1;
+    }
+    out << "예약: " << DescribeCalendar(CalendarOf(timer)) << " (" << timer.string() << ")\n";
+    std::string text, why;
+    std::string serviceState;
+    if (Systemctl({"show", kTimerUnit, "--property=ActiveState,NextElapseUSecRealtime"}, &text,
+                  &why)) {
+        const KeyValues timerState = Properties(text);
+        const std::string next = ValueOf(timerState, "NextElapseUSecRealtime");
+        if (ValueOf(timerState, "ActiveState") != "active" || next.empty()) {
+            out << "다음 실행: 예약이 꺼져 있습니다 (systemctl --user enable --now " << kTimerUnit
+                << ")\n";
+        } else {
+            out << "다음 실행: " << next << "\n";
+        }
+        if (Systemctl({"show", kServiceUnit, "--property=ActiveState"}, &text, nullptr)) {
+            serviceState = ValueOf(Properties(text), "ActiveState");
+        }
+    } else {
+        out << "다음 실행: 알 수 없습니다 (systemctl --user를 쓸 수 없습니다: " << why << ")\n";
+    }
+    ShowLastRun(serviceState, out);
+    return 0;
+}
+
+}  // namespace tidewell::cli
