@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -235,6 +237,48 @@ TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
     EXPECT_THROW(CopyCompanyDatabaseFile((dir / "none.mdb").string(), (dir / "x.mdb").string()),
                  CompanyDatabaseError);
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
+}
+
+// The database open in another program: the new content goes through the engine, so that
+// program reads it at once; a rename would leave it reading the old file for good.
+TEST(CompanyDatabaseReplace, AnotherProgramsOpenDatabaseSeesTheNewContent) {
+    test::TempDir dir;
+    const fs::path live = dir / "default.mdb";
+    const fs::path staged = dir / "staged.mdb";
+    for (const auto& [file, rows] : {std::pair{live, 3}, std::pair{staged, 7}}) {
+        SqliteDatabase db(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.Execute("CREATE TABLE t(x)");
+        for (int i = 0; i < rows; ++i) db.Execute("INSERT INTO t VALUES (1)");
+    }
+    int ready[2], go[2], answer[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(answer), 0);
+    const pid_t host = fork();
+    if (host == 0) {
+        SqliteDatabase db(live, SQLITE_OPEN_READWRITE);
+        auto count = [&] {
+            auto rows = db.Prepare("SELECT count(*) FROM t");
+            rows.Step();
+            return static_cast<char>('0' + rows.ColumnInt(0));
+        };
+        char c = count();
+        (void)!write(ready[1], &c, 1);
+        (void)!read(go[0], &c, 1);
+        c = count();
+        (void)!write(answer[1], &c, 1);
+        _exit(0);
+    }
+    char seen = 0;
+    ASSERT_EQ(read(ready[0], &seen, 1), 1);
+    EXPECT_EQ(seen, '3');
+    ReplaceCompanyDatabase(staged.string(), live.string());
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    ASSERT_EQ(read(answer[0], &seen, 1), 1);
+    EXPECT_EQ(seen, '7');
+    int status = 0;
+    waitpid(host, &status, 0);
+    for (int fd : {ready[0], ready[1], go[0], go[1], answer[0], answer[1]}) close(fd);
 }
 
 }  // namespace

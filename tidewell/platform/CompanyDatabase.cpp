@@ -215,24 +215,42 @@ void WriteThroughEngine(const std::string& staged, SqliteDatabase& target, const
     }
 }
 
-// Renames staged over target when nobody has target open; the old file's sidecars would be
-// read as belonging to the new one, so they go first.
-void ReplaceFile(const std::string& staged, const std::string& target) {
+// Whether another process has the database or one of its journal files open; with
+// countThisProcess, a connection of this process counts too.
+bool AnyOpenedByAnotherProcess(const std::string& target, bool countThisProcess) {
+    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
+                                   target + kSidecars[2]}) {
+        if (OpenedByAnotherProcess(file, countThisProcess)) return true;
+    }
+    return false;
+}
+
+// Renames staged over target when nobody has target open (this process aside when it holds the
+// database's lock itself); the old file's sidecars would be read as belonging to the new one, so
+// they go first.
+void ReplaceFile(const std::string& staged, const std::string& target, bool countThisProcess) {
     struct stat old {};
     const bool existed = ::lstat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
         throw CompanyDatabaseError("데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
     }
-    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
-                                   target + kSidecars[2]}) {
-        if (OpenedByAnotherProcess(file)) {
-            throw CompanyDatabaseError(
-                "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target, SQLITE_BUSY);
-        }
+    if (AnyOpenedByAnotherProcess(target, countThisProcess)) {
+        throw CompanyDatabaseError(
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target, SQLITE_BUSY);
     }
     if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
+    try {
+        SyncFile(staged);  // the new data is on the disk before it takes the old data's place
+    } catch (const Exception& error) {
+        throw CompanyDatabaseError(error.what(), 0);
+    }
     for (const char* sidecar : kSidecars) Unlink(target + sidecar);
     if (::rename(staged.c_str(), target.c_str()) != 0) throw FileError("파일을 바꿀 수 없습니다", target);
+    try {
+        SyncFolder(fs::path(target).parent_path());
+    } catch (const Exception&) {
+        // The rename stands; a folder the system can't sync loses nothing more than it would.
+    }
 }
 
 
@@ -574,9 +592,11 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
                             const StopQuery& stop) {
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
-        ReplaceFile(staged, target);
+        ReplaceFile(staged, target, true);
         return;
     }
+    // Asked before this process opens the database itself: any connection then is someone's.
+    const bool inUse = AnyOpenedByAnotherProcess(target, true);
     std::optional<SqliteDatabase> live;
     try {
         if (!S_ISREG(st.st_mode)) throw SqliteError("not a file", SQLITE_CANTOPEN);
@@ -585,20 +605,31 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
     } catch (const SqliteError& error) {
         live.reset();
         if (!IsDatabaseProblem(error)) throw Translate(error, target);
-        ReplaceFile(staged, target);  // damaged or no database: nothing to keep consistent
+        ReplaceFile(staged, target, true);  // damaged or no database: nothing to keep consistent
         return;
     }
     try {
+        // Nobody else has it open: the new file takes the old one's place in one rename, under
+        // the database's own exclusive lock, so a program that opens it meanwhile waits for the
+        // lock. Copying through the engine would write every page twice (journal and file).
+        if (!inUse) {
+            live->Execute("BEGIN EXCLUSIVE");
+            if (!AnyOpenedByAnotherProcess(target, false)) {
+                ReplaceFile(staged, target, false);
+                return;  // closing the connection lets go of the old file
+            }
+            live->Execute("ROLLBACK");
+        }
         WriteThroughEngine(staged, *live, target, stop);
     } catch (const SqliteError& error) {
         throw Translate(error, target);
     }
 }
 
-bool OpenedByAnotherProcess(const std::string& file) {
+bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess) {
     struct stat wanted {};
     if (::stat(file.c_str(), &wanted) != 0) return false;
-    const std::string self = std::to_string(::getpid());
+    const std::string self = countThisProcess ? std::string() : std::to_string(::getpid());
     std::error_code ec;
     for (fs::directory_iterator process("/proc", ec), end; !ec && process != end;
          process.increment(ec)) {

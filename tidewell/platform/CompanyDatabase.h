@@ -137,8 +137,9 @@ void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {
 void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
                             const StopQuery& stop = {});
 
-// Whether another process of this user has the file open (looked up in /proc).
-bool OpenedByAnotherProcess(const std::string& file);
+// Whether another process of this user has the file open (looked up in /proc); with
+// countThisProcess, a descriptor of this process counts too.
+bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess = false);
 
 // Copies a database file byte for byte to a new file readable by its owner only, replacing
 // any file there. When the source is an SQLite database, a read lock is held during the copy

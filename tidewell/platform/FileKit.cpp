@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -81,6 +82,22 @@ fs::path CreatePrivateFolder(const fs::path& parent, std::string_view prefix) {
     }
     return pattern;
 }
+
+namespace {
+
+void Sync(const fs::path& path, int flags) {
+    FileHandle fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd || ::fsync(fd.get()) != 0) {
+        throw Exception("디스크에 기록할 수 없습니다 (" + std::string(strerror(errno)) +
+                        "): " + path.string());
+    }
+}
+
+}  // namespace
+
+void SyncFile(const fs::path& file) { Sync(file, O_RDONLY); }
+
+void SyncFolder(const fs::path& folder) { Sync(folder, O_RDONLY | O_DIRECTORY); }
 
 void RemoveFileQuietly(const fs::path& path) {
     std::error_code ignored;

@@ -32,6 +32,12 @@ TemporaryFile CreateTemporaryFile(const std::filesystem::path& folder, std::stri
 std::filesystem::path CreatePrivateFolder(const std::filesystem::path& parent,
                                           std::string_view prefix);
 
+// Makes what was written to a file durable before it is relied on (a rename over data that
+// matters): raises Exception when the system can't. SyncFolder does the same for the names in a
+// folder, so that a rename survives a crash too.
+void SyncFile(const std::filesystem::path& file);
+void SyncFolder(const std::filesystem::path& folder);
+
 // Removes a file or a link, never a folder; says nothing about failure.
 void RemoveFileQuietly(const std::filesystem::path& path);
 // Removes a folder and everything in it without following links; says nothing about failure.
