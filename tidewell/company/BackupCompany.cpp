@@ -162,7 +162,12 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     if (StopWanted(ShouldStop)) throw OperationStopped();
     if (!packed) throw Exception("백업 파일을 만들지 못했습니다: " + ArchiveProblem(packer));
 
-    ResultName = PublishArchive(temp.path.string(), wanted, ArchiveName.empty());
+    // A safety archive is what protects data about to be replaced: it is on the disk, under its
+    // name, before anything relies on it. A default-named archive only lives for one upload.
+    const bool keeps = !ArchiveName.empty();
+    if (keeps) SyncFile(temp.path);
+    ResultName = PublishArchive(temp.path.string(), wanted, !keeps);
+    if (keeps) SyncFolder(fs::path(ResultName).parent_path());
     removeTemp.Keep();
     // Whoever may read the data may read its backup, and nobody else.
     struct stat st {};

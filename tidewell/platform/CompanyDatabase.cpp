@@ -564,6 +564,8 @@ void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
     try {
         db.emplace(source, SQLITE_OPEN_READONLY);
         sqlite3_busy_timeout(db->get(), static_cast<int>(kCompanyBusyTimeout.count()));
+        // The copy is a working file of one operation: it need not wait for the disk.
+        db->Execute("PRAGMA synchronous=OFF");
     } catch (const SqliteError& error) {
         throw Translate(error, source);
     }
