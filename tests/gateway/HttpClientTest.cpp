@@ -216,5 +216,23 @@ TEST_F(HttpClientTest, AFailingSinkEndsTheRequestWithItsOwnError) {
     }
 }
 
+// A service behind https: its certificate is checked, and a service signed by an authority of
+// its own is reached once TIDEWELL_CA_FILE names it.
+TEST_F(HttpClientTest, HttpsServicesHaveTheirCertificatesChecked) {
+    std::string certificate, key;
+    if (!test::MakeLoopbackCertificate(fixture.dir.str(), certificate, key)) {
+        GTEST_SKIP() << "no openssl program to make a certificate";
+    }
+    test::TlsServer server(certificate, key, HttpReply("200 OK", {}, "STATUS=0\r\n"));
+    Prepare(server.url() + "/tidewellweb/gateway.asp");
+    const auto error = test::RaisedHttpError([&] { client.Post(); });
+    ASSERT_TRUE(error);
+    EXPECT_NE(std::string(error->what()).find("인증서"), std::string::npos) << error->what();
+
+    test::ScopedEnvironment authority("TIDEWELL_CA_FILE", certificate);
+    client.Post();
+    EXPECT_EQ(reply.Bytes(), "STATUS=0\r\n");
+}
+
 }  // namespace
 }  // namespace tidewell

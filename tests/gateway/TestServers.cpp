@@ -7,7 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace tidewell::test {
@@ -138,6 +142,81 @@ std::string RequestHeader(const std::string& request, const std::string& name) {
         start = end;
     }
     return {};
+}
+
+struct TlsServer::Impl {
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> context{SSL_CTX_new(TLS_server_method()),
+                                                         SSL_CTX_free};
+    std::string reply;
+    int listenFd = -1;
+    int port = 0;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    void Serve(int fd) {
+        std::unique_ptr<SSL, void (*)(SSL*)> tls(SSL_new(context.get()), SSL_free);
+        SSL_set_fd(tls.get(), fd);
+        if (SSL_accept(tls.get()) == 1) {
+            std::string request;
+            char buffer[4096];
+            // The head, then as much body as it announces.
+            for (;;) {
+                const int n = SSL_read(tls.get(), buffer, sizeof buffer);
+                if (n <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(n));
+                const std::size_t head = request.find("\r\n\r\n");
+                if (head == std::string::npos) continue;
+                const std::string length = RequestHeader(request, "Content-Length");
+                if (request.size() >= head + 4 + std::strtoul(length.c_str(), nullptr, 10)) break;
+            }
+            SSL_write(tls.get(), reply.data(), static_cast<int>(reply.size()));
+            SSL_shutdown(tls.get());
+        }
+        ::close(fd);
+    }
+};
+
+TlsServer::TlsServer(const std::string& certificateFile, const std::string& keyFile,
+                     std::string reply)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->reply = std::move(reply);
+    SSL_CTX_use_certificate_file(impl_->context.get(), certificateFile.c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(impl_->context.get(), keyFile.c_str(), SSL_FILETYPE_PEM);
+    impl_->listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(impl_->listenFd, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), &length);
+    impl_->port = ntohs(address.sin_port);
+    impl_->thread = std::thread([impl = impl_.get()] {
+        while (!impl->stop) {
+            if (!Readable(impl->listenFd, 50)) continue;
+            const int fd = ::accept(impl->listenFd, nullptr, nullptr);
+            if (fd >= 0) impl->Serve(fd);
+        }
+    });
+}
+
+TlsServer::~TlsServer() {
+    impl_->stop = true;
+    impl_->thread.join();
+    ::close(impl_->listenFd);
+}
+
+std::string TlsServer::url() const { return "https://127.0.0.1:" + std::to_string(impl_->port); }
+
+bool MakeLoopbackCertificate(const std::string& folder, std::string& certificateFile,
+                             std::string& keyFile) {
+    certificateFile = folder + "/service.crt";
+    keyFile = folder + "/service.key";
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+        "-addext subjectAltName=IP:127.0.0.1 -keyout '" + keyFile + "' -out '" + certificateFile +
+        "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
 }
 
 }  // namespace tidewell::test

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,6 +64,25 @@ private:
     int port_ = 0;
     std::thread thread_;
 };
+
+// A loopback HTTPS server with a certificate of its own, answering every request with reply.
+class TlsServer {
+public:
+    TlsServer(const std::string& certificateFile, const std::string& keyFile, std::string reply);
+    ~TlsServer();
+    TlsServer(const TlsServer&) = delete;
+    TlsServer& operator=(const TlsServer&) = delete;
+    std::string url() const;  // "https://127.0.0.1:port"
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A self-signed certificate for 127.0.0.1 and its key, made by the openssl program in folder;
+// false when there is no such program.
+bool MakeLoopbackCertificate(const std::string& folder, std::string& certificateFile,
+                             std::string& keyFile);
 
 // A plain HTTP/1.0 reply with the given status line, extra header lines and body.
 std::string HttpReply(const std::string& status, const std::vector<std::string>& headers,
