@@ -3,6 +3,8 @@
 // non-zero exit and a last run that schedule status shows.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "CliRunner.h"
 #include "DesktopSession.h"
 #include "company/Common.h"
@@ -15,14 +17,24 @@ namespace {
 
 constexpr const char* kTitle = "Tidewell: 예약 백업을 마치지 못했습니다";
 
-TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
+// The command line over the reference service, with a private session bus whose
+// notification service records what it is sent.
+class CliScheduledRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon did not start";
+        notifications = std::make_unique<FakeNotificationService>(bus.Address());
+        ASSERT_TRUE(notifications->Ready());
+        cli.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.Address();
+    }
+
     MainFixture f;
-    CliRunner cli(f);
-    PrivateSessionBus bus(cli.home / "bus");
-    if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon did not start";
-    FakeNotificationService notifications(bus.Address());
-    ASSERT_TRUE(notifications.Ready());
-    cli.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.Address();
+    CliRunner cli{f};
+    PrivateSessionBus bus{cli.home / "bus"};
+    std::unique_ptr<FakeNotificationService> notifications;
+};
+
+TEST_F(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
     const fs::path shop = f.MakeCompany("shop", "가게", kNewer, 2000);
     cli.Register(0, shop, "가게");
     ASSERT_EQ(cli.Run({"login", "kim", "--file"}, "pw1234\n").status, 0);
@@ -32,7 +44,7 @@ TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
     CliOutcome run = cli.Run(scheduled);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(notifications.Received().empty());
+    EXPECT_TRUE(notifications->Received().empty());
     run = cli.Run({"schedule", "status"});
     EXPECT_NE(run.out.find(", 성공\n"), std::string::npos) << run.out;
 
@@ -41,7 +53,7 @@ TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
     SetFileModifiedTime((shop / "default.mdb").string(), kNewer + 1);
     run = cli.Run(scheduled);
     EXPECT_EQ(run.status, 1);
-    auto notices = notifications.Received();
+    auto notices = notifications->Received();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].application, "Tidewell");
     EXPECT_EQ(notices[0].summary, kTitle);
@@ -62,7 +74,7 @@ TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
     f.service.Stop();
     run = cli.Run(scheduled);
     EXPECT_EQ(run.status, 1);
-    notices = notifications.Received();
+    notices = notifications->Received();
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_EQ(notices[1].summary, kTitle);
     EXPECT_EQ(notices[1].body.rfind("로그인하지 못했습니다: ", 0), 0u) << notices[1].body;
@@ -71,40 +83,24 @@ TEST(CliScheduledRun, AFailedRunIsNotifiedOnceAndAGoodRunIsQuiet) {
 
     // The same run by hand tells the terminal, not the desktop.
     EXPECT_EQ(cli.Run({"sync"}).status, 1);
-    EXPECT_EQ(notifications.Received().size(), 2u);
+    EXPECT_EQ(notifications->Received().size(), 2u);
 }
 
 // Changed here and elsewhere since they last agreed: nobody is there to say which to keep.
-TEST(CliScheduledRun, ACompanyChangedOnBothSidesIsNamedAsPassedOver) {
-    MainFixture f;
-    CliRunner cli(f);
-    PrivateSessionBus bus(cli.home / "bus");
-    if (bus.Address().empty()) GTEST_SKIP() << "dbus-daemon did not start";
-    FakeNotificationService notifications(bus.Address());
-    ASSERT_TRUE(notifications.Ready());
-    cli.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.Address();
+TEST_F(CliScheduledRun, ACompanyChangedOnBothSidesIsNamedAsPassedOver) {
     cli.environment["TIDEWELL_USERID"] = "kim";
     cli.environment["TIDEWELL_PASSWORD"] = "pw1234";
     const fs::path shop = f.MakeCompany("shop", "가게", kOlder, 200);
-    const std::string key = ReadCompanyKey(shop.string());
     cli.Register(0, shop, "가게");
     const std::vector<std::string> scheduled = {"sync", "--wait", "--scheduled"};
     ASSERT_EQ(cli.Run(scheduled).status, 0);
 
-    const fs::path elsewhere = f.core.dir / "elsewhere";
-    fs::create_directories(elsewhere);
-    fs::copy_file(shop / "default.mdb", elsewhere / "default.mdb");
-    SetFileModifiedTime((elsewhere / "default.mdb").string(), kNewer + 1);
-    TTidewellUser other;
-    ASSERT_TRUE(other.Login("kim", "pw1234"));
-    other.LoadCompanies();
-    other.GetCompany(0)->LocalPath = elsewhere.string();
-    other.UploadCompany(key);
+    f.UploadFromElsewhere(shop, kNewer + 1);
     SetFileModifiedTime((shop / "default.mdb").string(), kNewer);
 
     const CliOutcome run = cli.Run(scheduled);
     EXPECT_EQ(run.status, 1);
-    const auto notices = notifications.Received();
+    const auto notices = notifications->Received();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].body, "가게: 양쪽 자료가 모두 변경되어 전송하지 않았습니다.");
 }

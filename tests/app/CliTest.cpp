@@ -202,16 +202,7 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     Register(0, a, "가게");
     ASSERT_EQ(Cli({"sync"}).status, 0);
     // Another computer sends newer data; this one changed too.
-    const auto elsewhere = f.core.dir / "elsewhere";
-    fs::create_directories(elsewhere);
-    fs::copy_file(a / "default.mdb", elsewhere / "default.mdb");
-    ExecCompanySql(elsewhere.string(), "delete from inventory where rowid < 50");
-    SetFileModifiedTime((elsewhere / "default.mdb").string(), kNewer + 1);
-    TTidewellUser other;
-    ASSERT_TRUE(other.Login("kim", "pw1234"));
-    other.LoadCompanies();
-    other.GetCompany(0)->LocalPath = elsewhere.string();
-    other.UploadCompany(key);
+    f.UploadFromElsewhere(a, kNewer + 1, "delete from inventory where rowid < 50");
     ExecCompanySql(a.string(), "delete from inventory where rowid > 150");
     SetFileModifiedTime((a / "default.mdb").string(), kNewer);
 

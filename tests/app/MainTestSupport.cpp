@@ -1,5 +1,7 @@
 #include "MainTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include "CompanyMaker.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -54,6 +56,24 @@ std::string MainFixture::MakeWebCompany(const std::string& name, TDateTime time)
     uploader.UploadCompany(company->CompanyKey);
     fs::remove_all(folder);
     return company->CompanyKey;
+}
+
+void MainFixture::UploadFromElsewhere(const fs::path& folder, TDateTime time,
+                                      const std::string& sql) {
+    const fs::path elsewhere = core.dir / "elsewhere";
+    fs::remove_all(elsewhere);
+    fs::create_directories(elsewhere);
+    fs::copy_file(folder / "default.mdb", elsewhere / "default.mdb");
+    if (!sql.empty()) ExecCompanySql(elsewhere.string(), sql);
+    SetFileModifiedTime((elsewhere / "default.mdb").string(), time);
+    TTidewellUser other;
+    ASSERT_TRUE(other.Login("kim", "pw1234"));
+    other.LoadCompanies();
+    const std::string key = ReadCompanyKey(folder.string());
+    const int index = other.IndexOfCompany(key);
+    ASSERT_GE(index, 0);
+    other.GetCompany(index)->LocalPath = elsewhere.string();
+    ASSERT_EQ(other.UploadCompany(key).Kind, TTransferResult::trDone);
 }
 
 void MainFixture::Register(int slot, const fs::path& folder, const std::string& name) {

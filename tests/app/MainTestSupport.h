@@ -30,6 +30,10 @@ public:
     // A company that exists in the web folder: made in a scratch folder, uploaded, and its
     // folder removed again. Returns its key.
     std::string MakeWebCompany(const std::string& name, TDateTime time);
+    // Another computer uploads the company in `folder`: a copy of its database, changed by
+    // `sql` when given, stamped with `time`.
+    void UploadFromElsewhere(const std::filesystem::path& folder, TDateTime time,
+                             const std::string& sql = "");
     // Registers a folder in a slot of the program key.
     void Register(int slot, const std::filesystem::path& folder, const std::string& name = "");
     // Rebuilds the window logic and its view, as a new run of the program would.
