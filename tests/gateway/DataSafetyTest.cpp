@@ -178,6 +178,7 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
     const fs::path b = fixture.dir / "b";
     const auto company = UploadedWithOlderCopyAt(b, 200);
     const std::string before = test::ReadFile(b / "default.mdb");
+    const auto beforeTime = fs::last_write_time(b / "default.mdb");
     auto archiveOf = [&](const std::string& content) {
         const fs::path source = fixture.dir / "crafted" / "default.mdb";
         fs::create_directories(source.parent_path());
@@ -210,6 +211,9 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
         {"20300101000000.bck", "not even an archive", "Cannot read archive"},
         {"20301301000000.bck", archiveOf(test::ReadFile(b / "default.mdb")), "20301301000000"},
         {"20300101000000.bck", climbing(), "Unsafe name"},
+        // The real database, the archive ending inside one of its blocks.
+        {"20300101000000.bck", archiveOf(before).substr(0, archiveOf(before).size() / 2),
+         "ends too early"},
     };
     for (const Case& c : cases) {
         test::RawServer hostile([&](const std::string&) {
@@ -226,6 +230,7 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
             EXPECT_THAT(error.what(), HasSubstr(c.why));
         }
         EXPECT_EQ(test::ReadFile(b / "default.mdb"), before);
+        EXPECT_EQ(fs::last_write_time(b / "default.mdb"), beforeTime);
         EXPECT_TRUE(SafetyArchives(b).empty());
         ExpectNothingLeftBehind(b);
         // Into a folder that has no database yet, nothing may take its place either.
