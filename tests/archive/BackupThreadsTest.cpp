@@ -261,6 +261,16 @@ TEST_F(BackupThreads, ArchiveFlagStaysSetForAMemberCutShortByACancel) {
         backup.SetArchiveFlag = true;
         ASSERT_TRUE(backup.Backup({P("src/a.bin")}, P("x.bck")));
         EXPECT_FALSE(archive::ArchiveFlagSet(file));
+
+        // The compressor fails on the member's last block: it is counted, never written.
+        Put("src/e.bin", Compressible(16384) + "FAULT!" + Compressible(100), kDate + 2 * ++round);
+        ASSERT_TRUE(archive::ArchiveFlagSet(Path("src/e.bin")));
+        const archive::ScopedCompressionFault broken("FAULT!");
+        TBackupFile failing;
+        failing.WorkerThreads = threads;
+        failing.SetArchiveFlag = true;
+        EXPECT_FALSE(failing.Backup({P("src/e.bin")}, P("x.bck")));
+        EXPECT_TRUE(archive::ArchiveFlagSet(Path("src/e.bin")));
     }
 }
 
