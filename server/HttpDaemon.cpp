@@ -120,6 +120,7 @@ struct DaemonCallbacks {
         const bool head = !request->begun;
         try {
             if (head) {
+                if (daemon.stopping_) return MHD_NO;
                 request->begun = true;
                 ++daemon.requestsUnderWay_;
                 daemon.watch_.HeadArrived(connection);
@@ -260,12 +261,15 @@ HttpDaemon::HttpDaemon(ListeningSocket socket, const HttpLimits& limits, Request
 }
 
 HttpDaemon::~HttpDaemon() {
-    MHD_quiesce_daemon(daemon_);
+    // Requests under way may finish; new ones are turned away. The library's own way of
+    // closing the door (quiescing) races with its epoll workers and can abort the process.
+    stopping_ = true;
     const auto deadline = Clock::now() + std::chrono::seconds(std::max(1u, limits_.idleSeconds));
     while (requestsUnderWay_ > 0 && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     MHD_stop_daemon(daemon_);
+    socket_.Release();  // closed by the library with the daemon
 }
 
 std::string HttpDaemon::ClientAddress(MHD_Connection* connection) const {

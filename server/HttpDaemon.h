@@ -108,6 +108,7 @@ private:
     RequestLog& log_;
     ConnectionWatch watch_;
     std::atomic<int> requestsUnderWay_{0};
+    std::atomic<bool> stopping_{false};  // new requests are turned away
     MHD_Daemon* daemon_ = nullptr;
 };
 

@@ -18,6 +18,8 @@ public:
     int get() const { return socket_.get(); }
     int Port() const { return port_; }
     bool IsIpv6() const { return ipv6_; }
+    // Gives up the descriptor to whoever closes it now.
+    void Release() { socket_.Release(); }
 
 private:
     FileHandle socket_;
