@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -192,6 +194,11 @@ TlsServer::TlsServer(const std::string& certificateFile, const std::string& keyF
     ::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), &length);
     impl_->port = ntohs(address.sin_port);
     impl_->thread = std::thread([impl = impl_.get()] {
+        // A client that refuses the certificate hangs up while this side still writes.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         while (!impl->stop) {
             if (!Readable(impl->listenFd, 50)) continue;
             const int fd = ::accept(impl->listenFd, nullptr, nullptr);
