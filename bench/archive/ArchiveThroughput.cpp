@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "BenchDatabase.h"
+#include "BenchMeasures.h"
 #include "archive/BlockCodec.h"
 #include "archive/backup.h"
 #include "platform/TempFolder.h"
@@ -165,15 +166,8 @@ Run Measure(const std::vector<std::string>& command,
     return run;
 }
 
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 double OneMinuteLoad() {
-    return std::stod(LoadAverage());
+    return std::stod(bench::LoadAverage());
 }
 
 bool HaveProgram(const std::string& name) {
@@ -296,7 +290,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::seconds(10));
         }
     }
-    std::printf("load average at the start: %s\n", LoadAverage().c_str());
+    std::printf("load average at the start: %s\n", bench::LoadAverage().c_str());
 
     const std::string n = std::to_string(workerThreads);
     const fs::path restored = work / "restored";
@@ -361,7 +355,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < runs; ++round) {
         for (Contender* c : packers) c->runs.push_back(Measure(c->command, c->stdoutFile));
         for (Contender* c : restorers) c->runs.push_back(Measure(c->command, c->stdoutFile));
-        std::printf("load average after round %d: %s\n", round + 1, LoadAverage().c_str());
+        std::printf("load average after round %d: %s\n", round + 1, bench::LoadAverage().c_str());
     }
 
     PrintTable("packing", packers, size, runs);
@@ -415,6 +409,6 @@ int main(int argc, char** argv) {
                    1024.0,
                1.0, false);
     }
-    std::printf("\nload average at the end: %s\n", LoadAverage().c_str());
+    std::printf("\nload average at the end: %s\n", bench::LoadAverage().c_str());
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "BenchMeasures.h"
 #include "CompanyMaker.h"
 #include "company/BackupCompany.h"
 #include "company/Common.h"
@@ -78,15 +79,9 @@ const BenchCompany& Company() {
 
 namespace {
 
-double PeakMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 void Report(benchmark::State& state, std::int64_t bytes) {
     state.counters["database_MiB"] = static_cast<double>(Company().bytes) / (1 << 20);
-    state.counters["peak_MiB"] = PeakMiB();
+    state.counters["peak_MiB"] = bench::PeakMiB();
     state.SetBytesProcessed(bytes);
 }
 

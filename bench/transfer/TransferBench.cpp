@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchMeasures.h"
 #include "CompanyMaker.h"
 #include "TestSupport.h"
 #include "WebFolderService.h"
@@ -43,34 +44,12 @@ std::int64_t TargetBytes() {
     return (mib ? std::atoll(mib) : 256) * 1024 * 1024;
 }
 
-double PeakMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
-}
-
-std::string LoadAverage() {
-    std::ifstream load("/proc/loadavg");
-    std::string one, five, fifteen;
-    load >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Wall and CPU time of one piece of work, and when each progress message first appeared.
 class Measure {
 public:
     void Start() {
         start_ = Clock::now();
-        cpu_ = CpuSeconds();
+        cpu_ = bench::ProcessCpuSeconds();
         marks_.clear();
     }
     void Mark(const std::string& message) {
@@ -78,13 +57,13 @@ public:
     }
     double Stop() {
         wall_ = std::chrono::duration<double>(Clock::now() - start_).count();
-        cpuUsed_ = CpuSeconds() - cpu_;
+        cpuUsed_ = bench::ProcessCpuSeconds() - cpu_;
         end_ = Clock::now();
         return wall_;
     }
     void Print(const char* what) const {
         std::printf("%s: %.2f s wall, %.2f s CPU (load %s)\n", what, wall_, cpuUsed_,
-                    LoadAverage().c_str());
+                    bench::LoadAverage().c_str());
         for (std::size_t i = 0; i < marks_.size(); ++i) {
             const auto until = i + 1 < marks_.size() ? marks_[i + 1].second : end_;
             std::printf("  from %-38s %7.2f s\n", ("\"" + marks_[i].first + "\"").c_str(),
@@ -174,7 +153,8 @@ int Run() {
     test::WebFolderService service(core.dir / "service");
     service.AddUser("bench", "bench1234", "벤치", 365, 2147483647);
     const fs::path a = core.dir / "a";
-    std::printf("cores: %u, load %s\n", std::thread::hardware_concurrency(), LoadAverage().c_str());
+    std::printf("cores: %u, load %s\n", std::thread::hardware_concurrency(),
+                bench::LoadAverage().c_str());
 
     // The database is made in a child process, so this one's peak memory is the client's.
     const pid_t child = fork();
@@ -245,7 +225,7 @@ int Run() {
     std::printf("  receiving alone %.2f s + restoring alone %.2f s = %.2f s; the download took "
                 "%.2f of that (target at most 1.15)\n",
                 receiving, restoring, receiving + restoring, throttled / (receiving + restoring));
-    std::printf("client peak memory: %.1f MiB\n", PeakMiB());
+    std::printf("client peak memory: %.1f MiB\n", bench::PeakMiB());
     return 0;
 }
 

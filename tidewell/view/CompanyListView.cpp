@@ -116,10 +116,14 @@ std::optional<int> TCompanyListView::HotRow() const {
 }
 
 void TCompanyListView::SetCurrentRow(std::optional<int> row) {
-    if (row == currentRow_) return;
-    if (currentRow_) RepaintRow(*currentRow_);
-    currentRow_ = row;
-    if (currentRow_) RepaintRow(*currentRow_);
+    MoveRowMark(currentRow_, row);
+}
+
+void TCompanyListView::MoveRowMark(std::optional<int>& mark, std::optional<int> row) {
+    if (row == mark) return;
+    if (mark) RepaintRow(*mark);
+    mark = row;
+    if (mark) RepaintRow(*mark);
 }
 
 void TCompanyListView::EnsureRowVisible(int row) {
@@ -206,10 +210,7 @@ void TCompanyListView::scrollContentsBy(int, int) {
 }
 
 void TCompanyListView::SetHotRow(std::optional<int> row) {
-    if (row == hotRow_) return;
-    if (hotRow_) RepaintRow(*hotRow_);
-    hotRow_ = row;
-    if (hotRow_) RepaintRow(*hotRow_);
+    MoveRowMark(hotRow_, row);
 }
 
 void TCompanyListView::TrackPointer(QPoint point) {

@@ -71,6 +71,8 @@ protected:
 private:
     void TrackPointer(QPoint point);
     void SetHotRow(std::optional<int> row);
+    // Moves a row mark (hot or current), repainting the row it leaves and the row it reaches.
+    void MoveRowMark(std::optional<int>& mark, std::optional<int> row);
     void ShowHint(QPoint globalPosition);
     // The hint that belongs where the pointer is: text and size, empty when none.
     std::pair<QString, QSize> HintAt(int row, QPoint point) const;
