@@ -44,8 +44,8 @@ std::atomic<const std::string*> faultMarker{nullptr};
 
 // The library that makes a level's blocks. Measured on a 65 MiB company database, one thread
 // (bench/archive/ArchiveLevels.cpp), CPU time and archive size against zlib at the same level:
-//   level 1: ISA-L 1, 0.27 of the time, 0.997 of the size (libdeflate 1: 0.43 of the time, 0.983
-//            of the size; ISA-L 0 is faster still but 12 % larger);
+//   level 1: ISA-L 1, 0.28 of the time, 0.997 of the size (libdeflate 1: 0.44 of the time, 0.983
+//            of the size; ISA-L 0 is faster still but 12 % larger, 2 and 3 slower);
 //   level 6: libdeflate 6, 0.61 of the time, 1.005 of the size (5 and below are over 1 % larger);
 //   level 9: libdeflate 7, 0.75 of the time, 1.001 of the size (6 is faster still but gives up
 //            what "max" asks for; 8 and up are slower than zlib);
