@@ -38,7 +38,6 @@
 
 #include "BenchDatabase.h"
 #include "BenchMeasures.h"
-#include "archive/ArchiveFormat.h"
 #include "archive/BlockCodec.h"
 #include "archive/backup.h"
 #include "platform/TempFolder.h"
