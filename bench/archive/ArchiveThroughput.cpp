@@ -554,7 +554,7 @@ int main(int argc, char** argv) {
     if (largeMegabytes > 0) {
         const fs::path large = work / "large.mdb";
         Replicate(db, large, largeMegabytes * 1024 * 1024);
-        const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n});
+        const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n, levelName});
         fs::remove(large);
         const Run restoreLarge =
             Measure({self, "--restore", work / "large.bck", work / "large", n});
