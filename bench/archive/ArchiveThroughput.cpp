@@ -326,11 +326,11 @@ void PrintTable(const char* title, const std::vector<Contender*>& contenders, do
                 int runs) {
     std::printf("\n%s (best of %d; median beside it; CPU = user + system of the best run)\n", title,
                 runs);
-    std::printf("  %-34s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
+    std::printf("  %-42s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
                 "peak KiB");
     for (const Contender* c : contenders) {
         const Run& best = c->Best();
-        std::printf("  %-34s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
+        std::printf("  %-42s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
                     c->MedianWall(), best.cpu, sizeMiB / best.wall, best.peakKilobytes);
     }
 }
@@ -516,7 +516,7 @@ int main(int argc, char** argv) {
     std::printf("\narchive sizes\n");
     for (const Contender* c : packers) {
         if (c->output.empty()) continue;
-        std::printf("  %-34s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
+        std::printf("  %-42s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
                     fs::file_size(c->output), 100.0 * Mebibytes(fs::file_size(c->output)) / size);
     }
     PrintTable("restoring", restorers, size, runs);
