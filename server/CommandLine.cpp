@@ -90,13 +90,22 @@ ServeOptions ReadServe(const Arguments& read) {
         ParseListenAddress(listen->second, options.host, options.port);
     }
     HttpLimits& http = options.settings.http;
-    std::int64_t headSeconds = http.headTime.count() / 1000;
+    std::int64_t headSeconds = http.pace.headTime.count() / 1000;
     ReadBounded(read, "head-timeout", 1, 3600, headSeconds);
-    http.headTime = std::chrono::seconds(headSeconds);
+    http.pace.headTime = std::chrono::seconds(headSeconds);
     ReadBounded(read, "idle-timeout", 1, 3600, http.idleSeconds);
+    ReadBounded(read, "body-min-rate", 0, 1 << 30, http.pace.minBodyRate);
+    std::int64_t windowSeconds = http.pace.bodyWindow.count() / 1000;
+    ReadBounded(read, "body-window", 1, 3600, windowSeconds);
+    http.pace.bodyWindow = std::chrono::seconds(windowSeconds);
     ReadBounded(read, "max-connections", 1, 100000, http.maxConnections);
+    // Room for a tenth of the connections to be served while the rest still send.
+    http.pace.maxUnfinished = std::max(1u, http.maxConnections - http.maxConnections / 10);
+    ReadBounded(read, "max-unfinished", 1, 100000, http.pace.maxUnfinished);
     ReadBounded(read, "per-address", 1, 100000, http.perAddress);
     ReadBounded(read, "threads", 1, 64, http.threads);
+    ReadBounded(read, "storage-threads", 1, 64, http.storageThreads);
+    ReadBounded(read, "password-threads", 1, 64, http.passwordThreads);
     if (const auto proxy = read.values.find("trusted-proxy"); proxy != read.values.end()) {
         http.trustedProxy = proxy->second;
     }
@@ -152,8 +161,9 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
     if (command == "serve") {
         return ReadServe(ReadOptions(
             rest,
-            {"data", "listen", "head-timeout", "idle-timeout", "max-connections", "per-address",
-             "threads", "trusted-proxy", "max-companies", "password-iterations"},
+            {"data", "listen", "head-timeout", "idle-timeout", "body-min-rate", "body-window",
+             "max-connections", "max-unfinished", "per-address", "threads", "storage-threads",
+             "password-threads", "trusted-proxy", "max-companies", "password-iterations"},
             {"append-only"}));
     }
     if (command == "adduser") {
@@ -183,7 +193,9 @@ std::string UsageText() {
     return "usage:\n"
            "  tidewell-webfolder serve --data DIR [--listen ADDR:PORT] [--append-only]\n"
            "        [--max-companies N] [--head-timeout SECONDS] [--idle-timeout SECONDS]\n"
-           "        [--max-connections N] [--per-address N] [--threads N]\n"
+           "        [--body-min-rate BYTES] [--body-window SECONDS] [--max-connections N]\n"
+           "        [--max-unfinished N] [--per-address N] [--threads N]\n"
+           "        [--storage-threads N] [--password-threads N]\n"
            "        [--trusted-proxy ADDR] [--password-iterations N]\n"
            "      serves the web folder kept in DIR (default address 127.0.0.1:8080; port 0\n"
            "      picks a free port). The port is printed on the first line of standard output.\n"

@@ -24,6 +24,9 @@ int RunServe(const ServeOptions& options, std::ostream& out) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // An operator's file-size limit (ulimit -f) must fail the one write that passes it, with a
+    // reply the client can read, not end the service.
+    signal(SIGXFSZ, SIG_IGN);
     // Every connection is a descriptor; the soft limit (often 1024) would come before the
     // service's own cap on connections.
     rlimit files{};
