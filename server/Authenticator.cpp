@@ -23,9 +23,15 @@ Work Authenticator::Login(Credentials credentials, RequestNote& note, Then then)
                     auto prepared = Prepare(credentials, note);
                     if (auto* done = std::get_if<LoginResult>(&prepared))
                         return then(std::move(*done));
-                    return Work(Lane::Password, [this, check = std::get<Check>(std::move(prepared)),
-                                                 &note, then = std::move(then)]() mutable {
-                        return then(Verify(std::move(check), note));
+                    auto check = std::get<Check>(std::move(prepared));
+                    return Work(Lane::Password, [this, check = std::move(check), &note,
+                                                 then = std::move(then)]() mutable {
+                        const std::string secret = check.secret;
+                        auto verified = std::make_shared<Verified>(Verify(std::move(check), note));
+                        return Work(Lane::Storage,
+                                    [this, verified, secret, &note, then = std::move(then)] {
+                                        return then(Finish(std::move(*verified), secret, note));
+                                    });
                     });
                 });
 }
@@ -33,7 +39,9 @@ Work Authenticator::Login(Credentials credentials, RequestNote& note, Then then)
 LoginResult Authenticator::LoginNow(const Credentials& credentials, RequestNote& note) {
     auto prepared = Prepare(credentials, note);
     if (auto* done = std::get_if<LoginResult>(&prepared)) return std::move(*done);
-    return Verify(std::get<Check>(std::move(prepared)), note);
+    auto check = std::get<Check>(std::move(prepared));
+    const std::string secret = check.secret;
+    return Finish(Verify(std::move(check), note), secret, note);
 }
 
 std::variant<LoginResult, Authenticator::Check> Authenticator::Prepare(
@@ -68,7 +76,7 @@ std::variant<LoginResult, Authenticator::Check> Authenticator::Prepare(
     return Check{*id, *secret, credentials.address, std::move(account), now};
 }
 
-LoginResult Authenticator::Verify(Check check, RequestNote& note) {
+Authenticator::Verified Authenticator::Verify(Check check, RequestNote& note) {
     std::optional<Account>& account = check.account;
     // Every wrong password costs what a current record's check costs.
     const int spent = account ? RecordIterations(account->passwordRecord) : 0;
@@ -79,24 +87,34 @@ LoginResult Authenticator::Verify(Check check, RequestNote& note) {
         const auto wait = throttle_->Failed(check.id, check.address, check.now);
         note.Add("login", "failed");
         if (wait.count() > 0) note.Add("wait", std::to_string(wait.count()));
-        return {std::nullopt, wait};
+        return {{std::nullopt, wait}, std::nullopt};
     }
-
     throttle_->Succeeded(check.id, check.address);
+    Verified done;
     if (PasswordNeedsUpgrade(account->passwordRecord, iterations_)) {
+        done.upgrade = HashPassword(check.secret, iterations_);
+    }
+    done.result.account = std::move(account);
+    return done;
+}
+
+LoginResult Authenticator::Finish(Verified verified, const std::string& secret, RequestNote& note) {
+    std::optional<Account>& account = verified.result.account;
+    if (!account) return std::move(verified.result);
+    if (verified.upgrade) {
         // A failed upgrade (a full disk) costs nothing but the next login's time.
         try {
-            const std::string upgraded = HashPassword(check.secret, iterations_);
-            if (accounts_.ReplacePasswordRecord(account->id, account->passwordRecord, upgraded)) {
-                account->passwordRecord = upgraded;
+            if (accounts_.ReplacePasswordRecord(account->id, account->passwordRecord,
+                                                *verified.upgrade)) {
+                account->passwordRecord = *verified.upgrade;
                 note.Add("rehashed", std::to_string(iterations_));
             }
         } catch (const std::exception& error) {
             note.Add("rehash-error", error.what());
         }
     }
-    cache_.Remember(account->id, account->passwordRecord, check.secret, check.now);
-    return {std::move(account)};
+    cache_.Remember(account->id, account->passwordRecord, secret, LoginThrottle::Clock::now());
+    return std::move(verified.result);
 }
 
 }  // namespace tidewell::webfolder

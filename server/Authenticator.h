@@ -61,8 +61,15 @@ private:
         std::optional<Account> account;
         LoginThrottle::Clock::time_point now;
     };
+    // The password check; a record to bring up to date comes back in upgrade.
+    struct Verified {
+        LoginResult result;
+        std::optional<std::string> upgrade;
+    };
     std::variant<LoginResult, Check> Prepare(const Credentials& credentials, RequestNote& note);
-    LoginResult Verify(Check check, RequestNote& note);
+    Verified Verify(Check check, RequestNote& note);
+    // Stores the upgraded record (a database step) and remembers the password.
+    LoginResult Finish(Verified verified, const std::string& secret, RequestNote& note);
 
     const AccountStore& accounts_;
     int iterations_;

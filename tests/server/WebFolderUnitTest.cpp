@@ -206,12 +206,22 @@ TEST(LoginGuard, WaitsGrowThenLockAndOldFailuresAreForgotten) {
     table.Succeeded("lee");
     EXPECT_EQ(table.Failed("lee", t0).count(), 0);
 
-    // Bounded: a flood of names pushes the oldest out, never grows the table.
+    // Bounded: a flood of names pushes the least strict out, never grows the table, and never
+    // lifts a lock early; when every entry waits, a new name waits too.
     FailureTable small(rules, 3);
+    for (int i = 0; i < 10; ++i) small.Failed("locked", t0);
     for (int i = 0; i < 10; ++i) small.Failed("name" + std::to_string(i), t0 + i * 1s);
     for (int i = 0; i < 6; ++i) small.Failed("name9", t0 + 10s);
+    EXPECT_EQ(small.Size(), 3u);
     EXPECT_GT(small.Wait("name9", t0 + 10s).count(), 0);
     EXPECT_EQ(small.Wait("name0", t0 + 10s).count(), 0);
+    EXPECT_EQ(small.Wait("locked", t0 + 10s).count(), 890);
+    for (int i = 0; i < 6; ++i) small.Failed("name8", t0 + 10s);
+    EXPECT_GT(small.Wait("newcomer", t0 + 10s).count(), 0);
+    EXPECT_EQ(small.Wait("locked", t0 + 10s).count(), 890);
+    EXPECT_EQ(ThrottleAddress("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+    EXPECT_EQ(ThrottleAddress("::ffff:10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(ThrottleAddress("10.1.2.3"), "10.1.2.3");
 
     // Accounts compare without letter case; an address has room for a whole office, and
     // failures from one address never slow the account down at another.
