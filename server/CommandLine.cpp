@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 #include <map>
 #include <vector>
 
@@ -171,11 +172,21 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
             rest, {"data", "id", "password", "name", "days", "quota", "password-iterations"}));
     }
     if (command == "prune") {
-        const Arguments read = ReadOptions(rest, {"data", "keep"});
+        const Arguments read = ReadOptions(rest, {"data", "keep", "keep-before", "account"});
         PruneOptions options;
         options.dataFolder = Required(read, "data");
-        if (read.values.count("keep") == 0) throw UsageError("--keep is required");
-        ReadBounded(read, "keep", 1, 1000000, options.keep);
+        if (read.values.count("keep") == 0 && read.values.count("keep-before") == 0) {
+            throw UsageError("prune needs --keep N or --keep-before TIME");
+        }
+        if (read.values.count("keep") != 0) {
+            std::size_t keep = 0;
+            ReadBounded(read, "keep", 1, 1000000, keep);
+            options.keep = keep;
+        }
+        if (const auto before = read.values.find("keep-before"); before != read.values.end()) {
+            options.keepBefore = ParseTime(before->second);
+        }
+        if (read.values.count("account") != 0) options.account = Required(read, "account");
         return options;
     }
     if (command == "backup") {
@@ -187,6 +198,35 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
         return options;
     }
     throw UsageError("unknown command '" + command + "'");
+}
+
+std::int64_t ParseTime(std::string_view text) {
+    if (text.starts_with("@")) return Integer("keep-before", std::string(text.substr(1)));
+    std::tm civil{};
+    int fields[6] = {0, 0, 0, 0, 0, 0};
+    // YYYY-MM-DD?HH:MM[:SS]
+    const bool shaped = (text.size() == 16 || text.size() == 19) && text[4] == '-' &&
+                        text[7] == '-' && (text[10] == ' ' || text[10] == 'T') && text[13] == ':' &&
+                        (text.size() == 16 || text[16] == ':');
+    const std::size_t starts[6] = {0, 5, 8, 11, 14, 17};
+    const std::size_t lengths[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0; shaped && i < (text.size() == 19 ? 6 : 5); ++i) {
+        fields[i] = static_cast<int>(
+            Integer("keep-before", std::string(text.substr(starts[i], lengths[i]))));
+    }
+    if (!shaped || fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 ||
+        fields[3] > 23 || fields[4] > 59 || fields[5] > 59) {
+        throw UsageError("a time must look like 2024-05-01T09:30 (local time) or @SECONDS, not '" +
+                         std::string(text) + "'");
+    }
+    civil.tm_year = fields[0] - 1900;
+    civil.tm_mon = fields[1] - 1;
+    civil.tm_mday = fields[2];
+    civil.tm_hour = fields[3];
+    civil.tm_min = fields[4];
+    civil.tm_sec = fields[5];
+    civil.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&civil));
 }
 
 std::string UsageText() {
@@ -207,8 +247,13 @@ std::string UsageText() {
            "      input. --days N ends its period N times 24 hours from now (0: already ended;\n"
            "      left out: no end date). --quota is the web folder's size in bytes (default\n"
            "      1073741824).\n"
-           "  tidewell-webfolder prune --data DIR --keep N\n"
-           "      keeps each company's newest N archives and removes the others.\n"
+           "  tidewell-webfolder prune --data DIR [--keep N] [--keep-before TIME]\n"
+           "                           [--account ID]\n"
+           "      removes archives by the order they arrived in: --keep N keeps each company's\n"
+           "      N that arrived last, --keep-before TIME (2024-05-01T09:30, local time, or\n"
+           "      @SECONDS) removes every archive that arrived at or after TIME, and the\n"
+           "      companies made since then that are left empty. --account limits it to one\n"
+           "      account.\n"
            "  tidewell-webfolder backup --data DIR DEST\n"
            "      copies the index and every archive it names, as one consistent state, into\n"
            "      the new folder DEST, which can itself be served.\n";

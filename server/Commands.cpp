@@ -69,8 +69,16 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
 
 int RunPrune(const PruneOptions& options, std::ostream& out) {
     const DataFolder folder(options.dataFolder);
-    const PruneResult result = ArchiveStore(folder).Prune(options.keep);
-    out << "removed " << result.archives << " archives (" << result.bytes << " bytes)" << std::endl;
+    PruneRules rules{options.keep, options.keepBefore, std::nullopt};
+    if (!options.account.empty()) {
+        const auto account = AccountStore(folder).Find(options.account);
+        if (!account) throw Exception("no account " + options.account);
+        rules.accountId = account->id;
+    }
+    const PruneResult result = ArchiveStore(folder).Prune(rules);
+    out << "removed " << result.archives << " archives (" << result.bytes << " bytes)";
+    if (result.companies > 0) out << " and " << result.companies << " companies left empty";
+    out << std::endl;
     return 0;
 }
 

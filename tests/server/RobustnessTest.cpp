@@ -176,7 +176,7 @@ TEST_F(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
     const auto index = ReadIndex(service.DataFolder());
     EXPECT_EQ(index.size(), 10u);
     std::int64_t total = 0;
-    for (const IndexRow& row : index) total += row.size;
+    for (const IndexRow& row : index) total += ArchiveCost(service.DataFolder(), row.size);
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
               total + 9 * kCompanyCharge);
     // Whichever of the two same-company uploads was stored last is the newest.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <thread>
+
 #include "WebFolderTestClient.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +85,58 @@ TEST(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
     WebFolderService usual(data);
     WebFolderTestClient usualClient(usual);
     EXPECT_TRUE(usualClient.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
+}
+
+TEST(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
+    TempDir dir;
+    WebFolderService service(dir / "data", {"--append-only"});
+    const std::int64_t small = ArchiveCost(service.DataFolder(), 100);
+    service.AddUser("demo", "demo1234", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
+    WebFolderTestClient client(service);
+    for (int day = 1; day <= 3; ++day) {
+        ASSERT_TRUE(client
+                        .Upload("demo", "demo1234", kKey1, "상사", ArchiveName(day),
+                                "good " + std::to_string(day))
+                        .Ok());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string theft = "@" + std::to_string(std::time(nullptr));
+
+    // The thief: a name from the future would stay the newest for every client; refused.
+    const TextReply future =
+        client.Upload("demo", "demo1234", kKey1, "상사", "20991231235959.bck", "evil");
+    EXPECT_EQ(future.Value("STATUS"), "6") << future.body;
+    // Plausible names fill the quota; a company of his own too.
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "가짜", ArchiveName(9), "evil").Ok());
+    int stolen = 0;
+    while (
+        stolen < 10 &&
+        client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(20 + stolen), "evil").Ok()) {
+        ++stolen;
+    }
+    EXPECT_GT(stolen, 0);
+    EXPECT_EQ(client.Download("demo", "demo1234", kKey1)->body, "evil");
+    EXPECT_EQ(
+        client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(4), "good 4").Value("STATUS"),
+        "5");
+
+    // The remedy in the README: a new password, then everything that arrived since the theft
+    // goes, by arrival, whatever names it carries.
+    service.AddUser("demo", "new-secret", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
+    EXPECT_FALSE(client.Command("userprofile", "demo", "demo1234").Ok());
+    const ToolResult pruned = RunWebFolderTool({"prune", "--data", service.DataFolder().string(),
+                                                "--account", "demo", "--keep-before", theft});
+    ASSERT_EQ(pruned.exitCode, 0) << pruned.output;
+    EXPECT_NE(pruned.output.find("removed " + std::to_string(stolen + 1) + " archives"),
+              std::string::npos)
+        << pruned.output;
+    const TextReply list = client.Command("companylist", "demo", "new-secret");
+    EXPECT_EQ(list.Number("CompanyCount"), 1);
+    EXPECT_EQ(client.Command("companyinfo", "demo", "new-secret", kKey1).Value("LatestFile"),
+              ArchiveName(3));
+    EXPECT_EQ(client.Download("demo", "new-secret", kKey1)->body, "good 3");
+    EXPECT_TRUE(client.Upload("demo", "new-secret", kKey1, "상사", ArchiveName(4), "good 4").Ok());
+    ExpectIndexMatchesFiles(service.DataFolder());
 }
 
 TEST(StorageRulesTest, BackupIsAFolderThatCanBeServed) {

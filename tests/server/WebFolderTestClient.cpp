@@ -1,6 +1,7 @@
 #include "WebFolderTestClient.h"
 
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <charconv>
@@ -117,6 +118,13 @@ httplib::Result WebFolderTestClient::Download(const std::string& id, const std::
     return client_.Post("/tidewellweb/gwdownload.asp",
                         EncodeForm({{"userid", id}, {"password", password}, {"companykey", key}}),
                         "application/x-www-form-urlencoded");
+}
+
+std::int64_t ArchiveCost(const fs::path& dataFolder, std::int64_t size) {
+    struct statvfs st {};
+    EXPECT_EQ(::statvfs((dataFolder / "archives").c_str(), &st), 0);
+    const auto block = static_cast<std::int64_t>(st.f_frsize);
+    return (size + block - 1) / block * block + webfolder::kIndexRowCharge;
 }
 
 std::vector<IndexRow> ReadIndex(const fs::path& dataFolder) {

@@ -174,6 +174,12 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
         std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "a", "--name", "n"}));
     EXPECT_FALSE(add.passwordOnCommandLine);
     EXPECT_EQ(std::get<PruneOptions>(Parse({"prune", "--data", "d", "--keep", "2"})).keep, 2u);
+    const auto since = std::get<PruneOptions>(
+        Parse({"prune", "--data", "d", "--keep-before", "@1714521600", "--account", "kim"}));
+    EXPECT_EQ(since.keepBefore, 1714521600);
+    EXPECT_FALSE(since.keep);
+    EXPECT_EQ(since.account, "kim");
+    EXPECT_EQ(ParseTime("2024-05-01T09:30") + 45, ParseTime("2024-05-01 09:30:45"));
     EXPECT_EQ(std::get<BackupOptions>(Parse({"backup", "--data", "d", "/b"})).destination, "/b");
 
     for (const auto& words : std::vector<std::vector<std::string>>{
@@ -182,6 +188,8 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
              {"serve", "--data", "d", "--password-iterations", "10"},
              {"prune", "--data", "d"},
              {"prune", "--data", "d", "--keep", "0"},
+             {"prune", "--data", "d", "--keep-before", "2024-13-01T00:00"},
+             {"prune", "--data", "d", "--keep-before", "yesterday"},
              {"backup", "--data", "d"},
              {"backup", "--data", "d", "a", "b"}}) {
         EXPECT_THROW(Parse(words), UsageError) << words.back();
