@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
 
 #include "SystemRandom.h"
 #include "platform/Error.h"
@@ -345,68 +344,6 @@ PruneResult ArchiveStore::Prune(const PruneRules& rules) const {
     result.archives = dropped.size();
     result.companies = emptied.size();
     return result;
-}
-
-std::string ArchiveStore::Reconcile() const {
-    int strayUploads = 0, strayFiles = 0, lostEntries = 0;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder_.UploadsFolder(), ignored)) {
-        fs::remove_all(entry.path(), ignored);
-        ++strayUploads;
-    }
-
-    auto lease = folder_.Database();
-    SqliteDatabase& db = *lease;
-    SqliteTransaction transaction(db);
-    struct Entry {
-        std::int64_t id;
-        std::string file;
-        std::int64_t size;
-    };
-    std::vector<Entry> entries;
-    for (auto list = db.Prepare("SELECT id, file, size FROM archives"); list.Step();) {
-        entries.push_back({list.ColumnInt(0), list.ColumnText(1), list.ColumnInt(2)});
-    }
-    std::set<std::string> named;
-    for (const auto& entry : entries) {
-        struct stat st {};
-        const fs::path path = folder_.ArchivesFolder() / entry.file;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            db.Prepare("DELETE FROM archives WHERE id = ?").Bind(1, entry.id).Run();
-            ++lostEntries;
-            continue;
-        }
-        if (st.st_size != entry.size) {
-            db.Prepare("UPDATE archives SET size = ? WHERE id = ?")
-                .Bind(1, static_cast<std::int64_t>(st.st_size))
-                .Bind(2, entry.id)
-                .Run();
-        }
-        named.insert(entry.file);
-    }
-    transaction.Commit();
-
-    for (const auto& company : fs::directory_iterator(folder_.ArchivesFolder(), ignored)) {
-        if (!company.is_directory(ignored) || company.is_symlink(ignored)) {
-            fs::remove_all(company.path(), ignored);
-            ++strayFiles;
-            continue;
-        }
-        for (const auto& entry : fs::directory_iterator(company.path(), ignored)) {
-            const std::string relative =
-                company.path().filename().string() + "/" + entry.path().filename().string();
-            if (named.count(relative) == 0) {
-                fs::remove_all(entry.path(), ignored);
-                ++strayFiles;
-            }
-        }
-        if (fs::is_empty(company.path(), ignored)) fs::remove(company.path(), ignored);
-    }
-
-    if (strayUploads + strayFiles + lostEntries == 0) return {};
-    return "removed " + std::to_string(strayUploads) + " unfinished uploads and " +
-           std::to_string(strayFiles) + " files the index does not name; dropped " +
-           std::to_string(lostEntries) + " index entries whose file was gone";
 }
 
 }  // namespace tidewell::webfolder

@@ -129,11 +129,6 @@ public:
     UploadVerdict Store(std::int64_t accountId, const NewArchive& archive, TemporaryFile& file,
                         std::int64_t now) const;
 
-    // Brings files and index back in line after an unclean stop: leftover uploads and files the
-    // index does not name are removed, index entries whose file is gone are dropped. Returns a
-    // short account of what it did, empty when all was in order.
-    std::string Reconcile() const;
-
     // Removes the archives the rules name, files and index, in one transaction.
     PruneResult Prune(const PruneRules& rules) const;
 

@@ -197,6 +197,22 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
         options.destination = read.positional.front();
         return options;
     }
+    if (command == "restore-backup") {
+        const Arguments read = ReadOptions(rest, {"data"}, {}, 1);
+        RestoreBackupOptions options;
+        options.dataFolder = Required(read, "data");
+        if (read.positional.empty()) throw UsageError("restore-backup needs the backup folder");
+        options.backup = read.positional.front();
+        return options;
+    }
+    if (command == "fsck") {
+        const Arguments read = ReadOptions(rest, {"data", "max-repairs"}, {"repair"});
+        FsckOptions options;
+        options.dataFolder = Required(read, "data");
+        options.repair = read.values.count("repair") != 0;
+        ReadBounded(read, "max-repairs", 1, 100000000, options.maxRepairs);
+        return options;
+    }
     throw UsageError("unknown command '" + command + "'");
 }
 
@@ -254,9 +270,17 @@ std::string UsageText() {
            "      @SECONDS) removes every archive that arrived at or after TIME, and the\n"
            "      companies made since then that are left empty. --account limits it to one\n"
            "      account.\n"
+           "  tidewell-webfolder fsck --data DIR [--repair [--max-repairs N]]\n"
+           "      compares the index with the archives folder and reports where they differ;\n"
+           "      --repair (with the service stopped) moves files the index does not name into\n"
+           "      DIR/orphans, drops entries whose file is gone and corrects sizes, unless there\n"
+           "      are more than N (100) such repairs.\n"
            "  tidewell-webfolder backup --data DIR DEST\n"
            "      copies the index and every archive it names, as one consistent state, into\n"
-           "      the new folder DEST, which can itself be served.\n";
+           "      the new folder DEST, which can itself be served. A file written last,\n"
+           "      backup-complete, vouches for it: a backup cut off midway is refused.\n"
+           "  tidewell-webfolder restore-backup --data DIR BACKUP\n"
+           "      checks the backup BACKUP and copies it into the new data folder DIR.\n";
 }
 
 }  // namespace tidewell::webfolder

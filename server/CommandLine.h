@@ -45,10 +45,21 @@ struct BackupOptions {
     std::filesystem::path destination;
 };
 
+struct RestoreBackupOptions {
+    std::filesystem::path backup;
+    std::filesystem::path dataFolder;  // new
+};
+
+struct FsckOptions {
+    std::filesystem::path dataFolder;
+    bool repair = false;
+    std::size_t maxRepairs = 100;
+};
+
 struct HelpRequest {};
 
-using Command =
-    std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions, HelpRequest>;
+using Command = std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions,
+                             RestoreBackupOptions, FsckOptions, HelpRequest>;
 
 // The arguments after the program's name (see UsageText). Options take their value as the
 // next argument or after "="; raises UsageError.

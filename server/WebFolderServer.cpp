@@ -3,6 +3,7 @@
 #include <ctime>
 #include <variant>
 
+#include "Fsck.h"
 #include "MultipartReader.h"
 #include "UploadReceiver.h"
 #include "WebPages.h"
@@ -122,8 +123,14 @@ WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, Servic
         log_.Write("tidewell-webfolder: made " + std::to_string(tightened) +
                    " files and folders private to the service's user");
     }
-    if (const std::string repaired = archives_.Reconcile(); !repaired.empty()) {
-        log_.Write("tidewell-webfolder: " + repaired);
+    if (const std::size_t spooled = ClearUploads(data_); spooled > 0) {
+        log_.Write("tidewell-webfolder: removed " + std::to_string(spooled) +
+                   " unfinished uploads");
+    }
+    // Only told: whatever the index and the folder disagree on waits for the operator's fsck.
+    if (const std::string summary = FindInconsistencies(data_).Summary(); !summary.empty()) {
+        log_.Write("tidewell-webfolder: warning: " + summary +
+                   "; see `tidewell-webfolder fsck --data " + data_.Root().string() + "`");
     }
 }
 

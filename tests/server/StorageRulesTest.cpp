@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "WebFolderTestClient.h"
+#include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
 
@@ -162,11 +163,62 @@ TEST(StorageRulesTest, BackupIsAFolderThatCanBeServed) {
     }
     ASSERT_TRUE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
 
-    WebFolderService restored(dir / "copy");
-    WebFolderTestClient restoredClient(restored);
-    EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey1)->body == one);
-    EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey2)->body == two);
-    ExpectIndexMatchesFiles(restored.DataFolder());
+    EXPECT_TRUE(fs::exists(dir / "copy" / "backup-complete"));
+    const ToolResult restore = RunWebFolderTool(
+        {"restore-backup", "--data", (dir / "restored").string(), (dir / "copy").string()});
+    ASSERT_EQ(restore.exitCode, 0) << restore.output;
+
+    for (const char* folder : {"copy", "restored"}) {
+        WebFolderService restored(dir / folder);
+        WebFolderTestClient restoredClient(restored);
+        EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey1)->body == one);
+        EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey2)->body == two);
+        ExpectIndexMatchesFiles(restored.DataFolder());
+    }
+}
+
+TEST(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
+    TempDir dir;
+    WebFolderService service(dir / "data");
+    service.AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(service);
+    for (int day = 1; day <= 3; ++day) {
+        ASSERT_TRUE(client
+                        .Upload("demo", "demo1234", std::string(31, 'a' + day) + "0", "상사",
+                                ArchiveName(day), RandomBytes(20000, day))
+                        .Ok());
+    }
+    const auto backup = [&](const std::string& name) {
+        const ToolResult made = RunWebFolderTool(
+            {"backup", "--data", service.DataFolder().string(), (dir / name).string()});
+        EXPECT_EQ(made.exitCode, 0) << made.output;
+        return dir / name;
+    };
+    // Where a kill could leave it: before the last word, with archives still missing, or
+    // before the index was even copied; and a whole one whose index was changed since.
+    const fs::path noWord = backup("no-word");
+    fs::remove(noWord / "backup-complete");
+    const fs::path missing = backup("missing");
+    fs::remove(missing / "backup-complete");
+    fs::remove(missing / "archives" / ReadIndex(missing).front().file);
+    const fs::path early = dir / "early";
+    fs::create_directory(early);
+    WriteFile(early / "backup-unfinished", "");
+    const fs::path changed = backup("changed");
+    {
+        SqliteDatabase db(changed / "webfolder.db", SQLITE_OPEN_READWRITE);
+        db.Execute("DELETE FROM archives WHERE id = (SELECT MIN(id) FROM archives)");
+    }
+    for (const fs::path& cut : {noWord, missing, early, changed}) {
+        const ToolResult serve =
+            RunWebFolderTool({"serve", "--data", cut.string(), "--listen", "127.0.0.1:0"}, 20);
+        EXPECT_EQ(serve.exitCode, 1) << cut << ": " << serve.output;
+        EXPECT_NE(serve.output.find("backup"), std::string::npos) << serve.output;
+        const ToolResult restore = RunWebFolderTool(
+            {"restore-backup", "--data", (dir / "from-cut").string(), cut.string()});
+        EXPECT_EQ(restore.exitCode, 1) << cut << ": " << restore.output;
+        fs::remove_all(dir / "from-cut");
+    }
 }
 
 }  // namespace

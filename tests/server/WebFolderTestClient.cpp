@@ -144,7 +144,8 @@ std::vector<std::string> ArchiveFiles(const fs::path& dataFolder) {
     std::vector<std::string> files;
     const fs::path root = dataFolder / "archives";
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), root).string());
+        if (entry.is_directory() || entry.path().filename() == ".tidewell-archives") continue;
+        files.push_back(fs::relative(entry.path(), root).string());
     }
     std::sort(files.begin(), files.end());
     return files;
