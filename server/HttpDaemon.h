@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -23,6 +25,11 @@ struct MHD_Connection;
 
 namespace tidewell::webfolder {
 
+// One per core, at least two.
+inline unsigned DefaultThreads() {
+    return std::max(2u, std::thread::hardware_concurrency());
+}
+
 // What no client can get past. Memory per connection bounds the request head (request line
 // and headers) in bytes: the HTTP library answers 431 when the head does not fit.
 struct HttpLimits {
@@ -32,10 +39,11 @@ struct HttpLimits {
     std::size_t connectionMemory = 64 * 1024;
     unsigned maxConnections = 1000;
     unsigned perAddress = 32;  // connections open at once from one address
-    unsigned threads = 4;      // serving connections
-    // Slow work off the serving threads: database steps and file writes, password checks.
-    unsigned storageThreads = 4;
-    unsigned passwordThreads = 2;
+    // Threads serving connections, and for the slow work off them: database steps and file
+    // writes, password checks. None of them waits for long, so one of each per core.
+    unsigned threads = DefaultThreads();
+    unsigned storageThreads = DefaultThreads();
+    unsigned passwordThreads = DefaultThreads();
     // Requests whose peer is this address name the client in X-Real-IP (a reverse proxy).
     std::string trustedProxy;
 };
