@@ -3,6 +3,7 @@
 #include <ctime>
 #include <thread>
 
+#include "RawConnection.h"
 #include "WebFolderTestClient.h"
 #include "platform/Sqlite.h"
 
@@ -137,6 +138,52 @@ TEST(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
               ArchiveName(3));
     EXPECT_EQ(client.Download("demo", "new-secret", kKey1)->body, "good 3");
     EXPECT_TRUE(client.Upload("demo", "new-secret", kKey1, "상사", ArchiveName(4), "good 4").Ok());
+    ExpectIndexMatchesFiles(service.DataFolder());
+}
+
+// An upload's head and body; the archive comes last.
+std::pair<std::string, std::string> RawUpload(const std::string& name, const std::string& archive) {
+    const std::string b = "----race";
+    auto field = [&](const char* field, const std::string& value) {
+        return "--" + b + "\r\nContent-Disposition: form-data; name=\"" + field + "\"\r\n\r\n" +
+               value + "\r\n";
+    };
+    const std::string body = field("userid", "demo") + field("password", "demo1234") +
+                             field("companykey", kKey1) + "--" + b +
+                             "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                             name + "\"\r\n\r\n" + archive + "\r\n--" + b + "--\r\n";
+    return {
+        "POST /tidewellweb/gwupload.asp HTTP/1.0\r\nContent-Type: multipart/form-data; "
+        "boundary=" +
+            b + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n",
+        body};
+}
+
+TEST(StorageRulesTest, TwoUploadsThatFitEachAloneDoNotBothGetIn) {
+    TempDir dir;
+    WebFolderService service(dir / "data");
+    const std::int64_t cost = ArchiveCost(service.DataFolder(), 50000);
+    service.AddUser("demo", "demo1234", "데모", std::nullopt, kCompanyCharge + cost + cost / 2);
+    // Both are let in before either stores: the room is weighed again when each is stored.
+    std::vector<std::unique_ptr<RawConnection>> uploads;
+    std::vector<std::string> rests;
+    for (int day = 1; day <= 2; ++day) {
+        auto [head, body] = RawUpload(ArchiveName(day), RandomBytes(50000, day));
+        uploads.push_back(std::make_unique<RawConnection>(service.Port()));
+        ASSERT_TRUE(uploads.back()->Send(head + body.substr(0, body.size() - 20000)));
+        rests.push_back(body.substr(body.size() - 20000));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int stored = 0, refused = 0;
+    for (std::size_t i = 0; i < uploads.size(); ++i) ASSERT_TRUE(uploads[i]->Send(rests[i]));
+    for (auto& upload : uploads) {
+        const std::string reply = upload->ReadAll(std::chrono::seconds(10));
+        stored += reply.find("STATUS=0\r\n") != std::string::npos ? 1 : 0;
+        refused += reply.find("STATUS=5\r\n") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(refused, 1);
+    EXPECT_EQ(ReadIndex(service.DataFolder()).size(), 1u);
     ExpectIndexMatchesFiles(service.DataFolder());
 }
 
