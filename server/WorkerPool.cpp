@@ -29,11 +29,6 @@ void WorkerPool::Post(Job job) {
     wake_.notify_one();
 }
 
-std::size_t WorkerPool::Pending() const {
-    std::lock_guard lock(mutex_);
-    return queue_.size() + running_;
-}
-
 void WorkerPool::Run() {
     std::unique_lock lock(mutex_);
     while (true) {
@@ -41,12 +36,10 @@ void WorkerPool::Run() {
         if (queue_.empty()) return;  // stopping, and nothing left to run
         Job job = std::move(queue_.front());
         queue_.pop_front();
-        ++running_;
         lock.unlock();
         job();
-        job = nullptr;  // whatever it held goes before the count drops
+        job = nullptr;  // whatever it held goes before the lock is taken again
         lock.lock();
-        --running_;
     }
 }
 

@@ -23,16 +23,13 @@ public:
     ~WorkerPool();
 
     void Post(Job job);
-    // Jobs queued or running.
-    std::size_t Pending() const;
 
 private:
     void Run();
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> queue_;
-    std::size_t running_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
