@@ -86,7 +86,7 @@ protected:
     std::vector<fs::path> WorkingFiles() const {
         std::vector<fs::path> files;
         std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(f.core.dir / "tmp" / "Tidewell", ignored)) {
+        for (const auto& entry : fs::directory_iterator(f.core.WorkFolder(), ignored)) {
             if (entry.path().filename() != ".lock") files.push_back(entry.path());
         }
         return files;

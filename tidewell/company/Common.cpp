@@ -71,13 +71,7 @@ std::string ShellLongPath(const std::string& path) {
 
 std::string GetTempFolder() { return ShellLongPath(SystemTempFolder().string()); }
 
-std::string EnsureWorkFolder() {
-    const std::string temp = GetTempFolder();
-    if (temp.empty()) throw Exception("임시 폴더를 찾을 수 없습니다.");
-    const std::string folder = temp + "/Tidewell";
-    EnsurePrivateFolder(folder);
-    return folder;
-}
+std::string EnsureWorkFolder() { return EnsureWorkPlaces(CurrentWorkPlacesInput()).work.string(); }
 
 std::string FormatSize(std::int64_t bytes) {
     constexpr std::int64_t kMiB = std::int64_t{1} << 20;

@@ -27,7 +27,7 @@ void SetFileModifiedTime(const std::string& fileName, TDateTime time);
 std::string ShellLongPath(const std::string& path);
 // The system's temporary folder in that form.
 std::string GetTempFolder();
-// GetTempFolder() + "/Tidewell", created private to the user when missing.
+// The user's private work folder (see EnsureWorkPlaces), created when missing.
 std::string EnsureWorkFolder();
 
 // Whether a regular file (not a folder) is at path; false for any error.
