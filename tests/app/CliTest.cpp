@@ -224,7 +224,7 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
-    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "download");
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");  // the way back is a local change
 }
 
 // Two runs that upload two companies at nearly the same time, as the window and a scheduled

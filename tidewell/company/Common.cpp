@@ -1,5 +1,6 @@
 #include "company/Common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -123,9 +124,22 @@ bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time) {
 }
 
 void StampCompanyDatabase(const std::string& folder, TDateTime time) {
-    const std::string database = CompanyDatabaseFile(folder);
-    SetFileModifiedTime(database, time);
-    if (GetPathSize(database + "-wal") > 0) SetFileModifiedTime(database + "-wal", time);
+    StampDatabaseFile(CompanyDatabaseFile(folder), time);
+}
+
+void StampDatabaseFile(const std::string& file, TDateTime time) {
+    SetFileModifiedTime(file, time);
+    if (GetPathSize(file + "-wal") > 0) SetFileModifiedTime(file + "-wal", time);
+}
+
+FileSignature DatabaseSignature(const std::string& file) {
+    FileSignature signature = SignatureOf(file);
+    const FileSignature wal = SignatureOf(file + "-wal");
+    if (signature.size >= 0 && wal.size > 0) {
+        signature.modifiedNs = std::max(signature.modifiedNs, wal.modifiedNs);
+        signature.size += wal.size;
+    }
+    return signature;
 }
 
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode) {
