@@ -35,7 +35,8 @@ QSize OneLineHintSize(int textWidth);
 
 // The hint over the state area of a row whose two sides both changed: both times, and that
 // transferring it asks which to keep.
-QString BothChangedHintText(TDateTime local, TDateTime web);
+// bothChanged false: the times alone would decide, and one lies in the future.
+QString BothChangedHintText(TDateTime local, TDateTime web, bool bothChanged = true);
 QSize BothChangedHintSize();
 
 // Empty text means nothing is drawn.

@@ -154,13 +154,15 @@ QString SyncStateCaption(TSyncMode mode) {
 QString LocalLineText(const TCompanyRowView& row) {
     if (row.LocalPath.empty()) return QStringLiteral("<폴더를 선택하세요>");
     if (row.LocalModified != 0)
-        return QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified));
+        return QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified) +
+                                      (row.LocalInFuture ? kFutureTimeMark : ""));
     return QStringLiteral("<새 사업장>");
 }
 
 QString RemoteLineText(const TCompanyRowView& row) {
     if (row.LatestFileTime > 0)
-        return QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime));
+        return QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime) +
+                                      (row.WebInFuture ? kFutureTimeMark : ""));
     return {};
 }
 
