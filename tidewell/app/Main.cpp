@@ -586,6 +586,12 @@ void TformMain::NoteRefusal(const std::string& companyName, const TTransferResul
     Refusals_.push_back(companyName + "\r\n" + reason);
 }
 
+void TformMain::NoteResult(const TTidewellCompany& company, const TTransferResult& result,
+                           const char* fallback) {
+    if (result.Kind == TTransferResult::trDone) Transferred_.push_back(company.CompanyKey);
+    NoteRefusal(company.CompanyName, result, fallback);
+}
+
 void TformMain::ShowRefusals() {
     std::vector<std::string> refusals;
     refusals.swap(Refusals_);
@@ -617,17 +623,17 @@ void TformMain::TransferCompany(int row) {
                 return;
             }
             if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                NoteRefusal(company->CompanyName,
-                            TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); }),
-                            "웹폴더가 자료를 받지 않았습니다.");
+                NoteResult(*company,
+                           TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); }),
+                           "웹폴더가 자료를 받지 않았습니다.");
             }
             return;
         case smDownload:
         case smUserDownload:
             if (company->LatestFileTime > 0) {
-                NoteRefusal(company->CompanyName,
-                            TransferWithProgress([&] { return User_->DownloadCompany(company->CompanyKey); }),
-                            "웹폴더에서 자료를 내려받지 못했습니다.");
+                NoteResult(*company,
+                           TransferWithProgress([&] { return User_->DownloadCompany(company->CompanyKey); }),
+                           "웹폴더에서 자료를 내려받지 못했습니다.");
             }
             return;
         default:
@@ -669,6 +675,7 @@ void TformMain::TransferCheckedCompanies() {
     const ProgressPanelScope panel(View);
     const TransferScope running(TransferRunning_);
     Refusals_.clear();
+    Transferred_.clear();
     try {
         for (int i = 0; i < RowCount(); ++i) {
             if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
@@ -725,6 +732,7 @@ void TformMain::menuSyncSelectedClick() {
         const ProgressPanelScope panel(View);
         const TransferScope running(TransferRunning_);
         Refusals_.clear();
+        Transferred_.clear();
         try {
             if (row) TransferCompany(*row);
         } catch (const OperationStopped&) {

@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -628,12 +629,16 @@ private:
         for (int row : rows) form_.ToggleRowCheck(row);
     }
 
-    // Whether the given companies now show nothing left to transfer.
+    // Whether the given companies travelled: their transfer was carried out (a host program
+    // that keeps writing may have changed the data again since), or they show nothing left.
     int Verify(const std::vector<std::string>& keys) {
         int result = messages_.shown == 0 ? kDone : kFailed;
+        const std::vector<std::string>& done = form_.TransferredCompanies();
         for (const auto& key : keys) {
             const int row = form_.FindCompanyRow(key);
-            if (row >= 0 && form_.Row(row).Company->SyncMode != smNone) {
+            if (row < 0 || std::find(done.begin(), done.end(), key) != done.end()) continue;
+            const TTidewellCompany& company = *form_.Row(row).Company;
+            if (company.SyncMode != smNone) {
                 const std::string& name = form_.Row(row).Company->CompanyName;
                 err_ << name << ": 전송되지 않았습니다.\n";
                 if (!problems_.Mentions(name + ":")) problems_.Add(name + ": 전송되지 않았습니다.");
