@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "CompanyMaker.h"
+#include "HostProgram.h"
 #include "TestSupport.h"
 #include "company/Common.h"
 #include "platform/CompanyDatabase.h"
@@ -237,6 +238,21 @@ TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
     EXPECT_THROW(CopyCompanyDatabaseFile((dir / "none.mdb").string(), (dir / "x.mdb").string()),
                  CompanyDatabaseError);
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
+}
+
+// A file the engine can't read, in the middle of another program's long write under the
+// engine's lock: the copy waits for the write to end instead of taking half of each.
+TEST(CompanyDatabaseCopy, ADamagedFileBeingWrittenIsCopiedWhole) {
+    test::TempDir dir;
+    const std::string before = "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 4);
+    const std::string after = "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 5);
+    test::WriteFile(dir / "default.mdb", before);
+    test::WriteFile(dir / "written", after);
+    auto writer = test::HostProgram::Write(dir / "default.mdb", dir / "written", 300);
+    CopyCompanyDatabaseFile((dir / "default.mdb").string(), (dir / "copy.mdb").string());
+    EXPECT_EQ(writer.Wait(), 0);
+    EXPECT_TRUE(test::ReadFile(dir / "copy.mdb") == after);
+    EXPECT_EQ(Mode(dir / "copy.mdb"), 0600u);
 }
 
 // The database open in another program: the new content goes through the engine, so that
