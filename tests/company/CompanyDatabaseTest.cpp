@@ -240,6 +240,28 @@ TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
 }
 
+// Journal files a dead program left where the database was are no journals of the new one:
+// they go, or the engine would read them into the new data.
+TEST(CompanyDatabaseReplace, JournalFilesLeftWhereTheDatabaseWasGo) {
+    test::TempDir dir;
+    const fs::path live = dir / "default.mdb";
+    const fs::path staged = dir / "staged.mdb";
+    {
+        SqliteDatabase db(staged, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.Execute("CREATE TABLE t(x)");
+        for (int i = 0; i < 7; ++i) db.Execute("INSERT INTO t VALUES (1)");
+    }
+    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
+        test::WriteFile(live.string() + sidecar, test::RandomBytes(32768, 8));
+    }
+    ReplaceCompanyDatabase(staged.string(), live.string());
+    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(fs::exists(live.string() + sidecar)) << sidecar;
+    }
+    CompanyConnection replaced(Connection(live));
+    EXPECT_EQ(Count(replaced, "t"), 7);
+}
+
 // A file the engine can't read, in the middle of another program's long write under the
 // engine's lock: the copy waits for the write to end instead of taking half of each.
 TEST(CompanyDatabaseCopy, ADamagedFileBeingWrittenIsCopiedWhole) {

@@ -358,6 +358,9 @@ TEST_F(DataSafetyTest, WhatKilledRunsLeftIsClearedByTheNextOperation) {
     test::WriteFile(WorkFolder() / "20240101000000.bck", "an upload archive");
     test::WriteFile(b / "default.mdb.restoring", "a staged database");
     test::WriteFile(b / "notes.txt.tidewell-old", "notes moved aside by a commit");
+    // A commit cut short after this file's successor was in place: the successor stays.
+    test::WriteFile(b / "memo.txt", "the memo restored");
+    test::WriteFile(b / "memo.txt.tidewell-old", "the memo before");
     fs::create_directories(b / "Backup");
     test::WriteFile(b / "Backup" / ".tidewell202401010000.bck.partial-qwerty", "half");
 
@@ -365,6 +368,8 @@ TEST_F(DataSafetyTest, WhatKilledRunsLeftIsClearedByTheNextOperation) {
     EXPECT_TRUE(FilesIn(WorkFolder()).empty());
     EXPECT_FALSE(fs::exists(b / "default.mdb.restoring"));
     EXPECT_EQ(test::ReadFile(b / "notes.txt"), "notes moved aside by a commit");
+    EXPECT_EQ(test::ReadFile(b / "memo.txt"), "the memo restored");
+    EXPECT_FALSE(fs::exists(b / "memo.txt.tidewell-old"));
     EXPECT_EQ(SafetyArchives(b).size(), 1u);
     ExpectNothingLeftBehind(b);
 }

@@ -482,6 +482,8 @@ void TformMain::vtClick() {
                            company.CompanyName + "의 폴더로 쓸 수 없습니다.");
             return;
         }
+        // What both sides agreed on was this company's data in the previous folder.
+        if (folder != company.LocalPath) company.Synced = {};
         company.LocalPath = folder;
         TDateTime modified = 0;
         company.LocalModified = GetCompanyDatabaseTime(folder, modified) ? modified : 0;
