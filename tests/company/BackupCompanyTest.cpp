@@ -316,7 +316,9 @@ TEST_F(BackupCompanyTest, AStopEndsUnpackingAtTheNextBlock) {
     int events = 0;
     {
         TCompanyRestore restore(target);
-        restore.OnProgress = [&](TBackupFile*, const std::string&, TPercentage, bool&) { ++events; };
+        restore.OnProgress = [&](TBackupFile*, const std::string&, TPercentage, bool&) {
+            ++events;
+        };
         restore.ShouldStop = [&] { return events >= 3; };
         EXPECT_THROW(restore.Stage(archive), OperationStopped);
     }

@@ -266,8 +266,10 @@ TEST(CompanyDatabaseReplace, JournalFilesLeftWhereTheDatabaseWasGo) {
 // engine's lock: the copy waits for the write to end instead of taking half of each.
 TEST(CompanyDatabaseCopy, ADamagedFileBeingWrittenIsCopiedWhole) {
     test::TempDir dir;
-    const std::string before = "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 4);
-    const std::string after = "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 5);
+    const std::string before =
+        "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 4);
+    const std::string after =
+        "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 5);
     test::WriteFile(dir / "default.mdb", before);
     test::WriteFile(dir / "written", after);
     auto writer = test::HostProgram::Write(dir / "default.mdb", dir / "written", 300);

@@ -50,8 +50,8 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
         {"another computer sent newer data",
          [](auto& c) { NewWebArchive(c, kAgreed + 1, "20240302090000.bck"); }, smDownload,
          TSyncDecision::akNone},
-        {"the same name sent again with other data",
-         [](auto& c) { c.LatestFileSize = 800000; }, smDownload, TSyncDecision::akNone},
+        {"the same name sent again with other data", [](auto& c) { c.LatestFileSize = 800000; },
+         smDownload, TSyncDecision::akNone},
         // The cases where the times alone would take the web folder's data over new work here.
         {"edited after the clock was put back an hour",
          [](auto& c) { EditLocally(c, kAgreed - kHour); }, smUpload, TSyncDecision::akNone},
@@ -59,8 +59,8 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
          [](auto& c) { EditLocally(c, kAgreed - kHour / 4); }, smUpload, TSyncDecision::akNone},
         {"edited within the same two-second step as the agreement",
          [](auto& c) { EditLocally(c, kAgreed); }, smUpload, TSyncDecision::akNone},
-        {"edited here with a clock a day ahead",
-         [](auto& c) { EditLocally(c, kNow + 1.5); }, smUpload, TSyncDecision::akNone},
+        {"edited here with a clock a day ahead", [](auto& c) { EditLocally(c, kNow + 1.5); },
+         smUpload, TSyncDecision::akNone},
         {"both computers changed it, to equal file times",
          [](auto& c) {
              EditLocally(c, kAgreed + 1);
@@ -87,15 +87,29 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
          },
          smNone, TSyncDecision::akNone},
         // Without an agreement only the times speak, and one far ahead is not trusted.
-        {"no agreement, later here", [](auto& c) { c.Synced = {}; EditLocally(c, kAgreed + 1); },
+        {"no agreement, later here",
+         [](auto& c) {
+             c.Synced = {};
+             EditLocally(c, kAgreed + 1);
+         },
          smUpload, TSyncDecision::akNone},
         {"no agreement, later there",
-         [](auto& c) { c.Synced = {}; NewWebArchive(c, kAgreed + 1, "20240302090000.bck"); },
+         [](auto& c) {
+             c.Synced = {};
+             NewWebArchive(c, kAgreed + 1, "20240302090000.bck");
+         },
          smDownload, TSyncDecision::akNone},
         {"no agreement, the same second on both sides",
-         [](auto& c) { c.Synced = {}; c.LocalFile.size += 4096; }, smNone, TSyncDecision::akNone},
+         [](auto& c) {
+             c.Synced = {};
+             c.LocalFile.size += 4096;
+         },
+         smNone, TSyncDecision::akNone},
         {"no agreement, the web folder's time days ahead",
-         [](auto& c) { c.Synced = {}; NewWebArchive(c, kNow + 2, "20240307120000.bck"); },
+         [](auto& c) {
+             c.Synced = {};
+             NewWebArchive(c, kNow + 2, "20240307120000.bck");
+         },
          smDownload, TSyncDecision::akFutureTime},
         {"no agreement, both times ahead, the web folder's later",
          [](auto& c) {

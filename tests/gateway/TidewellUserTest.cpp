@@ -191,9 +191,9 @@ TEST_F(AccountTest, ProgressReportsEveryStage) {
             messages.push_back(e.Message);
         }
     }
-    EXPECT_EQ(messages, (std::vector<std::string>{"자료를 전송중입니다...",
-                                                  "다운로드한 자료를 복원중입니다...",
-                                                  "복원 준비중..."}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"자료를 전송중입니다...",
+                                        "다운로드한 자료를 복원중입니다...", "복원 준비중..."}));
     EXPECT_EQ(events.back().Message, "다운로드한 자료를 복원중입니다...");
     const auto lastTransfer = std::find_if(events.rbegin(), events.rend(),
                                            [](const auto& e) { return e.Caption == "전송"; });

@@ -55,7 +55,9 @@ HostProgram::HostProgram(const std::vector<std::string>& arguments, bool awaitLi
     ::close(line[0]);
 }
 
-HostProgram::HostProgram(HostProgram&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+HostProgram::HostProgram(HostProgram&& other) noexcept : pid_(other.pid_) {
+    other.pid_ = -1;
+}
 
 HostProgram::~HostProgram() {
     if (pid_ > 0) {

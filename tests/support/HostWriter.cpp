@@ -28,7 +28,9 @@ namespace {
 
 volatile std::sig_atomic_t stop = 0;
 
-extern "C" void OnStop(int) { stop = 1; }
+extern "C" void OnStop(int) {
+    stop = 1;
+}
 
 bool Run(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;

@@ -4,9 +4,9 @@
 #include "company/CompanyOperation.h"
 #include "company/LocalCompanyList.h"
 #include "company/SafetyArchives.h"
+#include "gateway/HttpClient.h"
 #include "gateway/SyncDecision.h"
 #include "gateway/TidewellGateway.h"
-#include "gateway/HttpClient.h"
 #include "platform/Error.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
@@ -625,17 +625,17 @@ void TformMain::TransferCompany(int row) {
                 return;
             }
             if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                NoteResult(*company,
-                           TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); }),
-                           "웹폴더가 자료를 받지 않았습니다.");
+                const TTransferResult result = TransferWithProgress(
+                    [&] { return User_->UploadCompany(company->CompanyKey); });
+                NoteResult(*company, result, "웹폴더가 자료를 받지 않았습니다.");
             }
             return;
         case smDownload:
         case smUserDownload:
             if (company->LatestFileTime > 0) {
-                NoteResult(*company,
-                           TransferWithProgress([&] { return User_->DownloadCompany(company->CompanyKey); }),
-                           "웹폴더에서 자료를 내려받지 못했습니다.");
+                const TTransferResult result = TransferWithProgress(
+                    [&] { return User_->DownloadCompany(company->CompanyKey); });
+                NoteResult(*company, result, "웹폴더에서 자료를 내려받지 못했습니다.");
             }
             return;
         default:

@@ -248,10 +248,10 @@ void TCompanyRestore::CheckFolder() {
         return;
     }
     if (now != FolderIdentity) {
-        throw Exception(
-            (CompanyName.empty() ? std::string() : CompanyName + ": ") +
-            "작업하는 동안 사업장 폴더가 사라졌거나 다른 폴더로 바뀌어 아무것도 바꾸지 않았습니다.\r\n" +
-            folder_);
+        throw Exception((CompanyName.empty() ? std::string() : CompanyName + ": ") +
+                        "작업하는 동안 사업장 폴더가 사라졌거나 다른 폴더로 바뀌어 아무것도 바꾸지 "
+                        "않았습니다.\r\n" +
+                        folder_);
     }
 }
 
@@ -356,7 +356,8 @@ void TCompanyRestore::Commit(const TCommitSteps& steps) {
             std::vector<std::string> others;
             for (const Member& member : members_) {
                 std::error_code ec;
-                if (member.final != database && fs::is_regular_file(fs::symlink_status(member.final, ec))) {
+                if (member.final != database &&
+                    fs::is_regular_file(fs::symlink_status(member.final, ec))) {
                     others.push_back(member.final);
                 }
             }

@@ -72,7 +72,9 @@ std::string ShellLongPath(const std::string& path) {
 
 std::string GetTempFolder() { return ShellLongPath(SystemTempFolder().string()); }
 
-std::string EnsureWorkFolder() { return EnsureWorkPlaces(CurrentWorkPlacesInput()).work.string(); }
+std::string EnsureWorkFolder() {
+    return EnsureWorkPlaces(CurrentWorkPlacesInput()).work.string();
+}
 
 std::string FormatSize(std::int64_t bytes) {
     constexpr std::int64_t kMiB = std::int64_t{1} << 20;

@@ -28,8 +28,9 @@ std::optional<std::int64_t> ReadNumber(const std::string& text) {
     std::int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
-        if (value > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return std::nullopt;
-        value = value * 10 + (c - '0');
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
     }
     return value;
 }
@@ -56,7 +57,8 @@ TAgreedState ReadSlotSynced(const RegistryKey& key, int slot) {
     const auto time = ArchiveTimeToDateTime(ReadSlotText(key, CompanySlotValue(slot, "Synced")));
     if (!time) return state;
     state.Time = *time;
-    if (const auto file = SplitAtLastComma(ReadSlotText(key, CompanySlotValue(slot, "SyncedFile")))) {
+    if (const auto file =
+            SplitAtLastComma(ReadSlotText(key, CompanySlotValue(slot, "SyncedFile")))) {
         const auto modified = ReadNumber(file->first);
         if (modified && file->second >= 0) state.Local = {*modified, file->second};
     }

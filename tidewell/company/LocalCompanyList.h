@@ -21,9 +21,9 @@ std::string CompanySlotValue(int slot, std::string_view field);
 
 // What both sides held when they last agreed (after a transfer in either direction).
 struct TAgreedState {
-    TDateTime Time = 0;     // the data's time; zero: no agreement is known
-    FileSignature Local;    // the local database just then; size -1 when not recorded
-    std::string Archive;    // the web folder's newest archive just then, by name; empty: not recorded
+    TDateTime Time = 0;   // the data's time; zero: no agreement is known
+    FileSignature Local;  // the local database just then; size -1 when not recorded
+    std::string Archive;  // the web folder's newest archive just then, by name; empty: not recorded
     std::int64_t ArchiveSize = -1;
     bool operator==(const TAgreedState&) const = default;
 };

@@ -50,8 +50,8 @@ std::string SafetyArchiveFolder(const std::string& companyFolder) {
     if (::lstat(folder.c_str(), &st) != 0) return folder;  // made with the first archive
     if (S_ISDIR(st.st_mode)) return folder;
     const auto refuse = [&](const std::string& why) {
-        return Exception("안전 사본을 둘 백업 폴더를 쓸 수 없어 아무것도 바꾸지 않았습니다 (" + why +
-                         "): " + folder);
+        return Exception("안전 사본을 둘 백업 폴더를 쓸 수 없어 아무것도 바꾸지 않았습니다 (" +
+                         why + "): " + folder);
     };
     if (!S_ISLNK(st.st_mode)) throw refuse("폴더가 아님");
     struct stat target {};

@@ -10,11 +10,15 @@ namespace {
 constexpr TDateTime kFutureMargin = 1.0;  // one day
 
 // Times compare to the second, as their fourteen digits.
-std::string Second(TDateTime time) { return FormatDateTime("yyyymmddhhnnss", time); }
+std::string Second(TDateTime time) {
+    return FormatDateTime("yyyymmddhhnnss", time);
+}
 
 }  // namespace
 
-bool IsFutureTime(TDateTime time, TDateTime now) { return time > now + kFutureMargin; }
+bool IsFutureTime(TDateTime time, TDateTime now) {
+    return time > now + kFutureMargin;
+}
 
 TSyncDecision DecideSync(const TTidewellCompany& company, TDateTime now) {
     TSyncDecision decision;

@@ -5,12 +5,12 @@
 #include <filesystem>
 
 #include "company/BackupCompany.h"
+#include "company/Common.h"
 #include "company/CompanyOperation.h"
+#include "company/LocalCompanyList.h"
 #include "company/SafetyArchives.h"
 #include "gateway/ArchiveReceiver.h"
 #include "gateway/SyncDecision.h"
-#include "company/Common.h"
-#include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/FileKit.h"
 #include "platform/SettingsHive.h"
@@ -390,8 +390,8 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     plan.Archive = archive;
     plan.Time = *time;
     const EmptyFolderRemoval dropBackupFolder(plan.SafetyFolder);
-    const FileSignature restored =
-        RestoreInto(*company, plan, [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+    const FileSignature restored = RestoreInto(
+        *company, plan, [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
             HandleRestoreProgress(s, f, p, c);
         });
     company->Synced = {*time, restored, received, GetPathSize(archive)};

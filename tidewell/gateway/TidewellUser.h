@@ -12,9 +12,9 @@
 #include "archive/backup.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/SyncMode.h"
-#include "platform/FileKit.h"
-#include "platform/Error.h"
 #include "platform/DateTime.h"
+#include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -28,13 +28,13 @@ struct TTidewellCompany {
     std::string CompanyName;
     TDateTime LatestFileTime = 0;  // newest archive in the web folder; zero when none
     std::int64_t LatestFileSize = 0;
-    std::string LatestFileName;    // that archive's name; empty when none
+    std::string LatestFileName;  // that archive's name; empty when none
     TDateTime Created = 0;
     std::string LocalPath;         // folder holding default.mdb on this computer; may be empty
     TDateTime LocalModified = 0;   // last-write time of that default.mdb
     FileSignature LocalFile;       // how that default.mdb looks now (see DatabaseSignature)
     TSyncMode SyncMode = smNone;
-    TAgreedState Synced;           // what both sides last agreed on
+    TAgreedState Synced;               // what both sides last agreed on
     std::int64_t WebArchiveCount = 0;  // archives the web folder keeps; 0 when it doesn't say
 };
 

@@ -215,9 +215,9 @@ void ReplaceFile(const std::string& staged, const std::string& target, bool coun
     }
     for (const char* sidecar : kSidecars) Unlink(target + sidecar);
     // Where there was no file, one that appeared meanwhile is not ours to replace.
-    const int moved = existed ? ::rename(staged.c_str(), target.c_str())
-                              : ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(),
-                                            RENAME_NOREPLACE);
+    const int moved =
+        existed ? ::rename(staged.c_str(), target.c_str())
+                : ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     if (moved != 0) throw FileError("파일을 바꿀 수 없습니다", target);
     try {
         SyncFolder(fs::path(target).parent_path());
@@ -335,8 +335,8 @@ using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
 // the current content is copied and kept and until the new content is committed (or has taken
 // its place by rename), so that no other program commits a change the copy would not hold.
 void ReplaceReadableDatabase(const std::string& staged, const std::string& target,
-                             SqliteDatabase& live, bool wal, bool inUse,
-                             const ReplaceSteps& steps, const StopQuery& stop) {
+                             SqliteDatabase& live, bool wal, bool inUse, const ReplaceSteps& steps,
+                             const StopQuery& stop) {
     if (wal) MatchPageSize(staged, PragmaNumber(live, "PRAGMA page_size"));
     SqliteDatabase source = OpenAsItStands(staged, false);
     EngineWatch watch(live.get(), stop);
@@ -408,8 +408,7 @@ void ReplaceReadableDatabase(const std::string& staged, const std::string& targe
 // keep consistent, only its bytes to keep. It is replaced by rename, and only while no other
 // process has it open, under the lock any engine user would take before writing it.
 void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
-                           SqliteDatabase& live, const ReplaceSteps& steps,
-                           const StopQuery& stop) {
+                           SqliteDatabase& live, const ReplaceSteps& steps, const StopQuery& stop) {
     sqlite3_file* file = MainFile(live, target);
     const RawFileLock lock(file, SQLITE_LOCK_EXCLUSIVE, target, stop);
     if (steps.KeepCurrent) {
@@ -422,7 +421,8 @@ void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
     }
     if (AnyOpenedByAnotherProcess(target, false)) {
         throw CompanyDatabaseError(
-            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target, SQLITE_BUSY);
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
+            SQLITE_BUSY);
     }
     if (steps.BeforeReplace) steps.BeforeReplace();
     if (steps.SettleNew) steps.SettleNew(staged);
@@ -737,7 +737,8 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        throw CompanyDatabaseError("데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
+        throw CompanyDatabaseError(
+            "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
     }
     // Asked before this process opens the database itself: any connection then is someone's.
     const bool inUse = AnyOpenedByAnotherProcess(target, true);

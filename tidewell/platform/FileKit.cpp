@@ -102,7 +102,8 @@ void SyncFolder(const fs::path& folder) { Sync(folder, O_RDONLY | O_DIRECTORY); 
 std::optional<FileIdentity> IdentityOf(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
 }
 
 FileSignature SignatureOf(const fs::path& file) {

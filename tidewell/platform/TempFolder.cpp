@@ -32,7 +32,7 @@ bool IsUsersRuntimeFolder(const fs::path& folder, uid_t uid) {
 fs::path HomeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
     std::vector<char> buffer(16384);
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
         found->pw_dir && *found->pw_dir == '/') {

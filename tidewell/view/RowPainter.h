@@ -29,7 +29,7 @@ struct TCompanyRowView {
     bool Hot = false;                    // the row under the pointer
     bool PointerOverFolderLink = false;  // underlines the folder prompt
     bool Current = false;  // the keyboard's row while the list has the focus: a focus frame
-    bool BothChanged = false;  // the user must say which side to keep
+    bool BothChanged = false;    // the user must say which side to keep
     bool LocalInFuture = false;  // the time is more than a day ahead: a clock was wrong
     bool WebInFuture = false;
 };

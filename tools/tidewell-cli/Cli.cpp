@@ -226,7 +226,8 @@ public:
                  << "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
             const std::string text = request.text;
             const bool future = text.find("미래") != std::string::npos;
-            problems_.Add(text.substr(0, text.find('\r')) + ": " + (future ? kFutureTime : kPassedOver));
+            problems_.Add(text.substr(0, text.find('\r')) + ": " +
+                          (future ? kFutureTime : kPassedOver));
             return MessageResult::Cancel;
         }
         if (request.buttons == MessageButtons::YesNo) {
@@ -611,8 +612,8 @@ private:
             const TSyncDecision decision = DecideSync(c, Now());
             out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c) << '\t'
                  << TimeText(c.LocalModified, decision.LocalInFuture) << '\t'
-                 << TimeText(c.LatestFileTime, decision.WebInFuture)
-                 << '\t' << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
+                 << TimeText(c.LatestFileTime, decision.WebInFuture) << '\t'
+                 << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
         }
         return kDone;
     }
