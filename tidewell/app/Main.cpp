@@ -625,8 +625,8 @@ void TformMain::TransferCompany(int row) {
                 return;
             }
             if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                const TTransferResult result = TransferWithProgress(
-                    [&] { return User_->UploadCompany(company->CompanyKey); });
+                const TTransferResult result =
+                    TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); });
                 NoteResult(*company, result, "웹폴더가 자료를 받지 않았습니다.");
             }
             return;
