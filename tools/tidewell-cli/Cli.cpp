@@ -656,7 +656,10 @@ private:
             command();
         } catch (const std::exception& error) {
             if (view_.brokenOff.empty()) throw;
-            throw Failure{view_.brokenOff + ": " + ApplicationErrorText(error.what())};
+            // Most errors of a transfer name their company already.
+            const std::string text = ApplicationErrorText(error.what());
+            const std::string name = view_.brokenOff + ": ";
+            throw Failure{text.starts_with(name) ? text : name + text};
         }
     }
 
