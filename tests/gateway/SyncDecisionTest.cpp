@@ -67,12 +67,6 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
              NewWebArchive(c, kAgreed + 1, "20240302090000.bck");
          },
          smUpload, TSyncDecision::akBothChanged},
-        {"both changed, the web folder's later",
-         [](auto& c) {
-             EditLocally(c, kAgreed + 1);
-             NewWebArchive(c, kAgreed + 2, "20240303090000.bck");
-         },
-         smDownload, TSyncDecision::akBothChanged},
         // An agreement noted before the archive and the file were recorded knows the time only.
         {"an agreement of the time only, edited here",
          [](auto& c) {
@@ -80,42 +74,11 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
              EditLocally(c, kAgreed + kHour);
          },
          smUpload, TSyncDecision::akNone},
-        {"an agreement of the time only, the same time here and there",
-         [](auto& c) {
-             c.Synced = {kAgreed, {}, {}, -1};
-             c.LocalFile.size += 4096;
-         },
-         smNone, TSyncDecision::akNone},
         // Without an agreement only the times speak, and one far ahead is not trusted.
-        {"no agreement, later here",
-         [](auto& c) {
-             c.Synced = {};
-             EditLocally(c, kAgreed + 1);
-         },
-         smUpload, TSyncDecision::akNone},
-        {"no agreement, later there",
-         [](auto& c) {
-             c.Synced = {};
-             NewWebArchive(c, kAgreed + 1, "20240302090000.bck");
-         },
-         smDownload, TSyncDecision::akNone},
-        {"no agreement, the same second on both sides",
-         [](auto& c) {
-             c.Synced = {};
-             c.LocalFile.size += 4096;
-         },
-         smNone, TSyncDecision::akNone},
         {"no agreement, the web folder's time days ahead",
          [](auto& c) {
              c.Synced = {};
              NewWebArchive(c, kNow + 2, "20240307120000.bck");
-         },
-         smDownload, TSyncDecision::akFutureTime},
-        {"no agreement, both times ahead, the web folder's later",
-         [](auto& c) {
-             c.Synced = {};
-             EditLocally(c, kNow + 2);
-             NewWebArchive(c, kNow + 3, "20240308120000.bck");
          },
          smDownload, TSyncDecision::akFutureTime},
         {"no agreement, nothing here to lose",
