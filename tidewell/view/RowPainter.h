@@ -48,8 +48,9 @@ inline const char* const kConflictCaption = "양쪽 변경";
 
 // The caption beside the state image.
 QString SyncStateCaption(TSyncMode mode);
-// What follows a time more than a day ahead of now.
-inline const char* const kFutureTimeMark = " (미래 시각)";
+// A time more than a day ahead of now (a clock was wrong), shown as its date and so marked:
+// "2030-01-02 (미래)".
+QString FutureTimeText(TDateTime time);
 
 // The text of the local line: the folder prompt, the database time or the new-company mark.
 QString LocalLineText(const TCompanyRowView& row);
