@@ -159,16 +159,18 @@ QString FutureTimeText(TDateTime time) {
 QString LocalLineText(const TCompanyRowView& row) {
     if (row.LocalPath.empty()) return QStringLiteral("<폴더를 선택하세요>");
     if (row.LocalModified != 0) {
-        return row.LocalInFuture ? FutureTimeText(row.LocalModified)
-                                 : QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified));
+        return row.LocalInFuture
+                   ? FutureTimeText(row.LocalModified)
+                   : QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified));
     }
     return QStringLiteral("<새 사업장>");
 }
 
 QString RemoteLineText(const TCompanyRowView& row) {
     if (row.LatestFileTime > 0) {
-        return row.WebInFuture ? FutureTimeText(row.LatestFileTime)
-                               : QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime));
+        return row.WebInFuture
+                   ? FutureTimeText(row.LatestFileTime)
+                   : QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime));
     }
     return {};
 }
