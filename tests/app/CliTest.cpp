@@ -1,13 +1,17 @@
 // tidewell-cli, driven through its command line against the loopback service.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 
 #include "MainTestSupport.h"
+#include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 #include "gateway/TidewellGateway.h"
@@ -86,7 +90,7 @@ protected:
     std::vector<fs::path> WorkingFiles() const {
         std::vector<fs::path> files;
         std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(f.core.dir / "tmp" / "Tidewell", ignored)) {
+        for (const auto& entry : fs::directory_iterator(f.core.WorkFolder(), ignored)) {
             if (entry.path().filename() != ".lock") files.push_back(entry.path());
         }
         return files;
@@ -224,7 +228,59 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
-    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "download");
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");  // the way back is a local change
+}
+
+// Another company's data served under this company's key (a mixed-up service, or anyone on a
+// plain-HTTP path): nothing is replaced, both companies are named, the run fails, and the
+// company keeps its folder in the list.
+TEST_F(CliTest, AnotherCompanysDataUnderThisKeyIsRefused) {
+    const auto a = f.MakeCompany("a", "가게", kOlder, 200);
+    const std::string key = ReadCompanyKey(a.string());
+    Register(0, a, "가게");
+    ASSERT_EQ(Cli({"sync"}).status, 0);
+    const auto stranger = f.MakeCompany("stranger", "남의 가게", kNewer, 50);
+    TBackupCompany pack;
+    pack.SourceFolder = stranger.string();
+    std::string archive;
+    pack.Backup("", archive);
+    TAnswerList answer;
+    ASSERT_TRUE(TTidewellGateway(f.service.BaseUrl())
+                    .UploadFile("kim", "pw1234", key, "가게", archive, answer));
+    const std::string before = test::ReadFile(a / "default.mdb");
+
+    const CliRun run = Cli({"sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("가게: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("다른 사업장(남의 가게)"), std::string::npos) << run.err;
+    EXPECT_EQ(test::ReadFile(a / "default.mdb"), before);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(5), a.string());
+}
+
+// A shop in a time zone with daylight saving time edits its data in the hour that repeats when
+// the clocks go back: on the wall clock the change is earlier than the agreement, yet the
+// scheduled sync sends it instead of taking the web folder's older data over it.
+TEST_F(CliTest, AChangeInTheRepeatedHourIsSentNotOverwritten) {
+    const test::ScopedEnvironment berlin("TZ", "Europe/Berlin");
+    tzset();
+    const auto a = f.MakeCompany("a", "가게", kOlder, 200);
+    const std::string database = (a / "default.mdb").string();
+    const auto stamp = [&](std::time_t utc) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {utc, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, database.c_str(), times, 0), 0);
+    };
+    Register(0, a, "가게");
+    stamp(1729989900);  // 2024-10-27 02:45 summer time (00:45 UTC)
+    ASSERT_EQ(Cli({"sync"}).status, 0);
+    ExecCompanySql(a.string(), "delete from inventory where rowid < 20");
+    stamp(1729992600);  // 02:30 again, winter time (01:30 UTC): 45 minutes later
+    const auto rows = Rows(Cli({"list"}).out);
+    EXPECT_EQ(rows.at(0).at(2), "upload");
+    EXPECT_EQ(rows.at(0).at(3), "2024-10-27 02:30:00");
+    EXPECT_EQ(rows.at(0).at(4), "2024-10-27 02:45:00");
+    ASSERT_EQ(Cli({"sync", "--scheduled"}).status, 0);
+    EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 181);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(4), "2024-10-27 02:30:00");
 }
 
 // Two runs that upload two companies at nearly the same time, as the window and a scheduled

@@ -344,7 +344,7 @@ TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {
     EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
     EXPECT_EQ(f.form->Row(1).Company->SyncMode, smUpload);
     std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(f.core.dir / "tmp" / "Tidewell")) {
+    for (const auto& entry : fs::directory_iterator(f.core.WorkFolder())) {
         if (entry.path().filename() != ".lock") left.push_back(entry.path().string());
     }
     EXPECT_TRUE(left.empty());

@@ -224,6 +224,30 @@ TEST_F(SyncedRowTest, AFolderOfAnotherCompanyIsRefusedWithItsName) {
     EXPECT_NE(f.Messages()[0].find("남의 가게"), std::string::npos);
 }
 
+// A new folder (nothing in it yet) that one row took in this run is not another's as well.
+TEST(FolderPicker, AFolderAnotherRowTookInThisRunIsRefused) {
+    test::MainFixture f;
+    f.MakeWebCompany("강남 지점", kOlder);
+    f.MakeWebCompany("강북 지점", kOlder);
+    f.LogIn();
+    ASSERT_EQ(f.form->RowCount(), 2);
+    const fs::path chosen = f.core.dir / "new-folder";
+    fs::create_directory(chosen);
+    f.view->OnBrowseForFolder = [&](const std::string&, std::string& text, bool) {
+        text = chosen.string();
+        return true;
+    };
+    f.view->PointerOverFolderLink = true;
+    f.view->PointerRow = 0;
+    f.form->vtClick();
+    EXPECT_EQ(f.form->Row(0).Company->LocalPath, chosen.string());
+    f.view->PointerRow = 1;
+    f.form->vtClick();
+    EXPECT_TRUE(f.form->Row(1).Company->LocalPath.empty());
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find(f.form->Row(0).Company->CompanyName), std::string::npos);
+}
+
 TEST_F(SyncedRowTest, SelectAllAndTheHeaderBoxSetEveryMarkOnly) {
     f.form->menuSelectAllClick();
     EXPECT_TRUE(Checked());

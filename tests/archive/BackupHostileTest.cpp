@@ -77,7 +77,8 @@ protected:
         for (const auto& entry : fs::recursive_directory_iterator(core.dir.path())) {
             const std::string path = fs::relative(entry.path(), core.dir.path()).string();
             if (path == "box" || path == "box/arch.bck" || path.starts_with("box/dest") ||
-                path.starts_with("src") || path.starts_with("tmp") || path.starts_with("config")) {
+                path.starts_with("src") || path.starts_with("tmp") || path.starts_with("run") ||
+                path.starts_with("config")) {
                 continue;
             }
             found.push_back(path);

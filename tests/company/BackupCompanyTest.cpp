@@ -10,6 +10,7 @@
 #include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "platform/CodePage.h"
+#include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -247,6 +248,82 @@ TEST_F(BackupCompanyTest, AFailedOrCancelledRestoreLeavesThePreviousDatabaseInta
     test::WriteFile(junk, test::RandomBytes(1000, 9));
     EXPECT_FALSE(RestoreInto(target, junk));
     unchanged();
+}
+
+// Members that must never land in a company folder: the database's own journal files (the
+// engine would replay a planted one into the new data) and the names of our staging files.
+TEST_F(BackupCompanyTest, AMemberNamedLikeTheDatabasesJournalOrOurStagingIsRefused) {
+    const std::string source = Company("source");
+    const std::string target = Company("target", 5);
+    const std::string before = test::ReadFile(CompanyDatabaseFile(target));
+    for (const char* name : {"default.mdb-wal", "default.mdb-shm", "default.mdb-journal",
+                             "notes.txt.restoring", "notes.txt.tidewell-old"}) {
+        const fs::path planted = core.dir / "planted" / name;
+        fs::create_directories(planted.parent_path());
+        test::WriteFile(planted, "planted");
+        TBackupFile packer;
+        const std::string archive = (core.dir / "planted.bck").string();
+        ASSERT_TRUE(packer.Backup({CompanyDatabaseFile(source), planted.string()}, archive));
+        TBackupCompany restore;
+        restore.SourceFolder = target;
+        try {
+            restore.Restore(archive);
+            ADD_FAILURE() << name << " was written";
+        } catch (const Exception& error) {
+            EXPECT_THAT(error.what(), HasSubstr("쓸 수 없는 항목")) << name;
+        }
+        EXPECT_EQ(test::ReadFile(CompanyDatabaseFile(target)), before) << name;
+        EXPECT_FALSE(fs::exists(fs::path(target) / name)) << name;
+        fs::remove_all(core.dir / "planted");
+    }
+}
+
+// The database can't take its place after the other members took theirs (here: a stop while
+// it is written through the engine, for another connection has it open): every file the commit
+// moved aside comes back, and nothing it brought stays.
+TEST_F(BackupCompanyTest, ACommitThatFailsAtTheDatabasePutsTheOtherFilesBack) {
+    const std::string source = Company("source", 40000);
+    test::WriteFile(fs::path(source) / "notes.txt", "the new notes");
+    TBackupFile packer;
+    const std::string archive = (core.dir / "two.bck").string();
+    ASSERT_TRUE(packer.Backup({CompanyDatabaseFile(source), source + "/notes.txt"}, archive));
+    const std::string target = Company("target", 5);
+    test::WriteFile(fs::path(target) / "notes.txt", "the old notes");
+    const std::string before = test::ReadFile(CompanyDatabaseFile(target));
+    SqliteDatabase host(CompanyDatabaseFile(target), SQLITE_OPEN_READWRITE);
+
+    bool stop = false;
+    TCompanyRestore restore(target);
+    restore.ShouldStop = [&] { return stop; };
+    ASSERT_TRUE(restore.Stage(archive));
+    TCommitSteps steps;
+    steps.CopyFile = (core.dir / "copy.mdb").string();
+    steps.KeepCurrent = [&](const std::string&, const std::vector<std::string>& others) {
+        EXPECT_EQ(others, std::vector<std::string>{target + "/notes.txt"});
+        stop = true;  // the user stops while the database is being written
+    };
+    EXPECT_THROW(restore.Commit(steps), OperationStopped);
+    EXPECT_EQ(test::ReadFile(fs::path(target) / "notes.txt"), "the old notes");
+    EXPECT_EQ(test::ReadFile(CompanyDatabaseFile(target)), before);
+    EXPECT_FALSE(fs::exists(fs::path(target) / "notes.txt.tidewell-old"));
+}
+
+// A stop asked while an archive is being unpacked ends the unpacking at the next block, not
+// after the whole archive.
+TEST_F(BackupCompanyTest, AStopEndsUnpackingAtTheNextBlock) {
+    const std::string archive = Pack(Company("big", 40000));
+    const std::string target = (core.dir / "target").string();
+    int events = 0;
+    {
+        TCompanyRestore restore(target);
+        restore.OnProgress = [&](TBackupFile*, const std::string&, TPercentage, bool&) {
+            ++events;
+        };
+        restore.ShouldStop = [&] { return events >= 3; };
+        EXPECT_THROW(restore.Stage(archive), OperationStopped);
+    }
+    EXPECT_LE(events, 5);
+    EXPECT_FALSE(fs::exists(CompanyDatabaseFile(target) + ".restoring"));
 }
 
 TEST(ForceFolder, CreatesMissingParentsAndReportsWhatItDid) {

@@ -100,10 +100,10 @@ TEST(ShellLongPath, AbsoluteWithoutTrailingSeparator) {
     EXPECT_EQ(ShellLongPath((dir / "missing").string()), "");
 }
 
-TEST(WorkFolder, LivesInTheTemporaryFolderAndIsPrivate) {
+TEST(WorkFolder, LivesInTheRuntimeFolderAndIsPrivate) {
     test::CoreFixture fixture;
     const std::string work = EnsureWorkFolder();
-    EXPECT_EQ(work, (fixture.dir / "tmp" / "Tidewell").string());
+    EXPECT_EQ(work, fixture.WorkFolder().string());
     struct stat st {};
     ASSERT_EQ(stat(work.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "CompanyMaker.h"
+#include "HostProgram.h"
 #include "TestSupport.h"
 #include "company/Common.h"
 #include "platform/CompanyDatabase.h"
@@ -237,6 +238,45 @@ TEST(CompanyDatabaseCopy, CopiesCommittedDataOnlyAndAnyOtherFileAsItIs) {
     EXPECT_THROW(CopyCompanyDatabaseFile((dir / "none.mdb").string(), (dir / "x.mdb").string()),
                  CompanyDatabaseError);
     EXPECT_FALSE(fs::exists(dir / "x.mdb"));
+}
+
+// Journal files a dead program left where the database was are no journals of the new one:
+// they go, or the engine would read them into the new data.
+TEST(CompanyDatabaseReplace, JournalFilesLeftWhereTheDatabaseWasGo) {
+    test::TempDir dir;
+    const fs::path live = dir / "default.mdb";
+    const fs::path staged = dir / "staged.mdb";
+    {
+        SqliteDatabase db(staged, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.Execute("CREATE TABLE t(x)");
+        for (int i = 0; i < 7; ++i) db.Execute("INSERT INTO t VALUES (1)");
+    }
+    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
+        test::WriteFile(live.string() + sidecar, test::RandomBytes(32768, 8));
+    }
+    ReplaceCompanyDatabase(staged.string(), live.string());
+    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(fs::exists(live.string() + sidecar)) << sidecar;
+    }
+    CompanyConnection replaced(Connection(live));
+    EXPECT_EQ(Count(replaced, "t"), 7);
+}
+
+// A file the engine can't read, in the middle of another program's long write under the
+// engine's lock: the copy waits for the write to end instead of taking half of each.
+TEST(CompanyDatabaseCopy, ADamagedFileBeingWrittenIsCopiedWhole) {
+    test::TempDir dir;
+    const std::string before =
+        "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 4);
+    const std::string after =
+        "SQLite format 3" + std::string(1, '\0') + test::RandomBytes(60000, 5);
+    test::WriteFile(dir / "default.mdb", before);
+    test::WriteFile(dir / "written", after);
+    auto writer = test::HostProgram::Write(dir / "default.mdb", dir / "written", 300);
+    CopyCompanyDatabaseFile((dir / "default.mdb").string(), (dir / "copy.mdb").string());
+    EXPECT_EQ(writer.Wait(), 0);
+    EXPECT_TRUE(test::ReadFile(dir / "copy.mdb") == after);
+    EXPECT_EQ(Mode(dir / "copy.mdb"), 0600u);
 }
 
 // The database open in another program: the new content goes through the engine, so that

@@ -86,7 +86,7 @@ protected:
         return company;
     }
 
-    fs::path WorkFolder() const { return fixture.dir / "tmp" / "Tidewell"; }
+    fs::path WorkFolder() const { return fixture.WorkFolder(); }
 
     void LogIn(TTidewellUser& account) {
         account.ServiceURL = service.BaseUrl();

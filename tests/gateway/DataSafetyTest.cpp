@@ -11,9 +11,11 @@
 #include <set>
 
 #include "AccountFixture.h"
+#include "HostProgram.h"
 #include "TestServers.h"
 #include "archive/FileSearch.h"
 #include "company/BackupCompany.h"
+#include "company/SafetyArchives.h"
 #include "platform/FileKit.h"
 #include "platform/OperationLock.h"
 
@@ -75,6 +77,34 @@ protected:
             EXPECT_FALSE(name.ends_with(".restoring") || name.find(".partial-") != std::string::npos)
                 << entry.path();
         }
+    }
+
+    // An archive served by a service of the test's own, under the name given.
+    void DownloadFrom(const std::string& archiveBytes, const std::string& name,
+                      const TTidewellCompanyPtr& company) {
+        test::RawServer server([&](const std::string&) {
+            return test::RawReply{test::HttpReply(
+                "200 OK", {"Content-Disposition: attachment; filename=\"" + name + "\""},
+                archiveBytes)};
+        });
+        const std::string service = other.ServiceURL;
+        other.ServiceURL = server.url();
+        struct Back {
+            TTidewellUser& user;
+            std::string url;
+            ~Back() { user.ServiceURL = url; }
+        } back{other, service};
+        other.DownloadCompany(company->CompanyKey);
+    }
+
+    // The files packed as they are into an archive; its bytes.
+    std::string ArchiveOf(const std::vector<fs::path>& files) {
+        std::vector<std::string> names;
+        for (const fs::path& file : files) names.push_back(file.string());
+        const fs::path archive = fixture.dir / "crafted-archive.bck";
+        TBackupFile packer;
+        EXPECT_TRUE(packer.Backup(names, archive.string()));
+        return test::ReadFile(archive);
     }
 
     TTidewellUser other;  // the second computer
@@ -328,6 +358,9 @@ TEST_F(DataSafetyTest, WhatKilledRunsLeftIsClearedByTheNextOperation) {
     test::WriteFile(WorkFolder() / "20240101000000.bck", "an upload archive");
     test::WriteFile(b / "default.mdb.restoring", "a staged database");
     test::WriteFile(b / "notes.txt.tidewell-old", "notes moved aside by a commit");
+    // A commit cut short after this file's successor was in place: the successor stays.
+    test::WriteFile(b / "memo.txt", "the memo restored");
+    test::WriteFile(b / "memo.txt.tidewell-old", "the memo before");
     fs::create_directories(b / "Backup");
     test::WriteFile(b / "Backup" / ".tidewell202401010000.bck.partial-qwerty", "half");
 
@@ -335,8 +368,205 @@ TEST_F(DataSafetyTest, WhatKilledRunsLeftIsClearedByTheNextOperation) {
     EXPECT_TRUE(FilesIn(WorkFolder()).empty());
     EXPECT_FALSE(fs::exists(b / "default.mdb.restoring"));
     EXPECT_EQ(test::ReadFile(b / "notes.txt"), "notes moved aside by a commit");
+    EXPECT_EQ(test::ReadFile(b / "memo.txt"), "the memo restored");
+    EXPECT_FALSE(fs::exists(b / "memo.txt.tidewell-old"));
     EXPECT_EQ(SafetyArchives(b).size(), 1u);
     ExpectNothingLeftBehind(b);
+}
+
+// A till of the host product commits a sale every 3 ms, in either journal mode, while downloads
+// and ways back replace its database: every sale it committed is afterwards in the database or
+// in a safety archive that reads to its end. The till only ever waits.
+TEST_F(DataSafetyTest, ATillCommittingAllTheTimeLosesNoSaleToDownloadsOrWaysBack) {
+    const fs::path older = fixture.dir / "older";
+    const auto company = UploadedWithOlderCopyAt(older, 2000);
+    for (const std::string mode : {"wal", "delete"}) {
+        SCOPED_TRACE(mode);
+        const fs::path b = fixture.dir / mode;
+        fs::create_directories(b);
+        fs::copy_file(older / "default.mdb", b / "default.mdb");
+        other.GetCompany(0)->LocalPath = b.string();
+        const fs::path log = fixture.dir / (mode + ".log");
+        auto till = test::HostProgram::Till(b / "default.mdb", mode, 3, log);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(other.DownloadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+        }
+        for (int i = 0; i < 2; ++i) {
+            const auto archives = ListSafetyArchives(b.string());
+            ASSERT_GE(archives.size(), 2u);
+            ASSERT_EQ(other.RestoreCompanyArchive(company->CompanyKey, archives[1].Path).Kind,
+                      TTransferResult::trDone);
+        }
+        ASSERT_EQ(till.Stop(), 0);
+
+        std::set<std::string> kept = test::SaleTokens(b / "default.mdb");
+        const auto archives = SafetyArchives(b);
+        EXPECT_EQ(archives.size(), 5u);
+        for (const std::string& name : archives) {
+            const fs::path unpacked = fixture.dir / (mode + "-" + name);
+            TBackupFile reader;
+            EXPECT_TRUE(reader.Restore((b / "Backup" / name).string(), unpacked.string())) << name;
+            kept.merge(test::SaleTokens(unpacked / "default.mdb"));
+        }
+        const auto committed = test::TillTokens(log);
+        std::vector<std::string> lost;
+        for (const std::string& token : committed) {
+            if (kept.count(token) == 0) lost.push_back(token);
+        }
+        EXPECT_GT(committed.size(), 10u);
+        EXPECT_THAT(lost, testing::IsEmpty());
+    }
+}
+
+// A damaged database (its schema page unreadable) is what a download is for: its bytes go into
+// the safety archive as they are, read under the engine's lock, so that a program in the middle
+// of writing them is waited for rather than copied half old, half new.
+TEST_F(DataSafetyTest, ADamagedDatabaseIsKeptByteForByteAndRepairedByADownload) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    std::string damaged = test::ReadFile(b / "default.mdb");
+    std::fill(damaged.begin() + 100, damaged.begin() + 4096, '\xAB');
+    test::WriteFile(b / "default.mdb", damaged);
+    std::string written = damaged;
+    std::fill(written.begin() + 100, written.begin() + 4096, '\xCD');
+    test::WriteFile(fixture.dir / "written", written);
+    {
+        auto writer = test::HostProgram::Write(b / "default.mdb", fixture.dir / "written", 300);
+        ASSERT_EQ(other.DownloadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+        EXPECT_EQ(writer.Wait(), 0);
+    }
+    EXPECT_EQ(InventoryRows(b), 200);
+    const auto safety = SafetyArchives(b);
+    ASSERT_EQ(safety.size(), 1u);
+    const fs::path kept = Unpacked((b / "Backup" / safety[0]).string(), fixture.dir / "kept");
+    EXPECT_TRUE(test::ReadFile(kept / "default.mdb") == written);
+}
+
+// Another company's data served under this company's key (a mixed-up service, or anyone on a
+// plain-HTTP path): nothing is replaced, and the message names both companies.
+TEST_F(DataSafetyTest, AnotherCompanysDataUnderThisKeyReplacesNothing) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    const fs::path stranger = MakeCompany("stranger", "남의 가게");
+    EnsureCompanyKey(stranger.string());
+    const std::string strangers = ArchiveOf({stranger / "default.mdb"});
+    const std::string before = test::ReadFile(b / "default.mdb");
+    // Into the company's folder, and into a new folder that has nothing to compare with.
+    for (const fs::path& folder : {b, fixture.dir / "new"}) {
+        other.GetCompany(0)->LocalPath = folder.string();
+        try {
+            DownloadFrom(strangers, "20300101000000.bck", company);
+            ADD_FAILURE() << "another company's data was taken into " << folder;
+        } catch (const Exception& error) {
+            EXPECT_THAT(error.what(), HasSubstr(company->CompanyName + ": "));
+            EXPECT_THAT(error.what(), HasSubstr("다른 사업장(남의 가게)"));
+        }
+        EXPECT_FALSE(fs::exists(folder / "Backup")) << folder;
+        ExpectNothingLeftBehind(folder);
+    }
+    EXPECT_EQ(test::ReadFile(b / "default.mdb"), before);
+    EXPECT_FALSE(fs::exists(fixture.dir / "new" / "default.mdb"));
+    EXPECT_FALSE(fixture.hive().OpenKey(kProgramKey, false)->ValueExists("Company01Path"));
+}
+
+// What a download writes of the company's data is private from its first byte, and whatever
+// the restore replaces is kept: the database and every other file of the archive that exists
+// here. The staged files are looked at while they arrive.
+TEST_F(DataSafetyTest, WhatARestoreReplacesIsKeptAndWhatItWritesIsPrivateFromTheStart) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 3000);
+    test::WriteFile(b / "notes.txt", "this computer's notes");
+    const fs::path newer = fixture.dir / "newer";
+    fs::create_directories(newer);
+    fs::copy_file(fixture.dir / "computer-a" / "default.mdb", newer / "default.mdb");
+    test::WriteFile(newer / "notes.txt", "the web folder's notes");
+    const std::string archive = ArchiveOf({newer / "default.mdb", newer / "notes.txt"});
+    const std::int64_t rowsBefore = InventoryRows(b);
+
+    std::set<unsigned> modes;
+    other.OnProgress = [&](const void*, const std::string&, const std::string&, std::int64_t,
+                           std::int64_t, std::uint8_t) {
+        for (const fs::path& dir : {b, b / "Backup"}) {
+            std::error_code ignored;
+            for (const auto& entry : fs::directory_iterator(dir, ignored)) {
+                const std::string name = entry.path().filename().string();
+                if (!name.ends_with(".restoring") && name.find(".partial-") == std::string::npos) {
+                    continue;
+                }
+                struct stat st {};
+                if (lstat(entry.path().c_str(), &st) == 0) modes.insert(st.st_mode & 0777);
+            }
+        }
+    };
+    DownloadFrom(archive, "20300101000000.bck", company);
+    other.OnProgress = nullptr;
+    EXPECT_EQ(modes, std::set<unsigned>{0600});
+
+    EXPECT_EQ(test::ReadFile(b / "notes.txt"), "the web folder's notes");
+    EXPECT_EQ(InventoryRows(b), 3000);
+    const auto safety = SafetyArchives(b);
+    ASSERT_EQ(safety.size(), 1u);
+    const fs::path kept = Unpacked((b / "Backup" / safety[0]).string(), fixture.dir / "kept");
+    EXPECT_EQ(test::ReadFile(kept / "notes.txt"), "this computer's notes");
+    EXPECT_EQ(InventoryRows(kept), rowsBefore);
+}
+
+// A Backup folder that links to a folder of the user's elsewhere (another disk) takes the
+// safety archive there; one that links to someone else's folder is refused before anything is
+// written or even fetched.
+TEST_F(DataSafetyTest, ABackupLinkIsFollowedOnlyIntoAFolderOfTheUsersOwn) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    const fs::path elsewhere = fixture.dir / "other-disk" / "backups";
+    fs::create_directories(elsewhere);
+    fs::create_directory_symlink(elsewhere, b / "Backup");
+    ASSERT_EQ(other.DownloadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+    EXPECT_EQ(SafetyArchives(b).size(), 1u);
+    EXPECT_EQ(FilesIn(elsewhere).size(), 1u);  // the archive itself, no partial one
+
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to another user";
+    const fs::path foreign = fixture.dir / "foreign";
+    fs::create_directory(foreign);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    fs::remove(b / "Backup");
+    fs::create_directory_symlink(foreign, b / "Backup");
+    const std::string before = test::ReadFile(b / "default.mdb");
+    try {
+        other.DownloadCompany(company->CompanyKey);
+        FAIL() << "a safety archive went into another user's folder";
+    } catch (const Exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("백업 폴더"));
+    }
+    EXPECT_EQ(test::ReadFile(b / "default.mdb"), before);
+    EXPECT_TRUE(fs::is_empty(foreign));
+    ExpectNothingLeftBehind(b);
+}
+
+// The company's folder is another one by the time the archive is here (its drive unplugged, the
+// bare mount point left at its path): nothing is written there, and nothing is recorded.
+TEST_F(DataSafetyTest, AFolderThatIsAnotherOneByNowIsNotWrittenTo) {
+    const fs::path b = fixture.dir / "b";
+    const auto company = UploadedWithOlderCopyAt(b, 200);
+    const std::string before = test::ReadFile(b / "default.mdb");
+    bool unplugged = false;
+    other.OnProgress = [&](const void*, const std::string& caption, const std::string&,
+                           std::int64_t, std::int64_t, std::uint8_t) {
+        if (caption != "전송" || unplugged) return;
+        fs::rename(b, fixture.dir / "unplugged");
+        fs::create_directory(b);
+        unplugged = true;
+    };
+    try {
+        other.DownloadCompany(company->CompanyKey);
+        FAIL() << "the download went into another folder";
+    } catch (const Exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("사업장 폴더"));
+    }
+    other.OnProgress = nullptr;
+    EXPECT_TRUE(unplugged);
+    EXPECT_TRUE(fs::is_empty(b));
+    EXPECT_EQ(test::ReadFile(fixture.dir / "unplugged" / "default.mdb"), before);
+    EXPECT_FALSE(fixture.hive().OpenKey(kProgramKey, false)->ValueExists("Company01Path"));
 }
 
 }  // namespace

@@ -50,8 +50,8 @@ protected:
     test::CoreFixture fixture;
     TAnswerList answer;
 
-    fs::path TempFolder() const { return fixture.dir / "tmp"; }
-    fs::path WorkFolder() const { return TempFolder() / "Tidewell"; }
+    fs::path RuntimeFolder() const { return fixture.dir / "run"; }
+    fs::path WorkFolder() const { return fixture.WorkFolder(); }
 };
 
 TEST_F(TidewellGatewayTest, FormRequestsCarryTheirExactBytes) {
@@ -163,7 +163,7 @@ TEST_F(TidewellGatewayTest, AnArchiveLandsInTheWorkFolderUnderTheLastAnnouncedNa
               (std::vector<std::string>{"STATUS=0", "MESSAGE=", "FILENAME=2004\"01.bck",
                                         "FILEPATH=" + folder}));
     EXPECT_EQ(folder, WorkFolder().string());
-    EXPECT_EQ(FilesBelow(TempFolder()), (std::vector<std::string>{"Tidewell/2004\"01.bck"}));
+    EXPECT_EQ(FilesBelow(RuntimeFolder()), (std::vector<std::string>{"Tidewell/2004\"01.bck"}));
     EXPECT_TRUE(test::ReadFile(fs::path(folder) / "2004\"01.bck") == archive);
     EXPECT_EQ(reported, archive.size());
 }
@@ -211,9 +211,9 @@ TEST_F(TidewellGatewayTest, HostileNamesNeverLeaveTheWorkFolder) {
         EXPECT_EQ(answer.HasName("FILEPATH"), !saved.empty()) << hostile;
     }
     EXPECT_EQ(FilesBelow(fixture.dir.path()),
-              (std::vector<std::string>{"config/registry.db", "tmp/Tidewell/passwd",
-                                        "tmp/Tidewell/w.bck", "tmp/Tidewell/x.bck",
-                                        "tmp/Tidewell/y.bck", "tmp/Tidewell/z.bck"}));
+              (std::vector<std::string>{"config/registry.db", "run/Tidewell/passwd",
+                                        "run/Tidewell/w.bck", "run/Tidewell/x.bck",
+                                        "run/Tidewell/y.bck", "run/Tidewell/z.bck"}));
 }
 
 TEST_F(TidewellGatewayTest, AnInterruptedOrRefusedDownloadLeavesNoFile) {
@@ -229,7 +229,7 @@ TEST_F(TidewellGatewayTest, AnInterruptedOrRefusedDownloadLeavesNoFile) {
     const auto error = test::RaisedHttpError([&] { gateway.DownloadFile("u", "p", kKey, answer); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->StatusCode(), 404);
-    EXPECT_EQ(FilesBelow(TempFolder()), std::vector<std::string>{});
+    EXPECT_EQ(FilesBelow(RuntimeFolder()), std::vector<std::string>{});
 }
 
 TEST(DownloadFileName, HeaderLinesCountWithBothWordsInAnyLetterCase) {

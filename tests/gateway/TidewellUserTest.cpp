@@ -183,16 +183,17 @@ TEST_F(AccountTest, ProgressReportsEveryStage) {
     user.LoadCompanies();
     user.GetCompany(0)->LocalPath = a.string();
     user.DownloadCompany(company->CompanyKey);
-    // Receiving and the safety copy run at once, so their events interleave; the restore
-    // comes after both.
+    // The archive arrives whole and is unpacked beside the database before the local data is
+    // touched; the safety copy is made under the database's lock, just before the replacement.
     std::vector<std::string> messages;
     for (const auto& e : events) {
         if (std::find(messages.begin(), messages.end(), e.Message) == messages.end()) {
             messages.push_back(e.Message);
         }
     }
-    EXPECT_EQ(messages, (std::vector<std::string>{"자료를 전송중입니다...", "복원 준비중...",
-                                                  "다운로드한 자료를 복원중입니다..."}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"자료를 전송중입니다...",
+                                        "다운로드한 자료를 복원중입니다...", "복원 준비중..."}));
     EXPECT_EQ(events.back().Message, "다운로드한 자료를 복원중입니다...");
     const auto lastTransfer = std::find_if(events.rbegin(), events.rend(),
                                            [](const auto& e) { return e.Caption == "전송"; });

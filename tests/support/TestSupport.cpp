@@ -73,9 +73,12 @@ MessageResult RecordingUserInterface::ShowMessageBox(const MessageBoxRequest& re
 CoreFixture::CoreFixture()
     : scopedHive_(dir.path() / "config" / "registry.db"),
       tmpDir_("TMPDIR", (dir.path() / "tmp").string()),
+      runtimeDir_("XDG_RUNTIME_DIR", (dir.path() / "run").string()),
       scopedUi_(ui),
       scopedPump_(pump) {
     fs::create_directories(dir.path() / "tmp");
+    fs::create_directories(dir.path() / "run");
+    fs::permissions(dir.path() / "run", fs::perms::owner_all);  // as the login manager makes it
 }
 
 CoreFixture::~CoreFixture() = default;

@@ -68,8 +68,10 @@ public:
     bool terminated = false;
 };
 
-// Everything a test of the core needs: a private temporary folder (TMPDIR points into it, so
-// the work folder does too), a settings hive of its own and a recording user interface.
+// Everything a test of the core needs: a private temporary folder (TMPDIR points into it), a
+// runtime folder of its own (XDG_RUNTIME_DIR, which holds the work folder and the operation
+// lock, so tests that run side by side never wait for each other), a settings hive of its own
+// and a recording user interface.
 class CoreFixture {
 public:
     CoreFixture();
@@ -78,10 +80,13 @@ public:
     RecordingUserInterface ui;
     CountingMessagePump pump;
     SettingsHive& hive() { return scopedHive_.hive(); }
+    // The work folder of the operations run under this fixture.
+    std::filesystem::path WorkFolder() const { return dir.path() / "run" / "Tidewell"; }
 
 private:
     ScopedCurrentUserHive scopedHive_;
     ScopedEnvironment tmpDir_;
+    ScopedEnvironment runtimeDir_;
     ScopedUserInterface scopedUi_;
     ScopedMessagePump scopedPump_;
 };

@@ -244,7 +244,7 @@ TEST_F(MainWindowTest, CancelAndEscapeStopTheTransferAndLeaveTheDataAsItWas) {
     TypeLogin();
     ASSERT_EQ(window->Form().RowCount(), 1);
     const std::string before = test::ReadFile(big / "default.mdb");
-    const fs::path work = core.dir / "tmp" / "Tidewell";
+    const fs::path work = core.WorkFolder();
 
     for (const bool escape : {false, true}) {
         SCOPED_TRACE(escape ? "Escape" : "취소");

@@ -162,6 +162,8 @@ TEST_F(RowPainterTest, DataLineTexts) {
     TCompanyRowView row = SampleRow();
     EXPECT_EQ(RemoteLineText(row), QStringLiteral("2024-05-01 10:30:00"));
     EXPECT_EQ(LocalLineText(row), QStringLiteral("2024-04-01 09:00:00"));
+    row.WebInFuture = true;  // a clock was wrong: the time says so
+    EXPECT_EQ(RemoteLineText(row), QStringLiteral("2024-05-01 (미래)"));
 
     row.LatestFileTime = 0;
     EXPECT_EQ(RemoteLineText(row), QString());

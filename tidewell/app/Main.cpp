@@ -4,8 +4,9 @@
 #include "company/CompanyOperation.h"
 #include "company/LocalCompanyList.h"
 #include "company/SafetyArchives.h"
-#include "gateway/TidewellGateway.h"
 #include "gateway/HttpClient.h"
+#include "gateway/SyncDecision.h"
+#include "gateway/TidewellGateway.h"
 #include "platform/Error.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
@@ -250,7 +251,7 @@ void TformMain::SaveSlots() {
     for (int slot = 0; slot < kCompanySlotCount; ++slot) DeleteSlot(*key, slot);
     int slot = 0;
     auto write = [&](const std::string& companyKey, const std::string& name,
-                     const std::string& path, TDateTime synced) {
+                     const std::string& path, const TAgreedState& synced) {
         if (slot >= kCompanySlotCount) return;  // no reader looks further
         key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
         key->WriteString(CompanySlotValue(slot, "Name"), name);
@@ -261,7 +262,7 @@ void TformMain::SaveSlots() {
     for (const auto& row : Rows) {
         const TTidewellCompany& company = *row.Company;
         if (company.LocalPath.empty() || company.CompanyKey.empty()) continue;
-        write(company.CompanyKey, company.CompanyName, company.LocalPath, company.SyncedTime);
+        write(company.CompanyKey, company.CompanyName, company.LocalPath, company.Synced);
     }
     // A company this run could not see (its drive unplugged, its database unreadable) is still
     // registered, unless a row now gives it a folder.
@@ -419,8 +420,9 @@ void TformMain::RefreshCompanyList() {
         if (User_->IndexOfCompany(item.CompanyKey) >= 0 && row >= 0) {
             TTidewellCompany& company = CompanyOf(row);
             company.LocalModified = item.LocalModified;
+            company.LocalFile = item.LocalFile;
             company.LocalPath = item.LocalPath;
-            company.SyncedTime = item.Synced;
+            company.Synced = item.Synced;
             company.SyncMode = smNone;
             continue;
         }
@@ -428,8 +430,9 @@ void TformMain::RefreshCompanyList() {
         company->CompanyKey = item.CompanyKey;
         company->CompanyName = item.CompanyName;
         company->LocalModified = item.LocalModified;
+        company->LocalFile = item.LocalFile;
         company->LocalPath = item.LocalPath;
-        company->SyncedTime = item.Synced;
+        company->Synced = item.Synced;
         User_->AddCompany(company);
         AddRow(company);
     }
@@ -453,12 +456,7 @@ void TformMain::RefreshCompanyList() {
 }
 
 TSyncMode TformMain::DecideSyncMode(int row) const {
-    const TTidewellCompany& company = CompanyOf(row);
-    const std::string remote = FormatDateTime("yyyymmddhhnnss", company.LatestFileTime);
-    const std::string local = FormatDateTime("yyyymmddhhnnss", company.LocalModified);
-    if (remote < local) return smUpload;
-    if (remote > local) return smDownload;
-    return smNone;
+    return DecideSync(CompanyOf(row), Now()).Mode;
 }
 
 void TformMain::vtClick() {
@@ -484,9 +482,12 @@ void TformMain::vtClick() {
                            company.CompanyName + "의 폴더로 쓸 수 없습니다.");
             return;
         }
+        // What both sides agreed on was this company's data in the previous folder.
+        if (folder != company.LocalPath) company.Synced = {};
         company.LocalPath = folder;
         TDateTime modified = 0;
         company.LocalModified = GetCompanyDatabaseTime(folder, modified) ? modified : 0;
+        company.LocalFile = DatabaseSignature(CompanyDatabaseFile(folder));
         company.SyncMode = DecideSyncMode(*row);
         View.RepaintRow(*row);
     }
@@ -587,6 +588,12 @@ void TformMain::NoteRefusal(const std::string& companyName, const TTransferResul
     Refusals_.push_back(companyName + "\r\n" + reason);
 }
 
+void TformMain::NoteResult(const TTidewellCompany& company, const TTransferResult& result,
+                           const char* fallback) {
+    if (result.Kind == TTransferResult::trDone) Transferred_.push_back(company.CompanyKey);
+    NoteRefusal(company.CompanyName, result, fallback);
+}
+
 void TformMain::ShowRefusals() {
     std::vector<std::string> refusals;
     refusals.swap(Refusals_);
@@ -618,17 +625,17 @@ void TformMain::TransferCompany(int row) {
                 return;
             }
             if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                NoteRefusal(company->CompanyName,
-                            TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); }),
-                            "웹폴더가 자료를 받지 않았습니다.");
+                const TTransferResult result =
+                    TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); });
+                NoteResult(*company, result, "웹폴더가 자료를 받지 않았습니다.");
             }
             return;
         case smDownload:
         case smUserDownload:
             if (company->LatestFileTime > 0) {
-                NoteRefusal(company->CompanyName,
-                            TransferWithProgress([&] { return User_->DownloadCompany(company->CompanyKey); }),
-                            "웹폴더에서 자료를 내려받지 못했습니다.");
+                const TTransferResult result = TransferWithProgress(
+                    [&] { return User_->DownloadCompany(company->CompanyKey); });
+                NoteResult(*company, result, "웹폴더에서 자료를 내려받지 못했습니다.");
             }
             return;
         default:
@@ -637,11 +644,18 @@ void TformMain::TransferCompany(int row) {
 }
 
 TSyncMode TformMain::AskWhichSideToKeep(const TTidewellCompany& company) {
+    const TSyncDecision decision = DecideSync(company, Now());
+    const auto time = [](TDateTime t, bool future) {
+        return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + (future ? " (미래 시각)" : "");
+    };
     MessageBoxRequest question;
     question.title = kApplicationTitle;
-    question.text = company.CompanyName + "\r\n양쪽 자료가 모두 변경되었습니다.\r\n내 컴퓨터: " +
-                    FormatDateTime("yyyy-mm-dd hh:nn:ss", company.LocalModified) +
-                    "\r\n웹폴더: " + FormatDateTime("yyyy-mm-dd hh:nn:ss", company.LatestFileTime) +
+    question.text = company.CompanyName + "\r\n" +
+                    (decision.Ask == TSyncDecision::akFutureTime
+                         ? "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없습니다."
+                         : "양쪽 자료가 모두 변경되었습니다.") +
+                    "\r\n내 컴퓨터: " + time(company.LocalModified, decision.LocalInFuture) +
+                    "\r\n웹폴더: " + time(company.LatestFileTime, decision.WebInFuture) +
                     "\r\n\r\n어느 쪽 자료를 남기시겠습니까? 남기지 않는 쪽의 자료는 "
                     "백업 파일로 보관됩니다.";
     question.icon = MessageIcon::Question;
@@ -663,6 +677,7 @@ void TformMain::TransferCheckedCompanies() {
     const ProgressPanelScope panel(View);
     const TransferScope running(TransferRunning_);
     Refusals_.clear();
+    Transferred_.clear();
     try {
         for (int i = 0; i < RowCount(); ++i) {
             if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
@@ -719,6 +734,7 @@ void TformMain::menuSyncSelectedClick() {
         const ProgressPanelScope panel(View);
         const TransferScope running(TransferRunning_);
         Refusals_.clear();
+        Transferred_.clear();
         try {
             if (row) TransferCompany(*row);
         } catch (const OperationStopped&) {
@@ -791,7 +807,7 @@ bool TformMain::RegisterCompanyFolder(const std::string& folder) {
     programKey->WriteString(CompanySlotValue(slot, "Key"), key);
     programKey->WriteString(CompanySlotValue(slot, "Name"), name);
     programKey->WriteString(CompanySlotValue(slot, "Path"), folder);
-    WriteSlotSynced(*programKey, slot, 0);  // nothing agreed yet for this folder
+    WriteSlotSynced(*programKey, slot, TAgreedState{});  // nothing agreed yet for this folder
     batch.Commit();
     return true;
 }

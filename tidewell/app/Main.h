@@ -104,6 +104,8 @@ public:
     bool Busy() const { return Busy_; }
     bool ListComplete() const { return ListComplete_; }
     bool CheckedRowExists() const;
+    // The companies (by key) whose transfer the last transfer command carried out.
+    const std::vector<std::string>& TransferredCompanies() const { return Transferred_; }
     // Why the last login attempt failed with an error (a refusal or the transport), if it did.
     std::exception_ptr LastLoginError() const { return LastLoginError_; }
 
@@ -134,6 +136,9 @@ private:
     TTransferResult TransferWithProgress(const std::function<TTransferResult()>& transfer);
     void NoteRefusal(const std::string& companyName, const TTransferResult& result,
                      const char* fallback);
+    // A transfer's outcome: carried out, or a refusal kept for the message after the loop.
+    void NoteResult(const TTidewellCompany& company, const TTransferResult& result,
+                    const char* fallback);
     void ShowRefusals();
 
     TformMainView& View;
@@ -147,6 +152,7 @@ private:
     // database): the shutdown rewrite keeps their slots.
     std::vector<TSkippedCompanySlot> UnseenSlots_;
     std::vector<std::string> Refusals_;  // messages of the transfers of one command
+    std::vector<std::string> Transferred_;  // keys of the companies one command transferred
     bool TransferRunning_ = false;
     bool CloseAfterStop_ = false;
 };

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -144,7 +145,21 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     const std::string copy = CompanyDatabaseFile(WorkFolder);
     ScopedFileRemoval removeCopy(copy);
     SetFileModifiedTime(copy, time);
+    // A default-named archive only lives for one upload; one with a name of its own is kept.
+    ResultName = Pack({copy}, wanted, !ArchiveName.empty());
+}
 
+void TBackupCompany::KeepFiles(const std::vector<std::string>& Files,
+                               const std::string& ArchiveName, std::string& ResultName) {
+    Assert(!ArchiveName.empty(), "file name is not specified.", kUnit, __LINE__);
+    const std::string folder = fs::path(ArchiveName).parent_path().string();
+    if (!IsFolder(folder)) ForceFolder(folder);
+    ResultName = Pack(Files, ArchiveName, true);
+}
+
+std::string TBackupCompany::Pack(const std::vector<std::string>& files, const std::string& wanted,
+                                 bool keeps) {
+    const std::string folder = fs::path(wanted).parent_path().string();
     // Written under a hidden name: whoever looks for archives never finds a half-written one.
     TemporaryFile temp =
         CreateTemporaryFile(folder, "." + fs::path(wanted).filename().string() + kPartialMarker);
@@ -158,20 +173,22 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     packer.SaveFileID = false;
     packer.OnProgress = Stoppable(OnProgress, ShouldStop);
     packer.OnError = [](TBackupFile*, int, const std::string&) {};  // raised below instead
-    const bool packed = packer.Backup({copy}, temp.path.string());
+    const bool packed = packer.Backup(files, temp.path.string());
     if (StopWanted(ShouldStop)) throw OperationStopped();
     if (!packed) throw Exception("백업 파일을 만들지 못했습니다: " + ArchiveProblem(packer));
 
-    // A safety archive is what protects data about to be replaced: it is on the disk, under its
-    // name, before anything relies on it. A default-named archive only lives for one upload.
-    const bool keeps = !ArchiveName.empty();
+    // An archive that is kept is what protects data about to be replaced: it is on the disk,
+    // under its name, before anything relies on it.
     if (keeps) SyncFile(temp.path);
-    ResultName = PublishArchive(temp.path.string(), wanted, !keeps);
-    if (keeps) SyncFolder(fs::path(ResultName).parent_path());
+    const std::string result = PublishArchive(temp.path.string(), wanted, !keeps);
+    if (keeps) SyncFolder(fs::path(result).parent_path());
     removeTemp.Keep();
     // Whoever may read the data may read its backup, and nobody else.
     struct stat st {};
-    if (::stat(database.c_str(), &st) == 0) ::chmod(ResultName.c_str(), st.st_mode & 0666);
+    if (::stat(CompanyDatabaseFile(SourceFolder).c_str(), &st) == 0) {
+        ::chmod(result.c_str(), st.st_mode & 0666);
+    }
+    return result;
 }
 
 bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
@@ -224,9 +241,37 @@ bool TCompanyRestore::IsStagingName(const std::string& name) {
     return EndsWith(name, kStagingSuffix);
 }
 
+void TCompanyRestore::CheckFolder() {
+    const std::optional<FileIdentity> now = IdentityOf(folder_);
+    if (!FolderIdentity) {
+        FolderIdentity = now;
+        return;
+    }
+    if (now != FolderIdentity) {
+        throw Exception((CompanyName.empty() ? std::string() : CompanyName + ": ") +
+                        "작업하는 동안 사업장 폴더가 사라졌거나 다른 폴더로 바뀌어 아무것도 바꾸지 "
+                        "않았습니다.\r\n" +
+                        folder_);
+    }
+}
+
+void TCompanyRestore::CheckOwner(const std::string& staged) const {
+    if (CompanyKey.empty()) return;
+    const std::string key = ReadDatabaseFileText(staged, "select dbkey from [ver]").value_or("");
+    if (key == CompanyKey || (key.empty() && ReadCompanyKey(folder_).empty())) return;
+    std::string other = ReadDatabaseFileText(staged, "select legalname from userinfo").value_or("");
+    if (other.empty()) other = key.empty() ? "사업장 키 없음" : key;
+    throw Exception(CompanyName + ": 복원할 자료가 다른 사업장(" + other +
+                    ")의 자료여서 복원하지 않았습니다. 이 컴퓨터의 자료는 그대로 있습니다.");
+}
+
 bool TCompanyRestore::Stage(const std::string& ArchiveName) {
-    if (!IsFolder(folder_)) ForceFolder(folder_);
+    // A folder that was there when the operation began and is gone now is not made again: its
+    // path may lead to an empty mount point by now.
+    if (!IsFolder(folder_) && !FolderIdentity) ForceFolder(folder_);
+    CheckFolder();
     std::string refused;
+    std::string cannotCreate;
     TBackupFile reader;
     reader.RestoreMode = rmAll;
     reader.RestoreFullPath = false;
@@ -247,6 +292,15 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
             if (member.final == final) return;  // a later member of the same name wins
         }
         RemoveFileQuietly(staging);
+        // Made private before its first byte: the archive's writer only truncates it, and
+        // nobody else reads the company's data while it arrives.
+        try {
+            CreatePrivateFile(staging);
+        } catch (const Exception& error) {
+            if (cannotCreate.empty()) cannotCreate = error.what();
+            DoRestore = false;
+            return;
+        }
         members_.push_back({staging, final});
     };
     reader.OnError = [](TBackupFile*, int, const std::string&) {};  // kept in Problem() instead
@@ -254,6 +308,7 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     const bool complete = reader.Restore(ArchiveName, folder_);
     if (StopWanted(ShouldStop)) throw OperationStopped();
     if (reader.ErrorCode() != 0) problem_ = ArchiveProblem(reader);
+    if (!cannotCreate.empty()) throw Exception(cannotCreate);
     if (!refused.empty()) {
         throw Exception("내려받은 자료에 사업장 폴더에 쓸 수 없는 항목이 있어 복원하지 않았습니다: " +
                         refused);
@@ -272,19 +327,55 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
         throw Exception("내려받은 자료가 올바른 사업장 데이터베이스가 아니어서 복원하지 않았습니다.\r\n" +
                         std::string(error.what()));
     }
+    CheckOwner(staged->staging);
     return true;
 }
 
-void TCompanyRestore::Commit() {
+void TCompanyRestore::Commit(const TCommitSteps& steps) {
     const std::string database = CompanyDatabaseFile(folder_);
+    CheckFolder();
     for (const Member& member : members_) {
         std::error_code ec;
         if (fs::is_directory(fs::symlink_status(member.final, ec))) {
             throw Exception("폴더를 복원한 파일로 바꿀 수 없습니다: " + member.final);
         }
     }
-    // Everything but the database first, each previous file kept aside, so that a failure
-    // anywhere puts every file back.
+    const Member* staged = nullptr;
+    for (const Member& member : members_) {
+        if (member.final == database) staged = &member;
+    }
+    if (!staged) throw Exception("복원할 자료에 사업장 데이터베이스(default.mdb)가 없습니다.");
+
+    // Under the database's lock: what is kept, the other files, the database. Everything but the
+    // database goes first, each previous file kept aside, so that a failure anywhere puts every
+    // file back.
+    ReplaceSteps replace;
+    replace.CopyFile = steps.CopyFile;
+    if (steps.KeepCurrent) {
+        replace.KeepCurrent = [&](const std::string& copy) {
+            std::vector<std::string> others;
+            for (const Member& member : members_) {
+                std::error_code ec;
+                if (member.final != database &&
+                    fs::is_regular_file(fs::symlink_status(member.final, ec))) {
+                    others.push_back(member.final);
+                }
+            }
+            steps.KeepCurrent(copy, others);
+        };
+    }
+    replace.BeforeReplace = [&] {
+        CheckFolder();
+        for (Member& member : members_) {
+            if (member.final == database) continue;
+            std::error_code ec;
+            member.keptOld = fs::exists(fs::symlink_status(member.final, ec));
+            if (member.keptOld) fs::rename(member.final, member.final + kOldSuffix);
+            fs::rename(member.staging, member.final);
+            member.committed = true;
+        }
+    };
+    replace.SettleNew = steps.SettleNew;
     auto rollBack = [this] {
         for (Member& member : members_) {
             if (!member.committed) continue;
@@ -297,19 +388,8 @@ void TCompanyRestore::Commit() {
         }
     };
     try {
-        for (Member& member : members_) {
-            if (member.final == database) continue;
-            std::error_code ec;
-            member.keptOld = fs::exists(fs::symlink_status(member.final, ec));
-            if (member.keptOld) fs::rename(member.final, member.final + kOldSuffix);
-            fs::rename(member.staging, member.final);
-            member.committed = true;
-        }
-        for (Member& member : members_) {
-            if (member.final != database) continue;
-            ReplaceCompanyDatabase(member.staging, member.final, ShouldStop);
-            RemoveFileQuietly(member.staging);
-        }
+        ReplaceCompanyDatabase(staged->staging, database, replace, ShouldStop);
+        RemoveFileQuietly(staged->staging);
     } catch (const fs::filesystem_error& error) {
         rollBack();
         throw Exception("복원한 파일로 바꿀 수 없습니다 (" + error.code().message() +

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/backup.h"
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -13,7 +16,7 @@ namespace tidewell {
 // One object serves one operation.
 class TBackupCompany {
 public:
-    // WorkFolder is the private work folder ($TMPDIR/Tidewell), created when missing.
+    // WorkFolder is the user's private work folder (see EnsureWorkFolder), created when missing.
     TBackupCompany();
 
     std::string SourceFolder;  // the company folder; set before Backup or Restore
@@ -42,6 +45,32 @@ public:
     // Writes a consistent, compacted snapshot of DatabaseFile to WorkFolder/default.mdb
     // (owner-only). Raises when it can't be made.
     bool CopyAndCompact(const std::string& DatabaseFile);
+
+    // Packs Files as they are (the database's copy first, named default.mdb) into a kept archive
+    // at ArchiveName (its folder made when missing; a name that is taken gets a counter, as in
+    // Backup), on the disk and under its name before this returns. Raises as Backup does.
+    void KeepFiles(const std::vector<std::string>& Files, const std::string& ArchiveName,
+                   std::string& ResultName);
+
+private:
+    // Packs files into an archive under a hidden name and gives it the name wanted: kept
+    // archives are synced and never replace another; the path it got.
+    std::string Pack(const std::vector<std::string>& files, const std::string& wanted, bool keeps);
+};
+
+// What TCompanyRestore::Commit does while it holds the company database's write lock.
+struct TCommitSteps {
+    // Where the copy of the current database goes (a new file named default.mdb in a private
+    // folder); used only with KeepCurrent.
+    std::string CopyFile;
+    // Keeps what the commit is about to replace: the database's copy (empty when the folder
+    // holds no database) and every other file of the folder that a member will replace. An
+    // error raised here changes nothing.
+    std::function<void(const std::string& databaseCopy, const std::vector<std::string>& others)>
+        KeepCurrent;
+    // The new database is in place, or about to take its place in a rename that keeps its time
+    // and size: file holds it (see ReplaceSteps).
+    std::function<void(const std::string& file)> SettleNew;
 };
 
 // Restoring an archive into a company folder in two steps, so that the data it replaces can be
@@ -55,15 +84,25 @@ public:
 
     TProgressEvent OnProgress;
     StopQuery ShouldStop;
+    // The company the data must belong to (its name is for the messages). When the key is set,
+    // a staged database with another key is refused, and one without a key is taken only where
+    // the folder's own database has none either.
+    std::string CompanyKey;
+    std::string CompanyName;
+    // The folder as it was when the operation began: nothing is written into a folder that is
+    // another one by then (a drive unplugged, its bare mount point left at the path). Unset,
+    // Stage notes the folder as it finds or makes it.
+    std::optional<FileIdentity> FolderIdentity;
 
-    // Unpacks every member into a staging file beside its target and checks them: a member
-    // never takes the place of a folder or of the database's own journal files, and the archive
-    // must hold a default.mdb that opens as a database and passes quick_check. False when the
-    // archive broke off or was cancelled; raises with the reason when a member is refused.
+    // Unpacks every member into a staging file (owner-only from its first byte) beside its
+    // target and checks them: a member never takes the place of a folder or of the database's
+    // own journal files, and the archive must hold a default.mdb that opens as a database,
+    // passes quick_check and belongs to the company. False when the archive broke off or was
+    // cancelled; raises with the reason when a member or the data is refused.
     bool Stage(const std::string& ArchiveName);
     // Replaces the targets, all or nothing, default.mdb last and through the database engine
-    // when a database is there (see ReplaceCompanyDatabase).
-    void Commit();
+    // when a database is there (see ReplaceCompanyDatabase); the steps run under its lock.
+    void Commit(const TCommitSteps& steps = {});
     // Why the last Stage returned false: the archive component's error and what lay behind it;
     // empty after a cancel.
     const std::string& Problem() const { return problem_; }
@@ -73,6 +112,9 @@ public:
 
 private:
     struct Member;
+    void CheckFolder();
+    void CheckOwner(const std::string& staged) const;
+
     std::string folder_;
     std::vector<Member> members_;
     std::string problem_;

@@ -1,5 +1,6 @@
 #include "company/Common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -72,11 +73,7 @@ std::string ShellLongPath(const std::string& path) {
 std::string GetTempFolder() { return ShellLongPath(SystemTempFolder().string()); }
 
 std::string EnsureWorkFolder() {
-    const std::string temp = GetTempFolder();
-    if (temp.empty()) throw Exception("임시 폴더를 찾을 수 없습니다.");
-    const std::string folder = temp + "/Tidewell";
-    EnsurePrivateFolder(folder);
-    return folder;
+    return EnsureWorkPlaces(CurrentWorkPlacesInput()).work.string();
 }
 
 std::string FormatSize(std::int64_t bytes) {
@@ -129,9 +126,22 @@ bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time) {
 }
 
 void StampCompanyDatabase(const std::string& folder, TDateTime time) {
-    const std::string database = CompanyDatabaseFile(folder);
-    SetFileModifiedTime(database, time);
-    if (GetPathSize(database + "-wal") > 0) SetFileModifiedTime(database + "-wal", time);
+    StampDatabaseFile(CompanyDatabaseFile(folder), time);
+}
+
+void StampDatabaseFile(const std::string& file, TDateTime time) {
+    SetFileModifiedTime(file, time);
+    if (GetPathSize(file + "-wal") > 0) SetFileModifiedTime(file + "-wal", time);
+}
+
+FileSignature DatabaseSignature(const std::string& file) {
+    FileSignature signature = SignatureOf(file);
+    const FileSignature wal = SignatureOf(file + "-wal");
+    if (signature.size >= 0 && wal.size > 0) {
+        signature.modifiedNs = std::max(signature.modifiedNs, wal.modifiedNs);
+        signature.size += wal.size;
+    }
+    return signature;
 }
 
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode) {

@@ -5,6 +5,7 @@
 
 #include "platform/CompanyDatabase.h"
 #include "platform/DateTime.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -27,7 +28,7 @@ void SetFileModifiedTime(const std::string& fileName, TDateTime time);
 std::string ShellLongPath(const std::string& path);
 // The system's temporary folder in that form.
 std::string GetTempFolder();
-// GetTempFolder() + "/Tidewell", created private to the user when missing.
+// The user's private work folder (see EnsureWorkPlaces), created when missing.
 std::string EnsureWorkFolder();
 
 // Whether a regular file (not a folder) is at path; false for any error.
@@ -62,6 +63,12 @@ std::string CompanyDatabaseFile(const std::string& folder);
 bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time);
 // Gives default.mdb, and a non-empty default.mdb-wal, that time; failures are ignored.
 void StampCompanyDatabase(const std::string& folder, TDateTime time);
+// The same for a database file anywhere (a staged one about to take its place).
+void StampDatabaseFile(const std::string& file, TDateTime time);
+// How a database file looks from outside, with a non-empty -wal beside it counted in (the later
+// time, the sizes added): committed changes that wait in the WAL change it too. Size -1 when
+// there is no file.
+FileSignature DatabaseSignature(const std::string& file);
 // "Provider=...;Data Source=<file>;User ID=Admin;Jet OLEDB:Database Password=...;Mode=<mode>;"
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode);
 // DatabaseConnectionString of folder + "/default.mdb".

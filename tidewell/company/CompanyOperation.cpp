@@ -5,6 +5,7 @@
 
 #include "company/Common.h"
 #include "platform/FileKit.h"
+#include "platform/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -12,7 +13,9 @@ namespace tidewell {
 
 CompanyOperation::CompanyOperation(std::optional<std::chrono::milliseconds> wait,
                                    const StopQuery& stop)
-    : work_(EnsureWorkFolder()), lock_(work_, wait, stop) {
+    : places_(EnsureWorkPlaces(CurrentWorkPlacesInput())),
+      work_(places_.work.string()),
+      lock_(places_.lock, wait, stop) {
     RemoveWorkLeftovers(work_);
     folder_ = CreatePrivateFolder(work_, "op-").string();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/Error.h"
 #include "platform/OperationLock.h"
+#include "platform/TempFolder.h"
 
 namespace tidewell {
 
@@ -29,6 +30,7 @@ public:
     const std::string& Folder() const { return folder_; }
 
 private:
+    WorkPlaces places_;
     std::string work_;
     OperationLock lock_;
     std::string folder_;

@@ -1,7 +1,9 @@
 #include "company/LocalCompanyList.h"
 
 #include <cstdio>
+#include <limits>
 #include <optional>
+#include <utility>
 
 #include "company/Common.h"
 #include "platform/DateTime.h"
@@ -20,6 +22,28 @@ std::string ReadSlotText(const RegistryKey& key, const std::string& name) {
     }
 }
 
+// A whole decimal number, or nothing.
+std::optional<std::int64_t> ReadNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// "text,number" as its two parts, split at the last comma (a name may hold commas itself).
+std::optional<std::pair<std::string, std::int64_t>> SplitAtLastComma(const std::string& value) {
+    const std::size_t comma = value.rfind(',');
+    if (comma == std::string::npos) return std::nullopt;
+    const auto number = ReadNumber(value.substr(comma + 1));
+    if (!number) return std::nullopt;
+    return std::pair{value.substr(0, comma), *number};
+}
+
 }  // namespace
 
 std::string CompanySlotValue(int slot, std::string_view field) {
@@ -28,29 +52,57 @@ std::string CompanySlotValue(int slot, std::string_view field) {
     return "Company" + std::string(number) + std::string(field);
 }
 
-TDateTime ReadSlotSynced(const RegistryKey& key, int slot) {
+TAgreedState ReadSlotSynced(const RegistryKey& key, int slot) {
+    TAgreedState state;
     const auto time = ArchiveTimeToDateTime(ReadSlotText(key, CompanySlotValue(slot, "Synced")));
-    return time.value_or(0);
+    if (!time) return state;
+    state.Time = *time;
+    if (const auto file =
+            SplitAtLastComma(ReadSlotText(key, CompanySlotValue(slot, "SyncedFile")))) {
+        const auto modified = ReadNumber(file->first);
+        if (modified && file->second >= 0) state.Local = {*modified, file->second};
+    }
+    if (const auto archive =
+            SplitAtLastComma(ReadSlotText(key, CompanySlotValue(slot, "SyncedArchive")))) {
+        if (!archive->first.empty() && archive->second >= 0) {
+            state.Archive = archive->first;
+            state.ArchiveSize = archive->second;
+        }
+    }
+    return state;
 }
 
-void WriteSlotSynced(RegistryKey& key, int slot, TDateTime synced) {
-    const std::string name = CompanySlotValue(slot, "Synced");
-    if (synced > 0) {
-        key.WriteString(name, FormatDateTime("yyyymmddhhnnss", synced));
+void WriteSlotSynced(RegistryKey& key, int slot, const TAgreedState& synced) {
+    const std::string time = CompanySlotValue(slot, "Synced");
+    const std::string file = CompanySlotValue(slot, "SyncedFile");
+    const std::string archive = CompanySlotValue(slot, "SyncedArchive");
+    if (synced.Time <= 0) {
+        for (const std::string& name : {time, file, archive}) key.DeleteValue(name);
+        return;
+    }
+    key.WriteString(time, FormatDateTime("yyyymmddhhnnss", synced.Time));
+    if (synced.Local.size >= 0) {
+        key.WriteString(file, std::to_string(synced.Local.modifiedNs) + "," +
+                                  std::to_string(synced.Local.size));
     } else {
-        key.DeleteValue(name);
+        key.DeleteValue(file);
+    }
+    if (!synced.Archive.empty() && synced.ArchiveSize >= 0) {
+        key.WriteString(archive, synced.Archive + "," + std::to_string(synced.ArchiveSize));
+    } else {
+        key.DeleteValue(archive);
     }
 }
 
 bool RecordCompanySynced(RegistryKey& key, const std::string& companyKey, const std::string& path,
-                         TDateTime time) {
+                         const TAgreedState& state) {
     bool recorded = false;
     for (int slot = 0; slot < kCompanySlotCount; ++slot) {
         if (ReadSlotText(key, CompanySlotValue(slot, "Path")) != path ||
             ReadSlotText(key, CompanySlotValue(slot, "Key")) != companyKey) {
             continue;
         }
-        WriteSlotSynced(key, slot, time);
+        WriteSlotSynced(key, slot, state);
         recorded = true;
     }
     return recorded;
@@ -111,6 +163,7 @@ void TLocalCompanyList::Load() {
             continue;
         }
         if (!GetCompanyDatabaseTime(item.LocalPath, item.LocalModified)) item.LocalModified = 0;
+        item.LocalFile = DatabaseSignature(CompanyDatabaseFile(item.LocalPath));
         Items.push_back(std::move(item));
     }
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -17,15 +19,28 @@ inline constexpr int kCompanySlotCount = 100;
 // "Company05Path".
 std::string CompanySlotValue(int slot, std::string_view field);
 
+// What both sides held when they last agreed (after a transfer in either direction).
+struct TAgreedState {
+    TDateTime Time = 0;   // the data's time; zero: no agreement is known
+    FileSignature Local;  // the local database just then; size -1 when not recorded
+    std::string Archive;  // the web folder's newest archive just then, by name; empty: not recorded
+    std::int64_t ArchiveSize = -1;
+    bool operator==(const TAgreedState&) const = default;
+};
+
 class RegistryKey;
-// Every value of a slot: Key, Name, Path and Synced (the time both sides last agreed on).
-inline constexpr const char* kCompanySlotFields[] = {"Key", "Name", "Path", "Synced"};
-// The Synced value: the time as yyyymmddhhnnss, zero when absent or unreadable.
-TDateTime ReadSlotSynced(const RegistryKey& key, int slot);
-void WriteSlotSynced(RegistryKey& key, int slot, TDateTime synced);
-// Records time as agreed for every slot that registers path for companyKey; true when one did.
+// Every value of a slot: Key, Name, Path and the agreed state (Synced: the time as
+// yyyymmddhhnnss; SyncedFile: "nanoseconds,size" of the local database; SyncedArchive:
+// "name,size" of the web folder's archive).
+inline constexpr const char* kCompanySlotFields[] = {"Key",    "Name",       "Path",
+                                                     "Synced", "SyncedFile", "SyncedArchive"};
+// The agreed state of a slot; what is absent or unreadable reads as not recorded.
+TAgreedState ReadSlotSynced(const RegistryKey& key, int slot);
+// Writes it; a state without a time removes every agreed value of the slot.
+void WriteSlotSynced(RegistryKey& key, int slot, const TAgreedState& synced);
+// Records the state as agreed for every slot that registers path for companyKey; true when one did.
 bool RecordCompanySynced(RegistryKey& key, const std::string& companyKey, const std::string& path,
-                         TDateTime time);
+                         const TAgreedState& state);
 
 // One company registered on this computer.
 struct TLocalCompanyListItem {
@@ -33,7 +48,8 @@ struct TLocalCompanyListItem {
     std::string CompanyName;
     std::string LocalPath;        // the folder that holds default.mdb, as registered
     TDateTime LocalModified = 0;  // last-write time of default.mdb; zero when unreadable
-    TDateTime Synced = 0;         // the time both sides last agreed on; zero when unknown
+    FileSignature LocalFile;      // how default.mdb looks now (see DatabaseSignature)
+    TAgreedState Synced;          // what both sides last agreed on
 };
 
 // A registered company that Load did not list, and why.
@@ -48,7 +64,7 @@ struct TSkippedCompanySlot {
     std::string CompanyName;
     std::string LocalPath;
     std::string Detail;  // what went wrong, for srDamaged
-    TDateTime Synced = 0;
+    TAgreedState Synced;
 };
 
 // The registered companies whose folder still holds a database with the registered key, in

@@ -1,11 +1,15 @@
 #include "company/SafetyArchives.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
 #include "archive/ArchiveIo.h"
 #include "company/Common.h"
 #include "platform/DosTime.h"
+#include "platform/Error.h"
 
 namespace fs = std::filesystem;
 
@@ -40,8 +44,29 @@ int Counter(const std::string& name) {
 
 }  // namespace
 
-std::string SafetyArchiveName(const std::string& companyFolder, TDateTime now) {
-    return companyFolder + "/Backup/" + kPrefix + FormatDateTime("yyyymmddhhnn", now) + ".bck";
+std::string SafetyArchiveFolder(const std::string& companyFolder) {
+    const std::string folder = companyFolder + "/Backup";
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return folder;  // made with the first archive
+    if (S_ISDIR(st.st_mode)) return folder;
+    const auto refuse = [&](const std::string& why) {
+        return Exception("안전 사본을 둘 백업 폴더를 쓸 수 없어 아무것도 바꾸지 않았습니다 (" +
+                         why + "): " + folder);
+    };
+    if (!S_ISLNK(st.st_mode)) throw refuse("폴더가 아님");
+    struct stat target {};
+    if (::stat(folder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+        throw refuse("폴더가 아닌 곳을 가리키는 링크");
+    }
+    if (target.st_uid != ::geteuid()) throw refuse("다른 사용자의 폴더를 가리키는 링크");
+    std::error_code ec;
+    const fs::path real = fs::canonical(folder, ec);
+    if (ec) throw refuse(ec.message());
+    return real.string();
+}
+
+std::string SafetyArchiveName(const std::string& safetyFolder, TDateTime now) {
+    return safetyFolder + "/" + kPrefix + FormatDateTime("yyyymmddhhnn", now) + ".bck";
 }
 
 std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder) {

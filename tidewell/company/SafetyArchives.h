@@ -18,8 +18,14 @@ struct TSafetyArchive {
     std::int64_t Size = 0;      // bytes of the archive file
 };
 
-// The name of a new safety archive made now: folder/Backup/tidewell + yyyymmddhhnn + ".bck".
-std::string SafetyArchiveName(const std::string& companyFolder, TDateTime now);
+// Where a company's safety archives go: its Backup folder, or, when that is a link to a folder
+// of this user's (another disk, say), the folder it leads to, so that an archive is written,
+// synced and named where it stays. A link to anything else, or something other than a folder
+// at the name, raises before anything is written. The folder need not exist yet.
+std::string SafetyArchiveFolder(const std::string& companyFolder);
+
+// The name of a new safety archive made now: safetyFolder/tidewell + yyyymmddhhnn + ".bck".
+std::string SafetyArchiveName(const std::string& safetyFolder, TDateTime now);
 
 // The safety archives of a company, newest first. Each is read with the archive component as
 // far as its first member's name and date.

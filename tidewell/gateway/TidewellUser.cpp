@@ -5,11 +5,12 @@
 #include <filesystem>
 
 #include "company/BackupCompany.h"
+#include "company/Common.h"
 #include "company/CompanyOperation.h"
+#include "company/LocalCompanyList.h"
 #include "company/SafetyArchives.h"
 #include "gateway/ArchiveReceiver.h"
-#include "company/Common.h"
-#include "company/LocalCompanyList.h"
+#include "gateway/SyncDecision.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/FileKit.h"
 #include "platform/SettingsHive.h"
@@ -55,6 +56,7 @@ TTidewellCompanyPtr CompanyFromInfo(const TAnswerList& info) {
     company->Created = AnswerToEpochTime(info.Values("Created"));
     company->LatestFileTime = AnswerToArchiveTime(info.Values("LatestFile"));
     company->LatestFileSize = AnswerToInt64(info.Values("LatestFileSize"));
+    if (company->LatestFileTime > 0) company->LatestFileName = info.Values("LatestFile");
     company->WebArchiveCount = AnswerToInt64(info.Values("ArchiveCount"));
     return company;
 }
@@ -62,12 +64,7 @@ TTidewellCompanyPtr CompanyFromInfo(const TAnswerList& info) {
 }  // namespace
 
 bool BothSidesChanged(const TTidewellCompany& company) {
-    if (company.SyncedTime <= 0) return false;
-    const auto second = [](TDateTime t) { return FormatDateTime("yyyymmddhhnnss", t); };
-    const std::string agreed = second(company.SyncedTime);
-    const std::string local = second(company.LocalModified);
-    const std::string web = second(company.LatestFileTime);
-    return local > agreed && web > agreed && local != web;
+    return DecideSync(company, Now()).Ask != TSyncDecision::akNone;
 }
 
 TTidewellUser::TTidewellUser() = default;
@@ -205,6 +202,8 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
 
     CompanyOperation operation(LockWait, StopQueryOf());
     ReportStage(nullptr, "백업", "업로드할 자료를 백업중입니다...", 0);
+    // Noted before the snapshot: a change made after it must show as one afterwards.
+    const FileSignature sent = DatabaseSignature(CompanyDatabaseFile(company->LocalPath));
     std::string archive;
     {
         TBackupCompany backup;
@@ -231,11 +230,12 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     if (gateway->UploadFile(UserID, Password, company->CompanyKey, company->CompanyName, archive,
                             answer)) {
         // The archive's name is the time both sides now hold.
-        if (const auto time = ArchiveTimeToDateTime(fs::path(archive).filename().string())) {
-            company->SyncedTime = *time;
+        const std::string name = fs::path(archive).filename().string();
+        if (const auto time = ArchiveTimeToDateTime(name)) {
+            company->Synced = {*time, sent, name, GetPathSize(archive)};
             if (auto key = CurrentUserHive().OpenKey(kProgramKey, false)) {
                 auto batch = CurrentUserHive().Batch();
-                RecordCompanySynced(*key, company->CompanyKey, company->LocalPath, *time);
+                RecordCompanySynced(*key, company->CompanyKey, company->LocalPath, company->Synced);
                 batch.Commit();
             }
         }
@@ -244,37 +244,62 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
 }
 
-std::string TTidewellUser::KeepSafetyCopy(const std::string& folder,
-                                          const std::string& workFolder,
-                                          const TProgressEvent& onProgress) {
-    if (!FileExists(CompanyDatabaseFile(folder))) return {};
-    ReportStage(nullptr, "복원", "복원 준비중...", 0);
-    std::string made;
-    TBackupCompany backup;
-    backup.SourceFolder = folder;
-    backup.WorkFolder = workFolder;
-    backup.SafetyCopy = true;
-    backup.ShouldStop = StopQueryOf();
-    backup.OnProgress = onProgress;
-    backup.Backup(SafetyArchiveName(folder, Now()), made);
-    return made;
-}
-
-void TTidewellUser::RestoreInto(const TTidewellCompany& company, const std::string& archive,
-                                const TProgressEvent& onProgress) {
+FileSignature TTidewellUser::RestoreInto(const TTidewellCompany& company, const TRestorePlan& plan,
+                                         const TProgressEvent& onProgress) {
+    const std::string& folder = company.LocalPath;
     bool go = true;
     onProgress(nullptr, {}, 0, go);
-    TCompanyRestore restore(company.LocalPath);
+    TCompanyRestore restore(folder);
     restore.ShouldStop = StopQueryOf();
     restore.OnProgress = onProgress;
+    restore.CompanyKey = company.CompanyKey;
+    restore.CompanyName = company.CompanyName;
+    restore.FolderIdentity = plan.Folder;
     // A restore that did not finish left the previous database in place; stamping it with a
     // new time would make it look as if it held the new data.
-    if (!restore.Stage(archive)) {
+    if (!restore.Stage(plan.Archive)) {
         throw Exception(company.CompanyName +
                         ": 자료를 복원하지 못했습니다. 이전 자료는 그대로 있습니다.\r\n" +
                         restore.Problem());
     }
-    restore.Commit();
+
+    // The safety archive is what protects the local data the restore replaces: without it
+    // nothing is replaced, and it is given up again when the replacement does not happen.
+    std::optional<ScopedFileRemoval> dropSafety;
+    FileSignature settled;
+    TCommitSteps steps;
+    steps.CopyFile = plan.WorkFolder + "/" + kCompanyDatabaseName;
+    steps.KeepCurrent = [&](const std::string& copy, const std::vector<std::string>& others) {
+        std::vector<std::string> files;
+        if (!copy.empty()) {
+            TDateTime time = 0;
+            if (!GetCompanyDatabaseTime(folder, time)) time = Now();
+            SetFileModifiedTime(copy, time);  // the archive keeps the data's own time
+            files.push_back(copy);
+        }
+        files.insert(files.end(), others.begin(), others.end());
+        if (files.empty()) return;
+        ReportStage(nullptr, "복원", "복원 준비중...", 0);
+        TBackupCompany backup;
+        backup.SourceFolder = folder;
+        backup.WorkFolder = plan.WorkFolder;
+        backup.ShouldStop = StopQueryOf();
+        backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            HandlePrepareProgress(s, f, p, c);
+        };
+        std::string made;
+        backup.KeepFiles(files, SafetyArchiveName(plan.SafetyFolder, Now()), made);
+        dropSafety.emplace(made);
+        bool go = true;
+        onProgress(nullptr, {}, 100, go);  // what remains is the replacement itself
+    };
+    steps.SettleNew = [&](const std::string& file) {
+        if (plan.Time > 0) StampDatabaseFile(file, plan.Time);
+        settled = DatabaseSignature(file);
+    };
+    restore.Commit(steps);
+    if (dropSafety) dropSafety->Keep();
+    return settled;
 }
 
 TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyKey,
@@ -287,27 +312,21 @@ TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyK
     if (!FileExists(archivePath)) throw Exception("백업 파일이 없습니다: " + archivePath);
 
     CompanyOperation operation(LockWait, StopQueryOf());
+    TRestorePlan plan;
+    plan.Archive = archivePath;
+    plan.SafetyFolder = SafetyArchiveFolder(folder);
+    plan.Folder = IdentityOf(folder);
+    plan.WorkFolder = operation.Folder();
     RemoveCompanyLeftovers(folder);
-    const TDateTime dataTime = [&] {
-        for (const TSafetyArchive& archive : ListSafetyArchives(folder)) {
-            std::error_code ec;
-            if (fs::equivalent(archive.Path, archivePath, ec)) return archive.DataTime;
-        }
-        return TDateTime{0};
-    }();
-    const EmptyFolderRemoval dropBackupFolder(folder + "/Backup");
-    ScopedFileRemoval dropSafety(KeepSafetyCopy(
-        folder, operation.Folder(),
-        [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-            HandlePrepareProgress(s, f, p, c);
-        }));
-    RestoreInto(*company, archivePath, [this](TBackupFile* s, const std::string&, TPercentage p,
-                                              bool&) {
+    // The data is what it was then: it carries the time it had then.
+    for (const TSafetyArchive& archive : ListSafetyArchives(folder)) {
+        std::error_code ec;
+        if (fs::equivalent(archive.Path, archivePath, ec)) plan.Time = archive.DataTime;
+    }
+    const EmptyFolderRemoval dropBackupFolder(plan.SafetyFolder);
+    RestoreInto(*company, plan, [this](TBackupFile* s, const std::string&, TPercentage p, bool&) {
         ReportStage(s, "복원", "이전 자료를 복원중입니다...", p);
     });
-    dropSafety.Keep();
-    // The data is what it was then: it carries the time it had then.
-    if (dataTime > 0) StampCompanyDatabase(folder, dataTime);
     return TTransferResult::Done();
 }
 
@@ -328,11 +347,17 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
                                                    "내려받지 않았습니다.\r\n" + folder);
         }
     }
+    // Nothing is fetched for a folder that can't take it; what it is now is what it must still
+    // be when its data is replaced.
+    TRestorePlan plan;
+    plan.SafetyFolder = SafetyArchiveFolder(folder);
+    plan.Folder = IdentityOf(folder);
+    plan.WorkFolder = operation.Folder();
     RemoveCompanyLeftovers(folder);
 
     TransferDone = 0;
     TransferSize = company->LatestFileSize;
-    // The archive arrives on a thread of its own while this one packs the safety copy.
+    // The archive arrives on a thread of its own; this one keeps the window going meanwhile.
     ArchiveReceiver receiver(NewGateway(), UserID, Password, company->CompanyKey,
                              operation.Folder(), StopQueryOf());
     const auto reportTransfer = [this, &receiver] {
@@ -341,82 +366,48 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
         HandleTransferData(nullptr, nullptr, 0, receiver.Sender());
     };
     reportTransfer();
-    const std::string name = receiver.AwaitName(reportTransfer);
-
     // The name carries the time the data will be given; a name without one is no archive of
-    // the service's, and nothing local is touched for it.
-    std::optional<TDateTime> time;
-    if (!name.empty()) {
-        time = ArchiveTimeToDateTime(name);
-        if (!time) {
-            throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + name +
-                            ")에 자료의 시간이 없어 복원하지 않았습니다.");
-        }
+    // the service's, and it is not even received.
+    const std::string name = receiver.AwaitName(reportTransfer);
+    if (!name.empty() && !ArchiveTimeToDateTime(name)) {
+        throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + name +
+                        ")에 자료의 시간이 없어 복원하지 않았습니다.");
     }
-
-    // The safety copy is what protects the local data the download replaces; without it the
-    // download does not go on. It is given up again when the restore does not happen, and so
-    // is a Backup folder made for it.
-    const EmptyFolderRemoval dropBackupFolder(folder + "/Backup");
-    std::optional<ScopedFileRemoval> dropSafety;
-    if (time) {
-        const auto started = std::chrono::steady_clock::now();
-        const std::string made = KeepSafetyCopy(
-            folder, operation.Folder(),
-            [&](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-                // Two stages at once: the panel follows the one that will end last.
-                if (!receiver.Done() && ReceivingEndsLater(receiver.Received(), p, started)) {
-                    reportTransfer();
-                } else {
-                    HandlePrepareProgress(s, f, p, c);
-                }
-            });
-        if (!made.empty()) dropSafety.emplace(made);
-    }
-
     TAnswerList answer;
     const std::string archive = receiver.Finish(answer, reportTransfer);
     reportTransfer();
     if (!FileExists(archive)) {
         return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
     }
+    const std::string received = fs::path(archive).filename().string();
+    const auto time = ArchiveTimeToDateTime(received);
+    if (!time) {
+        throw Exception(company->CompanyName + ": 내려받은 파일의 이름(" + received +
+                        ")에 자료의 시간이 없어 복원하지 않았습니다.");
+    }
 
-    RestoreInto(*company, archive,
-                [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
-                    HandleRestoreProgress(s, f, p, c);
-                });
-    if (dropSafety) dropSafety->Keep();
-
-    StampCompanyDatabase(folder, *time);
-    company->SyncedTime = *time;
-    RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder, *time);
+    // Only now, with the whole archive here, is the local data touched.
+    plan.Archive = archive;
+    plan.Time = *time;
+    const EmptyFolderRemoval dropBackupFolder(plan.SafetyFolder);
+    const FileSignature restored = RestoreInto(
+        *company, plan, [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
+            HandleRestoreProgress(s, f, p, c);
+        });
+    company->Synced = {*time, restored, received, GetPathSize(archive)};
+    RegisterLocalCompany(company->CompanyKey, company->CompanyName, folder, company->Synced);
     return TTransferResult::Done();
-}
-
-bool TTidewellUser::ReceivingEndsLater(std::int64_t received, TPercentage packed,
-                                       std::chrono::steady_clock::time_point started) const {
-    // Each stage's time to go, from its pace so far; a stage that has not begun yet counts as
-    // the longer one.
-    if (received <= 0 || TransferSize <= 0) return true;
-    if (packed == 0) return false;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const double receiving =
-        elapsed * static_cast<double>(std::max<std::int64_t>(TransferSize - received, 0)) /
-        static_cast<double>(received);
-    const double packing = elapsed * (100.0 - packed) / packed;
-    return receiving > packing;
 }
 
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
                                          const std::string& companyName,
                                          const std::string& localPath) {
-    RegisterLocalCompany(companyKey, companyName, localPath, 0);
+    RegisterLocalCompany(companyKey, companyName, localPath, TAgreedState{});
 }
 
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
                                          const std::string& companyName,
-                                         const std::string& localPath, TDateTime synced) {
+                                         const std::string& localPath, const TAgreedState& synced) {
     auto key = CurrentUserHive().OpenKey(kProgramKey, false);
     if (!key) return;
     auto batch = CurrentUserHive().Batch();
@@ -431,7 +422,7 @@ void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
         registered = key->ReadString(pathValue) == localPath;
     }
     if (registered) {
-        if (synced > 0) RecordCompanySynced(*key, companyKey, localPath, synced);
+        if (synced.Time > 0) RecordCompanySynced(*key, companyKey, localPath, synced);
         batch.Commit();
         return;
     }

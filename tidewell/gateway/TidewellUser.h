@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "archive/backup.h"
+#include "company/LocalCompanyList.h"
 #include "gateway/SyncMode.h"
-#include "platform/Error.h"
 #include "platform/DateTime.h"
+#include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell {
 
@@ -26,17 +28,19 @@ struct TTidewellCompany {
     std::string CompanyName;
     TDateTime LatestFileTime = 0;  // newest archive in the web folder; zero when none
     std::int64_t LatestFileSize = 0;
+    std::string LatestFileName;  // that archive's name; empty when none
     TDateTime Created = 0;
     std::string LocalPath;         // folder holding default.mdb on this computer; may be empty
     TDateTime LocalModified = 0;   // last-write time of that default.mdb
+    FileSignature LocalFile;       // how that default.mdb looks now (see DatabaseSignature)
     TSyncMode SyncMode = smNone;
-    TDateTime SyncedTime = 0;      // the time both sides last agreed on; zero when unknown
+    TAgreedState Synced;               // what both sides last agreed on
     std::int64_t WebArchiveCount = 0;  // archives the web folder keeps; 0 when it doesn't say
 };
 
-// Both sides changed since they last agreed: the local data and the web folder's newest
-// archive are later than the agreed time and differ from each other (to the second). The row
-// still travels the way its times decide, but only when the user says which side to keep.
+// The user must say which side to keep (see DecideSync): both sides changed since they last
+// agreed, or only a time far in the future would decide a download. The row still points the
+// way its times say, but travels only when the user has chosen.
 bool BothSidesChanged(const TTidewellCompany& company);
 
 // Entries are shared: rows of the window's list keep the companies they show alive while
@@ -133,9 +137,9 @@ public:
     bool StopRequested() const { return stopRequested_; }
     void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
                               const std::string& LocalPath);
-    // The same, and the time both sides now agree on, in one transaction of the settings.
+    // The same, and what both sides now agree on, in one transaction of the settings.
     void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
-                              const std::string& LocalPath, TDateTime Synced);
+                              const std::string& LocalPath, const TAgreedState& Synced);
     std::string MakeUniqueCompanyName(const std::string& Name);
 
     // How many times LoadCompanies asks for a company's details while replies carry no STATUS.
@@ -149,21 +153,25 @@ private:
     // reporter, when given, stands in for Sender: a transfer that runs on another thread.
     void HandleTransferData(HttpClient* Sender, const char* Buffer, std::size_t Len,
                             const void* reporter = nullptr);
-    bool ReceivingEndsLater(std::int64_t received, TPercentage packed,
-                            std::chrono::steady_clock::time_point started) const;
     void HandleBackupProgress(TBackupFile* Sender, const std::string& Filename,
                               TPercentage Percent, bool& Continue);
     void HandleRestoreProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
     void HandlePrepareProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
-    // The current data into a new safety archive (when there is a database); its path, or
-    // empty. onProgress sees the archive component's events.
-    std::string KeepSafetyCopy(const std::string& folder, const std::string& workFolder,
-                               const TProgressEvent& onProgress);
-    // Stages, checks and commits archive into the company's folder; onProgress reports it.
-    void RestoreInto(const TTidewellCompany& company, const std::string& archive,
-                     const TProgressEvent& onProgress);
+    // One archive going into a company's folder.
+    struct TRestorePlan {
+        std::string Archive;
+        std::optional<FileIdentity> Folder;  // the folder as the operation found it
+        std::string SafetyFolder;            // where the safety archive goes
+        std::string WorkFolder;              // the operation's private folder
+        TDateTime Time = 0;                  // given to the restored database; zero: its own
+    };
+    // Stages and checks the archive, then, holding the database's lock, packs what it replaces
+    // into a new safety archive and commits it. onProgress reports the staging. Returns how the
+    // new database looked before the lock went.
+    FileSignature RestoreInto(const TTidewellCompany& company, const TRestorePlan& plan,
+                              const TProgressEvent& onProgress);
     StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
 
     std::vector<TTidewellCompanyPtr> Companies;

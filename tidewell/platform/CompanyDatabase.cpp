@@ -12,6 +12,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -182,39 +184,6 @@ void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
     db.Execute("VACUUM");
 }
 
-// Copies staged into the open live database in one write transaction of the target: other
-// connections see the old content or the new, never a mix, and a failure changes nothing.
-void WriteThroughEngine(const std::string& staged, SqliteDatabase& target, const std::string& file,
-                        const StopQuery& stop) {
-    if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
-        MatchPageSize(staged, PragmaNumber(target, "PRAGMA page_size"));
-    }
-    SqliteDatabase source = OpenAsItStands(staged, false);
-    EngineWatch watch(target.get(), stop);
-    std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)> backup(
-        sqlite3_backup_init(target.get(), "main", source.get(), "main"), sqlite3_backup_finish);
-    if (!backup) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), sqlite3_extended_errcode(target.get())), file);
-    for (;;) {
-        const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
-        if (rc == SQLITE_DONE) break;
-        if (rc != SQLITE_OK) {
-            backup.reset();  // rolls the target back
-            watch.Fail(SqliteError(sqlite3_errstr(rc), rc), file);
-        }
-        watch.Check();  // a stop here releases the backup, which rolls the target back
-    }
-    const int rc = sqlite3_backup_finish(backup.release());
-    if (rc != SQLITE_OK) watch.Fail(SqliteError(sqlite3_errmsg(target.get()), rc), file);
-    // The new content moves from the WAL into the file, so the file's time tells the truth.
-    try {
-        if (PragmaText(target, "PRAGMA journal_mode") == "wal") {
-            target.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
-        }
-    } catch (const SqliteError&) {
-        // Readers of another program keep the WAL for now; the data is in it all the same.
-    }
-}
-
 // Whether another process has the database or one of its journal files open; with
 // countThisProcess, a connection of this process counts too.
 bool AnyOpenedByAnotherProcess(const std::string& target, bool countThisProcess) {
@@ -245,14 +214,17 @@ void ReplaceFile(const std::string& staged, const std::string& target, bool coun
         throw CompanyDatabaseError(error.what(), 0);
     }
     for (const char* sidecar : kSidecars) Unlink(target + sidecar);
-    if (::rename(staged.c_str(), target.c_str()) != 0) throw FileError("파일을 바꿀 수 없습니다", target);
+    // Where there was no file, one that appeared meanwhile is not ours to replace.
+    const int moved =
+        existed ? ::rename(staged.c_str(), target.c_str())
+                : ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (moved != 0) throw FileError("파일을 바꿀 수 없습니다", target);
     try {
         SyncFolder(fs::path(target).parent_path());
     } catch (const Exception&) {
         // The rename stands; a folder the system can't sync loses nothing more than it would.
     }
 }
-
 
 // VACUUM INTO a new file for this user only: a consistent, compacted copy of what db reads.
 // A failure leaves no file behind.
@@ -271,6 +243,190 @@ void VacuumInto(SqliteDatabase& db, const std::string& dest, const std::string& 
         Unlink(dest);
         throw;
     }
+}
+
+// The database file as the connection itself has it open. Reading through it never opens a
+// second descriptor, whose closing would drop every lock this process holds on the file.
+sqlite3_file* MainFile(SqliteDatabase& db, const std::string& name) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr) {
+        throw CompanyDatabaseError("데이터베이스 파일을 열 수 없습니다: " + name, SQLITE_CANTOPEN);
+    }
+    return file;
+}
+
+// The engine's own lock on a file it can't read as a database (damaged, or another engine's):
+// taken on the connection's file handle, as any program using the engine would, waiting up to
+// kCompanyBusyTimeout for others to let go.
+class RawFileLock {
+public:
+    RawFileLock(sqlite3_file* file, int level, const std::string& name, const StopQuery& stop)
+        : file_(file) {
+        const auto deadline = std::chrono::steady_clock::now() + kCompanyBusyTimeout;
+        for (const int step : {SQLITE_LOCK_SHARED, level}) {
+            if (step == SQLITE_LOCK_SHARED && held_ >= step) continue;
+            for (;;) {
+                const int rc = file_->pMethods->xLock(file_, step);
+                if (rc == SQLITE_OK) break;
+                if ((rc & 0xFF) != SQLITE_BUSY) {
+                    Release();
+                    throw CompanyDatabaseError("데이터베이스 파일을 잠글 수 없습니다: " + name, rc);
+                }
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    Release();
+                    throw CompanyDatabaseError(
+                        "다른 프로그램이 데이터베이스를 사용하고 있어 열 수 없습니다: " + name,
+                        SQLITE_BUSY);
+                }
+                ProcessMessages();
+                if (StopWanted(stop)) {
+                    Release();
+                    throw OperationStopped();
+                }
+                std::this_thread::sleep_for(kEnginePumpInterval);
+            }
+            held_ = step;
+        }
+    }
+    RawFileLock(const RawFileLock&) = delete;
+    RawFileLock& operator=(const RawFileLock&) = delete;
+    ~RawFileLock() { Release(); }
+
+private:
+    void Release() { file_->pMethods->xUnlock(file_, SQLITE_LOCK_NONE); }
+
+    sqlite3_file* file_;
+    int held_ = SQLITE_LOCK_NONE;
+};
+
+// The file's bytes as they stand, read through the engine's own handle into dest, a new file for
+// this user only. Whoever calls holds a lock that keeps writers out. A failure leaves no dest.
+void CopyRawBytes(sqlite3_file* file, const std::string& dest, const std::string& name,
+                  const std::function<void()>& tick) {
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, SQLITE_IOERR);
+    }
+    FileHandle out = CreatePrivateDatabaseFile(dest);
+    ScopedFileRemoval removeDest(dest);
+    std::vector<char> buffer(1 << 20);
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        const int count = static_cast<int>(
+            std::min<sqlite3_int64>(static_cast<sqlite3_int64>(buffer.size()), size - offset));
+        if (file->pMethods->xRead(file, buffer.data(), count, offset) != SQLITE_OK) {
+            throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, SQLITE_IOERR);
+        }
+        try {
+            WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(count), dest);
+        } catch (const Exception& failure) {
+            throw CompanyDatabaseError(failure.what(), 0);
+        }
+        offset += count;
+        if (tick) tick();
+    }
+    if (::close(out.Release()) != 0) throw FileError("파일을 쓸 수 없습니다", dest);
+    removeDest.Keep();
+}
+
+using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
+
+// A database that the engine reads, replaced under its own write lock: taken at once, held while
+// the current content is copied and kept and until the new content is committed (or has taken
+// its place by rename), so that no other program commits a change the copy would not hold.
+void ReplaceReadableDatabase(const std::string& staged, const std::string& target,
+                             SqliteDatabase& live, bool wal, bool inUse, const ReplaceSteps& steps,
+                             const StopQuery& stop) {
+    if (wal) MatchPageSize(staged, PragmaNumber(live, "PRAGMA page_size"));
+    SqliteDatabase source = OpenAsItStands(staged, false);
+    EngineWatch watch(live.get(), stop);
+    const auto failure = [&](int rc) {
+        return SqliteError(sqlite3_errmsg(live.get()), rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    };
+    BackupHandle backup(sqlite3_backup_init(live.get(), "main", source.get(), "main"),
+                        sqlite3_backup_finish);
+    if (!backup) watch.Fail(failure(sqlite3_extended_errcode(live.get())), target);
+    // No pages yet, only the lock: in rollback-journal mode an exclusive one (readers wait too,
+    // and the file holds every committed change), in WAL mode the write lock (readers go on).
+    if (const int rc = sqlite3_backup_step(backup.get(), 0); rc != SQLITE_OK && rc != SQLITE_DONE) {
+        backup.reset();
+        watch.Fail(SqliteError(sqlite3_errstr(rc), rc), target);
+    }
+
+    if (steps.KeepCurrent) {
+        ScopedFileRemoval removeCopy(steps.CopyFile);
+        if (wal) {
+            // Committed changes may still wait in the WAL: a reader of its own sees them all,
+            // and nobody can add one while the write lock is held here.
+            SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
+            sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+            VacuumInto(reader, steps.CopyFile, target, stop);
+        } else {
+            CopyRawBytes(MainFile(live, target), steps.CopyFile, target, [&] { watch.Check(); });
+        }
+        steps.KeepCurrent(steps.CopyFile);
+    }
+    if (steps.BeforeReplace) steps.BeforeReplace();
+
+    // Nobody else has it open: the new file takes the old one's place in one rename, still under
+    // the lock. Copying through the engine would write every page twice (journal and file).
+    if (!wal && !inUse && !AnyOpenedByAnotherProcess(target, false)) {
+        if (steps.SettleNew) steps.SettleNew(staged);
+        ReplaceFile(staged, target, false);
+        return;  // letting go of the backup releases the old file's lock
+    }
+    for (;;) {
+        const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_OK) {
+            backup.reset();  // rolls the target back
+            watch.Fail(SqliteError(sqlite3_errstr(rc), rc), target);
+        }
+        watch.Check();  // a stop here releases the backup, which rolls the target back
+    }
+    if (const int rc = sqlite3_backup_finish(backup.release()); rc != SQLITE_OK) {
+        watch.Fail(failure(rc), target);
+    }
+    // The new content moves from the WAL into the file, so the file's time tells the truth.
+    try {
+        if (wal) live.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    } catch (const SqliteError&) {
+        // Readers of another program keep the WAL for now; the data is in it all the same.
+    }
+    if (!steps.SettleNew) return;
+    // Committing let go of the lock; it is taken again, so that the new content's time and look
+    // are settled before a program that waited for the lock writes to it.
+    try {
+        SqliteTransaction settle(live, wal ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE");
+        steps.SettleNew(target);
+    } catch (const SqliteError& error) {
+        throw Translate(error, target);
+    }
+}
+
+// A file the engine can't read (damaged, or no database of this engine): there is nothing to
+// keep consistent, only its bytes to keep. It is replaced by rename, and only while no other
+// process has it open, under the lock any engine user would take before writing it.
+void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
+                           SqliteDatabase& live, const ReplaceSteps& steps, const StopQuery& stop) {
+    sqlite3_file* file = MainFile(live, target);
+    const RawFileLock lock(file, SQLITE_LOCK_EXCLUSIVE, target, stop);
+    if (steps.KeepCurrent) {
+        ScopedFileRemoval removeCopy(steps.CopyFile);
+        CopyRawBytes(file, steps.CopyFile, target, [&] {
+            ProcessMessages();
+            if (StopWanted(stop)) throw OperationStopped();
+        });
+        steps.KeepCurrent(steps.CopyFile);
+    }
+    if (AnyOpenedByAnotherProcess(target, false)) {
+        throw CompanyDatabaseError(
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
+            SQLITE_BUSY);
+    }
+    if (steps.BeforeReplace) steps.BeforeReplace();
+    if (steps.SettleNew) steps.SettleNew(staged);
+    ReplaceFile(staged, target, false);
 }
 
 }  // namespace
@@ -514,47 +670,15 @@ void CompactCompanyDatabase(const std::string& sourceConnection,
 }
 
 void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest) {
-    // Opened before the read lock below and closed after it: closing any descriptor of a file
-    // drops every POSIX lock this process holds on it, the engine's included.
-    FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) throw FileError("파일을 읽을 수 없습니다", source);
-
-    std::optional<SqliteDatabase> reader;
     try {
-        reader.emplace(source, SQLITE_OPEN_READONLY);
-        sqlite3_busy_timeout(reader->get(), static_cast<int>(kCompanyBusyTimeout.count()));
-        reader->Execute("BEGIN");
-        reader->Prepare("SELECT count(*) FROM sqlite_master").Run();
-    } catch (const SqliteError& error) {
-        // Not an SQLite file (a database of the host's own engine): its bytes are copied as
-        // they are. Any other failure (locked too long, unreadable) is the caller's to see.
-        if ((error.code() & 0xFF) != SQLITE_NOTADB) throw Translate(error, source);
-        reader.reset();
-    }
-
-    Unlink(dest);
-    FileHandle out = CreatePrivateDatabaseFile(dest);
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const CompanyDatabaseError error = FileError("파일을 읽을 수 없습니다", source);
-            Unlink(dest);
-            throw error;
-        }
-        try {
-            WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(got), dest);
-        } catch (const Exception& failure) {
-            Unlink(dest);
-            throw CompanyDatabaseError(failure.what(), 0);
-        }
-    }
-    if (::close(out.Release()) != 0) {
-        const CompanyDatabaseError error = FileError("파일을 쓸 수 없습니다", dest);
+        SqliteDatabase reader(source, SQLITE_OPEN_READONLY);
+        sqlite3_file* file = MainFile(reader, source);
+        // A writer in another program finishes first: the copy is never half old, half new.
+        const RawFileLock lock(file, SQLITE_LOCK_SHARED, source, {});
         Unlink(dest);
-        throw error;
+        CopyRawBytes(file, dest, source, {});
+    } catch (const SqliteError& error) {
+        throw Translate(error, source);
     }
 }
 
@@ -570,6 +694,17 @@ void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
         throw Translate(error, source);
     }
     VacuumInto(*db, dest, source, stop);
+}
+
+std::optional<std::string> ReadDatabaseFileText(const std::string& file, const std::string& sql) {
+    try {
+        SqliteDatabase db = OpenAsItStands(file, false);
+        SqliteStatement statement = db.Prepare(sql);
+        if (!statement.Step()) return std::nullopt;
+        return statement.ColumnText(0);
+    } catch (const SqliteError&) {
+        return std::nullopt;
+    }
 }
 
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop) {
@@ -591,41 +726,43 @@ void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop) {
 }
 
 void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
-                            const StopQuery& stop) {
+                            const ReplaceSteps& steps, const StopQuery& stop) {
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw FileError("파일을 읽을 수 없습니다", target);
+        if (steps.KeepCurrent) steps.KeepCurrent({});
+        if (steps.BeforeReplace) steps.BeforeReplace();
+        if (steps.SettleNew) steps.SettleNew(staged);
         ReplaceFile(staged, target, true);
         return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw CompanyDatabaseError(
+            "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target, 0);
     }
     // Asked before this process opens the database itself: any connection then is someone's.
     const bool inUse = AnyOpenedByAnotherProcess(target, true);
     std::optional<SqliteDatabase> live;
+    std::string journal;
     try {
-        if (!S_ISREG(st.st_mode)) throw SqliteError("not a file", SQLITE_CANTOPEN);
         live.emplace(OpenShared(target));
+        journal = PragmaText(*live, "PRAGMA journal_mode");
         live->Prepare("SELECT count(*) FROM sqlite_master").Run();
     } catch (const SqliteError& error) {
-        live.reset();
-        if (!IsDatabaseProblem(error)) throw Translate(error, target);
-        ReplaceFile(staged, target, true);  // damaged or no database: nothing to keep consistent
+        if (!live || !IsDatabaseProblem(error)) throw Translate(error, target);
+        ReplaceUnreadableFile(staged, target, *live, steps, stop);
         return;
     }
     try {
-        // Nobody else has it open: the new file takes the old one's place in one rename, under
-        // the database's own exclusive lock, so a program that opens it meanwhile waits for the
-        // lock. Copying through the engine would write every page twice (journal and file).
-        if (!inUse) {
-            live->Execute("BEGIN EXCLUSIVE");
-            if (!AnyOpenedByAnotherProcess(target, false)) {
-                ReplaceFile(staged, target, false);
-                return;  // closing the connection lets go of the old file
-            }
-            live->Execute("ROLLBACK");
-        }
-        WriteThroughEngine(staged, *live, target, stop);
+        ReplaceReadableDatabase(staged, target, *live, journal == "wal", inUse, steps, stop);
     } catch (const SqliteError& error) {
         throw Translate(error, target);
     }
+}
+
+void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
+                            const StopQuery& stop) {
+    ReplaceCompanyDatabase(staged, target, ReplaceSteps{}, stop);
 }
 
 bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess) {

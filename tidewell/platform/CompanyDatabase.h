@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -123,17 +124,46 @@ void CompactCompanyDatabase(const std::string& sourceConnection,
 void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
                              const StopQuery& stop = {});
 
+// The first column of the first row that sql gives in the database file, read as it stands
+// (nothing is created beside it); nullopt when the file can't be read or gives no row.
+std::optional<std::string> ReadDatabaseFileText(const std::string& file, const std::string& sql);
+
 // Raises CompanyDatabaseError unless file opens as a database and passes quick_check. The file
 // is read as it stands: nothing is created beside it.
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {});
 
+// What ReplaceCompanyDatabase does while it holds the target's write lock.
+struct ReplaceSteps {
+    // Where the copy of the current content goes: a path for a new file in a private folder.
+    std::string CopyFile;
+    // Keeps what is about to be replaced, before anything changes: copy holds the current content
+    // (a consistent snapshot with every committed change; a file the engine can't read, byte
+    // for byte), or is empty when there is no file at the target. It is removed afterwards. An
+    // error raised here leaves the target as it was.
+    std::function<void(const std::string& copy)> KeepCurrent;
+    // Runs after KeepCurrent, still before the target changes (the other files of the same
+    // change take their places). An error raised here leaves the target as it was.
+    std::function<void()> BeforeReplace;
+    // The new content is in place, or about to take the target's place in one rename that keeps
+    // the file's time and size: file holds it. Meant for giving it its time and noting how it
+    // looks, before any other program can write to it.
+    std::function<void(const std::string& file)> SettleNew;
+};
+
 // Puts the content of staged (a checked database file that nobody else uses) into the database
-// at target. A database there is written through the engine, under its own locks, so every
-// connection of another program stays consistent; its WAL is checkpointed and target keeps its
-// file and permissions. A missing target, or a file there that is no database, is replaced by
-// staged (which then takes target's permissions) only when no other process has it open; the
-// stale -wal, -shm and -journal go with it. When the database stays busy, or the file is in
-// use, raises CompanyDatabaseError and target is as it was. staged may be changed or consumed.
+// at target, holding target's write lock from before KeepCurrent until after SettleNew: no other
+// program can commit a change in between that neither the copy nor the new content holds (it
+// waits for the lock instead, up to its own busy timeout). A database there is written through
+// the engine, under its own locks, so every connection of another program stays consistent; its
+// WAL is checkpointed and target keeps its file and permissions. When nobody else has it open,
+// a database in rollback-journal mode is replaced by rename instead. A missing target, or a file
+// there that the engine can't read (damaged, or no database), is replaced by staged (which then
+// takes target's permissions) only when no other process has it open; the stale -wal, -shm and
+// -journal go with it. When the database stays busy, or the file is in use, raises
+// CompanyDatabaseError and target is as it was. staged may be changed or consumed.
+void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
+                            const ReplaceSteps& steps, const StopQuery& stop = {});
+// The same without keeping or settling anything.
 void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
                             const StopQuery& stop = {});
 
@@ -142,9 +172,11 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
 bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess = false);
 
 // Copies a database file byte for byte to a new file readable by its owner only, replacing
-// any file there. When the source is an SQLite database, a read lock is held during the copy
-// so that a writer in another program can't leave the copy half old, half new; any other
-// file is copied as it is. Raises CompanyDatabaseError on failure and leaves no partial copy.
+// any file there, under the engine's shared lock taken on the file itself (also when it is
+// damaged or of another engine), so that a writer in another program can't leave the copy half
+// old, half new. Meant for files the engine can't read: the main file of a database in WAL mode
+// lacks what waits in the WAL (see SnapshotCompanyDatabase). Raises CompanyDatabaseError on
+// failure and leaves no partial copy.
 void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest);
 
 }  // namespace tidewell

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FileHandle.h"
-
 namespace tidewell {
 
 std::optional<DosDateTime> PackDosDateTime(TDateTime value) {
@@ -27,11 +25,13 @@ std::optional<TDateTime> UnpackDosDateTime(DosDateTime value) {
                               0});
 }
 
+// Neither routine opens the file: closing a descriptor of a database drops every lock that
+// this process's connections hold on it, and a time is read and set while one is held.
+
 std::optional<DosDateTime> ReadFileDosDateTime(const std::filesystem::path& file) {
-    FileHandle handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!handle) return std::nullopt;
+    if (::faccessat(AT_FDCWD, file.c_str(), R_OK, AT_EACCESS) != 0) return std::nullopt;
     struct stat st {};
-    if (::fstat(handle.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::stat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
     const auto local = LocalTimeToDateTime(st.st_mtim.tv_sec);
     if (!local) return std::nullopt;
     return PackDosDateTime(*local);
@@ -42,10 +42,14 @@ bool WriteFileDosDateTime(const std::filesystem::path& file, DosDateTime value) 
     if (!local) return false;
     const auto posix = DateTimeToLocalTime(*local);
     if (!posix) return false;
-    FileHandle handle(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!handle) return false;
+    // Only a file that could be opened for writing takes a new time.
+    struct stat st {};
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 ||
+        ::stat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
     const timespec times[2] = {{0, UTIME_OMIT}, {*posix, 0}};
-    return ::futimens(handle.get(), times) == 0;
+    return ::utimensat(AT_FDCWD, file.c_str(), times, 0) == 0;
 }
 
 }  // namespace tidewell

@@ -17,10 +17,11 @@ std::optional<DosDateTime> PackDosDateTime(TDateTime value);
 // Nullopt for a value that names no real date and time.
 std::optional<TDateTime> UnpackDosDateTime(DosDateTime value);
 
-// The last-write time of a file as an MS-DOS date and time, read through an open handle.
-// Nullopt when the file can't be opened or its time has no packed form.
+// The last-write time of a file as an MS-DOS date and time. Nullopt when the file could not be
+// opened for reading or its time has no packed form. Neither routine opens the file itself.
 std::optional<DosDateTime> ReadFileDosDateTime(const std::filesystem::path& file);
-// Sets the last-write time (the access time stays). False on any failure.
+// Sets the last-write time (the access time stays); only on a file that could be opened for
+// writing. False on any failure.
 bool WriteFileDosDateTime(const std::filesystem::path& file, DosDateTime value);
 
 }  // namespace tidewell

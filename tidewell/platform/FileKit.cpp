@@ -99,6 +99,20 @@ void SyncFile(const fs::path& file) { Sync(file, O_RDONLY); }
 
 void SyncFolder(const fs::path& folder) { Sync(folder, O_RDONLY | O_DIRECTORY); }
 
+std::optional<FileIdentity> IdentityOf(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+}
+
+FileSignature SignatureOf(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return {static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_size)};
+}
+
 void RemoveFileQuietly(const fs::path& path) {
     std::error_code ignored;
     if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,25 @@ std::filesystem::path CreatePrivateFolder(const std::filesystem::path& parent,
 // folder, so that a rename survives a crash too.
 void SyncFile(const std::filesystem::path& file);
 void SyncFolder(const std::filesystem::path& folder);
+
+// Which file or folder a path names now: a folder whose drive was unplugged, or a link that was
+// turned elsewhere, names another (or none) afterwards. Links are followed.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+
+// How a file looks from outside: its exact modification time (nanoseconds since 1970) and its
+// size. Size -1 stands for no file.
+struct FileSignature {
+    std::int64_t modifiedNs = 0;
+    std::int64_t size = -1;
+    bool operator==(const FileSignature&) const = default;
+};
+// The signature of a regular file, following links; size -1 when there is none.
+FileSignature SignatureOf(const std::filesystem::path& file);
 
 // Removes a file or a link, never a folder; says nothing about failure.
 void RemoveFileQuietly(const std::filesystem::path& path);

@@ -12,6 +12,7 @@
 #include <QToolTip>
 
 #include "app/Main.h"
+#include "gateway/SyncDecision.h"
 #include "view/Fonts.h"
 #include "view/ListHints.h"
 #include "view/RowPainter.h"
@@ -193,7 +194,10 @@ void TCompanyListView::paintEvent(QPaintEvent* event) {
         view.Hot = hotRow_ == row;
         view.Current = currentRow_ == row && (hasFocus() || menuOpen_);
         view.PointerOverFolderLink = IsOverFolderLink(row);
-        view.BothChanged = BothSidesChanged(company);
+        const TSyncDecision decision = DecideSync(company, Now());
+        view.BothChanged = decision.Ask != TSyncDecision::akNone;
+        view.LocalInFuture = decision.LocalInFuture;
+        view.WebInFuture = decision.WebInFuture;
         PaintCompanyRow(painter, r, view, context);
     }
 }
@@ -356,8 +360,10 @@ std::pair<QString, QSize> TCompanyListView::HintAt(int row, QPoint point) const 
     const TTidewellCompany& company = *form_->Row(row).Company;
     const QRect r = RowRect(row);
     const TListArea area = ListAreaAt(r, columns_, HasLocalPath(row), point);
-    if (area == TListArea::laSyncButton && BothSidesChanged(company)) {
-        return {BothChangedHintText(company.LocalModified, company.LatestFileTime),
+    const TSyncDecision decision = DecideSync(company, Now());
+    if (area == TListArea::laSyncButton && decision.Ask != TSyncDecision::akNone) {
+        return {BothChangedHintText(company.LocalModified, company.LatestFileTime,
+                                    decision.Ask == TSyncDecision::akBothChanged),
                 BothChangedHintSize()};
     }
     if (area != TListArea::laNone) {

@@ -34,12 +34,14 @@ QString SyncHintText(TSyncMode syncMode) {
 
 }  // namespace
 
-QString BothChangedHintText(TDateTime local, TDateTime web) {
+QString BothChangedHintText(TDateTime local, TDateTime web, bool bothChanged) {
     const auto time = [](TDateTime t) {
         return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", t));
     };
-    return QStringLiteral("양쪽 자료가 모두 변경되었습니다. 내컴퓨터: ") + time(local) +
-           QStringLiteral(", 웹폴더: ") + time(web) +
+    return (bothChanged ? QStringLiteral("양쪽 자료가 모두 변경되었습니다. 내컴퓨터: ")
+                        : QStringLiteral("자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 "
+                                         "없습니다. 내컴퓨터: ")) +
+           time(local) + QStringLiteral(", 웹폴더: ") + time(web) +
            QStringLiteral(". 전송할 때 남길 쪽을 선택합니다.");
 }
 

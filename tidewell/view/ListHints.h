@@ -33,9 +33,10 @@ QString ShortenedNameHint(const std::string& companyName, int nameWidth);
 // A hint with one line of text is 20 px wider than the text and 30 px high.
 QSize OneLineHintSize(int textWidth);
 
-// The hint over the state area of a row whose two sides both changed: both times, and that
-// transferring it asks which to keep.
-QString BothChangedHintText(TDateTime local, TDateTime web);
+// The hint over the state area of a row whose side to keep the user must choose: why (both
+// sides changed, or, with bothChanged false, only a time in the future would decide), both
+// times, and that transferring it asks which to keep.
+QString BothChangedHintText(TDateTime local, TDateTime web, bool bothChanged = true);
 QSize BothChangedHintSize();
 
 // Empty text means nothing is drawn.

@@ -151,16 +151,27 @@ QString SyncStateCaption(TSyncMode mode) {
     return {};
 }
 
+QString FutureTimeText(TDateTime time) {
+    // Its hour says nothing true, and the column's fixed width leaves room for the mark.
+    return QString::fromStdString(FormatDateTime("yyyy-mm-dd", time)) + QStringLiteral(" (미래)");
+}
+
 QString LocalLineText(const TCompanyRowView& row) {
     if (row.LocalPath.empty()) return QStringLiteral("<폴더를 선택하세요>");
-    if (row.LocalModified != 0)
-        return QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified));
+    if (row.LocalModified != 0) {
+        return row.LocalInFuture
+                   ? FutureTimeText(row.LocalModified)
+                   : QString::fromStdString(FormatDateTime(kDateFormat, row.LocalModified));
+    }
     return QStringLiteral("<새 사업장>");
 }
 
 QString RemoteLineText(const TCompanyRowView& row) {
-    if (row.LatestFileTime > 0)
-        return QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime));
+    if (row.LatestFileTime > 0) {
+        return row.WebInFuture
+                   ? FutureTimeText(row.LatestFileTime)
+                   : QString::fromStdString(FormatDateTime(kDateFormat, row.LatestFileTime));
+    }
     return {};
 }
 

@@ -29,7 +29,9 @@ struct TCompanyRowView {
     bool Hot = false;                    // the row under the pointer
     bool PointerOverFolderLink = false;  // underlines the folder prompt
     bool Current = false;  // the keyboard's row while the list has the focus: a focus frame
-    bool BothChanged = false;  // both sides changed since they last agreed
+    bool BothChanged = false;    // the user must say which side to keep
+    bool LocalInFuture = false;  // the time is more than a day ahead: a clock was wrong
+    bool WebInFuture = false;
 };
 
 inline const QColor kRowBackground{255, 255, 255};
@@ -46,6 +48,10 @@ inline const char* const kConflictCaption = "양쪽 변경";
 
 // The caption beside the state image.
 QString SyncStateCaption(TSyncMode mode);
+// A time more than a day ahead of now (a clock was wrong), shown as its date and so marked:
+// "2030-01-02 (미래)".
+QString FutureTimeText(TDateTime time);
+
 // The text of the local line: the folder prompt, the database time or the new-company mark.
 QString LocalLineText(const TCompanyRowView& row);
 // The text of the web-folder line; empty when the web folder holds no archive.

@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "app/HeadlessView.h"
 #include "app/Main.h"
 #include "company/LocalCompanyList.h"
+#include "gateway/SyncDecision.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/FileKit.h"
 #include "platform/MessagePump.h"
@@ -33,6 +35,7 @@ constexpr const char* kUsageText =
     "  account                      the account: name, web-folder usage, service period\n"
     "  list                         one line per company (tab-separated): key, name,\n"
     "                               direction, local time, web-folder time, local folder\n"
+    "                               (a time more than a day ahead is marked \"(future)\")\n"
     "  sync [KEY...] [--wait]       transfer every company that needs it, or the given ones;\n"
     "                               --wait waits for another Tidewell run as long as it takes\n"
     "  upload KEY                   send this computer's data of a company to the web folder\n"
@@ -55,7 +58,8 @@ constexpr const char* kUsageText =
     "                               shop does not reach the service in the same second\n"
     "  schedule status | remove     the next and the last scheduled run | no more schedule\n"
     "--prefer local|web (sync, upload, download): which side to keep when both changed since\n"
-    "they last agreed; without it such companies are passed over.\n"
+    "they last agreed, or when only a time in the future would decide; without it such\n"
+    "companies are passed over.\n"
     "--scheduled (sync): a run of the schedule: quiet when it succeeds; when it fails, a\n"
     "desktop notification and the same text on standard error.\n"
     "Credentials come from TIDEWELL_USERID and TIDEWELL_PASSWORD; what is unset comes from\n"
@@ -213,6 +217,8 @@ bool AskYes(const std::string& question, std::ostream& err) {
 }
 
 constexpr const char* kPassedOver = "양쪽 자료가 모두 변경되어 전송하지 않았습니다.";
+constexpr const char* kFutureTime =
+    "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없으므로 전송하지 않았습니다.";
 
 // Message boxes become lines on stderr; the one question is answered by --yes or the user.
 class ConsoleMessages : public UserInterfaceService {
@@ -228,7 +234,9 @@ public:
             err_ << PlainLines(request.text) << "\n"
                  << "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
             const std::string text = request.text;
-            problems_.Add(text.substr(0, text.find('\r')) + ": " + kPassedOver);
+            const bool future = text.find("미래") != std::string::npos;
+            problems_.Add(text.substr(0, text.find('\r')) + ": " +
+                          (future ? kFutureTime : kPassedOver));
             return MessageResult::Cancel;
         }
         if (request.buttons == MessageButtons::YesNo) {
@@ -350,8 +358,8 @@ private:
     std::string lastCaption_;
 };
 
-std::string TimeText(TDateTime t) {
-    return t == 0 ? "-" : FormatDateTime("yyyy-mm-dd hh:nn:ss", t);
+std::string TimeText(TDateTime t, bool future = false) {
+    return t == 0 ? "-" : FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + (future ? " (future)" : "");
 }
 
 const char* Direction(TSyncMode mode) {
@@ -611,9 +619,11 @@ private:
     int List() {
         for (int i = 0; i < form_.RowCount(); ++i) {
             const TTidewellCompany& c = *form_.Row(i).Company;
-            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c)
-                 << '\t' << TimeText(c.LocalModified) << '\t' << TimeText(c.LatestFileTime)
-                 << '\t' << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
+            const TSyncDecision decision = DecideSync(c, Now());
+            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c) << '\t'
+                 << TimeText(c.LocalModified, decision.LocalInFuture) << '\t'
+                 << TimeText(c.LatestFileTime, decision.WebInFuture) << '\t'
+                 << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
         }
         return kDone;
     }
@@ -630,12 +640,16 @@ private:
         for (int row : rows) form_.ToggleRowCheck(row);
     }
 
-    // Whether the given companies now show nothing left to transfer.
+    // Whether the given companies travelled: their transfer was carried out (a host program
+    // that keeps writing may have changed the data again since), or they show nothing left.
     int Verify(const std::vector<std::string>& keys) {
         int result = messages_.shown == 0 ? kDone : kFailed;
+        const std::vector<std::string>& done = form_.TransferredCompanies();
         for (const auto& key : keys) {
             const int row = form_.FindCompanyRow(key);
-            if (row >= 0 && form_.Row(row).Company->SyncMode != smNone) {
+            if (row < 0 || std::find(done.begin(), done.end(), key) != done.end()) continue;
+            const TTidewellCompany& company = *form_.Row(row).Company;
+            if (company.SyncMode != smNone) {
                 const std::string& name = form_.Row(row).Company->CompanyName;
                 err_ << name << ": 전송되지 않았습니다.\n";
                 if (!problems_.Mentions(name + ":")) problems_.Add(name + ": 전송되지 않았습니다.");
@@ -652,7 +666,10 @@ private:
             command();
         } catch (const std::exception& error) {
             if (view_.brokenOff.empty()) throw;
-            throw Failure{view_.brokenOff + ": " + ApplicationErrorText(error.what())};
+            // Most errors of a transfer name their company already.
+            const std::string text = ApplicationErrorText(error.what());
+            const std::string name = view_.brokenOff + ": ";
+            throw Failure{text.starts_with(name) ? text : name + text};
         }
     }
 
@@ -671,9 +688,12 @@ private:
                     form_.ToggleRowCheck(i);
                     continue;
                 }
-                err_ << company.CompanyName << ": " << kPassedOver
+                const char* why = DecideSync(company, Now()).Ask == TSyncDecision::akFutureTime
+                                      ? kFutureTime
+                                      : kPassedOver;
+                err_ << company.CompanyName << ": " << why
                      << " (--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
-                problems_.Add(company.CompanyName + ": " + kPassedOver);
+                problems_.Add(company.CompanyName + ": " + why);
                 passedOver = kFailed;
             }
         }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "gateway/SyncMode.h"
+#include "platform/DateTime.h"
+
+namespace tidewell {
+
+struct TTidewellCompany;
+
+// Which way a company's data should travel: the one rule the window and tidewell-cli share.
+struct TSyncDecision {
+    // Why the user must say which side to keep; such a row is never checked by itself.
+    enum TAsk {
+        akNone,
+        akBothChanged,  // both sides changed since they last agreed
+        akFutureTime,   // only the times speak, and one of them lies more than a day ahead
+    };
+    TSyncMode Mode = smNone;  // smNone, smUpload or smDownload
+    TAsk Ask = akNone;
+    bool LocalInFuture = false;  // the local data's time is more than a day ahead of now
+    bool WebInFuture = false;    // so is the time of the web folder's newest archive
+};
+
+// With an agreed state (both sides have data and the slot recorded when they last agreed):
+// the local side changed when its time differs from the agreed one in either direction, or
+// when its database no longer looks as it did then (exact time, size); the web side changed
+// when its newest archive is not the agreed one (name, size). Only a change on one side alone
+// travels by itself. Without one, the later time wins to the second; a download decided only by
+// a time more than a day ahead of now, over data on this computer, is left to the user.
+TSyncDecision DecideSync(const TTidewellCompany& company, TDateTime now);
+
+// More than a day ahead of now: a clock that was wrong when the time was taken.
+bool IsFutureTime(TDateTime time, TDateTime now);
+
+}  // namespace tidewell
