@@ -139,9 +139,8 @@ void BM_Packing(benchmark::State& state) {
 void BM_WholeBackup(benchmark::State& state) {
     const BenchCompany& company = Company();
     for (auto _ : state) {
-        TBackupCompany backup;
+        TBackupCompany backup(company.work);
         backup.SourceFolder = company.folder;
-        backup.WorkFolder = company.work;
         std::string result;
         backup.Backup(Archive(), result);
     }

@@ -52,6 +52,9 @@ long PeakResidentKiB() {
 // The client side, in its own process: one upload or one download, then "seconds peakKiB".
 int RunClient(const std::string& direction, const std::string& url, const std::string& file) try {
     TTidewellGateway gateway(url);
+    // The bench's own folder (TMPDIR, set by the parent) stands for the work folder.
+    const char* work = std::getenv("TMPDIR");
+    gateway.DownloadFolder = work ? work : "/tmp";
     TAnswerList answer;
     const auto start = std::chrono::steady_clock::now();
     const bool ok =

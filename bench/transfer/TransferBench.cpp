@@ -29,7 +29,7 @@
 #include "platform/FileHandle.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 namespace tidewell {
 namespace {
@@ -48,17 +48,17 @@ std::int64_t TargetBytes() {
 class Measure {
 public:
     void Start() {
-        start_ = Clock::now();
+        start_ = Steady::now();
         cpu_ = bench::ProcessCpuSeconds();
         marks_.clear();
     }
     void Mark(const std::string& message) {
-        if (marks_.empty() || marks_.back().first != message) marks_.emplace_back(message, Clock::now());
+        if (marks_.empty() || marks_.back().first != message) marks_.emplace_back(message, Steady::now());
     }
     double Stop() {
-        wall_ = std::chrono::duration<double>(Clock::now() - start_).count();
+        wall_ = std::chrono::duration<double>(Steady::now() - start_).count();
         cpuUsed_ = bench::ProcessCpuSeconds() - cpu_;
-        end_ = Clock::now();
+        end_ = Steady::now();
         return wall_;
     }
     void Print(const char* what) const {
@@ -72,9 +72,9 @@ public:
     }
 
 private:
-    Clock::time_point start_, end_;
+    Steady::time_point start_, end_;
     double cpu_ = 0, wall_ = 0, cpuUsed_ = 0;
-    std::vector<std::pair<std::string, Clock::time_point>> marks_;
+    std::vector<std::pair<std::string, Steady::time_point>> marks_;
 };
 
 // A loopback proxy in front of the service that lets at most bytesPerSecond through towards
@@ -120,7 +120,7 @@ private:
         address.sin_port = htons(static_cast<std::uint16_t>(servicePort_));
         if (::connect(service.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
         std::vector<char> buffer(64 * 1024);
-        const auto start = Clock::now();
+        const auto start = Steady::now();
         double sentDown = 0;
         pollfd fds[2] = {{client.get(), POLLIN, 0}, {service.get(), POLLIN, 0}};
         while (!stop_ && ::poll(fds, 2, 100) >= 0) {
@@ -134,7 +134,7 @@ private:
                 if (n <= 0) break;
                 sentDown += static_cast<double>(n);
                 const auto due = start + std::chrono::duration<double>(sentDown / rate_);
-                std::this_thread::sleep_until(std::chrono::time_point_cast<Clock::duration>(due));
+                std::this_thread::sleep_until(std::chrono::time_point_cast<Steady::duration>(due));
                 if (::write(client.get(), buffer.data(), static_cast<std::size_t>(n)) != n) break;
             }
         }
@@ -168,8 +168,8 @@ int Run() {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
     std::printf("company database: %.1f MiB\n", fs::file_size(a / "default.mdb") / 1048576.0);
 
-    TTidewellUser user;
-    user.ServiceURL = service.BaseUrl();
+    TTidewellUser user(TAccountSetup{ServiceEndpoint{service.BaseUrl(), {}}, core.Places(),
+                                     &core.hive(), &SystemClock()});
     if (!user.Login("bench", "bench1234")) return 1;
     auto company = std::make_shared<TTidewellCompany>();
     company->LocalPath = a.string();
@@ -211,11 +211,11 @@ int Run() {
     const std::string archive = received.string() + "/" + answer.Values("FILENAME");
     const fs::path restored = core.dir / "restored";
     measure.Start();
-    TBackupCompany restore;
+    TBackupCompany restore(EnsureWorkFolder(core.Places()));
     restore.SourceFolder = restored.string();
     restore.Restore(archive);
     const double restoring = measure.Stop();
-    user.ServiceURL = link.Url();
+    user.Service.URL = link.Url();
     user.LoadCompanies();
     user.GetCompany(0)->LocalPath = a.string();
     measure.Start();

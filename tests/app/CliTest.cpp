@@ -41,7 +41,8 @@ protected:
         const fs::path dir = f.core.dir.path();
         std::string command = "exec env TIDEWELL_USERID=kim TIDEWELL_PASSWORD='" + password +
                               "' XDG_CONFIG_HOME='" + (dir / "xdg").string() + "' TMPDIR='" +
-                              (dir / "tmp").string() + "' TIDEWELL_SERVICE_URL='" +
+                              (dir / "tmp").string() + "' XDG_RUNTIME_DIR='" +
+                              (dir / "run").string() + "' TIDEWELL_SERVICE_URL='" +
                               f.service.BaseUrl() + "' '" + TIDEWELL_CLI_PROGRAM + "'";
         for (const auto& arg : args) command += " '" + arg + "'";
         return command + " </dev/null >'" + (dir / ("cli" + tag + ".out")).string() + "' 2>'" +
@@ -240,7 +241,7 @@ TEST_F(CliTest, AnotherCompanysDataUnderThisKeyIsRefused) {
     Register(0, a, "가게");
     ASSERT_EQ(Cli({"sync"}).status, 0);
     const auto stranger = f.MakeCompany("stranger", "남의 가게", kNewer, 50);
-    TBackupCompany pack;
+    TBackupCompany pack(f.core.WorkFolder().string());
     pack.SourceFolder = stranger.string();
     std::string archive;
     pack.Backup("", archive);
@@ -301,7 +302,7 @@ TEST_F(CliTest, TwoRunsAtOnceNeverMixCompanies) {
         EXPECT_EQ(runA.status, 0) << runA.err;
         EXPECT_EQ(runB.status, 0) << runB.err;
     }
-    TTidewellUser elsewhere;
+    TTidewellUser elsewhere(f.AccountSetup());
     ASSERT_TRUE(elsewhere.Login("kim", "pw1234"));
     elsewhere.LoadCompanies();
     ASSERT_EQ(elsewhere.CompanyCount(), 2);

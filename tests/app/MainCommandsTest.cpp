@@ -228,7 +228,7 @@ TEST(MainTransfer, AnErrorEndsTheCommandHidesThePanelAndReachesTheErrorReport) {
     const auto local = f.MakeCompany("local", "가게", kOlder);
     f.Register(0, local, "가게");
     f.LogIn();
-    f.form->User().ServiceURL = "http://127.0.0.1:1";  // nothing listens there
+    f.form->User().Service.URL = "http://127.0.0.1:1";  // nothing listens there
     f.form->Dispatch([&] { f.form->btnSyncSelectedClick(); });
     ASSERT_EQ(f.core.ui.boxes.size(), 1u);
     const auto& box = f.core.ui.boxes[0];

@@ -46,9 +46,11 @@ protected:
 
     // Runs on computer B, with its own settings.
     void OnB(const std::function<void(TTidewellUser&)>& work) {
-        ScopedCurrentUserHive hive(f.core.dir / "b-settings.db");
-        hive.hive().OpenKey(kProgramKey, true);
-        TTidewellUser user;
+        SettingsHive hive(f.core.dir / "b-settings.db");
+        hive.OpenKey(kProgramKey, true);
+        TAccountSetup setup = f.AccountSetup();
+        setup.Settings = &hive;
+        TTidewellUser user(setup);
         ASSERT_TRUE(user.Login("kim", "pw1234"));
         user.LoadCompanies();
         user.GetCompany(0)->LocalPath = b.string();
@@ -71,7 +73,7 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
         user.UploadCompany(key);
     });
     f.form->RefreshCompanyList();
-    EXPECT_TRUE(BothSidesChanged(Row()));
+    EXPECT_TRUE(BothSidesChanged(Row(), SystemClock().Now()));
     EXPECT_EQ(Row().SyncMode, smDownload);  // the times still decide the direction
     EXPECT_FALSE(f.form->Row(0).Checked);   // but nothing goes without the user
 
@@ -85,7 +87,7 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     EXPECT_EQ(f.core.ui.boxes[0].yesText, "내 컴퓨터 자료");
     EXPECT_NE(f.core.ui.boxes[0].text.find("양쪽 자료가 모두 변경되었습니다"), std::string::npos);
     EXPECT_EQ(Row().SyncMode, smNone);
-    EXPECT_FALSE(BothSidesChanged(Row()));
+    EXPECT_FALSE(BothSidesChanged(Row(), SystemClock().Now()));
 
     // One side alone changing afterwards is an ordinary upload again: checked, no question.
     Edit(a, "delete from inventory where rowid = 50", kOlder + 3);
@@ -125,9 +127,11 @@ TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownlo
     EXPECT_TRUE(f.view->Enabled(Element::menuRestore));
     {
         // The host product has it open: the data goes in through the engine and must still get
-        // its old time.
+        // its time.
         SqliteDatabase host(a / "default.mdb", SQLITE_OPEN_READWRITE);
+        f.clock.pinned = EncodeDateTime({2026, 1, 5, 10, 20, 31, 700});
         f.form->menuRestoreClick();
+        f.clock.pinned.reset();
     }
 
     EXPECT_EQ(Content(a), before);
@@ -139,11 +143,13 @@ TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownlo
     EXPECT_EQ(Content(kept), downloaded);
     EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", archives[1].DataTime),
               FormatDateTime("yyyymmddhhnnss", kOlder + 1));
-    // The data has its old time again, and this computer's data changed since the agreement:
-    // the next sync sends it rather than taking the web folder's back.
-    EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", Row().LocalModified),
-              FormatDateTime("yyyymmddhhnnss", kOlder + 1));
+    // Going back is this computer's newest change: the data has the time of the return (at the
+    // two seconds of file times), so the next sync sends it rather than taking the web
+    // folder's back, with or without the agreement.
+    EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", Row().LocalModified), "20260105102030");
     EXPECT_EQ(Row().SyncMode, smUpload);
+    f.form->Row(0).Company->Synced = {};
+    EXPECT_EQ(f.form->DecideSyncMode(0), smUpload);
 }
 
 }  // namespace

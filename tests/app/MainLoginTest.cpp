@@ -80,7 +80,7 @@ protected:
             response.set_content(body, "text/plain");
         });
         server.Start();
-        url = std::make_unique<test::ScopedServiceURL>(server.url());
+        form.User().Service.URL = server.url();
         view.SetText(Element::Edit1, "x");
         view.SetText(Element::Edit2, "y");
         form.FormCreate();
@@ -92,9 +92,8 @@ protected:
 
     test::CoreFixture core;
     test::HttplibServer server;
-    std::unique_ptr<test::ScopedServiceURL> url;
     HeadlessView view;
-    TformMain form{view};
+    TformMain form{view, TSessionSetup{&core.hive(), {{}, core.Places()}, &SystemClock()}};
     // 2005-03-07 12:00:00 as the service counts epoch seconds.
     const std::int64_t march7 = 1110196800;
 };

@@ -10,8 +10,7 @@ namespace fs = std::filesystem;
 
 namespace tidewell::test {
 
-MainFixture::MainFixture()
-    : service(core.dir / "service"), serviceURL(service.BaseUrl()) {
+MainFixture::MainFixture() : service(core.dir / "service") {
     service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
     Restart();
 }
@@ -21,9 +20,17 @@ MainFixture::~MainFixture() = default;
 void MainFixture::Restart() {
     form.reset();
     view = std::make_unique<HeadlessView>();
-    form = std::make_unique<TformMain>(*view);
+    form = std::make_unique<TformMain>(*view, Setup());
     form->FormCreate();
     form->FormShow();
+}
+
+TSessionSetup MainFixture::Setup() {
+    return {&core.hive(), {ServiceEndpoint{service.BaseUrl(), {}}, core.Places()}, &clock};
+}
+
+TAccountSetup MainFixture::AccountSetup() {
+    return {ServiceEndpoint{service.BaseUrl(), {}}, core.Places(), &core.hive(), &clock};
 }
 
 void MainFixture::LogIn(const std::string& id, const std::string& password) {
@@ -46,7 +53,7 @@ fs::path MainFixture::MakeCompany(const std::string& folderName, const std::stri
 
 std::string MainFixture::MakeWebCompany(const std::string& name, TDateTime time) {
     const fs::path folder = MakeCompany("scratch-" + name, name, time);
-    TTidewellUser uploader;
+    TTidewellUser uploader(AccountSetup());
     uploader.Login("kim", "pw1234");
     auto company = std::make_shared<TTidewellCompany>();
     company->CompanyKey = ReadCompanyKey(folder.string());
@@ -66,7 +73,7 @@ void MainFixture::UploadFromElsewhere(const fs::path& folder, TDateTime time,
     fs::copy_file(folder / "default.mdb", elsewhere / "default.mdb");
     if (!sql.empty()) ExecCompanySql(elsewhere.string(), sql);
     SetFileModifiedTime((elsewhere / "default.mdb").string(), time);
-    TTidewellUser other;
+    TTidewellUser other(AccountSetup());
     ASSERT_TRUE(other.Login("kim", "pw1234"));
     other.LoadCompanies();
     const std::string key = ReadCompanyKey(folder.string());

@@ -34,6 +34,11 @@ public:
     // `sql` when given, stamped with `time`.
     void UploadFromElsewhere(const std::filesystem::path& folder, TDateTime time,
                              const std::string& sql = "");
+    // What the window's logic is made from here: the fixture's settings and places, the
+    // loopback service.
+    TSessionSetup Setup();
+    // An account of this computer over the same, as a test makes one beside the window.
+    TAccountSetup AccountSetup();
     // Registers a folder in a slot of the program key.
     void Register(int slot, const std::filesystem::path& folder, const std::string& name = "");
     // Rebuilds the window logic and its view, as a new run of the program would.
@@ -43,8 +48,8 @@ public:
     std::vector<std::string> Messages() const;
 
     CoreFixture core;
+    ManualClock clock;  // the window's and the accounts' clock
     WebFolderService service;
-    ScopedServiceURL serviceURL;
     std::unique_ptr<HeadlessView> view;
     std::unique_ptr<TformMain> form;
 };

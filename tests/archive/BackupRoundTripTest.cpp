@@ -362,7 +362,7 @@ TEST_F(BackupRoundTrip, FailuresAreReportedByDialogOrByOnError) {
     EXPECT_EQ(core.ui.boxes.size(), 1u);
 
     // Without a temporary folder there is no file list; the header is written all the same.
-    setenv("TMPDIR", P("no/such/folder").c_str(), 1);
+    backup.TempFolder = P("no/such/folder");
     backup.SaveFileID = true;
     errors.clear();
     EXPECT_FALSE(backup.Backup({P("a.txt")}, P("out.bck")));

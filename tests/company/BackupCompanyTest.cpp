@@ -47,7 +47,7 @@ protected:
         return folder;
     }
     std::string Pack(const std::string& folder, const std::string& archiveName = "") {
-        TBackupCompany backup;
+        TBackupCompany backup(EnsureWorkFolder(core.Places()));
         backup.SourceFolder = folder;
         std::string result;
         backup.Backup(archiveName, result);
@@ -56,7 +56,7 @@ protected:
     // Restore's result; an error raised by the archive component counts as a failure.
     bool RestoreInto(const std::string& folder, const std::string& archive,
                      TProgressEvent progress = {}) {
-        TBackupCompany restore;
+        TBackupCompany restore(EnsureWorkFolder(core.Places()));
         restore.SourceFolder = folder;
         restore.OnProgress = std::move(progress);
         try {
@@ -69,7 +69,7 @@ protected:
 };
 
 TEST_F(BackupCompanyTest, ChecksRaiseTheirAssertionTexts) {
-    TBackupCompany company;
+    TBackupCompany company(EnsureWorkFolder(core.Places()));
     std::string result;
     EXPECT_EQ(AssertionText([&] { company.Backup("", result); }),
               "Source folder is not specified. (BackupCompany, line 117)");
@@ -97,7 +97,7 @@ TEST_F(BackupCompanyTest, ADefaultNamedBackupCarriesTheDatabaseTimeAndLeavesTheD
     const std::string bytes = test::ReadFile(database);
     const auto time = fs::last_write_time(database);
 
-    TBackupCompany backup;
+    TBackupCompany backup(EnsureWorkFolder(core.Places()));
     backup.SourceFolder = folder;
     int progress = 0;
     backup.OnProgress = [&](TBackupFile* sender, const std::string&, TPercentage, bool&) {
@@ -106,10 +106,10 @@ TEST_F(BackupCompanyTest, ADefaultNamedBackupCarriesTheDatabaseTimeAndLeavesTheD
     };
     // Left over from a run that was killed.
     test::WriteFile(backup.WorkFolder + "/default.mdb", "stale");
-    const std::string before = FormatDateTime("yyyy-mm-dd hh:nn", Now());
+    const std::string before = FormatDateTime("yyyy-mm-dd hh:nn", SystemClock().Now());
     std::string archive;
     backup.Backup("", archive);
-    const std::string after = FormatDateTime("yyyy-mm-dd hh:nn", Now());
+    const std::string after = FormatDateTime("yyyy-mm-dd hh:nn", SystemClock().Now());
 
     EXPECT_EQ(archive, backup.WorkFolder + "/20060305140710.bck");
     EXPECT_TRUE(fs::is_regular_file(archive));
@@ -162,7 +162,7 @@ TEST_F(BackupCompanyTest, AFileThatIsNoDatabaseIsOnlyEverKeptInASafetyCopy) {
     test::WriteFile(CompanyDatabaseFile(folder), jet);
     EXPECT_THROW(Pack(folder), CompanyDatabaseError);
 
-    TBackupCompany safety;
+    TBackupCompany safety(EnsureWorkFolder(core.Places()));
     safety.SourceFolder = folder;
     safety.SafetyCopy = true;
     std::string archive;
@@ -170,7 +170,7 @@ TEST_F(BackupCompanyTest, AFileThatIsNoDatabaseIsOnlyEverKeptInASafetyCopy) {
 
     const std::string target = Company("target", 5);
     const std::string before = test::ReadFile(CompanyDatabaseFile(target));
-    TBackupCompany restore;
+    TBackupCompany restore(EnsureWorkFolder(core.Places()));
     restore.SourceFolder = target;
     try {
         restore.Restore(archive);
@@ -187,7 +187,7 @@ TEST_F(BackupCompanyTest, AFileThatIsNoDatabaseIsOnlyEverKeptInASafetyCopy) {
 
 TEST_F(BackupCompanyTest, ABackupWhoseCopyFailsRaisesAndWritesNoArchive) {
     const std::string folder = Company("nocopy");
-    TBackupCompany backup;
+    TBackupCompany backup(EnsureWorkFolder(core.Places()));
     backup.SourceFolder = folder;
     backup.WorkFolder = (core.dir / "no" / "such" / "work").string();
     const std::string archive = (core.dir / "out" / "a.bck").string();
@@ -264,7 +264,7 @@ TEST_F(BackupCompanyTest, AMemberNamedLikeTheDatabasesJournalOrOurStagingIsRefus
         TBackupFile packer;
         const std::string archive = (core.dir / "planted.bck").string();
         ASSERT_TRUE(packer.Backup({CompanyDatabaseFile(source), planted.string()}, archive));
-        TBackupCompany restore;
+        TBackupCompany restore(EnsureWorkFolder(core.Places()));
         restore.SourceFolder = target;
         try {
             restore.Restore(archive);

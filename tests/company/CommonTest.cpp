@@ -102,7 +102,7 @@ TEST(ShellLongPath, AbsoluteWithoutTrailingSeparator) {
 
 TEST(WorkFolder, LivesInTheRuntimeFolderAndIsPrivate) {
     test::CoreFixture fixture;
-    const std::string work = EnsureWorkFolder();
+    const std::string work = EnsureWorkFolder(fixture.Places());
     EXPECT_EQ(work, fixture.WorkFolder().string());
     struct stat st {};
     ASSERT_EQ(stat(work.c_str(), &st), 0);

@@ -49,7 +49,8 @@ protected:
 
 TEST_F(LocalCompanyListTest, AMissingProgramKeyIsCreatedAndTheListIsEmpty) {
     ASSERT_FALSE(core.hive().KeyExists(kProgramKey));
-    TLocalCompanyList list;
+    CompanyRegistry registry(core.hive());
+    TLocalCompanyList list(registry);
     list.Load();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_TRUE(core.hive().KeyExists(kProgramKey));
@@ -72,7 +73,8 @@ TEST_F(LocalCompanyListTest, ListsValidSlotsInOrderAcrossGapsAndSkipsTheRestUnto
     Slot(100, ReadCompanyKey(a), "beyond", a);           // never read
     const auto before = Values();
 
-    TLocalCompanyList list;
+    CompanyRegistry registry(core.hive());
+    TLocalCompanyList list(registry);
     list.Load();
     EXPECT_THAT(Names(list), testing::ElementsAre("A", "B", "same folder again", "last"));
     EXPECT_EQ(Values(), before);
@@ -96,7 +98,8 @@ TEST_F(LocalCompanyListTest, ASlotWithoutKeyTakesTheDatabasesKeyOrAFreshOne) {
     Slot(2, "", "keyed", keyed);
     Slot(4, "", "bare", bare);
 
-    TLocalCompanyList list;
+    CompanyRegistry registry(core.hive());
+    TLocalCompanyList list(registry);
     list.Load();
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(Key().ReadString("Company02Key"), stored);
@@ -111,7 +114,8 @@ TEST_F(LocalCompanyListTest, ASlotWithoutKeyTakesTheDatabasesKeyOrAFreshOne) {
 TEST_F(LocalCompanyListTest, ADatabaseThatCannotKeepAKeyIsSkippedAtEveryLoad) {
     const std::string folder = Company("norow", {.verRow = false});
     Slot(0, "", "no row", folder);
-    TLocalCompanyList list;
+    CompanyRegistry registry(core.hive());
+    TLocalCompanyList list(registry);
     list.Load();
     EXPECT_EQ(list.Count(), 0);
     const std::string written = Key().ReadString("Company00Key");
@@ -126,7 +130,8 @@ TEST_F(LocalCompanyListTest, AnUnreadableDatabaseIsPassedOverAsDamagedWithOrWith
     fs::create_directory(folder);
     test::WriteFile(CompanyDatabaseFile(folder), std::string(4096, 'x'));
     Slot(1, "0123456789abcdef0123456789abcdef", "keyed", folder);
-    TLocalCompanyList list;
+    CompanyRegistry registry(core.hive());
+    TLocalCompanyList list(registry);
     list.Load();
     EXPECT_EQ(list.Count(), 0);
 

@@ -13,6 +13,7 @@
 #include "company/Common.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/CompanyDatabase.h"
+#include "platform/Sqlite.h"
 
 namespace tidewell {
 
@@ -46,6 +47,13 @@ inline std::vector<fs::path> FilesIn(const fs::path& folder) {
     return files;
 }
 
+// An account on this computer as the fixture keeps it: its places and settings, and the service
+// at url.
+inline TAccountSetup SetupFor(test::CoreFixture& fixture, const std::string& url = {}) {
+    return {ServiceEndpoint{url.empty() ? std::string(kDefaultServiceURL) : url, {}},
+            fixture.Places(), &fixture.hive(), &SystemClock()};
+}
+
 struct ProgressEvent {
     std::string Caption, Message;
     std::int64_t Total, Done;
@@ -58,9 +66,11 @@ class AccountTest : public ::testing::Test {
 protected:
     AccountTest() : service(fixture.dir / "service") {
         service.AddUser("kim", "pw1234", "김철수", 365, kQuota);
-        user.ServiceURL = service.BaseUrl();
         fixture.hive().OpenKey(kProgramKey, true);
     }
+
+    // An account of this computer: the loopback service, the fixture's places and settings.
+    TAccountSetup AccountSetup() { return SetupFor(fixture, service.BaseUrl()); }
 
     fs::path MakeCompany(const std::string& folderName, const std::string& name,
                          std::int64_t rows = 200) {
@@ -81,7 +91,7 @@ protected:
         company->LocalPath = folder.string();
         company->CompanyKey = EnsureCompanyKey(folder.string());
         company->CompanyName =
-            ReadCompanyStringDef(folder.string(), "select legalname from userinfo", "");
+            ReadCompanyStringDef(folder.string(), kCompanyNameQuery, "");
         account.AddCompany(company);
         return company;
     }
@@ -89,13 +99,13 @@ protected:
     fs::path WorkFolder() const { return fixture.WorkFolder(); }
 
     void LogIn(TTidewellUser& account) {
-        account.ServiceURL = service.BaseUrl();
+        account.Service.URL = service.BaseUrl();
         ASSERT_TRUE(account.Login("kim", "pw1234"));
     }
 
     test::CoreFixture fixture;
     test::WebFolderService service;
-    TTidewellUser user;
+    TTidewellUser user{AccountSetup()};
 };
 
 }  // namespace tidewell

@@ -87,12 +87,12 @@ protected:
                 "200 OK", {"Content-Disposition: attachment; filename=\"" + name + "\""},
                 archiveBytes)};
         });
-        const std::string service = other.ServiceURL;
-        other.ServiceURL = server.url();
+        const std::string service = other.Service.URL;
+        other.Service.URL = server.url();
         struct Back {
             TTidewellUser& user;
             std::string url;
-            ~Back() { user.ServiceURL = url; }
+            ~Back() { user.Service.URL = url; }
         } back{other, service};
         other.DownloadCompany(company->CompanyKey);
     }
@@ -107,14 +107,15 @@ protected:
         return test::ReadFile(archive);
     }
 
-    TTidewellUser other;  // the second computer
+    TTidewellUser other{AccountSetup()};  // the second computer
 };
 
 TEST_F(DataSafetyTest, AnotherRunHoldingTheLockMakesATransferWaitAndThenRefuse) {
     const auto company = AddLocal(user, MakeCompany("a", "가게"));
     user.LockWait = std::chrono::milliseconds(300);
     {
-        const OperationLock otherRun(EnsureWorkFolder(), std::chrono::milliseconds(0));
+        const OperationLock otherRun(EnsureWorkFolder(fixture.Places()),
+                                       std::chrono::milliseconds(0));
         EXPECT_THROW(user.UploadCompany(company->CompanyKey), OperationBusy);
         EXPECT_TRUE(FilesIn(WorkFolder()).empty());
     }
@@ -146,7 +147,7 @@ TEST_F(DataSafetyTest, ADatabaseInWalModeHeldOpenTravelsWithItsCommittedChanges)
 
     // B changes it and sends it back; A downloads while its host still has it open.
     ExecCompanySql(b.string(), "insert into sale values (2)");
-    SetFileModifiedTime((b / "default.mdb").string(), Now() + 1.0);
+    SetFileModifiedTime((b / "default.mdb").string(), SystemClock().Now() + 1.0);
     other.UploadCompany(company->CompanyKey);
     user.LoadCompanies();
     user.GetCompany(0)->LocalPath = a.string();
@@ -251,7 +252,7 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
                 test::HttpReply("200 OK", {"Content-Disposition: attachment; filename=\"" + c.name + "\""},
                                 c.bytes)};
         });
-        other.ServiceURL = hostile.url();
+        other.Service.URL = hostile.url();
         other.GetCompany(0)->LocalPath = b.string();
         try {
             other.DownloadCompany(company->CompanyKey);

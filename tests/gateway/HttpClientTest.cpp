@@ -217,7 +217,7 @@ TEST_F(HttpClientTest, AFailingSinkEndsTheRequestWithItsOwnError) {
 }
 
 // A service behind https: its certificate is checked, and a service signed by an authority of
-// its own is reached once TIDEWELL_CA_FILE names it.
+// its own is reached once the configuration names that authority.
 TEST_F(HttpClientTest, HttpsServicesHaveTheirCertificatesChecked) {
     std::string certificate, key;
     if (!test::MakeLoopbackCertificate(fixture.dir.str(), certificate, key)) {
@@ -229,7 +229,7 @@ TEST_F(HttpClientTest, HttpsServicesHaveTheirCertificatesChecked) {
     ASSERT_TRUE(error);
     EXPECT_NE(std::string(error->what()).find("인증서"), std::string::npos) << error->what();
 
-    test::ScopedEnvironment authority("TIDEWELL_CA_FILE", certificate);
+    client.CAFile = certificate;
     client.Post();
     EXPECT_EQ(reply.Bytes(), "STATUS=0\r\n");
 }

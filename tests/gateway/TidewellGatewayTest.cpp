@@ -60,6 +60,7 @@ TEST_F(TidewellGatewayTest, FormRequestsCarryTheirExactBytes) {
             HttpReply("200 OK", {}, "STATUS=1\r\nMESSAGE=" + Utf8ToAnsi("없는 사용자"))};
     });
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
     // Blanks and control characters around the values are never sent; inside, everything but
     // ASCII letters and digits is encoded, CP949 bytes included.
     const std::string user = " \ta b&c=d \r\n";
@@ -102,6 +103,7 @@ TEST_F(TidewellGatewayTest, UploadStreamsTheExactMultipartBody) {
     const std::string path = (fixture.dir / "20040102103000.bck").string();
     test::WriteFile(path, content);
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
     std::size_t reported = 0;
     gateway.OnTransferData = [&](HttpClient* sender, const char*, std::size_t len) {
         EXPECT_EQ(sender, gateway.HttpClient.get());
@@ -152,9 +154,10 @@ TEST_F(TidewellGatewayTest, AnArchiveLandsInTheWorkFolderUnderTheLastAnnouncedNa
                        "Content-Length: " + std::to_string(archive.size())},
                       archive)};
     });
-    const std::string folder = EnsureWorkFolder();
+    const std::string folder = EnsureWorkFolder(fixture.Places());
     test::WriteFile(fs::path(folder) / "2004\"01.bck", "an older download");
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
     std::size_t reported = 0;
     gateway.OnTransferData = [&](HttpClient*, const char*, std::size_t len) { reported += len; };
 
@@ -172,6 +175,7 @@ TEST_F(TidewellGatewayTest, AReplyWithoutANameIsReadAsTextAndTouchesNoFile) {
     std::string reply;
     RawServer server([&](const std::string&) { return RawReply{reply}; });
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
 
     reply = HttpReply("200 OK", {}, "STATUS=0\r\n");
     EXPECT_TRUE(gateway.DownloadFile("u", "p", kKey, answer));
@@ -191,6 +195,7 @@ TEST_F(TidewellGatewayTest, HostileNamesNeverLeaveTheWorkFolder) {
                                   "STATUS=0\r\n")};
     });
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
     const std::pair<std::string, std::string> cases[] = {
         {"../../x.bck", "x.bck"},
         {"/etc/passwd", "passwd"},
@@ -220,6 +225,7 @@ TEST_F(TidewellGatewayTest, AnInterruptedOrRefusedDownloadLeavesNoFile) {
     std::string reply;
     RawServer server([&](const std::string&) { return RawReply{reply}; });
     TTidewellGateway gateway(server.url());
+    gateway.DownloadFolder = WorkFolder().string();
     reply = HttpReply(
         "200 OK", {"Content-Disposition: attachment; filename=\"cut.bck\"", "Content-Length: 1000"},
         std::string(500, 'x'));
@@ -244,21 +250,6 @@ TEST(DownloadFileName, HeaderLinesCountWithBothWordsInAnyLetterCase) {
     EXPECT_EQ(ContentDispositionFileName({"Content-Disposition: x; filename=\"a.bck\"",
                                           "Content-Disposition: x; filename=\"\""}),
               "");
-}
-
-TEST(ServiceURL, ComesFromTheEnvironmentOrTheDefault) {
-    std::optional<TTidewellGateway> configured;
-    {
-        test::ScopedServiceURL url("http://backup.example:9000/");
-        configured.emplace();
-    }
-    test::ScopedServiceURL unset("");
-    TTidewellGateway fallback;
-
-    EXPECT_EQ(configured->GatewayURL, "http://backup.example:9000/tidewellweb/gateway.asp");
-    EXPECT_EQ(configured->UploadURL, "http://backup.example:9000/tidewellweb/gwupload.asp");
-    EXPECT_EQ(configured->DownloadURL, "http://backup.example:9000/tidewellweb/gwdownload.asp");
-    EXPECT_EQ(fallback.GatewayURL, std::string(kDefaultServiceURL) + "/tidewellweb/gateway.asp");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "TestSupport.h"
+#include "platform/Error.h"
 #include "platform/SettingsHive.h"
 
 namespace tidewell {
@@ -130,6 +131,42 @@ TEST(SettingsHive, DefaultPathFollowsXdgConfigHome) {
     }
     test::ScopedEnvironment relative("XDG_CONFIG_HOME", "not/absolute");
     EXPECT_EQ(SettingsHive::DefaultPath(), "/home/kim/.config/QuenlowBarcode/registry.db");
+}
+
+// The registry's rewrite runs inside the window's own batch at shutdown: an inner batch lands
+// with the outer one, and a failure anywhere leaves the file as it was.
+TEST(SettingsHive, BatchesNestAndOnlyTheOutermostReachesTheFile) {
+    test::TempDir dir;
+    SettingsHive hive(dir / "settings.db");
+    RegistryKey key = *hive.OpenKey("Software\\Test", true);
+    {
+        SettingsBatch outer = hive.Batch();
+        key.WriteString("a", "outer");
+        {
+            SettingsBatch inner = hive.Batch();
+            key.WriteString("b", "inner");
+            inner.Commit();
+        }
+        {
+            SettingsBatch dropped = hive.Batch();
+            key.WriteString("c", "dropped");
+        }
+        EXPECT_FALSE(key.ValueExists("c"));
+        SettingsHive reader(dir / "settings.db");
+        EXPECT_FALSE(reader.OpenKey("Software\\Test", false)->ValueExists("a"));  // not yet
+        outer.Commit();
+    }
+    EXPECT_EQ(key.ReadString("a"), "outer");
+    EXPECT_EQ(key.ReadString("b"), "inner");
+    {
+        SettingsBatch outer = hive.Batch();
+        key.WriteString("a", "changed");
+        SettingsBatch inner = hive.Batch();
+        key.WriteString("b", "changed");
+        inner.Commit();
+    }
+    EXPECT_EQ(key.ReadString("a"), "outer");
+    EXPECT_EQ(key.ReadString("b"), "inner");
 }
 
 TEST(SettingsHive, ScopedHiveIsTheCurrentOneAndIsRestored) {

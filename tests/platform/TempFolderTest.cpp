@@ -64,12 +64,9 @@ TEST(PrivateFolder, RefusesAFolderOfAnotherUser) {
 }
 
 TEST(TempFolder, FollowsTmpDir) {
-    {
-        test::ScopedEnvironment tmp("TMPDIR", "/var/tmp");
-        EXPECT_EQ(SystemTempFolder(), "/var/tmp");
-    }
-    test::ScopedEnvironment relative("TMPDIR", "relative");
-    EXPECT_EQ(SystemTempFolder(), "/tmp");
+    EXPECT_EQ(TempFolderOf("/var/tmp"), "/var/tmp");
+    EXPECT_EQ(TempFolderOf("relative"), "/tmp");
+    EXPECT_EQ(TempFolderOf(""), "/tmp");
 }
 
 // A user's places as a run decides them, in a sandbox: dir/run stands for the login manager's

@@ -71,9 +71,7 @@ MessageResult RecordingUserInterface::ShowMessageBox(const MessageBoxRequest& re
 }
 
 CoreFixture::CoreFixture()
-    : scopedHive_(dir.path() / "config" / "registry.db"),
-      tmpDir_("TMPDIR", (dir.path() / "tmp").string()),
-      runtimeDir_("XDG_RUNTIME_DIR", (dir.path() / "run").string()),
+    : hive_(std::make_unique<SettingsHive>(dir.path() / "config" / "registry.db")),
       scopedUi_(ui),
       scopedPump_(pump) {
     fs::create_directories(dir.path() / "tmp");
@@ -82,5 +80,10 @@ CoreFixture::CoreFixture()
 }
 
 CoreFixture::~CoreFixture() = default;
+
+WorkPlacesInput CoreFixture::Places() const {
+    return WorkPlacesInputOf((dir.path() / "run").string(), (dir.path() / "tmp").string(),
+                             (dir.path() / "home").string());
+}
 
 }  // namespace tidewell::test

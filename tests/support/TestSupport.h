@@ -2,11 +2,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/MessagePump.h"
 #include "platform/SettingsHive.h"
+#include "platform/TempFolder.h"
 #include "platform/UserInterface.h"
 
 namespace tidewell::test {
@@ -44,19 +48,19 @@ private:
     bool had_;
 };
 
-// Points the program at a service (TIDEWELL_SERVICE_URL) for the lifetime of the object.
-class ScopedServiceURL : public ScopedEnvironment {
-public:
-    explicit ScopedServiceURL(const std::string& url)
-        : ScopedEnvironment("TIDEWELL_SERVICE_URL", url) {}
-};
-
 // Records every message box and answers with a queued result (the default button when empty).
 class RecordingUserInterface : public UserInterfaceService {
 public:
     MessageResult ShowMessageBox(const MessageBoxRequest& request) override;
     std::vector<MessageBoxRequest> boxes;
     std::vector<MessageResult> answers;
+};
+
+// A clock a test can stop at a time of its choosing; until then it is the computer's.
+class ManualClock : public Clock {
+public:
+    TDateTime Now() const override { return pinned ? *pinned : SystemClock().Now(); }
+    std::optional<TDateTime> pinned;
 };
 
 // Counts how often long operations hand control back to the window.
@@ -68,10 +72,11 @@ public:
     bool terminated = false;
 };
 
-// Everything a test of the core needs: a private temporary folder (TMPDIR points into it), a
-// runtime folder of its own (XDG_RUNTIME_DIR, which holds the work folder and the operation
-// lock, so tests that run side by side never wait for each other), a settings hive of its own
-// and a recording user interface.
+// Everything a test of the core needs: a private folder with a temporary folder (dir/tmp) and
+// a runtime folder of its own (dir/run, which holds the work folder and the operation lock, so
+// tests that run side by side never wait for each other) for the places the configuration
+// hands down, a settings hive of its own and a recording user interface. Nothing of the test
+// process's environment is changed: the core reads none of it.
 class CoreFixture {
 public:
     CoreFixture();
@@ -79,14 +84,14 @@ public:
     TempDir dir;
     RecordingUserInterface ui;
     CountingMessagePump pump;
-    SettingsHive& hive() { return scopedHive_.hive(); }
+    SettingsHive& hive() { return *hive_; }
+    // Where this fixture's runs keep their work folder and lock.
+    WorkPlacesInput Places() const;
     // The work folder of the operations run under this fixture.
     std::filesystem::path WorkFolder() const { return dir.path() / "run" / "Tidewell"; }
 
 private:
-    ScopedCurrentUserHive scopedHive_;
-    ScopedEnvironment tmpDir_;
-    ScopedEnvironment runtimeDir_;
+    std::unique_ptr<SettingsHive> hive_;
     ScopedUserInterface scopedUi_;
     ScopedMessagePump scopedPump_;
 };

@@ -25,10 +25,11 @@ namespace tidewell::test {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : service(core.dir / "service"), url(service.BaseUrl()) {
+    MainWindowTest() : service(core.dir / "service") {
         service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
         RegisterCompany(0, "shop", "본점");
-        window = std::make_unique<TformMainWindow>();
+        window = std::make_unique<TformMainWindow>(TSessionSetup{
+            &core.hive(), {ServiceEndpoint{service.BaseUrl(), {}}, core.Places()}, &SystemClock()});
         window->show();
         QApplication::processEvents();
     }
@@ -71,7 +72,6 @@ protected:
 
     CoreFixture core;
     WebFolderService service;
-    ScopedServiceURL url;
     std::unique_ptr<TformMainWindow> window;
 };
 

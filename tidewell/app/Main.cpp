@@ -1,21 +1,17 @@
 #include "app/Main.h"
 
 #include "company/Common.h"
-#include "company/CompanyOperation.h"
-#include "company/LocalCompanyList.h"
-#include "company/SafetyArchives.h"
+#include "company/HostProduct.h"
 #include "gateway/HttpClient.h"
-#include "gateway/SyncDecision.h"
-#include "gateway/TidewellGateway.h"
 #include "platform/Error.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
+#include "usecase/AccountTexts.h"
 
 namespace tidewell {
 namespace {
 
 constexpr const char* kUnit = "Main";
-constexpr const char* kHostKey = "Software\\QuenlowBarcode";
 constexpr int kMinimumWidth = 480;
 constexpr int kMinimumHeight = 337;
 
@@ -30,11 +26,6 @@ std::optional<std::int32_t> ReadSetting(const RegistryKey& key, const char* name
 
 bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
     return value >= low && value <= high;
-}
-
-// Removes every value of a company slot.
-void DeleteSlot(RegistryKey& key, int slot) {
-    for (const char* field : kCompanySlotFields) key.DeleteValue(CompanySlotValue(slot, field));
 }
 
 // Shows the progress panel for a transfer command and hides it however the command ends,
@@ -88,11 +79,6 @@ TSyncMode NextSyncMode(TSyncMode d, TSyncMode current) {
 
 }  // namespace
 
-std::string ApplicationErrorText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
-    return message;
-}
-
 void ShowApplicationError(const std::exception& error) {
     CurrentUserInterface().ShowMessageBox({kApplicationTitle, ApplicationErrorText(error.what()),
                                            MessageIcon::Error, MessageButtons::Ok,
@@ -118,7 +104,8 @@ private:
     TformMain& form_;
 };
 
-TformMain::TformMain(TformMainView& view) : View(view) {}
+TformMain::TformMain(TformMainView& view, const TSessionSetup& setup)
+    : View(view), session_(setup) {}
 
 TformMain::~TformMain() = default;
 
@@ -142,9 +129,30 @@ bool TformMain::CheckedRowExists() const {
 }
 
 std::string TformMain::SiteURL(const std::string& path) const {
-    const std::string base = User_ && !User_->ServiceURL.empty() ? User_->ServiceURL
-                                                                  : ConfiguredServiceURL();
-    return base + path;
+    return User().Service.URL + path;
+}
+
+void TformMain::RunCommand(TPanel panel, const std::function<void()>& work,
+                           const std::function<void()>& after) {
+    if (Busy_) return;
+    BusyScope busy(*this);
+    session_.ResetStop();
+    {
+        std::optional<ProgressPanelScope> shown;
+        if (panel == TPanel::Shown) shown.emplace(View);
+        const TransferScope running(TransferRunning_);
+        Refusals_.clear();
+        try {
+            if (work) work();
+        } catch (const OperationStopped&) {
+            // The user stopped: what is left waits for another time.
+        } catch (...) {
+            ShowRefusals();
+            throw;
+        }
+        ShowRefusals();
+    }
+    if (after) after();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -158,13 +166,12 @@ void TformMain::FormCreate() {
     View.SetText(Element::labelUserName, "");
     View.SetText(Element::labelUserDiskUsed, "");
     View.SetText(Element::labelUserExpireAt, "");
-    User_ = std::make_unique<TTidewellUser>();
     View.SetEnabled(Element::CheckBox1, false);
     View.SetEnabled(Element::vt, false);
 }
 
 void TformMain::RestorePlacement() {
-    const auto key = CurrentUserHive().OpenKey(kProgramKey, false);
+    const auto key = session_.Settings().OpenKey(kProgramKey, false);
     if (!key) {
         View.CenterOnScreen();
         return;
@@ -203,7 +210,7 @@ void TformMain::RestorePlacement() {
 }
 
 void TformMain::FormShow() {
-    if (User_->UserID.empty()) View.CoverWithLoginPanel();
+    if (User().UserID.empty()) View.CoverWithLoginPanel();
 }
 
 bool TformMain::FormCloseQuery() {
@@ -211,18 +218,19 @@ bool TformMain::FormCloseQuery() {
     // A transfer can be stopped cleanly; the window closes once it has.
     if (TransferRunning_ && !CloseAfterStop_) {
         const MessageResult answer = CurrentUserInterface().ShowMessageBox(
-            {kApplicationTitle, "자료를 전송하고 있습니다.\r\n전송을 취소하고 프로그램을 닫으시겠습니까?",
+            {kApplicationTitle,
+             "자료를 전송하고 있습니다.\r\n전송을 취소하고 프로그램을 닫으시겠습니까?",
              MessageIcon::Question, MessageButtons::YesNo, MessageResult::No});
         if (answer == MessageResult::Yes) {
             CloseAfterStop_ = true;
-            User_->RequestStop();
+            session_.RequestStop();
         }
     }
     return false;
 }
 
 void TformMain::FormDestroy() {
-    SettingsHive& hive = CurrentUserHive();
+    SettingsHive& hive = session_.Settings();
     auto key = hive.OpenKey(kProgramKey, true);
     // One transaction: a run that dies here leaves the previous settings whole.
     auto batch = hive.Batch();
@@ -236,41 +244,14 @@ void TformMain::FormDestroy() {
     }
     key->WriteInteger("MainFormMaximized", maximized ? 1 : 0);
     if (View.Checked(Element::CheckBox2)) {
-        if (!User_->UserID.empty()) key->WriteString("LastLoginID", User_->UserID);
+        if (!User().UserID.empty()) key->WriteString("LastLoginID", User().UserID);
     } else {
         key->DeleteValue("LastLoginID");
     }
     // Rows that were not built completely do not hold every stored company; rewriting the
     // slots from them would drop the others.
-    if (ListComplete_) SaveSlots();
+    if (ListComplete_) session_.SaveSlots(Rows);
     batch.Commit();
-}
-
-void TformMain::SaveSlots() {
-    auto key = CurrentUserHive().OpenKey(kProgramKey, true);
-    for (int slot = 0; slot < kCompanySlotCount; ++slot) DeleteSlot(*key, slot);
-    int slot = 0;
-    auto write = [&](const std::string& companyKey, const std::string& name,
-                     const std::string& path, const TAgreedState& synced) {
-        if (slot >= kCompanySlotCount) return;  // no reader looks further
-        key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
-        key->WriteString(CompanySlotValue(slot, "Name"), name);
-        key->WriteString(CompanySlotValue(slot, "Path"), path);
-        WriteSlotSynced(*key, slot, synced);
-        ++slot;
-    };
-    for (const auto& row : Rows) {
-        const TTidewellCompany& company = *row.Company;
-        if (company.LocalPath.empty() || company.CompanyKey.empty()) continue;
-        write(company.CompanyKey, company.CompanyName, company.LocalPath, company.Synced);
-    }
-    // A company this run could not see (its drive unplugged, its database unreadable) is still
-    // registered, unless a row now gives it a folder.
-    for (const TSkippedCompanySlot& unseen : UnseenSlots_) {
-        const int row = FindCompanyRow(unseen.CompanyKey);
-        if (row >= 0 && !CompanyOf(row).LocalPath.empty()) continue;
-        write(unseen.CompanyKey, unseen.CompanyName, unseen.LocalPath, unseen.Synced);
-    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -296,17 +277,34 @@ void TformMain::Button1Click() {
     }
     BusyScope busy(*this);
     SetLoginControlsEnabled(false);
-    LastLoginError_ = nullptr;
-    try {
-        if (!User_->Login(userID, password)) {
+    // The window says the same for every way a login can fail; only a service that can't be
+    // reached is told apart from a wrong password.
+    const auto failed = [&](const std::string& why) {
+        SetLoginControlsEnabled(true);
+        ShowAppMessage("로그인하는 중 오류가 발생하였습니다." +
+                       (why.empty() ? std::string() : "\r\n" + why));
+        View.SetFocus(Element::Edit2);
+    };
+    const TLoginOutcome login = session_.Login(userID, password);
+    switch (login.Kind) {
+        case TLoginOutcome::loBlank:
             SetLoginControlsEnabled(true);
             ShowAppMessage(
                 "로그인실패\r\n입력하신 아이디와 비밀번호가 등록된 정보와 일치하지 않습니다.");
             View.SetFocus(Element::Edit2);
             return;
-        }
-        View.SetText(Element::labelUserName, "사용자명: " + User_->UserName);
-        View.SetText(Element::labelUserDiskUsed, "웹폴더사용량: " + FormatSize(User_->DiskUsed));
+        case TLoginOutcome::loRefused:
+            failed({});
+            return;
+        case TLoginOutcome::loTransport:
+            failed(login.Reason);
+            return;
+        case TLoginOutcome::loLoggedIn:
+            break;
+    }
+    try {
+        View.SetText(Element::labelUserName, UserNameText(User()));
+        View.SetText(Element::labelUserDiskUsed, DiskUsedText(User().DiskUsed));
         ExpireLinkAttached_ = true;
         ShowServicePeriod();
         RefreshCompanyList();
@@ -314,54 +312,19 @@ void TformMain::Button1Click() {
         View.SetEnabled(Element::CheckBox1, true);
         View.SetEnabled(Element::vt, true);
         View.SetFocus(Element::vt);
+    } catch (const HttpError& transport) {
+        failed(transport.what());
     } catch (const std::exception&) {
-        // The window says the same for every way a login can fail; the reason is kept for
-        // front ends that report it.
-        LastLoginError_ = std::current_exception();
-        SetLoginControlsEnabled(true);
-        // A service that can't be reached is not a wrong password: the user is told which.
-        std::string why;
-        try {
-            std::rethrow_exception(LastLoginError_);
-        } catch (const HttpError& transport) {
-            why = std::string("\r\n") + transport.what();
-        } catch (...) {
-        }
-        ShowAppMessage("로그인하는 중 오류가 발생하였습니다." + why);
-        View.SetFocus(Element::Edit2);
+        failed({});
     }
 }
 
 void TformMain::ShowServicePeriod() {
-    const TTidewellUser& user = *User_;
-    std::string text;
-    std::string tooltip;
-    LabelColor color = LabelColor::WindowText;
-    if (user.RemainingDays != 0) {
-        // An account without an end date has no date to name.
-        text = user.ExpireAt > 0
-                   ? "사용기한: " + FormatDateTime("yyyy년 m월 d일", user.ExpireAt) + "까지"
-                   : std::string("사용기한: 제한 없음");
-        if (user.RemainingDays < 30) {
-            text += " [연장신청하기]";
-            color = LabelColor::Red;
-            tooltip =
-                "사용기한 만료가 얼마 남지 않았습니다.\r\n홈페이지에서 서비스 연장신청이 "
-                "가능합니다.";
-        }
-    } else {
-        text = "사용기한이 만료되었습니다. [연장신청하기]";
-        color = LabelColor::Red;
-        if (user.ExpireAt > 0) {
-            tooltip = "사용기한이 " + FormatDateTime("yyyy-mm-dd", user.ExpireAt) +
-                      "로 만료되었습니다." + "\r\n";
-        }
-        tooltip += std::string("현재는 파일을 내려받기만 사용할 수 있으며, 파일 업로드는 "
-                               "불가능합니다.") +
-                   "\r\n" + "홈페이지에서 서비스 연장신청을 해 주세요.";
-    }
-    View.SetText(Element::labelUserExpireAt, text);
-    View.SetLabelLook(Element::labelUserExpireAt, color, tooltip, true);
+    const TServicePeriodText period = ServicePeriodText(User());
+    View.SetText(Element::labelUserExpireAt, period.Text);
+    View.SetLabelLook(Element::labelUserExpireAt,
+                      period.Warning ? LabelColor::Red : LabelColor::WindowText, period.Tooltip,
+                      true);
 }
 
 void TformMain::Edit1KeyPress(char key) {
@@ -383,10 +346,6 @@ void TformMain::Label3Click() { View.DesktopShell().OpenUrl(SiteURL("/support/ti
 // ---------------------------------------------------------------------------------------
 // Company list
 
-void TformMain::AddRow(TTidewellCompanyPtr company) {
-    Rows.push_back(TCompanyRow{std::move(company), false});
-}
-
 int TformMain::FindCompanyRow(const std::string& companyKey) const {
     for (int i = 0; i < RowCount(); ++i) {
         if (CompanyOf(i).CompanyKey == companyKey) return i;
@@ -397,67 +356,32 @@ int TformMain::FindCompanyRow(const std::string& companyKey) const {
 void TformMain::RefreshCompanyList() {
     View.SetChecked(Element::CheckBox1, false);
     ListComplete_ = false;
-    User_->LoadCompanies();
-    Rows.clear();
-    for (int i = 0; i < User_->CompanyCount(); ++i) AddRow(User_->GetCompany(i));
-    View.RowsChanged();
-
-    TLocalCompanyList local;
-    local.Load();
-    UnseenSlots_.clear();
-    std::string damaged;
-    for (const TSkippedCompanySlot& skipped : local.Skipped) {
-        if (skipped.Reason == TSkippedCompanySlot::srOtherCompany) continue;
-        UnseenSlots_.push_back(skipped);
-        if (skipped.Reason == TSkippedCompanySlot::srDamaged) {
-            damaged += "\r\n" + skipped.CompanyName + " (" + skipped.LocalPath + ")";
-        }
-    }
-    for (int i = 0; i < local.Count(); ++i) {
-        TLocalCompanyListItem item;
-        local.GetItem(i, item);
-        const int row = FindCompanyRow(item.CompanyKey);
-        if (User_->IndexOfCompany(item.CompanyKey) >= 0 && row >= 0) {
-            TTidewellCompany& company = CompanyOf(row);
-            company.LocalModified = item.LocalModified;
-            company.LocalFile = item.LocalFile;
-            company.LocalPath = item.LocalPath;
-            company.Synced = item.Synced;
-            company.SyncMode = smNone;
-            continue;
-        }
-        auto company = std::make_shared<TTidewellCompany>();
-        company->CompanyKey = item.CompanyKey;
-        company->CompanyName = item.CompanyName;
-        company->LocalModified = item.LocalModified;
-        company->LocalFile = item.LocalFile;
-        company->LocalPath = item.LocalPath;
-        company->Synced = item.Synced;
-        User_->AddCompany(company);
-        AddRow(company);
-    }
-    for (int i = 0; i < RowCount(); ++i) {
-        CompanyOf(i).SyncMode = DecideSyncMode(i);
-        // When both sides changed, only the user decides which one is kept.
-        Rows[static_cast<std::size_t>(i)].Checked =
-            CompanyOf(i).SyncMode != smNone && !BothSidesChanged(CompanyOf(i));
-    }
+    TCompanyList list = session_.BuildList();
+    Rows = std::move(list.Rows);
     View.RowsChanged();
     // Without the settings the rows lack the stored companies: the shutdown must not rewrite
     // the slots from them.
-    ListComplete_ = local.SettingsReadable;
-    if (!local.SettingsReadable) {
-        ShowAppMessage("설정 파일을 읽을 수 없어 이 컴퓨터의 사업장을 목록에 넣지 못했습니다.\r\n" +
-                       CurrentUserHive().file().string());
+    ListComplete_ = list.SettingsReadable;
+    if (!list.WebListed) {
+        ShowAppMessage("웹폴더의 사업장 목록을 받지 못해 이 컴퓨터의 사업장만 보여 드립니다.\r\n" +
+                       list.WebRefusal);
     }
-    if (!damaged.empty()) {
+    if (!list.SettingsReadable) {
+        ShowAppMessage("설정 파일을 읽을 수 없어 이 컴퓨터의 사업장을 목록에 넣지 못했습니다.\r\n" +
+                       session_.Settings().file().string());
+    }
+    if (!list.Damaged.empty()) {
+        std::string damaged;
+        for (const TSkippedCompanySlot& skipped : list.Damaged) {
+            damaged += "\r\n" + skipped.CompanyName + " (" + skipped.LocalPath + ")";
+        }
         ShowAppMessage("다음 사업장의 자료를 읽을 수 없어 목록에서 뺐습니다." + damaged);
     }
 }
 
-TSyncMode TformMain::DecideSyncMode(int row) const {
-    return DecideSync(CompanyOf(row), Now()).Mode;
-}
+TSyncDecision TformMain::Decision(int row) const { return session_.Decide(CompanyOf(row)); }
+
+TSyncMode TformMain::DecideSyncMode(int row) const { return Decision(row).Mode; }
 
 void TformMain::vtClick() {
     if (Busy_) return;
@@ -476,19 +400,12 @@ void TformMain::vtClick() {
         }
         // The picker ran its own loop; the rows may have been rebuilt meanwhile.
         if (!RowExists(*row)) return;
-        const std::string owner = FolderOwnerOtherThan(company, folder);
+        const std::string owner = session_.PickFolder(company, folder);
         if (!owner.empty()) {
             ShowAppMessage("선택한 폴더는 다른 사업장(" + owner + ")의 폴더입니다.\r\n" +
                            company.CompanyName + "의 폴더로 쓸 수 없습니다.");
             return;
         }
-        // What both sides agreed on was this company's data in the previous folder.
-        if (folder != company.LocalPath) company.Synced = {};
-        company.LocalPath = folder;
-        TDateTime modified = 0;
-        company.LocalModified = GetCompanyDatabaseTime(folder, modified) ? modified : 0;
-        company.LocalFile = DatabaseSignature(CompanyDatabaseFile(folder));
-        company.SyncMode = DecideSyncMode(*row);
         View.RepaintRow(*row);
     }
 }
@@ -562,42 +479,58 @@ void TformMain::ToggleRowCheck(int row) {
 // ---------------------------------------------------------------------------------------
 // Transfers
 
-TTransferResult TformMain::TransferWithProgress(
-    const std::function<TTransferResult()>& transfer) {
+void TformMain::StartProgress(const TTidewellCompany& company) {
+    // Every company starts with a clean panel: nothing of the one before is left on it.
+    View.SetText(Element::labelProgressTitle, company.CompanyName);
+    View.SetVisible(Element::labelProgressSize, false);
+    View.SetText(Element::labelProgressSize, "");
+    View.SetText(Element::labelProgressCaption, "");
     View.SetPosition(Element::ProgressBar, 0);
-    User_->OnProgress = [this](const void* sender, const std::string& caption,
-                               const std::string& message, std::int64_t total,
-                               std::int64_t done, std::uint8_t percent) {
+}
+
+TTidewellProgressEvent TformMain::ProgressEvent() {
+    return [this](const void* sender, const std::string& caption, const std::string& message,
+                  std::int64_t total, std::int64_t done, std::uint8_t percent) {
         ShowTransferProgress(sender, caption, message, total, done, percent);
     };
-    struct Unset {
-        TTidewellUser& user;
-        ~Unset() { user.OnProgress = nullptr; }
-    } unset{*User_};
-    return transfer();
 }
 
-void TformMain::NoteRefusal(const std::string& companyName, const TTransferResult& result,
-                            const char* fallback) {
-    if (result.Kind != TTransferResult::trRefused) return;
-    std::string reason = result.Message;
-    if (reason.empty()) {
-        reason = fallback;
-        if (!result.Status.empty()) reason += " (STATUS=" + result.Status + ")";
+bool TformMain::NoteOutcome(const TTidewellCompany& company, const TCompanyOutcome& outcome,
+                            const char* refusedFallback) {
+    switch (outcome.Kind) {
+        case TCompanyOutcome::coStopped:
+            return false;
+        case TCompanyOutcome::coExpired:
+            ShowAppMessage(company.CompanyName + "\r\n" +
+                           "사용기한이 만료되어 자료를 전송할 수 없습니다.");
+            return true;
+        case TCompanyOutcome::coRefused: {
+            std::string reason = outcome.Message;
+            if (reason.empty()) {
+                reason = refusedFallback;
+                if (!outcome.Status.empty()) reason += " (STATUS=" + outcome.Status + ")";
+            }
+            Refusals_.push_back(company.CompanyName + "\r\n" + reason);
+            return true;
+        }
+        case TCompanyOutcome::coFailed:
+            Refusals_.push_back(company.CompanyName + "\r\n" + outcome.Message);
+            return true;
+        default:
+            return true;
     }
-    Refusals_.push_back(companyName + "\r\n" + reason);
-}
-
-void TformMain::NoteResult(const TTidewellCompany& company, const TTransferResult& result,
-                           const char* fallback) {
-    if (result.Kind == TTransferResult::trDone) Transferred_.push_back(company.CompanyKey);
-    NoteRefusal(company.CompanyName, result, fallback);
 }
 
 void TformMain::ShowRefusals() {
     std::vector<std::string> refusals;
     refusals.swap(Refusals_);
-    for (const std::string& refusal : refusals) ShowAppMessage(refusal);
+    if (refusals.empty()) return;
+    // One message for the whole command, however many companies it concerns.
+    std::string text;
+    for (const std::string& refusal : refusals) {
+        text += (text.empty() ? "" : "\r\n\r\n") + refusal;
+    }
+    ShowAppMessage(text);
 }
 
 void TformMain::TransferCompany(int row) {
@@ -605,46 +538,25 @@ void TformMain::TransferCompany(int row) {
     // A copy: the company stays valid whatever the handlers that run meanwhile do to the rows.
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
     if (company->LocalPath.empty()) return;
-    // Every company starts with a clean panel: nothing of the one before is left on it.
-    View.SetText(Element::labelProgressTitle, company->CompanyName);
-    View.SetVisible(Element::labelProgressSize, false);
-    View.SetText(Element::labelProgressSize, "");
-    View.SetText(Element::labelProgressCaption, "");
-    View.SetPosition(Element::ProgressBar, 0);
-    TSyncMode mode = company->SyncMode;
-    if (BothSidesChanged(*company)) {
-        mode = AskWhichSideToKeep(*company);
-        if (mode == smNone) return;
+    StartProgress(*company);
+    TCompanyOutcome outcome =
+        session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered, ProgressEvent());
+    bool upload = company->SyncMode == smUpload || company->SyncMode == smUserUpload;
+    if (outcome.Kind == TCompanyOutcome::coConflict) {
+        const TKeepSide keep = AskWhichSideToKeep(*company, outcome.Decision);
+        if (keep == TKeepSide::Unanswered) return;
+        upload = keep == TKeepSide::Local;
+        outcome = session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
     }
-    switch (mode) {
-        case smUpload:
-        case smUserUpload:
-            if (User_->RemainingDays <= 0) {
-                ShowAppMessage(company->CompanyName + "\r\n" +
-                               "사용기한이 만료되어 자료를 전송할 수 없습니다.");
-                return;
-            }
-            if (FileExists(CompanyDatabaseFile(company->LocalPath))) {
-                const TTransferResult result =
-                    TransferWithProgress([&] { return User_->UploadCompany(company->CompanyKey); });
-                NoteResult(*company, result, "웹폴더가 자료를 받지 않았습니다.");
-            }
-            return;
-        case smDownload:
-        case smUserDownload:
-            if (company->LatestFileTime > 0) {
-                const TTransferResult result = TransferWithProgress(
-                    [&] { return User_->DownloadCompany(company->CompanyKey); });
-                NoteResult(*company, result, "웹폴더에서 자료를 내려받지 못했습니다.");
-            }
-            return;
-        default:
-            return;
+    if (!NoteOutcome(*company, outcome,
+                     upload ? "웹폴더가 자료를 받지 않았습니다."
+                            : "웹폴더에서 자료를 내려받지 못했습니다.")) {
+        throw OperationStopped();
     }
 }
 
-TSyncMode TformMain::AskWhichSideToKeep(const TTidewellCompany& company) {
-    const TSyncDecision decision = DecideSync(company, Now());
+TKeepSide TformMain::AskWhichSideToKeep(const TTidewellCompany& company,
+                                        const TSyncDecision& decision) {
     const auto time = [](TDateTime t, bool future) {
         return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + (future ? " (미래 시각)" : "");
     };
@@ -665,41 +577,29 @@ TSyncMode TformMain::AskWhichSideToKeep(const TTidewellCompany& company) {
     question.noText = "웹폴더 자료";
     switch (CurrentUserInterface().ShowMessageBox(question)) {
         case MessageResult::Yes:
-            return smUserUpload;
+            return TKeepSide::Local;
         case MessageResult::No:
-            return smUserDownload;
+            return TKeepSide::Web;
         default:
-            return smNone;
+            return TKeepSide::Unanswered;
     }
 }
 
 void TformMain::TransferCheckedCompanies() {
-    const ProgressPanelScope panel(View);
-    const TransferScope running(TransferRunning_);
-    Refusals_.clear();
-    Transferred_.clear();
-    try {
-        for (int i = 0; i < RowCount(); ++i) {
-            if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
-            const TTidewellCompany& company = CompanyOf(i);
-            if (company.LocalPath.empty()) {
-                ShowAppMessage(company.CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
-                               "폴더을 선택해 주세요.");
-                break;
-            }
-            TransferCompany(i);
+    for (int i = 0; i < RowCount(); ++i) {
+        if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
+        const TTidewellCompany& company = CompanyOf(i);
+        if (company.LocalPath.empty()) {
+            ShowAppMessage(company.CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
+                           "폴더을 선택해 주세요.");
+            break;
         }
-    } catch (const OperationStopped&) {
-        // The user stopped: the companies after this one wait for another time.
-    } catch (...) {
-        ShowRefusals();
-        throw;
+        TransferCompany(i);
     }
-    ShowRefusals();
 }
 
 void TformMain::btnCancelTransferClick() {
-    if (View.Visible(Element::panelProgress)) User_->RequestStop();
+    if (View.Visible(Element::panelProgress)) session_.RequestStop();
 }
 
 void TformMain::btnSyncSelectedClick() {
@@ -708,41 +608,25 @@ void TformMain::btnSyncSelectedClick() {
         ShowAppMessage("사업장을 선택해 주세요.");
         return;
     }
-    BusyScope busy(*this);
-    User_->ResetStop();
-    TransferCheckedCompanies();
-    RefreshCompanyList();
-    RefreshDiskUsageLabel();
+    RunCommand(TPanel::Shown, [this] { TransferCheckedCompanies(); },
+               [this] {
+                   RefreshCompanyList();
+                   RefreshDiskUsageLabel();
+               });
 }
 
 void TformMain::menuSyncAllClick() {
-    if (Busy_) return;
-    BusyScope busy(*this);
-    User_->ResetStop();
-    TransferCheckedCompanies();
-    RefreshCompanyList();
+    RunCommand(TPanel::Shown, [this] { TransferCheckedCompanies(); },
+               [this] { RefreshCompanyList(); });
 }
 
 void TformMain::menuSyncSelectedClick() {
-    if (Busy_) return;
-    const auto row = View.HotRow();
     // Busy here too: closing the window in the middle of this transfer would pull the account
     // away from under it.
-    BusyScope busy(*this);
-    User_->ResetStop();
-    {
-        const ProgressPanelScope panel(View);
-        const TransferScope running(TransferRunning_);
-        Refusals_.clear();
-        Transferred_.clear();
-        try {
-            if (row) TransferCompany(*row);
-        } catch (const OperationStopped&) {
-            // nothing changed; the list shows it
-        }
-        ShowRefusals();
-    }
-    RefreshCompanyList();
+    const auto row = View.HotRow();
+    RunCommand(TPanel::Shown, [&] {
+        if (row) TransferCompany(*row);
+    }, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::ShowTransferProgress(const void*, const std::string&, const std::string& message,
@@ -757,8 +641,8 @@ void TformMain::ShowTransferProgress(const void*, const std::string&, const std:
 }
 
 void TformMain::RefreshDiskUsageLabel() {
-    User_->RefreshDiskUsage();
-    View.SetText(Element::labelUserDiskUsed, "웹폴더사용량: " + FormatSize(User_->DiskUsed));
+    User().RefreshDiskUsage();
+    View.SetText(Element::labelUserDiskUsed, DiskUsedText(User().DiskUsed));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -768,48 +652,46 @@ void TformMain::imgCompanyAddClick() {
     if (Busy_) return;
     std::string folder;
     if (!View.BrowseForFolder("사업장 폴더를 선택하세요.", folder, false)) return;
-    BusyScope busy(*this);
-    AddCompanyFolder(folder);
+    RunCommand(TPanel::Hidden, {}, [&] { AddCompanyFolder(folder); });
 }
 
 void TformMain::AddCompanyFolder(const std::string& folder) {
-    if (!FileExists(CompanyDatabaseFile(folder))) return;
-    if (!RegisterCompanyFolder(folder)) return;
+    // The window adds a folder again when asked to: the shutdown rewrite stores it once.
+    const TAddOutcome added = session_.AddFolder(folder, TSameFolder::AddAgain);
+    switch (added.Kind) {
+        case TAddOutcome::aoNoDatabase:
+            return;
+        case TAddOutcome::aoKeyNotStored:
+            ShowAppMessage(
+                "사업장 추가: 사업장 키를 데이터베이스에 저장하지 못해 사업장을 추가하지 "
+                "않았습니다.\r\n" +
+                added.Problem +
+                "\r\n다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요.");
+            return;
+        case TAddOutcome::aoNoKey:
+            Assert(false, "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);
+            return;
+        case TAddOutcome::aoNoName:
+            Assert(false, "사업장 추가: 사업장명은 빈 값일 수 없습니다.", kUnit, __LINE__);
+            return;
+        case TAddOutcome::aoNoFolder:
+            Assert(false, "사업장 추가: 사업장경로는 빈 값일 수 없습니다.", kUnit, __LINE__);
+            return;
+        case TAddOutcome::aoBelongsTo:
+            ShowAppMessage("선택한 폴더는 이미 다른 사업장(" + added.Owner +
+                           ")의 폴더로 등록되어 있습니다.");
+            return;
+        case TAddOutcome::aoSlotsFull:
+            ShowAppMessage("사업장은 " + std::to_string(kCompanySlotCount) +
+                           "개까지 등록할 수 있습니다. 등록할 자리가 모두 찼습니다.");
+            return;
+        case TAddOutcome::aoFailed:
+            throw Exception(added.Problem);
+        case TAddOutcome::aoAdded:
+        case TAddOutcome::aoAlreadyAdded:
+            break;
+    }
     RefreshCompanyList();
-}
-
-bool TformMain::RegisterCompanyFolder(const std::string& folder) {
-    // The key may be written into the database: that is an operation on company data.
-    const CompanyOperation operation(User_->LockWait);
-    const std::string key = EnsureCompanyKey(folder);
-    const std::string name = ReadCompanyStringDef(folder, "select legalname from userinfo", "");
-    Assert(!key.empty(), "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);
-    Assert(!name.empty(), "사업장 추가: 사업장명은 빈 값일 수 없습니다.", kUnit, __LINE__);
-    Assert(!folder.empty(), "사업장 추가: 사업장경로는 빈 값일 수 없습니다.", kUnit, __LINE__);
-    TTidewellCompany added;
-    added.CompanyKey = key;
-    added.CompanyName = name;
-    if (const std::string owner = FolderOwnerOtherThan(added, folder); !owner.empty()) {
-        ShowAppMessage("선택한 폴더는 이미 다른 사업장(" + owner + ")의 폴더로 등록되어 있습니다.");
-        return false;
-    }
-    SettingsHive& hive = CurrentUserHive();
-    auto programKey = hive.OpenKey(kProgramKey, true);
-    int slot = 0;
-    while (programKey->ValueExists(CompanySlotValue(slot, "Path"))) ++slot;
-    // A slot past the last one would never be read back.
-    if (slot >= kCompanySlotCount) {
-        ShowAppMessage("사업장은 " + std::to_string(kCompanySlotCount) +
-                       "개까지 등록할 수 있습니다. 등록할 자리가 모두 찼습니다.");
-        return false;
-    }
-    auto batch = hive.Batch();
-    programKey->WriteString(CompanySlotValue(slot, "Key"), key);
-    programKey->WriteString(CompanySlotValue(slot, "Name"), name);
-    programKey->WriteString(CompanySlotValue(slot, "Path"), folder);
-    WriteSlotSynced(*programKey, slot, TAgreedState{});  // nothing agreed yet for this folder
-    batch.Commit();
-    return true;
 }
 
 void TformMain::imgCompanyDeleteClick() {
@@ -827,98 +709,32 @@ void TformMain::imgCompanyDeleteClick() {
 }
 
 void TformMain::DeleteCheckedCompanies() {
-    BusyScope busy(*this);
-    {
-        const CompanyOperation operation(User_->LockWait);
-        Refusals_.clear();
-        try {
-            for (int i = 0; i < RowCount(); ++i) {
-                if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
-                NoteRefusal(CompanyOf(i).CompanyName, RemoveCompany(i),
-                            "웹폴더에서 사업장을 삭제하지 못했습니다.");
-            }
-        } catch (...) {
-            ShowRefusals();
-            throw;
-        }
-        ShowRefusals();
-    }
-    RefreshCompanyList();
-    RefreshDiskUsageLabel();
+    RunCommand(TPanel::Hidden,
+               [this] {
+                   for (int i = 0; i < RowCount(); ++i) {
+                       if (Rows[static_cast<std::size_t>(i)].Checked) RemoveCompany(i);
+                   }
+               },
+               [this] {
+                   RefreshCompanyList();
+                   RefreshDiskUsageLabel();
+               });
 }
 
-TTransferResult TformMain::RemoveCompany(int row) {
+void TformMain::RemoveCompany(int row) {
     const TTidewellCompanyPtr company = Rows.at(static_cast<std::size_t>(row)).Company;
-    SettingsHive& hive = CurrentUserHive();
-    auto key = hive.OpenKey(kProgramKey, true);
-    {
-        auto batch = hive.Batch();
-        for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-            const std::string pathValue = CompanySlotValue(slot, "Path");
-            if (!key->ValueExists(pathValue)) continue;
-            if (key->ReadString(CompanySlotValue(slot, "Key")) != company->CompanyKey ||
-                key->ReadString(pathValue) != company->LocalPath) {
-                continue;
-            }
-            DeleteSlot(*key, slot);
-        }
-        batch.Commit();
-    }
-    if (company->LatestFileSize > 0) return User_->DeleteCompany(company->CompanyKey);
-    return TTransferResult::Done();
-}
-
-std::string TformMain::FolderOwnerOtherThan(const TTidewellCompany& company,
-                                            const std::string& folder) const {
-    const auto nameOfKey = [&](const std::string& key, const std::string& fallback) {
-        const int row = FindCompanyRow(key);
-        return row >= 0 ? CompanyOf(row).CompanyName : fallback;
-    };
-    const std::string present = ReadCompanyKey(folder);
-    if (!present.empty() && present != company.CompanyKey) {
-        const std::string legalName =
-            ReadCompanyStringDef(folder, "select legalname from userinfo", present);
-        return nameOfKey(present, legalName);
-    }
-    if (const auto key = CurrentUserHive().OpenKey(kProgramKey, false)) {
-        for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-            try {
-                const std::string pathValue = CompanySlotValue(slot, "Path");
-                if (!key->ValueExists(pathValue) || key->ReadString(pathValue) != folder) continue;
-                const std::string slotKey = key->ReadString(CompanySlotValue(slot, "Key"));
-                if (!slotKey.empty() && slotKey != company.CompanyKey) {
-                    return nameOfKey(slotKey, key->ReadString(CompanySlotValue(slot, "Name")));
-                }
-            } catch (const Exception&) {
-                // a slot value of the wrong type names nobody
-            }
-        }
-    }
-    for (const TCompanyRow& row : Rows) {
-        if (row.Company->LocalPath == folder && row.Company->CompanyKey != company.CompanyKey) {
-            return row.Company->CompanyName;
-        }
-    }
-    return {};
+    NoteOutcome(*company, session_.Remove(company), "웹폴더에서 사업장을 삭제하지 못했습니다.");
 }
 
 void TformMain::menuViewClick() {
     if (Busy_) return;
-    std::string installPath;
-    if (const auto key = CurrentUserHive().OpenKey(kHostKey, false)) {
-        try {
-            installPath = key->ReadString("InstallPath");
-        } catch (const Exception&) {
-            // a value of the wrong type counts as none
-        }
-    }
+    const std::string installPath = ReadInstallPath(session_.Settings());
     const auto row = View.HotRow();
     if (installPath.empty() || !row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) {
         return;
     }
-    View.DesktopShell().StartProgram(installPath + "/QuenlowBarcode.exe",
-                                     "database=\"" + CompanyOf(*row).LocalPath + "\"",
-                                     installPath);
+    const THostLaunch launch = HostLaunchLine(installPath, CompanyOf(*row).LocalPath);
+    View.DesktopShell().StartProgram(launch.Program, launch.Parameters, launch.WorkingFolder);
 }
 
 void TformMain::menuRestoreClick() {
@@ -926,43 +742,33 @@ void TformMain::menuRestoreClick() {
     const auto row = View.HotRow();
     if (!row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) return;
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
-    const std::vector<TSafetyArchive> archives = ListSafetyArchives(company->LocalPath);
+    const THistory history = session_.History(*company);
     std::string note;
-    if (company->WebArchiveCount > 1) {
-        note = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(company->WebArchiveCount - 1) +
+    if (history.OlderInWebFolder > 0) {
+        note = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
                "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
     }
-    if (archives.empty()) {
+    if (history.Archives.empty()) {
         ShowAppMessage(company->CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
                        (note.empty() ? std::string() : "\r\n" + note));
         return;
     }
-    const auto chosen = View.ChooseSafetyArchive(company->CompanyName, archives, note);
-    if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(archives.size())) return;
-    BusyScope busy(*this);
-    User_->ResetStop();
-    {
-        const ProgressPanelScope panel(View);
-        const TransferScope running(TransferRunning_);
-        View.SetText(Element::labelProgressTitle, company->CompanyName);
-        View.SetVisible(Element::labelProgressSize, false);
-        View.SetPosition(Element::ProgressBar, 0);
-        try {
-            TransferWithProgress([&] {
-                return User_->RestoreCompanyArchive(company->CompanyKey,
-                                                    archives[static_cast<std::size_t>(*chosen)].Path);
-            });
-        } catch (const OperationStopped&) {
-            // nothing changed; the list shows it
+    const auto chosen = View.ChooseSafetyArchive(company->CompanyName, history.Archives, note);
+    if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(history.Archives.size())) return;
+    const std::string archive = history.Archives[static_cast<std::size_t>(*chosen)].Path;
+    RunCommand(TPanel::Shown, [&] {
+        StartProgress(*company);
+        const TCompanyOutcome outcome =
+            session_.RestoreSafetyArchive(company, archive, ProgressEvent());
+        // The default error report, as for any error of the way back.
+        if (outcome.Kind == TCompanyOutcome::coFailed) {
+            throw Exception(company->CompanyName + ": " + outcome.Message);
         }
-    }
-    RefreshCompanyList();
+    }, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::menuRefreshClick() {
-    if (Busy_) return;
-    BusyScope busy(*this);
-    RefreshCompanyList();
+    RunCommand(TPanel::Hidden, {}, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::N3Click() {

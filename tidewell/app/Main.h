@@ -8,30 +8,22 @@
 #include <vector>
 
 #include "app/MainView.h"
-#include "company/LocalCompanyList.h"
-#include "gateway/TidewellUser.h"
+#include "usecase/CompanySession.h"
 
 namespace tidewell {
 
 inline constexpr const char* kMainFormCaption = "Quenlow 바코드 Tidewell";
 
-// One row of the company list: a reference to a company of the account and its check mark.
-struct TCompanyRow {
-    TTidewellCompanyPtr Company;
-    bool Checked = false;
-};
-
 // The application's default error report: a box titled "Tidewell" with an error icon and one
-// OK button showing the error's text, with a full stop added when its last character sorts
-// after "."; the run goes on.
+// OK button showing the error's text (see ApplicationErrorText); the run goes on.
 void ShowApplicationError(const std::exception& error);
-std::string ApplicationErrorText(const std::string& message);
 
-// The main window's logic. Every handler the window forwards lands here; what the toolkit
-// does goes through the view.
+// The main window's logic: a presenter over the use cases (CompanySession). Every handler the
+// window forwards lands here; it maps what the use cases come to onto the window's texts, boxes
+// and looks, and what the toolkit does goes through the view.
 class TformMain {
 public:
-    explicit TformMain(TformMainView& view);
+    TformMain(TformMainView& view, const TSessionSetup& setup);
     ~TformMain();
     TformMain(const TformMain&) = delete;
     TformMain& operator=(const TformMain&) = delete;
@@ -58,6 +50,9 @@ public:
     void RefreshCompanyList();
     int FindCompanyRow(const std::string& CompanyKey) const;  // -1 when none
     TSyncMode DecideSyncMode(int row) const;
+    // The whole decision for a row (also whether the user must choose a side), as the list
+    // draws it.
+    TSyncDecision Decision(int row) const;
     void vtClick();
     void PopupMenu1Popup();
     void menuSyncModeAutoClick();
@@ -68,8 +63,8 @@ public:
     // The list's own check box handling: a click on a row's box toggles its mark.
     void ToggleRowCheck(int row);
 
-    // Transfers. A refusal of the service is noted for the message after the loop; a stop
-    // (OperationStopped) ends the loop.
+    // Transfers. A company's refusal or failure is noted for the one message after the loop;
+    // a stop ends the loop, and so does a failure of the transport (an error).
     void TransferCheckedCompanies();
     void TransferCompany(int row);
     // The progress panel's 취소 (and Escape): the transfer under way stops at its next block or
@@ -88,7 +83,7 @@ public:
     void AddCompanyFolder(const std::string& Folder);
     void imgCompanyDeleteClick();
     void DeleteCheckedCompanies();
-    TTransferResult RemoveCompany(int row);
+    void RemoveCompany(int row);
     void menuViewClick();
     // "이전 자료로 되돌리기...": one of the hot row's safety archives back into its folder.
     void menuRestoreClick();
@@ -96,31 +91,22 @@ public:
     void N3Click();
     void Label3Click();
 
-    // State the view and the command-line front end read
-    TTidewellUser& User() { return *User_; }
-    const TTidewellUser& User() const { return *User_; }
+    // State the view reads
+    TTidewellUser& User() { return session_.Account(); }
+    const TTidewellUser& User() const { return session_.Account(); }
+    CompanySession& Session() { return session_; }
     int RowCount() const { return static_cast<int>(Rows.size()); }
     const TCompanyRow& Row(int row) const;
     bool Busy() const { return Busy_; }
     bool ListComplete() const { return ListComplete_; }
     bool CheckedRowExists() const;
-    // The companies (by key) whose transfer the last transfer command carried out.
-    const std::vector<std::string>& TransferredCompanies() const { return Transferred_; }
-    // Why the last login attempt failed with an error (a refusal or the transport), if it did.
-    std::exception_ptr LastLoginError() const { return LastLoginError_; }
 
     // The service's web site: the host of the gateway pages.
     std::string SiteURL(const std::string& path) const;
 
-    // Who else a folder belongs to when it is chosen for company: the name of another company
-    // whose database is in it, or that is registered with it, or that a row has it as folder;
-    // empty when it is free for company.
-    std::string FolderOwnerOtherThan(const TTidewellCompany& company,
-                                     const std::string& folder) const;
-
 private:
     class BusyScope;
-    class WaitCursorScope;
+    enum class TPanel { Hidden, Shown };
 
     bool RowExists(int row) const { return row >= 0 && row < RowCount(); }
     TTidewellCompany& CompanyOf(int row) const { return *Rows.at(row).Company; }
@@ -129,30 +115,31 @@ private:
     void ShowServicePeriod();
     void SetLoginControlsEnabled(bool enabled);
     void RestorePlacement();
-    void SaveSlots();
-    bool RegisterCompanyFolder(const std::string& folder);  // false when refused
-    // Both sides changed: the user says which to keep (an upload or a download), or smNone.
-    TSyncMode AskWhichSideToKeep(const TTidewellCompany& company);
-    TTransferResult TransferWithProgress(const std::function<TTransferResult()>& transfer);
-    void NoteRefusal(const std::string& companyName, const TTransferResult& result,
-                     const char* fallback);
-    // A transfer's outcome: carried out, or a refusal kept for the message after the loop.
-    void NoteResult(const TTidewellCompany& company, const TTransferResult& result,
-                    const char* fallback);
+    // The frame of every command that works on companies, written once: refused while Busy;
+    // Busy, the wait cursor and a fresh stop request for its whole length; the progress panel
+    // around work when asked for; the refusals and failures work notes shown together once it
+    // ends (also when an error ends it). A stop ends work quietly; then comes after (the
+    // list's rebuild), still Busy.
+    void RunCommand(TPanel panel, const std::function<void()>& work,
+                    const std::function<void()>& after);
+    // Clears the progress panel and names the company on it.
+    void StartProgress(const TTidewellCompany& company);
+    TTidewellProgressEvent ProgressEvent();
+    // Both sides changed: the user says which to keep.
+    TKeepSide AskWhichSideToKeep(const TTidewellCompany& company, const TSyncDecision& decision);
+    // A company's outcome: shown at once (an ended period), kept for the message after the
+    // loop (a refusal, a failure), or nothing. False when the loop must end (a stop).
+    bool NoteOutcome(const TTidewellCompany& company, const TCompanyOutcome& outcome,
+                     const char* refusedFallback);
     void ShowRefusals();
 
     TformMainView& View;
-    std::unique_ptr<TTidewellUser> User_;
+    CompanySession session_;
     std::vector<TCompanyRow> Rows;
     bool Busy_ = false;
     bool ListComplete_ = false;   // the rows were built completely in this run
     bool ExpireLinkAttached_ = false;
-    std::exception_ptr LastLoginError_;
-    // Registered companies the last rebuild could not see (a missing drive, a damaged
-    // database): the shutdown rewrite keeps their slots.
-    std::vector<TSkippedCompanySlot> UnseenSlots_;
-    std::vector<std::string> Refusals_;  // messages of the transfers of one command
-    std::vector<std::string> Transferred_;  // keys of the companies one command transferred
+    std::vector<std::string> Refusals_;  // what the companies of one command came to
     bool TransferRunning_ = false;
     bool CloseAfterStop_ = false;
 };

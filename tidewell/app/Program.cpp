@@ -2,14 +2,32 @@
 // "Tidewell" is the one every message box carries.
 #include <QApplication>
 
+#include <cstdlib>
+#include <string>
+
 #include "platform/MessagePump.h"
+#include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
 #include "view/Fonts.h"
 #include "view/KoreanTexts.h"
 #include "view/MainWindow.h"
 #include "view/QtServices.h"
 
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // The one place that reads what the environment configures; everything else is given it.
+    const tidewell::TConfiguration configuration = tidewell::ResolveConfiguration(
+        {Environment("TIDEWELL_SERVICE_URL"), Environment("TIDEWELL_CA_FILE"),
+         Environment("TMPDIR"), Environment("XDG_RUNTIME_DIR"), Environment("HOME")});
+
     QApplication application(argc, argv);
     // No display name: the desktop would add it to every window's title ("폴더 찾아보기 — ...").
     QApplication::setApplicationName("tidewell");
@@ -26,7 +44,8 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
-        tidewell::TformMainWindow window;
+        tidewell::TformMainWindow window(
+            {&tidewell::CurrentUserHive(), configuration, &tidewell::SystemClock()});
         boxes.SetParent(&window);
         window.ShowAsStored();
         result = QApplication::exec();

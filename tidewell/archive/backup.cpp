@@ -25,7 +25,6 @@
 #include "platform/FileHandle.h"
 #include "platform/FileKit.h"
 #include "platform/MessagePump.h"
-#include "platform/TempFolder.h"
 #include "platform/UserInterface.h"
 
 namespace fs = std::filesystem;
@@ -68,8 +67,8 @@ DosDateTime DosTimeOf(std::time_t modified) {
 // The file-list text waits in a temporary file while it is packed; it goes when the pack ends.
 class FileListFile {
 public:
-    explicit FileListFile(const std::string& text) {
-        TemporaryFile file = CreateTemporaryFile(SystemTempFolder(), "FID");
+    FileListFile(const std::string& folder, const std::string& text) {
+        TemporaryFile file = CreateTemporaryFile(folder.empty() ? "/tmp" : folder, "FID");
         path_ = file.path;
         WriteAll(file.handle.get(), text.data(), text.size(), path_.string());
     }
@@ -237,7 +236,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
     std::optional<FileListFile> fileList;
     if (SaveFileID) {
         try {
-            fileList.emplace(fileListText);
+            fileList.emplace(TempFolder, fileListText);
             members.push_back({fileList->path(), std::string(kFileListName), true});
             totalSize_ += static_cast<std::int64_t>(fileListText.size());
         } catch (const std::exception& e) {

@@ -70,6 +70,8 @@ public:
     // 8), 1 to do everything on the calling thread. Events, messages and writes stay on the
     // calling thread in either case, in the order and with the values of one thread.
     int WorkerThreads = 0;
+    // Where the file list waits while SaveFileID packs it; empty: /tmp.
+    std::string TempFolder;
     TProgressEvent OnProgress;
     TNeedDiskEvent OnNeedDisk;
     TRestoreFileEvent OnRestoreFile;

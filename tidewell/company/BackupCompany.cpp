@@ -37,15 +37,6 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Now, at the two-second resolution of file times: the name made from it must be the time
-// the copy reads back, or the two sides would never agree.
-TDateTime NowAtFileResolution() {
-    DateTimeParts parts = DecodeDateTime(Now());
-    parts.second -= parts.second % 2;
-    parts.millisecond = 0;
-    return EncodeDateTime(parts);
-}
-
 // "x.bck" as "x-2.bck" for n = 2.
 std::string Numbered(const std::string& name, int n) {
     const fs::path path(name);
@@ -123,7 +114,8 @@ std::string MemberName(const std::string& target) {
 // ---------------------------------------------------------------------------------------
 // Backup
 
-TBackupCompany::TBackupCompany() : WorkFolder(EnsureWorkFolder()) {}
+TBackupCompany::TBackupCompany(std::string WorkFolder, const Clock& clock)
+    : WorkFolder(std::move(WorkFolder)), clock_(clock) {}
 
 void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultName) {
     Assert(!SourceFolder.empty(), "Source folder is not specified.", kUnit, 117);
@@ -134,7 +126,9 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     // The archive is named after the data, not after the backup: the other side reads the
     // name as the time of the company's database.
     TDateTime time = 0;
-    if (!GetCompanyDatabaseTime(SourceFolder, time)) time = NowAtFileResolution();
+    // Now at the resolution of file times: the name made from it must be the time the copy
+    // reads back, or the two sides would never agree.
+    if (!GetCompanyDatabaseTime(SourceFolder, time)) time = NowAtFileResolution(clock_);
     const std::string wanted =
         ArchiveName.empty() ? WorkFolder + "/" + FormatDateTime("yyyymmddhhnnss", time) + ".bck"
                             : ArchiveName;
@@ -167,7 +161,7 @@ std::string TBackupCompany::Pack(const std::vector<std::string>& files, const st
     ScopedFileRemoval removeTemp(temp.path);
 
     TBackupFile packer;
-    packer.BackupTitle = FormatDateTime("yyyy-mm-dd hh:nn", Now()) + "에 만든 백업파일";
+    packer.BackupTitle = FormatDateTime("yyyy-mm-dd hh:nn", clock_.Now()) + "에 만든 백업파일";
     packer.SetBackupMode(bmAll);
     packer.CompressionLevel = clDefault;
     packer.SaveFileID = false;
@@ -257,9 +251,9 @@ void TCompanyRestore::CheckFolder() {
 
 void TCompanyRestore::CheckOwner(const std::string& staged) const {
     if (CompanyKey.empty()) return;
-    const std::string key = ReadDatabaseFileText(staged, "select dbkey from [ver]").value_or("");
+    const std::string key = ReadDatabaseFileText(staged, kCompanyKeyQuery).value_or("");
     if (key == CompanyKey || (key.empty() && ReadCompanyKey(folder_).empty())) return;
-    std::string other = ReadDatabaseFileText(staged, "select legalname from userinfo").value_or("");
+    std::string other = ReadDatabaseFileText(staged, kCompanyNameQuery).value_or("");
     if (other.empty()) other = key.empty() ? "사업장 키 없음" : key;
     throw Exception(CompanyName + ": 복원할 자료가 다른 사업장(" + other +
                     ")의 자료여서 복원하지 않았습니다. 이 컴퓨터의 자료는 그대로 있습니다.");

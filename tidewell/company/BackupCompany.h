@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/backup.h"
+#include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/FileKit.h"
 
@@ -16,8 +17,8 @@ namespace tidewell {
 // One object serves one operation.
 class TBackupCompany {
 public:
-    // WorkFolder is the user's private work folder (see EnsureWorkFolder), created when missing.
-    TBackupCompany();
+    // WorkFolder: a private folder of the user's (see EnsureWorkFolder), made when missing.
+    explicit TBackupCompany(std::string WorkFolder, const Clock& clock = SystemClock());
 
     std::string SourceFolder;  // the company folder; set before Backup or Restore
     std::string WorkFolder;    // where the database copy and default-named archives go
@@ -53,6 +54,7 @@ public:
                    std::string& ResultName);
 
 private:
+    const Clock& clock_;
     // Packs files into an archive under a hidden name and gives it the name wanted: kept
     // archives are synced and never replace another; the path it got.
     std::string Pack(const std::vector<std::string>& files, const std::string& wanted, bool keeps);

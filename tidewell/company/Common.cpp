@@ -17,6 +17,15 @@ namespace fs = std::filesystem;
 namespace tidewell {
 namespace {
 
+// Where the company key lives, and the statements that make room for it and store it.
+constexpr const char* kKeyTable = "[ver]";
+constexpr const char* kKeyColumn = "dbkey";
+constexpr const char* kAddKeyColumn = "alter table [ver] add dbkey nvarchar(32)";
+
+std::string StoreKeyStatement(const std::string& key) {
+    return "update [ver] set dbkey = '" + key + "'";
+}
+
 // value / unit with one decimal, rounded half away from zero, for value >= 0.
 std::string FormatTenths(std::int64_t value, std::int64_t unit, const char* suffix) {
     const std::int64_t whole = value / unit;
@@ -70,10 +79,12 @@ std::string ShellLongPath(const std::string& path) {
     return result;
 }
 
-std::string GetTempFolder() { return ShellLongPath(SystemTempFolder().string()); }
+std::string GetTempFolder(const WorkPlacesInput& places) {
+    return ShellLongPath(places.tempFolder.string());
+}
 
-std::string EnsureWorkFolder() {
-    return EnsureWorkPlaces(CurrentWorkPlacesInput()).work.string();
+std::string EnsureWorkFolder(const WorkPlacesInput& places) {
+    return EnsureWorkPlaces(places).work.string();
 }
 
 std::string FormatSize(std::int64_t bytes) {
@@ -108,6 +119,11 @@ std::string GetVersionText() {
 void ShowAppMessage(const std::string& text) {
     CurrentUserInterface().ShowMessageBox({kApplicationTitle, text, MessageIcon::None,
                                            MessageButtons::Ok, MessageResult::Ok});
+}
+
+std::string ApplicationErrorText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+    return message;
 }
 
 std::string CompanyDatabaseFile(const std::string& folder) {
@@ -195,28 +211,58 @@ bool CompanyFieldExists(const std::string& folder, const std::string& table,
     return connection.HasColumn(table, field);
 }
 
-std::string NewCompanyKey() {
+std::string NewCompanyKey(const Clock& clock) {
     std::string seed;
     for (char c : NewGuidText()) {
         if (c != '-' && c != '{' && c != '}') seed += c;
     }
-    seed += FormatDateTime("yyyymmddhhnnsszzz", Now());
+    seed += FormatDateTime("yyyymmddhhnnsszzz", clock.Now());
     return Md5Hex(seed);
 }
 
-std::string EnsureCompanyKey(const std::string& folder) {
+std::string EnsureCompanyKey(const std::string& folder, const Clock& clock) {
     std::string key = ReadCompanyKey(folder);
     if (!key.empty()) return key;
-    key = NewCompanyKey();
-    if (!CompanyFieldExists(folder, "[ver]", "dbkey")) {
-        ExecCompanySql(folder, "alter table [ver] add dbkey nvarchar(32)");
-    }
-    ExecCompanySql(folder, "update [ver] set dbkey = '" + key + "'");
+    key = NewCompanyKey(clock);
+    if (!CompanyFieldExists(folder, kKeyTable, kKeyColumn)) ExecCompanySql(folder, kAddKeyColumn);
+    ExecCompanySql(folder, StoreKeyStatement(key));
     return key;
 }
 
+TStoredCompanyKey EnsureStoredCompanyKey(const std::string& folder, const Clock& clock) {
+    TStoredCompanyKey result;
+    result.Key = ReadCompanyKey(folder);
+    if (!result.Key.empty()) {
+        result.Stored = true;
+        return result;
+    }
+    result.Key = NewCompanyKey(clock);
+    try {
+        CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
+        if (!connection.HasColumn(kKeyTable, kKeyColumn)) connection.Execute(kAddKeyColumn);
+        connection.Execute(StoreKeyStatement(result.Key));
+    } catch (const std::exception& error) {
+        result.Problem = error.what();
+        return result;
+    }
+    result.Stored = ReadCompanyKey(folder) == result.Key;
+    if (!result.Stored) {
+        result.Problem = "사업장 데이터베이스의 ver 표에 행이 없어 사업장 키를 저장할 수 없습니다.";
+    }
+    return result;
+}
+
 std::string ReadCompanyKey(const std::string& folder) {
-    return ReadCompanyStringDef(folder, "select dbkey from [ver]", "");
+    return ReadCompanyStringDef(folder, kCompanyKeyQuery, "");
+}
+
+std::string CompanyDatabaseProblem(const std::string& folder) {
+    try {
+        CompanyConnection connection(CompanyConnectionString(folder, kShareDenyNone));
+        return {};
+    } catch (const std::exception& error) {
+        return error.what();
+    }
 }
 
 }  // namespace tidewell

@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <string>
 
+#include "company/HostProduct.h"
+#include "platform/Clock.h"
 #include "platform/CompanyDatabase.h"
 #include "platform/DateTime.h"
 #include "platform/FileKit.h"
+#include "platform/TempFolder.h"
 
 namespace tidewell {
 
@@ -26,10 +29,10 @@ void SetFileModifiedTime(const std::string& fileName, TDateTime time);
 // The absolute form of an existing path without a trailing separator; empty when it
 // does not exist.
 std::string ShellLongPath(const std::string& path);
-// The system's temporary folder in that form.
-std::string GetTempFolder();
+// The system's temporary folder (as the run's configuration found it) in that form.
+std::string GetTempFolder(const WorkPlacesInput& places);
 // The user's private work folder (see EnsureWorkPlaces), created when missing.
-std::string EnsureWorkFolder();
+std::string EnsureWorkFolder(const WorkPlacesInput& places);
 
 // Whether a regular file (not a folder) is at path; false for any error.
 bool FileExists(const std::string& path);
@@ -43,16 +46,13 @@ std::string GetVersionText();  // "2.0.1.103"
 
 // A modal box titled with the application title, one OK button, no icon.
 void ShowAppMessage(const std::string& text);
+// An error's text as the application's error report shows it: with a full stop added when its
+// last character sorts after ".".
+std::string ApplicationErrorText(const std::string& message);
 
 // ---- Company databases ------------------------------------------------------------------
 // Every routine opens its own connection to folder + "/default.mdb" and closes it before it
 // returns; the host product may keep the database open meanwhile.
-
-inline constexpr const char* kCompanyDatabaseName = "default.mdb";
-inline constexpr const char* kCompanyProvider = "Microsoft.Jet.OLEDB.4.0";
-inline constexpr const char* kCompanyDatabasePassword = "v-qarmolt";
-inline constexpr const char* kShareDenyNone = "Share Deny None";
-inline constexpr const char* kShareExclusive = "Share Exclusive";
 
 // folder + "/default.mdb"
 std::string CompanyDatabaseFile(const std::string& folder);
@@ -91,11 +91,27 @@ bool CompanyFieldExists(const std::string& folder, const std::string& table,
                         const std::string& field);
 
 // A fresh company key: 32 characters of "0123456789abcdef".
-std::string NewCompanyKey();
+std::string NewCompanyKey(const Clock& clock = SystemClock());
 // The stored key, or a new one stored in every row of ver (adding the dbkey column when
 // missing). Never empty; raises only when the database can't be opened for the writes.
-std::string EnsureCompanyKey(const std::string& folder);
+std::string EnsureCompanyKey(const std::string& folder, const Clock& clock = SystemClock());
 // The stored key, or empty text; never fails and shows nothing.
 std::string ReadCompanyKey(const std::string& folder);
+
+// A company's key for registering it: the stored one, or a new one written into the database
+// as EnsureCompanyKey does, without any message box. Stored says whether the database holds
+// the key now; Problem says why not (the database busy with another program's writes, locked,
+// damaged, or a ver table without a row).
+struct TStoredCompanyKey {
+    std::string Key;
+    bool Stored = false;
+    std::string Problem;
+};
+TStoredCompanyKey EnsureStoredCompanyKey(const std::string& folder,
+                                         const Clock& clock = SystemClock());
+
+// Why the folder's database does not open as a company database (damaged, not a database,
+// locked); empty when it opens.
+std::string CompanyDatabaseProblem(const std::string& folder);
 
 }  // namespace tidewell

@@ -11,9 +11,10 @@ namespace fs = std::filesystem;
 
 namespace tidewell {
 
-CompanyOperation::CompanyOperation(std::optional<std::chrono::milliseconds> wait,
+CompanyOperation::CompanyOperation(const WorkPlacesInput& places,
+                                   std::optional<std::chrono::milliseconds> wait,
                                    const StopQuery& stop)
-    : places_(EnsureWorkPlaces(CurrentWorkPlacesInput())),
+    : places_(EnsureWorkPlaces(places)),
       work_(places_.work.string()),
       lock_(places_.lock, wait, stop) {
     RemoveWorkLeftovers(work_);

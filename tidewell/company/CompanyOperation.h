@@ -19,8 +19,10 @@ inline constexpr std::chrono::milliseconds kOperationWait{5000};
 // meet in a file, and fixed names (default.mdb, the archive named after the data's time) stay.
 class CompanyOperation {
 public:
-    // wait: nullopt waits as long as it takes. Raises OperationBusy or OperationStopped.
-    explicit CompanyOperation(std::optional<std::chrono::milliseconds> wait = kOperationWait,
+    // places: where this user's work folder and lock are. wait: nullopt waits as long as it
+    // takes. Raises OperationBusy or OperationStopped.
+    explicit CompanyOperation(const WorkPlacesInput& places,
+                              std::optional<std::chrono::milliseconds> wait = kOperationWait,
                               const StopQuery& stop = {});
     CompanyOperation(const CompanyOperation&) = delete;
     CompanyOperation& operator=(const CompanyOperation&) = delete;

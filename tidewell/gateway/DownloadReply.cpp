@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/FileKit.h"
+#include "platform/TempFolder.h"
 
 namespace tidewell {
 namespace {
@@ -82,7 +83,12 @@ void DownloadReply::Decide() {
     fileName_ = PlainFileName(AnsiToUtf8(ContentDispositionFileName(client_.ReplyHeaders())));
     if (OnDecided) OnDecided(fileName_);
     if (fileName_.empty()) return;
-    if (folder_.empty()) folder_ = EnsureWorkFolder();
+    if (folder_.empty()) throw Exception("내려받은 자료를 둘 폴더가 정해지지 않았습니다.");
+    // The folder is made with the first archive, for this user only.
+    std::error_code absent;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(folder_, absent))) {
+        EnsurePrivateFolder(folder_);
+    }
     TemporaryFile file = CreateTemporaryFile(folder_, ".download-");
     file_ = std::move(file.handle);
     tempPath_ = file.path.string();

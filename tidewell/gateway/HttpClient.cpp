@@ -276,9 +276,7 @@ std::string HttpClient::Perform(const std::string& url, bool post, std::uint64_t
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, x.errorText);
     // Certificates are always verified; a service signed by an authority of its own names it.
-    if (const char* authority = std::getenv("TIDEWELL_CA_FILE"); authority && *authority) {
-        curl_easy_setopt(e, CURLOPT_CAINFO, authority);
-    }
+    if (!CAFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, CAFile.c_str());
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, x.headers.get());
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferSize);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Exchange::OnHeader);

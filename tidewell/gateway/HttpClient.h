@@ -47,6 +47,9 @@ public:
     DataEvent OnDataReceived;           // every block of the reply body as it arrives
     // Asked between slices of the wait: a request the user stops ends with OperationStopped.
     StopQuery ShouldStop;
+    // The certificate authority that signs the service (a file of PEM certificates); empty: the
+    // system's. Certificates are always verified.
+    std::string CAFile;
     // Off for a request on a thread other than the window's: it then never touches the
     // application's message pump.
     bool PumpMessages = true;

@@ -20,8 +20,8 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-std::string MakeBoundary() {
-    return std::string(27, '-') + FormatDateTime("mmddyyhhnnsszzz", Now());
+std::string MakeBoundary(const Clock& clock) {
+    return std::string(27, '-') + FormatDateTime("mmddyyhhnnsszzz", clock.Now());
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -48,8 +48,8 @@ struct TMsMultiPartFormDataStream::OpenFile {
     }
 };
 
-TMsMultiPartFormDataStream::TMsMultiPartFormDataStream()
-    : Boundary(MakeBoundary()), ContentType("multipart/form-data; boundary=" + Boundary) {}
+TMsMultiPartFormDataStream::TMsMultiPartFormDataStream(const Clock& clock)
+    : Boundary(MakeBoundary(clock)), ContentType("multipart/form-data; boundary=" + Boundary) {}
 
 TMsMultiPartFormDataStream::~TMsMultiPartFormDataStream() = default;
 

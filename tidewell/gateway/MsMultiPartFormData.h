@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gateway/Streams.h"
+#include "platform/Clock.h"
 
 namespace tidewell {
 
@@ -15,7 +16,7 @@ namespace tidewell {
 // archive of any size costs no memory, and the Content-Length is known before the send.
 class TMsMultiPartFormDataStream : public RequestBody {
 public:
-    TMsMultiPartFormDataStream();
+    explicit TMsMultiPartFormDataStream(const Clock& clock = SystemClock());
     ~TMsMultiPartFormDataStream() override;
     TMsMultiPartFormDataStream(const TMsMultiPartFormDataStream&) = delete;
     TMsMultiPartFormDataStream& operator=(const TMsMultiPartFormDataStream&) = delete;

@@ -1,7 +1,6 @@
 #include "gateway/TidewellGateway.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "gateway/DownloadReply.h"
 #include "gateway/MsMultiPartFormData.h"
@@ -21,11 +20,6 @@ bool IsAsciiAlphanumeric(unsigned char c) {
 
 }  // namespace
 
-std::string ConfiguredServiceURL() {
-    const char* configured = std::getenv("TIDEWELL_SERVICE_URL");
-    return configured && *configured ? configured : kDefaultServiceURL;
-}
-
 std::string EncodeFormValue(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string encoded;
@@ -42,12 +36,14 @@ std::string EncodeFormValue(const std::string& text) {
     return encoded;
 }
 
-TTidewellGateway::TTidewellGateway() : TTidewellGateway(ConfiguredServiceURL()) {}
+TTidewellGateway::TTidewellGateway(const ServiceEndpoint& service)
+    : HttpClient(std::make_unique<tidewell::HttpClient>()) {
+    SetServiceURL(service.URL);
+    HttpClient->CAFile = service.CAFile;
+}
 
 TTidewellGateway::TTidewellGateway(const std::string& serviceURL)
-    : HttpClient(std::make_unique<tidewell::HttpClient>()) {
-    SetServiceURL(serviceURL);
-}
+    : TTidewellGateway(ServiceEndpoint{serviceURL, {}}) {}
 
 TTidewellGateway::~TTidewellGateway() = default;
 

@@ -8,17 +8,12 @@
 #include "company/LocalCompanyList.h"
 #include "gateway/AnswerList.h"
 #include "gateway/HttpClient.h"
+#include "gateway/ServiceEndpoint.h"
 // The account, its companies and their transfers belong to this unit as well.
 #include "gateway/TidewellUser.h"
 #include "platform/FileKit.h"
 
 namespace tidewell {
-
-// Where the service answers when TIDEWELL_SERVICE_URL does not say otherwise.
-inline constexpr const char* kDefaultServiceURL = "http://127.0.0.1:8080";
-
-// The service's scheme, host and optional port: TIDEWELL_SERVICE_URL when set, else the default.
-std::string ConfiguredServiceURL();
 
 // A value of a form body: trimmed, in CP949, and every byte except ASCII letters and digits
 // written as "%" and two upper-case hex digits (a space is "%20", never "+").
@@ -32,7 +27,8 @@ public:
     using TTransferDataEvent =
         std::function<void(tidewell::HttpClient* Sender, const char* Buffer, std::size_t Len)>;
 
-    TTidewellGateway();
+    explicit TTidewellGateway(const ServiceEndpoint& service);
+    // A service reached with the system's certificate authorities.
     explicit TTidewellGateway(const std::string& serviceURL);
     ~TTidewellGateway();
     TTidewellGateway(const TTidewellGateway&) = delete;
@@ -44,7 +40,8 @@ public:
     std::string GatewayURL;
     std::string UploadURL;
     std::string DownloadURL;
-    // Where DownloadFile saves an archive; empty means the work folder.
+    // Where DownloadFile saves an archive (made for this user only when missing); it must be set
+    // before an archive can arrive.
     std::string DownloadFolder;
     const std::unique_ptr<tidewell::HttpClient> HttpClient;
     // Every block of body data sent by UploadFile or received by DownloadFile.

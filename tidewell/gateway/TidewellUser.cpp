@@ -7,10 +7,9 @@
 #include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "company/CompanyOperation.h"
-#include "company/LocalCompanyList.h"
+#include "company/HostProduct.h"
 #include "company/SafetyArchives.h"
 #include "gateway/ArchiveReceiver.h"
-#include "gateway/SyncDecision.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/FileKit.h"
 #include "platform/SettingsHive.h"
@@ -19,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace tidewell {
 namespace {
-
-constexpr const char* kHostCompanyKey = "Software\\QuenlowBarcode\\Company";
 
 // Removes a folder that did not exist when the scope began, if it is still empty when it ends.
 class EmptyFolderRemoval {
@@ -63,20 +60,25 @@ TTidewellCompanyPtr CompanyFromInfo(const TAnswerList& info) {
 
 }  // namespace
 
-bool BothSidesChanged(const TTidewellCompany& company) {
-    return DecideSync(company, Now()).Ask != TSyncDecision::akNone;
-}
+TTidewellUser::TTidewellUser(const TAccountSetup& setup)
+    : Service(setup.Service),
+      places_(setup.Places),
+      settings_(setup.Settings),
+      clock_(*setup.WallClock) {}
 
-TTidewellUser::TTidewellUser() = default;
 TTidewellUser::~TTidewellUser() = default;
+
+std::optional<CompanyRegistry> TTidewellUser::Registry() const {
+    if (!settings_) return std::nullopt;
+    return CompanyRegistry(*settings_);
+}
 
 bool TTidewellUser::HasCredentials() const {
     return !TrimBlanks(UserID).empty() && !TrimBlanks(Password).empty();
 }
 
 std::unique_ptr<TTidewellGateway> TTidewellUser::NewGateway() const {
-    return ServiceURL.empty() ? std::make_unique<TTidewellGateway>()
-                              : std::make_unique<TTidewellGateway>(ServiceURL);
+    return std::make_unique<TTidewellGateway>(Service);
 }
 
 bool TTidewellUser::Login(const std::string& userID, const std::string& password) {
@@ -107,16 +109,14 @@ void TTidewellUser::RefreshDiskUsage() {
     }
 }
 
-void TTidewellUser::LoadCompanies() {
-    if (!HasCredentials()) return;
+TTransferResult TTidewellUser::LoadCompanies() {
+    if (!HasCredentials()) return TTransferResult::Nothing();
     // Built aside and swapped in whole: rows of the window keep pointing at companies the
     // account still has, whatever happens to the requests.
     std::vector<TTidewellCompanyPtr> loaded;
     TAnswerList list;
     if (!NewGateway()->GetCompanyList(UserID, Password, list)) {
-        const std::string message = list.Values("MESSAGE");
-        throw Exception("웹폴더의 사업장 목록을 받지 못했습니다." +
-                        (message.empty() ? std::string() : "\r\n" + message));
+        return TTransferResult::Refused(list.Values("STATUS"), list.Values("MESSAGE"));
     }
     const std::int32_t count = AnswerToInteger(list.Values("CompanyCount"));
     for (std::int32_t i = 0; i < count; ++i) {
@@ -131,6 +131,7 @@ void TTidewellUser::LoadCompanies() {
         loaded.push_back(CompanyFromInfo(info));
     }
     Companies = std::move(loaded);
+    return TTransferResult::Done();
 }
 
 TTidewellCompanyPtr TTidewellUser::GetCompany(int index) const {
@@ -200,15 +201,14 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
     if (!HasCredentials() || index < 0) return TTransferResult::Nothing();
     const TTidewellCompanyPtr company = GetCompany(index);
 
-    CompanyOperation operation(LockWait, StopQueryOf());
+    CompanyOperation operation(places_, LockWait, StopQueryOf());
     ReportStage(nullptr, "백업", "업로드할 자료를 백업중입니다...", 0);
     // Noted before the snapshot: a change made after it must show as one afterwards.
     const FileSignature sent = DatabaseSignature(CompanyDatabaseFile(company->LocalPath));
     std::string archive;
     {
-        TBackupCompany backup;
+        TBackupCompany backup(operation.Folder(), clock_);
         backup.SourceFolder = company->LocalPath;
-        backup.WorkFolder = operation.Folder();
         backup.ShouldStop = StopQueryOf();
         backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
             HandleBackupProgress(s, f, p, c);
@@ -233,10 +233,8 @@ TTransferResult TTidewellUser::UploadCompany(const std::string& companyKey) {
         const std::string name = fs::path(archive).filename().string();
         if (const auto time = ArchiveTimeToDateTime(name)) {
             company->Synced = {*time, sent, name, GetPathSize(archive)};
-            if (auto key = CurrentUserHive().OpenKey(kProgramKey, false)) {
-                auto batch = CurrentUserHive().Batch();
-                RecordCompanySynced(*key, company->CompanyKey, company->LocalPath, company->Synced);
-                batch.Commit();
+            if (auto registry = Registry()) {
+                registry->RecordSynced(company->CompanyKey, company->LocalPath, company->Synced);
             }
         }
         return TTransferResult::Done();
@@ -273,22 +271,21 @@ FileSignature TTidewellUser::RestoreInto(const TTidewellCompany& company, const 
         std::vector<std::string> files;
         if (!copy.empty()) {
             TDateTime time = 0;
-            if (!GetCompanyDatabaseTime(folder, time)) time = Now();
+            if (!GetCompanyDatabaseTime(folder, time)) time = clock_.Now();
             SetFileModifiedTime(copy, time);  // the archive keeps the data's own time
             files.push_back(copy);
         }
         files.insert(files.end(), others.begin(), others.end());
         if (files.empty()) return;
         ReportStage(nullptr, "복원", "복원 준비중...", 0);
-        TBackupCompany backup;
+        TBackupCompany backup(plan.WorkFolder, clock_);
         backup.SourceFolder = folder;
-        backup.WorkFolder = plan.WorkFolder;
         backup.ShouldStop = StopQueryOf();
         backup.OnProgress = [this](TBackupFile* s, const std::string& f, TPercentage p, bool& c) {
             HandlePrepareProgress(s, f, p, c);
         };
         std::string made;
-        backup.KeepFiles(files, SafetyArchiveName(plan.SafetyFolder, Now()), made);
+        backup.KeepFiles(files, SafetyArchiveName(plan.SafetyFolder, clock_.Now()), made);
         dropSafety.emplace(made);
         bool go = true;
         onProgress(nullptr, {}, 100, go);  // what remains is the replacement itself
@@ -311,18 +308,16 @@ TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyK
     if (folder.empty()) return TTransferResult::Nothing();
     if (!FileExists(archivePath)) throw Exception("백업 파일이 없습니다: " + archivePath);
 
-    CompanyOperation operation(LockWait, StopQueryOf());
+    CompanyOperation operation(places_, LockWait, StopQueryOf());
     TRestorePlan plan;
     plan.Archive = archivePath;
     plan.SafetyFolder = SafetyArchiveFolder(folder);
     plan.Folder = IdentityOf(folder);
     plan.WorkFolder = operation.Folder();
     RemoveCompanyLeftovers(folder);
-    // The data is what it was then: it carries the time it had then.
-    for (const TSafetyArchive& archive : ListSafetyArchives(folder)) {
-        std::error_code ec;
-        if (fs::equivalent(archive.Path, archivePath, ec)) plan.Time = archive.DataTime;
-    }
+    // Going back is a change made on this computer now: with its old time the data would look
+    // older than the web folder's and the next sync would take that back over it.
+    plan.Time = NowAtFileResolution(clock_);
     const EmptyFolderRemoval dropBackupFolder(plan.SafetyFolder);
     RestoreInto(*company, plan, [this](TBackupFile* s, const std::string&, TPercentage p, bool&) {
         ReportStage(s, "복원", "이전 자료를 복원중입니다...", p);
@@ -336,7 +331,7 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     const TTidewellCompanyPtr company = GetCompany(index);
     const std::string folder = company->LocalPath;
 
-    CompanyOperation operation(LockWait, StopQueryOf());
+    CompanyOperation operation(places_, LockWait, StopQueryOf());
     const std::string database = CompanyDatabaseFile(folder);
     // The folder may hold another company's data (a folder picked by mistake): that data is
     // not this company's to replace.
@@ -408,54 +403,13 @@ void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
 void TTidewellUser::RegisterLocalCompany(const std::string& companyKey,
                                          const std::string& companyName,
                                          const std::string& localPath, const TAgreedState& synced) {
-    auto key = CurrentUserHive().OpenKey(kProgramKey, false);
-    if (!key) return;
-    auto batch = CurrentUserHive().Batch();
-    int highest = -1;
-    bool used[kCompanySlotCount] = {};
-    bool registered = false;
-    for (int slot = 0; slot < kCompanySlotCount && !registered; ++slot) {
-        const std::string pathValue = CompanySlotValue(slot, "Path");
-        if (!key->ValueExists(pathValue)) continue;
-        used[slot] = true;
-        highest = slot;
-        registered = key->ReadString(pathValue) == localPath;
+    if (auto registry = Registry()) {
+        registry->AddAfterHighest(companyKey, companyName, localPath, synced);
     }
-    if (registered) {
-        if (synced.Time > 0) RecordCompanySynced(*key, companyKey, localPath, synced);
-        batch.Commit();
-        return;
-    }
-    int slot = highest < 0 ? 1 : highest + 1;
-    // Slots above 99 are never read back: take the lowest free one instead, or none at all.
-    if (slot >= kCompanySlotCount) {
-        slot = -1;
-        for (int free = 0; free < kCompanySlotCount && slot < 0; ++free) {
-            if (!used[free]) slot = free;
-        }
-        if (slot < 0) return;
-    }
-    key->WriteString(CompanySlotValue(slot, "Key"), companyKey);
-    key->WriteString(CompanySlotValue(slot, "Name"), MakeUniqueCompanyName(companyName));
-    key->WriteString(CompanySlotValue(slot, "Path"), localPath);
-    WriteSlotSynced(*key, slot, synced);  // a value left by an older slot is no agreement
-    batch.Commit();
 }
 
 std::string TTidewellUser::MakeUniqueCompanyName(const std::string& name) {
-    const auto key = CurrentUserHive().OpenKey(kHostCompanyKey, false);
-    if (!key) return name;
-    std::vector<std::string> taken;
-    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-        const std::string valueName = CompanySlotValue(slot, "Name");
-        if (key->ValueExists(valueName)) taken.push_back(key->ReadString(valueName));
-    }
-    std::string candidate = name;
-    for (int counter = 1; std::find(taken.begin(), taken.end(), candidate) != taken.end();
-         ++counter) {
-        candidate = name + "(" + std::to_string(counter) + ")";
-    }
-    return candidate;
+    return settings_ ? tidewell::MakeUniqueCompanyName(*settings_, name) : name;
 }
 
 }  // namespace tidewell

@@ -10,15 +10,19 @@
 #include <vector>
 
 #include "archive/backup.h"
-#include "company/LocalCompanyList.h"
+#include "company/CompanyRegistry.h"
+#include "gateway/ServiceEndpoint.h"
 #include "gateway/SyncMode.h"
+#include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
 #include "platform/FileKit.h"
+#include "platform/TempFolder.h"
 
 namespace tidewell {
 
 class HttpClient;
+class SettingsHive;
 class TAnswerList;
 class TTidewellGateway;
 
@@ -37,11 +41,6 @@ struct TTidewellCompany {
     TAgreedState Synced;               // what both sides last agreed on
     std::int64_t WebArchiveCount = 0;  // archives the web folder keeps; 0 when it doesn't say
 };
-
-// The user must say which side to keep (see DecideSync): both sides changed since they last
-// agreed, or only a time far in the future would decide a download. The row still points the
-// way its times say, but travels only when the user has chosen.
-bool BothSidesChanged(const TTidewellCompany& company);
 
 // Entries are shared: rows of the window's list keep the companies they show alive while
 // LoadCompanies replaces the account's list (the window repaints during the requests).
@@ -71,11 +70,19 @@ using TTidewellProgressEvent =
     std::function<void(const void* Sender, const std::string& Caption, const std::string& Message,
                        std::int64_t Total, std::int64_t Done, std::uint8_t Percent)>;
 
+// What an account works with, as the program's configuration gave it.
+struct TAccountSetup {
+    ServiceEndpoint Service;
+    WorkPlacesInput Places;            // where this user's work folder and operation lock are
+    SettingsHive* Settings = nullptr;  // where downloaded folders are registered; none: nowhere
+    const Clock* WallClock = &SystemClock();
+};
+
 // The logged-in account: credentials, what the service reports about it, its companies, and
 // the transfers of one company in either direction.
 class TTidewellUser {
 public:
-    TTidewellUser();
+    explicit TTidewellUser(const TAccountSetup& setup);
     ~TTidewellUser();
     TTidewellUser(const TTidewellUser&) = delete;
     TTidewellUser& operator=(const TTidewellUser&) = delete;
@@ -93,9 +100,8 @@ public:
     std::int64_t TransferSize = 0;
     std::int64_t TransferDone = 0;
 
-    // The service to talk to; empty means the configured one (TIDEWELL_SERVICE_URL or the
-    // built-in default).
-    std::string ServiceURL;
+    // The service to talk to.
+    ServiceEndpoint Service;
 
     // How long a transfer waits for another run of this user (the window, a scheduled
     // command) to finish its operation; nullopt waits as long as it takes.
@@ -106,9 +112,11 @@ public:
     bool Login(const std::string& UserID, const std::string& Password);
     // Keeps the previous figure when the request fails or is refused.
     void RefreshDiskUsage();
-    // Replaces the companies only when the whole list arrived; a refused or failed request
-    // raises and leaves the previous list.
-    void LoadCompanies();
+    // Replaces the companies only when the whole list arrived. A refused list comes back as
+    // the service's STATUS and MESSAGE, a failed request raises; either leaves the previous list.
+    TTransferResult LoadCompanies();
+    // Forgets every company (rows that still show one keep it alive).
+    void ClearCompanies() { Companies.clear(); }
 
     int CompanyCount() const { return static_cast<int>(Companies.size()); }
     // Raises for an index outside 0..CompanyCount()-1.
@@ -126,7 +134,9 @@ public:
     TTransferResult DownloadCompany(const std::string& CompanyKey);
     // Puts the data of one of the company's safety archives back into its folder, with the
     // protections of a download: the current data first goes into a new safety archive, then
-    // the archive is staged, checked and committed. The database keeps the time stored with it.
+    // the archive is staged, checked and committed. The data comes back as this computer's
+    // newest change: the database gets the time of the return (at file-time resolution), so
+    // the next sync sends it rather than taking the web folder's copy over it.
     TTransferResult RestoreCompanyArchive(const std::string& CompanyKey,
                                           const std::string& ArchivePath);
 
@@ -141,6 +151,10 @@ public:
     void RegisterLocalCompany(const std::string& CompanyKey, const std::string& CompanyName,
                               const std::string& LocalPath, const TAgreedState& Synced);
     std::string MakeUniqueCompanyName(const std::string& Name);
+
+    const WorkPlacesInput& Places() const { return places_; }
+    SettingsHive* Settings() const { return settings_; }
+    const Clock& WallClock() const { return clock_; }
 
     // How many times LoadCompanies asks for a company's details while replies carry no STATUS.
     static constexpr int kCompanyInfoTries = 3;
@@ -174,7 +188,13 @@ private:
                               const TProgressEvent& onProgress);
     StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
 
+    // The registered companies, when the account has settings to register them in.
+    std::optional<CompanyRegistry> Registry() const;
+
     std::vector<TTidewellCompanyPtr> Companies;
+    WorkPlacesInput places_;
+    SettingsHive* settings_;
+    const Clock& clock_;
     std::atomic<bool> stopRequested_{false};
 };
 

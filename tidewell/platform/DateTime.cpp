@@ -143,15 +143,6 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
     return out;
 }
 
-TDateTime Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    return EncodeDateTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                           local.tm_min, local.tm_sec, static_cast<int>(ts.tv_nsec / 1'000'000)});
-}
-
 TDateTime UnixToDateTime(std::int64_t seconds) {
     return static_cast<double>(kUnixEpochDays) + static_cast<double>(seconds) / 86400.0;
 }

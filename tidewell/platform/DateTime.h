@@ -34,9 +34,6 @@ DateTimeParts DecodeDateTime(TDateTime value);
 // "mm" is always the month: minutes are "nn".
 std::string FormatDateTime(std::string_view format, TDateTime value);
 
-// The current local time, to the millisecond.
-TDateTime Now();
-
 // Seconds since 1970-01-01 00:00:00 added as they are, without any time-zone conversion.
 TDateTime UnixToDateTime(std::int64_t seconds);
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/Sqlite.h"
+
 namespace tidewell {
 namespace {
 
@@ -45,6 +47,40 @@ std::shared_ptr<SettingsHive>& InstalledHive() {
 
 }  // namespace
 
+SettingsBatch::SettingsBatch(SettingsHive& hive) : hive_(&hive), depth_(hive.batches_) {
+    // The outermost takes the write lock at once, so that two programs writing the settings
+    // wait for each other instead of failing halfway.
+    hive_->db_->Execute(depth_ == 0 ? std::string("BEGIN IMMEDIATE")
+                                    : "SAVEPOINT batch" + std::to_string(depth_));
+    ++hive_->batches_;
+}
+
+SettingsBatch::SettingsBatch(SettingsBatch&& other) noexcept
+    : hive_(other.hive_), depth_(other.depth_), open_(std::exchange(other.open_, false)) {}
+
+SettingsBatch::~SettingsBatch() {
+    if (!open_) return;
+    --hive_->batches_;
+    try {
+        if (depth_ == 0) {
+            hive_->db_->Execute("ROLLBACK");
+        } else {
+            const std::string name = "batch" + std::to_string(depth_);
+            hive_->db_->Execute("ROLLBACK TO " + name + "; RELEASE " + name);
+        }
+    } catch (...) {
+        // Nothing to do: the engine rolls back on its own when the transaction was lost.
+    }
+}
+
+void SettingsBatch::Commit() {
+    if (!open_) return;
+    hive_->db_->Execute(depth_ == 0 ? std::string("COMMIT")
+                                    : "RELEASE batch" + std::to_string(depth_));
+    open_ = false;
+    --hive_->batches_;
+}
+
 SettingsHive::SettingsHive(const std::filesystem::path& file)
     : file_(file),
       db_([&] {
@@ -52,12 +88,12 @@ SettingsHive::SettingsHive(const std::filesystem::path& file)
               std::error_code ignored;
               std::filesystem::create_directories(file.parent_path(), ignored);
           }
-          return SqliteDatabase(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                          SQLITE_OPEN_FULLMUTEX);
+          return std::make_unique<SqliteDatabase>(
+              file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
       }()) {
     ::chmod(file.c_str(), 0600);
-    sqlite3_busy_timeout(db_.get(), 5000);
-    db_.Execute(
+    sqlite3_busy_timeout(db_->get(), 5000);
+    db_->Execute(
         "PRAGMA foreign_keys = ON;"
         "PRAGMA synchronous = FULL;"
         "CREATE TABLE IF NOT EXISTS keys ("
@@ -72,12 +108,14 @@ SettingsHive::SettingsHive(const std::filesystem::path& file)
         "  PRIMARY KEY (key_id, name));");
 }
 
+SettingsHive::~SettingsHive() = default;
+
 std::filesystem::path SettingsHive::DefaultPath() {
     return HomeConfigFolder() / "QuenlowBarcode" / "registry.db";
 }
 
 std::optional<std::int64_t> SettingsHive::FindKey(const std::string& normalizedPath) {
-    auto query = db_.Prepare("SELECT id FROM keys WHERE path = ?");
+    auto query = db_->Prepare("SELECT id FROM keys WHERE path = ?");
     query.Bind(1, normalizedPath);
     if (!query.Step()) return std::nullopt;
     return query.ColumnInt(0);
@@ -92,27 +130,27 @@ std::optional<RegistryKey> SettingsHive::OpenKey(std::string_view keyPath, bool 
     if (auto id = FindKey(path)) return RegistryKey(*this, *id);
     if (!canCreate) return std::nullopt;
     // A key's parents exist whenever the key does, as in any registry.
-    SqliteTransaction transaction(db_);
-    auto insert = db_.Prepare("INSERT OR IGNORE INTO keys(path) VALUES (?)");
+    SettingsBatch batch = Batch();
+    auto insert = db_->Prepare("INSERT OR IGNORE INTO keys(path) VALUES (?)");
     for (std::size_t pos = path.find('\\'); pos != std::string::npos;
          pos = path.find('\\', pos + 1)) {
         insert.Bind(1, path.substr(0, pos)).Run();
         insert.Reset();
     }
     insert.Bind(1, path).Run();
-    transaction.Commit();
+    batch.Commit();
     return RegistryKey(*this, *FindKey(path));
 }
 
 bool RegistryKey::ValueExists(std::string_view name) const {
-    auto query = hive_->db_.Prepare("SELECT 1 FROM vals WHERE key_id = ? AND name = ?");
+    auto query = hive_->db_->Prepare("SELECT 1 FROM vals WHERE key_id = ? AND name = ?");
     query.Bind(1, id_).Bind(2, name);
     return query.Step();
 }
 
 std::string RegistryKey::ReadString(std::string_view name) const {
     auto query =
-        hive_->db_.Prepare("SELECT kind, text_value FROM vals WHERE key_id = ? AND name = ?");
+        hive_->db_->Prepare("SELECT kind, text_value FROM vals WHERE key_id = ? AND name = ?");
     query.Bind(1, id_).Bind(2, name);
     if (!query.Step()) return {};
     if (query.ColumnInt(0) != kText) {
@@ -123,7 +161,7 @@ std::string RegistryKey::ReadString(std::string_view name) const {
 
 std::optional<std::int32_t> RegistryKey::ReadInteger(std::string_view name) const {
     auto query =
-        hive_->db_.Prepare("SELECT kind, int_value FROM vals WHERE key_id = ? AND name = ?");
+        hive_->db_->Prepare("SELECT kind, int_value FROM vals WHERE key_id = ? AND name = ?");
     query.Bind(1, id_).Bind(2, name);
     if (!query.Step()) return std::nullopt;
     if (query.ColumnInt(0) != kInteger) {
@@ -134,7 +172,7 @@ std::optional<std::int32_t> RegistryKey::ReadInteger(std::string_view name) cons
 
 void RegistryKey::WriteString(std::string_view name, std::string_view value) {
     // The stored name keeps the letter case of the first write, as the registry does.
-    auto statement = hive_->db_.Prepare(
+    auto statement = hive_->db_->Prepare(
         "INSERT INTO vals(key_id, name, kind, text_value, int_value) VALUES (?, ?, 1, ?, NULL) "
         "ON CONFLICT(key_id, name) DO UPDATE SET kind = 1, text_value = excluded.text_value, "
         "int_value = NULL");
@@ -142,7 +180,7 @@ void RegistryKey::WriteString(std::string_view name, std::string_view value) {
 }
 
 void RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
-    auto statement = hive_->db_.Prepare(
+    auto statement = hive_->db_->Prepare(
         "INSERT INTO vals(key_id, name, kind, text_value, int_value) VALUES (?, ?, 2, NULL, ?) "
         "ON CONFLICT(key_id, name) DO UPDATE SET kind = 2, text_value = NULL, "
         "int_value = excluded.int_value");
@@ -150,13 +188,13 @@ void RegistryKey::WriteInteger(std::string_view name, std::int32_t value) {
 }
 
 bool RegistryKey::DeleteValue(std::string_view name) {
-    auto statement = hive_->db_.Prepare("DELETE FROM vals WHERE key_id = ? AND name = ?");
+    auto statement = hive_->db_->Prepare("DELETE FROM vals WHERE key_id = ? AND name = ?");
     statement.Bind(1, id_).Bind(2, name).Run();
-    return sqlite3_changes(hive_->db_.get()) > 0;
+    return sqlite3_changes(hive_->db_->get()) > 0;
 }
 
 std::vector<std::string> RegistryKey::ValueNames() const {
-    auto query = hive_->db_.Prepare("SELECT name FROM vals WHERE key_id = ? ORDER BY rowid");
+    auto query = hive_->db_->Prepare("SELECT name FROM vals WHERE key_id = ? ORDER BY rowid");
     query.Bind(1, id_);
     std::vector<std::string> names;
     while (query.Step()) names.push_back(query.ColumnText(0));

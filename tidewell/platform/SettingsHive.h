@@ -8,11 +8,31 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Sqlite.h"
-
 namespace tidewell {
 
 class RegistryKey;
+class SettingsHive;
+class SqliteDatabase;
+
+// Writes that land together or not at all; rolled back unless committed. Batches nest: an inner
+// one commits into the outer one, which alone reaches the file.
+class SettingsBatch {
+public:
+    SettingsBatch(SettingsBatch&& other) noexcept;
+    SettingsBatch& operator=(SettingsBatch&&) = delete;
+    SettingsBatch(const SettingsBatch&) = delete;
+    SettingsBatch& operator=(const SettingsBatch&) = delete;
+    ~SettingsBatch();
+    void Commit();
+
+private:
+    friend class SettingsHive;
+    explicit SettingsBatch(SettingsHive& hive);
+
+    SettingsHive* hive_;
+    int depth_;  // 0 for the outermost
+    bool open_ = true;
+};
 
 // The current user's settings: keys named by backslash paths ("Software\QuenlowBarcode\Tidewell")
 // holding text and 32-bit integer values. Key and value names compare without regard to ASCII
@@ -21,6 +41,9 @@ class RegistryKey;
 class SettingsHive {
 public:
     explicit SettingsHive(const std::filesystem::path& file);
+    ~SettingsHive();
+    SettingsHive(const SettingsHive&) = delete;
+    SettingsHive& operator=(const SettingsHive&) = delete;
 
     // $XDG_CONFIG_HOME/QuenlowBarcode/registry.db, or ~/.config/... when the variable is unset.
     static std::filesystem::path DefaultPath();
@@ -30,16 +53,18 @@ public:
     bool KeyExists(std::string_view keyPath);
 
     // Writes made while the returned object lives land together or not at all.
-    SqliteTransaction Batch() { return SqliteTransaction(db_); }
+    SettingsBatch Batch() { return SettingsBatch(*this); }
 
     const std::filesystem::path& file() const { return file_; }
 
 private:
     friend class RegistryKey;
+    friend class SettingsBatch;
     std::optional<std::int64_t> FindKey(const std::string& normalizedPath);
 
     std::filesystem::path file_;
-    SqliteDatabase db_;
+    std::unique_ptr<SqliteDatabase> db_;
+    int batches_ = 0;  // batches open now
 };
 
 // One open key. Cheap to copy; the hive must outlive it.

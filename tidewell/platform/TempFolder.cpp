@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,8 @@ bool IsUsersRuntimeFolder(const fs::path& folder, uid_t uid) {
            st.st_uid == uid && (st.st_mode & 077) == 0;
 }
 
-fs::path HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
+fs::path HomeFolder(const std::string& home) {
+    if (!home.empty() && home.front() == '/') return home;
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
@@ -58,8 +57,8 @@ fs::path EnsureHomeStateFolder(const fs::path& home) {
 
 }  // namespace
 
-fs::path SystemTempFolder() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp == '/') return tmp;
+fs::path TempFolderOf(const std::string& tmpdir) {
+    if (!tmpdir.empty() && tmpdir.front() == '/') return tmpdir;
     return "/tmp";
 }
 
@@ -79,13 +78,14 @@ void EnsurePrivateFolder(const fs::path& folder) {
     }
 }
 
-WorkPlacesInput CurrentWorkPlacesInput() {
+WorkPlacesInput WorkPlacesInputOf(const std::string& runtimeDir, const std::string& tmpdir,
+                                  const std::string& home) {
     WorkPlacesInput input;
     input.uid = ::geteuid();
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) input.runtimeFolder = runtime;
+    input.runtimeFolder = runtimeDir;
     input.systemRuntimeFolder = "/run/user/" + std::to_string(input.uid);
-    input.tempFolder = SystemTempFolder();
-    input.home = HomeFolder();
+    input.tempFolder = TempFolderOf(tmpdir);
+    input.home = HomeFolder(home);
     return input;
 }
 

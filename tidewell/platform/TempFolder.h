@@ -3,11 +3,13 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <string>
 
 namespace tidewell {
 
-// $TMPDIR when it names an absolute path, else /tmp.
-std::filesystem::path SystemTempFolder();
+// The temporary folder a value of TMPDIR names: the value when it is an absolute path, else
+// /tmp.
+std::filesystem::path TempFolderOf(const std::string& tmpdir);
 
 // Makes sure folder is a directory that only this user can enter: creates it with mode 0700
 // when missing (its parent must exist), tightens the mode of one we own, and raises Exception
@@ -19,13 +21,15 @@ void EnsurePrivateFolder(const std::filesystem::path& folder);
 struct WorkPlacesInput {
     std::filesystem::path runtimeFolder;        // $XDG_RUNTIME_DIR; empty when unset
     std::filesystem::path systemRuntimeFolder;  // /run/user/<uid>, made by the login manager
-    std::filesystem::path tempFolder;           // SystemTempFolder()
+    std::filesystem::path tempFolder;           // TempFolderOf($TMPDIR)
     std::filesystem::path home;                 // $HOME, else the password database's
     uid_t uid = 0;
 };
 
-// The input of this process: its environment, effective user and the system's folders.
-WorkPlacesInput CurrentWorkPlacesInput();
+// The input for this process's effective user, from the values its main read of
+// XDG_RUNTIME_DIR, TMPDIR and HOME (empty when unset).
+WorkPlacesInput WorkPlacesInputOf(const std::string& runtimeDir, const std::string& tmpdir,
+                                  const std::string& home);
 
 struct WorkPlaces {
     std::filesystem::path work;  // working files of the operations, private to the user

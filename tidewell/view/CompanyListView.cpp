@@ -12,7 +12,6 @@
 #include <QToolTip>
 
 #include "app/Main.h"
-#include "gateway/SyncDecision.h"
 #include "view/Fonts.h"
 #include "view/ListHints.h"
 #include "view/RowPainter.h"
@@ -194,7 +193,7 @@ void TCompanyListView::paintEvent(QPaintEvent* event) {
         view.Hot = hotRow_ == row;
         view.Current = currentRow_ == row && (hasFocus() || menuOpen_);
         view.PointerOverFolderLink = IsOverFolderLink(row);
-        const TSyncDecision decision = DecideSync(company, Now());
+        const TSyncDecision decision = form_->Decision(row);
         view.BothChanged = decision.Ask != TSyncDecision::akNone;
         view.LocalInFuture = decision.LocalInFuture;
         view.WebInFuture = decision.WebInFuture;
@@ -360,7 +359,7 @@ std::pair<QString, QSize> TCompanyListView::HintAt(int row, QPoint point) const 
     const TTidewellCompany& company = *form_->Row(row).Company;
     const QRect r = RowRect(row);
     const TListArea area = ListAreaAt(r, columns_, HasLocalPath(row), point);
-    const TSyncDecision decision = DecideSync(company, Now());
+    const TSyncDecision decision = form_->Decision(row);
     if (area == TListArea::laSyncButton && decision.Ask != TSyncDecision::akNone) {
         return {BothChangedHintText(company.LocalModified, company.LatestFileTime,
                                     decision.Ask == TSyncDecision::akBothChanged),

@@ -68,7 +68,7 @@ TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool 
 
 }  // namespace
 
-TformMainWindow::TformMainWindow(QWidget* parent) : QWidget(parent) {
+TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent) : QWidget(parent) {
     setFont(DesignFont(9));
     resize(kDesignClientSize);
     setMinimumSize(kMinimumClientSize);
@@ -95,7 +95,7 @@ TformMainWindow::TformMainWindow(QWidget* parent) : QWidget(parent) {
         {Element::imgCompanyAdd, imgCompanyAdd}, {Element::imgCompanyDelete, imgCompanyDelete},
         {Element::Label3, Label3},
     };
-    form_ = std::make_unique<TformMain>(*this);
+    form_ = std::make_unique<TformMain>(*this, setup);
     vt->SetForm(form_.get(), [this](const std::function<void()>& handler) { Run(handler); });
     Connect();
     form_->FormCreate();

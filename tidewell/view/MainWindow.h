@@ -32,7 +32,8 @@ inline constexpr QSize kDesignClientSize{526, 321};
 class TformMainWindow : public QWidget, public TformMainView {
     Q_OBJECT
 public:
-    explicit TformMainWindow(QWidget* parent = nullptr);
+    // setup: what the window's logic works with (the settings, the configuration, the clock).
+    explicit TformMainWindow(const TSessionSetup& setup, QWidget* parent = nullptr);
     ~TformMainWindow() override;
 
     TformMain& Form() { return *form_; }

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +18,7 @@
 #include "archive/backup.h"
 #include "platform/DateTime.h"
 #include "platform/DosTime.h"
+#include "platform/TempFolder.h"
 
 namespace fs = std::filesystem;
 using namespace tidewell;
@@ -118,6 +120,8 @@ int Fail(const std::string& text) {
 int Pack(Arguments& args) {
     TBackupFile backup;
     backup.CompressionLevel = clDefault;
+    const char* tmpdir = std::getenv("TMPDIR");
+    backup.TempFolder = TempFolderOf(tmpdir ? tmpdir : "").string();
     while (const auto option = args.TakeOption()) {
         if (*option == "--level") {
             backup.CompressionLevel = Choice<TCompressionLevel>(

@@ -15,15 +15,13 @@
 #include "Schedule.h"
 #include "ScheduledRun.h"
 #include "StoredLogin.h"
-#include "app/HeadlessView.h"
-#include "app/Main.h"
-#include "company/LocalCompanyList.h"
-#include "gateway/SyncDecision.h"
-#include "gateway/TidewellGateway.h"
+#include "company/Common.h"
+#include "gateway/HttpClient.h"
 #include "platform/FileKit.h"
 #include "platform/MessagePump.h"
 #include "platform/SettingsHive.h"
-#include "platform/UserInterface.h"
+#include "usecase/AccountTexts.h"
+#include "usecase/CompanySession.h"
 
 namespace fs = std::filesystem;
 
@@ -219,47 +217,9 @@ bool AskYes(const std::string& question, std::ostream& err) {
 constexpr const char* kPassedOver = "양쪽 자료가 모두 변경되어 전송하지 않았습니다.";
 constexpr const char* kFutureTime =
     "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없으므로 전송하지 않았습니다.";
-
-// Message boxes become lines on stderr; the one question is answered by --yes or the user.
-class ConsoleMessages : public UserInterfaceService {
-public:
-    ConsoleMessages(std::ostream& err, bool yes, std::string prefer, RunProblems& problems)
-        : err_(err), yes_(yes), prefer_(std::move(prefer)), problems_(problems) {}
-    MessageResult ShowMessageBox(const MessageBoxRequest& request) override {
-        // Which side to keep when both changed: --prefer says, or the company is passed over.
-        if (request.buttons == MessageButtons::YesNoCancel) {
-            if (prefer_ == "local") return MessageResult::Yes;
-            if (prefer_ == "web") return MessageResult::No;
-            ++shown;
-            err_ << PlainLines(request.text) << "\n"
-                 << "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
-            const std::string text = request.text;
-            const bool future = text.find("미래") != std::string::npos;
-            problems_.Add(text.substr(0, text.find('\r')) + ": " +
-                          (future ? kFutureTime : kPassedOver));
-            return MessageResult::Cancel;
-        }
-        if (request.buttons == MessageButtons::YesNo) {
-            answeredYes = yes_ || (isatty(STDIN_FILENO) && AskYes(request.text, err_));
-            return answeredYes ? MessageResult::Yes : MessageResult::No;
-        }
-        ++shown;
-        err_ << PlainLines(request.text) << "\n";
-        if (recording) problems_.Add(request.text);
-        return request.buttons == MessageButtons::OkCancel ? MessageResult::Cancel
-                                                           : MessageResult::Ok;
-    }
-    int shown = 0;
-    bool answeredYes = false;
-    // Off while logging in: the login's own report says more than the window's box.
-    bool recording = true;
-
-private:
-    std::ostream& err_;
-    bool yes_;
-    std::string prefer_;
-    RunProblems& problems_;
-};
+constexpr const char* kChooseSide = "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)";
+constexpr const char* kDeleteQuestion =
+    "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 삭제됩니다.";
 
 // The signal that asked this run to stop, 0 while none did. Set by the handler installed in
 // Run, so it can only be a flag.
@@ -293,56 +253,51 @@ private:
 };
 
 // Long operations hand control here now and then: that is where a signal becomes a stop
-// request of the account, which ends the transfer under way cleanly.
+// request, which ends the transfer under way cleanly.
 class SignalPump : public MessagePump {
 public:
-    explicit SignalPump(TformMain& form) : form_(form) {}
+    explicit SignalPump(CompanySession& session) : session_(session) {}
     void ProcessMessages() override {
-        if (stopSignal != 0) form_.User().RequestStop();
+        if (stopSignal != 0) session_.RequestStop();
     }
     bool Terminated() const override { return stopSignal != 0; }
 
 private:
-    TformMain& form_;
+    CompanySession& session_;
 };
 
-// The window without a window: progress of transfers goes to stderr.
-class ConsoleView : public HeadlessView {
+// The progress of a transfer on stderr: one line per stage, or on a terminal one line that
+// keeps its place. A quiet run shows none: a scheduled run says something only when it fails.
+class ConsoleProgress {
 public:
-    // A quiet view shows no progress: a scheduled run says something only when it fails.
-    ConsoleView(std::ostream& err, bool quiet)
+    ConsoleProgress(std::ostream& err, bool quiet)
         : err_(err), terminal_(isatty(STDERR_FILENO)), quiet_(quiet) {}
-    void SetText(Element element, const std::string& text) override {
-        HeadlessView::SetText(element, text);
-        if (quiet_) return;
-        if (element == Element::labelProgressCaption && text != lastCaption_) {
-            lastCaption_ = text;
-            Show();
-        }
+
+    // The stages that follow are the company's.
+    void Start(const std::string& company) {
+        company_ = company;
+        caption_.clear();
+        percent_ = 0;
     }
-    void SetPosition(Element element, int position) override {
-        HeadlessView::SetPosition(element, position);
-        if (quiet_) return;
-        if (element == Element::ProgressBar && terminal_ && !lastCaption_.empty()) Show();
+    TTidewellProgressEvent Event() {
+        return [this](const void*, const std::string&, const std::string& message, std::int64_t,
+                      std::int64_t, std::uint8_t percent) {
+            const bool newStage = message != caption_;
+            caption_ = message;
+            percent_ = percent;
+            if (!quiet_ && (newStage || terminal_)) Show();
+        };
     }
-    void SetVisible(Element element, bool visible) override {
-        HeadlessView::SetVisible(element, visible);
-        // The panel closes while an error unwinds: the company on it is the one broken off.
-        if (element == Element::panelProgress && !visible && std::uncaught_exceptions() > 0) {
-            brokenOff = Text(Element::labelProgressTitle);
-        }
-        if (element == Element::panelProgress && !visible && terminal_ && shown_) {
-            err_ << "\n";
-            shown_ = false;
-        }
-        if (element == Element::panelProgress && !visible) lastCaption_.clear();
+    // Ends the terminal's progress line.
+    void End() {
+        if (shown_) err_ << "\n";
+        shown_ = false;
+        caption_.clear();
     }
-    std::string brokenOff;
 
 private:
     void Show() {
-        const std::string line = Text(Element::labelProgressTitle) + ": " + lastCaption_ + " " +
-                                 std::to_string(Position(Element::ProgressBar)) + "%";
+        const std::string line = company_ + ": " + caption_ + " " + std::to_string(percent_) + "%";
         if (terminal_) {
             err_ << "\r\033[K" << line << std::flush;
             shown_ = true;
@@ -355,7 +310,23 @@ private:
     bool terminal_;
     bool quiet_;
     bool shown_ = false;
-    std::string lastCaption_;
+    std::string company_;
+    std::string caption_;
+    int percent_ = 0;
+};
+
+// Ends the progress line however a transfer ends.
+class ProgressLine {
+public:
+    ProgressLine(ConsoleProgress& progress, const std::string& company) : progress_(progress) {
+        progress_.Start(company);
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine() { progress_.End(); }
+
+private:
+    ConsoleProgress& progress_;
 };
 
 std::string TimeText(TDateTime t, bool future = false) {
@@ -375,10 +346,7 @@ const char* Direction(TSyncMode mode) {
     }
 }
 
-std::string Direction(const TTidewellCompany& company) {
-    std::string direction = Direction(company.SyncMode);
-    return BothSidesChanged(company) ? "conflict " + direction : direction;
-}
+bool IsUpload(TSyncMode mode) { return mode == smUpload || mode == smUserUpload; }
 
 std::string Absolute(const std::string& path) {
     std::error_code ignored;
@@ -387,26 +355,10 @@ std::string Absolute(const std::string& path) {
     return result;
 }
 
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// The names of the companies registered on this computer, for a report of a run that could
-// not even log in.
-std::string RegisteredCompanyNames() {
-    try {
-        const auto key = CurrentUserHive().OpenKey(kProgramKey, false);
-        if (!key) return {};
-        std::string names;
-        for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-            if (key->ReadString(CompanySlotValue(slot, "Path")).empty()) continue;
-            names += (names.empty() ? "" : ", ") + key->ReadString(CompanySlotValue(slot, "Name"));
-        }
-        return names;
-    } catch (const std::exception&) {
-        return {};  // the report goes out without them
-    }
+std::string Joined(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
+    return joined;
 }
 
 constexpr const char* kNoLogin =
@@ -415,16 +367,16 @@ constexpr const char* kNoLogin =
 
 class Session {
 public:
-    Session(const Options& options, std::ostream& out, std::ostream& err, RunProblems& problems)
+    Session(const Options& options, const CliEnvironment& environment, std::ostream& out,
+            std::ostream& err, RunProblems& problems)
         : options_(options),
+          environment_(environment),
           out_(out),
           err_(err),
           problems_(problems),
-          messages_(err, options.yes, options.prefer, problems),
-          scopedMessages_(messages_),
-          view_(err, options.scheduled),
-          form_(view_),
-          pump_(form_),
+          session_({&CurrentUserHive(), ResolveConfiguration(environment.Program), &SystemClock()}),
+          progress_(err, options.scheduled),
+          pump_(session_),
           scopedPump_(pump_) {}
 
     int Run() {
@@ -452,32 +404,27 @@ private:
         if (!LogIn(userID, password)) return LoginFailure();
 
         if (c == "account") return Account();
+        if (c == "add") return Add(options_.arguments[0]);
         if (c == "list") return List();
         if (c == "sync") return Sync();
         if (c == "upload") return TransferOne(options_.arguments[0], true);
         if (c == "download") return TransferOne(options_.arguments[0], false);
-        if (c == "add") return Add(options_.arguments[0]);
         if (c == "history") return History(options_.arguments[0]);
         if (c == "restore") return Restore(options_.arguments[0], options_.arguments[1]);
         return Remove(options_.arguments[0]);
     }
 
     bool LogIn(const std::string& userID, const std::string& password) {
-        form_.FormCreate();
-        form_.User().ServiceURL = service_;
-        if (options_.wait) form_.User().LockWait = std::nullopt;
-        view_.SetText(Element::Edit1, userID);
-        view_.SetText(Element::Edit2, password);
-        messages_.recording = false;
-        form_.Button1Click();
-        messages_.recording = true;
-        return !form_.User().UserID.empty();
+        session_.Account().Service.URL = service_;
+        if (options_.wait) session_.Account().LockWait = std::nullopt;
+        login_ = session_.Login(userID, password);
+        return login_.Kind == TLoginOutcome::loLoggedIn;
     }
 
     // --service, the environment, the kept login, the built-in default: the first that says.
     void ChooseService(const std::optional<StoredLogin>& stored) {
         service_ = options_.service;
-        if (service_.empty()) service_ = Environment("TIDEWELL_SERVICE_URL");
+        if (service_.empty()) service_ = environment_.Program.ServiceURL;
         if (service_.empty() && stored) service_ = stored->Key.ServiceURL;
         if (service_.empty()) service_ = kDefaultServiceURL;
     }
@@ -486,10 +433,10 @@ private:
     std::pair<std::string, std::string> Credentials() {
         const std::optional<StoredLogin> stored = ReadStoredLogin();
         ChooseService(stored);
-        std::string id = Environment("TIDEWELL_USERID");
+        std::string id = environment_.UserID;
         if (id.empty() && stored && stored->Key.ServiceURL == service_) id = stored->Key.UserID;
         if (id.empty()) throw Failure{"로그인 정보가 없습니다. " + std::string(kNoLogin), kUsage};
-        if (const char* password = std::getenv("TIDEWELL_PASSWORD")) return {id, password};
+        if (environment_.Password) return {id, *environment_.Password};
         std::string why;
         if (auto password = StoredPassword({service_, id}, stored, &why)) return {id, *password};
         if (isatty(STDIN_FILENO)) return {id, ReadPasswordFromTerminal(err_)};
@@ -499,24 +446,23 @@ private:
     }
 
     int LoginFailure() {
-        const std::exception_ptr error = form_.LastLoginError();
         int status = kLoginRefused;
         std::string reason = "아이디나 비밀번호가 맞지 않습니다.";
-        if (error) {
-            try {
-                std::rethrow_exception(error);
-            } catch (const HttpError& transport) {
-                err_ << "tidewell-cli: " << transport.what() << "\n";
-                reason = transport.what();
-                status = kFailed;
-            } catch (const std::exception& refusal) {
-                if (*refusal.what()) err_ << "tidewell-cli: " << refusal.what() << "\n";
-                if (*refusal.what()) reason = refusal.what();
-            }
+        if (login_.Kind == TLoginOutcome::loTransport) {
+            err_ << "tidewell-cli: " << login_.Reason << "\n";
+            reason = login_.Reason;
+            status = kFailed;
+        } else if (login_.Kind == TLoginOutcome::loRefused && !login_.Reason.empty()) {
+            err_ << "tidewell-cli: " << login_.Reason << "\n";
+            reason = login_.Reason;
         }
         problems_.Add("로그인하지 못했습니다: " + reason);
-        if (const std::string names = RegisteredCompanyNames(); !names.empty()) {
-            problems_.Add("백업하지 못한 사업장: " + names);
+        try {
+            if (const std::string names = Joined(session_.Registry().Names()); !names.empty()) {
+                problems_.Add("백업하지 못한 사업장: " + names);
+            }
+        } catch (const std::exception&) {
+            // the report goes out without them
         }
         return status;
     }
@@ -524,8 +470,7 @@ private:
     // login [ID] [--file]: the password is checked with the service before it is kept.
     int Login() {
         ChooseService(ReadStoredLogin());
-        std::string id =
-            options_.arguments.empty() ? Environment("TIDEWELL_USERID") : options_.arguments[0];
+        std::string id = options_.arguments.empty() ? environment_.UserID : options_.arguments[0];
         if (id.empty() && isatty(STDIN_FILENO)) {
             err_ << "아이디: " << std::flush;
             std::getline(std::cin, id);
@@ -565,8 +510,7 @@ private:
     int Logout() {
         const std::optional<StoredLogin> stored = ReadStoredLogin();
         ChooseService(stored);
-        std::string id =
-            options_.arguments.empty() ? Environment("TIDEWELL_USERID") : options_.arguments[0];
+        std::string id = options_.arguments.empty() ? environment_.UserID : options_.arguments[0];
         if (id.empty() && stored) id = stored->Key.UserID;
         const bool storedHere =
             stored && stored->Key.ServiceURL == service_ && stored->Key.UserID == id;
@@ -595,8 +539,8 @@ private:
             fs::read_symlink("/proc/self/exe", ignored).string(), "sync", "--wait", "--scheduled"};
         // Where the settings and the kept login are, when that is not the default.
         KeyValues environment;
-        if (const std::string config = Environment("XDG_CONFIG_HOME"); !config.empty()) {
-            environment.emplace_back("XDG_CONFIG_HOME", config);
+        if (!environment_.ConfigHome.empty()) {
+            environment.emplace_back("XDG_CONFIG_HOME", environment_.ConfigHome);
         }
         ScheduleTime time = options_.time.value_or(ScheduleTime{});
         if (options_.spread) time.SpreadMinutes = *options_.spread;
@@ -608,207 +552,298 @@ private:
         return status;
     }
 
-    int Account() {
-        for (Element e :
-             {Element::labelUserName, Element::labelUserDiskUsed, Element::labelUserExpireAt}) {
-            out_ << view_.Text(e) << "\n";
+    // A problem of the run: one line on stderr, and one for the report of a scheduled run.
+    void Tell(const std::string& text) {
+        err_ << OneLine(text) << "\n";
+        problems_.Add(text);
+    }
+
+    // The company list, with what the rebuild found wrong told on the way. False when the
+    // service refused the list: the rows are this computer's companies only.
+    bool BuildList() {
+        TCompanyList list = session_.BuildList();
+        rows_ = std::move(list.Rows);
+        if (!list.SettingsReadable) {
+            Tell("설정 파일을 읽을 수 없어 이 컴퓨터의 사업장을 목록에 넣지 못했습니다: " +
+                 session_.Settings().file().string());
+            warned_ = true;
         }
+        for (const TSkippedCompanySlot& damaged : list.Damaged) {
+            Tell(damaged.CompanyName + ": 자료를 읽을 수 없어 목록에서 뺐습니다 (" +
+                 damaged.LocalPath + ")");
+            warned_ = true;
+        }
+        if (!list.WebListed) {
+            Tell("웹폴더의 사업장 목록을 받지 못해 이 컴퓨터의 사업장만 보여 드립니다.\r\n" +
+                 list.WebRefusal);
+        }
+        return list.WebListed;
+    }
+
+    int Account() {
+        const TTidewellUser& user = session_.Account();
+        out_ << UserNameText(user) << "\n"
+             << DiskUsedText(user.DiskUsed) << "\n"
+             << ServicePeriodText(user).Text << "\n";
         return kDone;
     }
 
+    std::string DirectionText(const TTidewellCompany& company) const {
+        const std::string direction = Direction(company.SyncMode);
+        return session_.Decide(company).Ask != TSyncDecision::akNone ? "conflict " + direction
+                                                                     : direction;
+    }
+
     int List() {
-        for (int i = 0; i < form_.RowCount(); ++i) {
-            const TTidewellCompany& c = *form_.Row(i).Company;
-            const TSyncDecision decision = DecideSync(c, Now());
-            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << Direction(c) << '\t'
+        const bool listed = BuildList();
+        for (const TCompanyRow& row : rows_) {
+            const TTidewellCompany& c = *row.Company;
+            const TSyncDecision decision = session_.Decide(c);
+            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << DirectionText(c) << '\t'
                  << TimeText(c.LocalModified, decision.LocalInFuture) << '\t'
                  << TimeText(c.LatestFileTime, decision.WebInFuture) << '\t'
                  << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
         }
-        return kDone;
+        return listed ? kDone : kFailed;
     }
 
-    int RowOf(const std::string& key) const {
-        const int row = form_.FindCompanyRow(key);
-        if (row < 0) throw Failure{"이 계정에 없는 사업장입니다: " + key};
-        return row;
+    TTidewellCompanyPtr CompanyOf(const std::string& key) const {
+        for (const TCompanyRow& row : rows_) {
+            if (row.Company->CompanyKey == key) return row.Company;
+        }
+        throw Failure{"이 계정에 없는 사업장입니다: " + key};
     }
 
-    void CheckOnly(const std::set<int>& rows) {
-        view_.SetChecked(Element::CheckBox1, false);
-        form_.CheckBox1Click();
-        for (int row : rows) form_.ToggleRowCheck(row);
+    TKeepSide Preferred() const {
+        if (options_.prefer == "local") return TKeepSide::Local;
+        if (options_.prefer == "web") return TKeepSide::Web;
+        return TKeepSide::Unanswered;
     }
 
-    // Whether the given companies travelled: their transfer was carried out (a host program
-    // that keeps writing may have changed the data again since), or they show nothing left.
-    int Verify(const std::vector<std::string>& keys) {
-        int result = messages_.shown == 0 ? kDone : kFailed;
-        const std::vector<std::string>& done = form_.TransferredCompanies();
-        for (const auto& key : keys) {
-            const int row = form_.FindCompanyRow(key);
-            if (row < 0 || std::find(done.begin(), done.end(), key) != done.end()) continue;
-            const TTidewellCompany& company = *form_.Row(row).Company;
-            if (company.SyncMode != smNone) {
-                const std::string& name = form_.Row(row).Company->CompanyName;
-                err_ << name << ": 전송되지 않았습니다.\n";
-                if (!problems_.Mentions(name + ":")) problems_.Add(name + ": 전송되지 않았습니다.");
-                result = kFailed;
+    // What one company's transfer came to, told as one line when it did not happen.
+    int Report(const TTidewellCompany& company, const TCompanyOutcome& outcome, bool upload) {
+        const std::string& name = company.CompanyName;
+        switch (outcome.Kind) {
+            case TCompanyOutcome::coDone:
+            case TCompanyOutcome::coStopped:
+                return kDone;
+            case TCompanyOutcome::coNothing:
+                if (outcome.Nothing == TCompanyOutcome::tnNoDirection) return kDone;
+                Tell(name + ": 전송되지 않았습니다.");
+                return kFailed;
+            case TCompanyOutcome::coExpired:
+                Tell(name + "\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.");
+                return kFailed;
+            case TCompanyOutcome::coConflict: {
+                const char* why = outcome.Decision.Ask == TSyncDecision::akFutureTime
+                                      ? kFutureTime
+                                      : kPassedOver;
+                err_ << name << ": " << why << " " << kChooseSide << "\n";
+                problems_.Add(name + ": " + why);
+                return kFailed;
+            }
+            case TCompanyOutcome::coRefused: {
+                std::string reason = outcome.Message;
+                if (reason.empty()) {
+                    reason = upload ? "웹폴더가 자료를 받지 않았습니다."
+                                    : "웹폴더에서 자료를 내려받지 못했습니다.";
+                    if (!outcome.Status.empty()) reason += " (STATUS=" + outcome.Status + ")";
+                }
+                Tell(name + "\r\n" + reason);
+                return kFailed;
+            }
+            case TCompanyOutcome::coFailed:
+                Tell(name + ": " + outcome.Message);
+                return kFailed;
+        }
+        return kFailed;
+    }
+
+    // One company's transfer; a failure of the transport ends the run and names the company.
+    int Transfer(const TTidewellCompanyPtr& company, TSyncMode mode) {
+        TCompanyOutcome outcome;
+        {
+            const ProgressLine line(progress_, company->CompanyName);
+            try {
+                outcome = session_.Transfer(company, mode, Preferred(), progress_.Event());
+            } catch (const HttpError& transport) {
+                throw Failure{company->CompanyName + ": " + ApplicationErrorText(transport.what())};
             }
         }
-        return result;
-    }
-
-    // An error that breaks off a transfer names the company it broke off.
-    template <typename Command>
-    void Transfer(Command command) {
-        try {
-            command();
-        } catch (const std::exception& error) {
-            if (view_.brokenOff.empty()) throw;
-            // Most errors of a transfer name their company already.
-            const std::string text = ApplicationErrorText(error.what());
-            const std::string name = view_.brokenOff + ": ";
-            throw Failure{text.starts_with(name) ? text : name + text};
-        }
+        const bool upload = outcome.Kind == TCompanyOutcome::coConflict
+                                ? Preferred() == TKeepSide::Local
+                                : IsUpload(mode);
+        if (outcome.Kind == TCompanyOutcome::coStopped) throw OperationStopped();
+        return Report(*company, outcome, upload);
     }
 
     int Sync() {
-        int passedOver = kDone;
+        if (!BuildList()) return kFailed;
+        std::vector<TTidewellCompanyPtr> chosen;
         if (!options_.arguments.empty()) {
-            std::set<int> rows;
-            for (const auto& key : options_.arguments) rows.insert(RowOf(key));
-            CheckOnly(rows);
+            std::set<std::string> keys(options_.arguments.begin(), options_.arguments.end());
+            for (const auto& key : keys) CompanyOf(key);  // every key must be the account's
+            for (const TCompanyRow& row : rows_) {
+                if (keys.count(row.Company->CompanyKey)) chosen.push_back(row.Company);
+            }
         } else {
-            // Companies changed on both sides go only when the user said which side to keep.
-            for (int i = 0; i < form_.RowCount(); ++i) {
-                const TTidewellCompany& company = *form_.Row(i).Company;
-                if (!BothSidesChanged(company) || form_.Row(i).Checked) continue;
-                if (!options_.prefer.empty()) {
-                    form_.ToggleRowCheck(i);
-                    continue;
-                }
-                const char* why = DecideSync(company, Now()).Ask == TSyncDecision::akFutureTime
-                                      ? kFutureTime
-                                      : kPassedOver;
-                err_ << company.CompanyName << ": " << why
-                     << " (--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)\n";
-                problems_.Add(company.CompanyName + ": " + why);
-                passedOver = kFailed;
+            // Companies changed on both sides go when the user said which side to keep; the
+            // transfer tells the others.
+            for (const TCompanyRow& row : rows_) {
+                const bool ask = session_.Decide(*row.Company).Ask != TSyncDecision::akNone;
+                if (row.Checked || ask) chosen.push_back(row.Company);
             }
         }
-        std::vector<std::string> keys;
-        for (int i = 0; i < form_.RowCount(); ++i) {
-            if (form_.Row(i).Checked) keys.push_back(form_.Row(i).Company->CompanyKey);
+        if (chosen.empty()) {
+            if (!options_.scheduled) err_ << "전송할 사업장이 없습니다.\n";
+            return warned_ ? kFailed : kDone;
         }
-        if (keys.empty()) {
-            if (passedOver == kDone && !options_.scheduled) err_ << "전송할 사업장이 없습니다.\n";
-            return passedOver;
+        int status = warned_ ? kFailed : kDone;
+        for (const TTidewellCompanyPtr& company : chosen) {
+            if (company->LocalPath.empty()) {
+                Tell(company->CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
+                     "폴더을 선택해 주세요.");
+                status = kFailed;
+                continue;
+            }
+            if (Transfer(company, company->SyncMode) != kDone) status = kFailed;
         }
-        Transfer([this] { form_.btnSyncSelectedClick(); });
-        const int verified = Verify(keys);
-        return verified == kDone ? passedOver : verified;
+        return status;
     }
 
     int TransferOne(const std::string& key, bool upload) {
-        const int row = RowOf(key);
-        TTidewellCompany& company = *form_.Row(row).Company;
-        view_.PointerRow = row;
+        if (!BuildList()) return kFailed;
+        const TTidewellCompanyPtr company = CompanyOf(key);
         if (!options_.folder.empty()) {
-            if (!company.LocalPath.empty()) {
-                throw Failure{company.CompanyName + "의 폴더는 이미 " + company.LocalPath +
+            if (!company->LocalPath.empty()) {
+                throw Failure{company->CompanyName + "의 폴더는 이미 " + company->LocalPath +
                               "입니다."};
             }
             // The same as picking the folder in the list.
-            const std::string folder = Absolute(options_.folder);
-            view_.OnBrowseForFolder = [folder](const std::string&, std::string& chosen, bool) {
-                chosen = folder;
-                return true;
-            };
-            view_.PointerOverFolderLink = true;
-            form_.vtClick();
-            view_.PointerOverFolderLink = false;
-        }
-        if (company.LocalPath.empty()) {
-            throw Failure(company.CompanyName + "의 폴더가 선택되어 있지 않습니다." +
-                          (upload ? "" : " --folder로 폴더를 지정하세요."));
-        }
-        if (!upload && company.LatestFileTime == 0) {
-            throw Failure{company.CompanyName + ": 웹폴더에 내려받을 자료가 없습니다."};
-        }
-        if (upload) {
-            form_.menuSyncModeUploadClick();
-        } else {
-            form_.menuSyncModeDownloadClick();
-        }
-        Transfer([this] { form_.menuSyncSelectedClick(); });
-        return Verify({key});
-    }
-
-    int Add(const std::string& folderArgument) {
-        const std::string folder = Absolute(folderArgument);
-        view_.OnBrowseForFolder = [folder](const std::string&, std::string& chosen, bool) {
-            chosen = folder;
-            return true;
-        };
-        form_.imgCompanyAddClick();
-        for (int i = 0; i < form_.RowCount(); ++i) {
-            if (form_.Row(i).Company->LocalPath == folder) {
-                out_ << form_.Row(i).Company->CompanyKey << "\n";
-                return kDone;
+            if (const std::string owner = session_.PickFolder(*company, Absolute(options_.folder));
+                !owner.empty()) {
+                throw Failure{"선택한 폴더는 다른 사업장(" + owner + ")의 폴더입니다. " +
+                              company->CompanyName + "의 폴더로 쓸 수 없습니다."};
             }
         }
-        throw Failure{folder + "에 사업장 자료(default.mdb)가 없습니다."};
+        if (company->LocalPath.empty()) {
+            throw Failure(company->CompanyName + "의 폴더가 선택되어 있지 않습니다." +
+                          (upload ? "" : " --folder로 폴더를 지정하세요."));
+        }
+        if (!upload && company->LatestFileTime == 0) {
+            throw Failure{company->CompanyName + ": 웹폴더에 내려받을 자료가 없습니다."};
+        }
+        const TSyncMode decided = session_.Decide(*company).Mode;
+        const TSyncMode mode = upload ? (decided == smUpload ? smUpload : smUserUpload)
+                                      : (decided == smDownload ? smDownload : smUserDownload);
+        return Transfer(company, mode);
+    }
+
+    // add FOLDER: registered once, however often it is added.
+    int Add(const std::string& folderArgument) {
+        const std::string folder = Absolute(folderArgument);
+        const TAddOutcome added = session_.AddFolder(folder, TSameFolder::LeaveAsItIs);
+        switch (added.Kind) {
+            case TAddOutcome::aoAdded:
+                out_ << added.CompanyKey << "\n";
+                return kDone;
+            case TAddOutcome::aoAlreadyAdded:
+                out_ << added.CompanyKey << "\n";
+                err_ << added.CompanyName << ": 이미 추가된 사업장입니다. 바꾼 것이 없습니다. ("
+                     << folder << ")\n";
+                return kDone;
+            case TAddOutcome::aoNoDatabase:
+                throw Failure{folder + "에 사업장 자료(default.mdb)가 없습니다."};
+            case TAddOutcome::aoKeyNotStored:
+                throw Failure{"사업장 키를 데이터베이스에 저장하지 못해 추가하지 않았습니다. " +
+                              added.Problem +
+                              " 다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요."};
+            case TAddOutcome::aoNoKey:
+                throw Failure{"사업장 추가: 사업장키는 빈 값일 수 없습니다."};
+            case TAddOutcome::aoNoName:
+                throw Failure{"사업장 추가: 사업장명은 빈 값일 수 없습니다."};
+            case TAddOutcome::aoNoFolder:
+                throw Failure{"사업장 추가: 사업장경로는 빈 값일 수 없습니다."};
+            case TAddOutcome::aoBelongsTo:
+                throw Failure{"선택한 폴더는 이미 다른 사업장(" + added.Owner +
+                              ")의 폴더로 등록되어 있습니다."};
+            case TAddOutcome::aoSlotsFull:
+                throw Failure{"사업장은 " + std::to_string(kCompanySlotCount) +
+                              "개까지 등록할 수 있습니다. 등록할 자리가 모두 찼습니다."};
+            case TAddOutcome::aoFailed:
+                throw Failure{added.Problem};
+        }
+        return kFailed;
     }
 
     int History(const std::string& key) {
-        const TTidewellCompany& company = *form_.Row(RowOf(key)).Company;
-        if (company.LocalPath.empty()) throw Failure{company.CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
-        for (const TSafetyArchive& archive : ListSafetyArchives(company.LocalPath)) {
+        const bool listed = BuildList();
+        const TTidewellCompanyPtr company = CompanyOf(key);
+        if (company->LocalPath.empty()) {
+            throw Failure{company->CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
+        }
+        const THistory history = session_.History(*company);
+        for (const TSafetyArchive& archive : history.Archives) {
             out_ << archive.Path << '\t' << TimeText(archive.DataTime) << '\t' << archive.Size
                  << "\n";
         }
-        if (company.WebArchiveCount > 1) {
-            err_ << "웹폴더에도 이 사업장의 이전 자료 " << company.WebArchiveCount - 1
+        if (history.OlderInWebFolder > 0) {
+            err_ << "웹폴더에도 이 사업장의 이전 자료 " << history.OlderInWebFolder
                  << "개가 보관되어 있습니다.\n";
         }
-        return kDone;
+        return listed ? kDone : kFailed;
     }
 
     // The archive by its path, or by its name in the company's Backup folder.
     int Restore(const std::string& key, const std::string& archive) {
-        const int row = RowOf(key);
-        const TTidewellCompany& company = *form_.Row(row).Company;
-        if (company.LocalPath.empty()) throw Failure{company.CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
-        const std::vector<TSafetyArchive> archives = ListSafetyArchives(company.LocalPath);
-        const std::string wanted = Absolute(archive);
-        for (std::size_t i = 0; i < archives.size(); ++i) {
-            if (archives[i].Name != archive && archives[i].Path != wanted) continue;
-            view_.PointerRow = row;
-            view_.OnChooseSafetyArchive = [i](const std::string&, const std::vector<TSafetyArchive>&,
-                                              const std::string&) { return static_cast<int>(i); };
-            form_.menuRestoreClick();
-            return messages_.shown == 0 ? kDone : kFailed;
+        const bool listed = BuildList();
+        const TTidewellCompanyPtr company = CompanyOf(key);
+        if (company->LocalPath.empty()) {
+            throw Failure{company->CompanyName + "의 폴더가 이 컴퓨터에 없습니다."};
         }
-        throw Failure{company.CompanyName + "의 백업 파일이 아닙니다: " + archive};
+        const std::string wanted = Absolute(archive);
+        for (const TSafetyArchive& kept : session_.History(*company).Archives) {
+            if (kept.Name != archive && kept.Path != wanted) continue;
+            TCompanyOutcome outcome;
+            {
+                const ProgressLine line(progress_, company->CompanyName);
+                outcome = session_.RestoreSafetyArchive(company, kept.Path, progress_.Event());
+            }
+            if (outcome.Kind == TCompanyOutcome::coStopped) throw OperationStopped();
+            if (outcome.Kind != TCompanyOutcome::coDone) {
+                throw Failure{company->CompanyName + ": " + outcome.Message};
+            }
+            return listed ? kDone : kFailed;
+        }
+        throw Failure{company->CompanyName + "의 백업 파일이 아닙니다: " + archive};
     }
 
     int Remove(const std::string& key) {
-        CheckOnly({RowOf(key)});
-        form_.imgCompanyDeleteClick();
-        if (!messages_.answeredYes) throw Failure{"삭제하지 않았습니다."};
-        return kDone;
+        if (!BuildList()) return kFailed;
+        const TTidewellCompanyPtr company = CompanyOf(key);
+        if (!options_.yes && !(isatty(STDIN_FILENO) && AskYes(kDeleteQuestion, err_))) {
+            throw Failure{"삭제하지 않았습니다."};
+        }
+        const TCompanyOutcome outcome = session_.Remove(company);
+        if (outcome.Kind == TCompanyOutcome::coRefused && outcome.Message.empty()) {
+            Tell(company->CompanyName + "\r\n웹폴더에서 사업장을 삭제하지 못했습니다. (STATUS=" +
+                 outcome.Status + ")");
+            return kFailed;
+        }
+        return Report(*company, outcome, false);
     }
 
     const Options& options_;
+    const CliEnvironment& environment_;
     std::ostream& out_;
     std::ostream& err_;
     RunProblems& problems_;
     std::string service_;
-    ConsoleMessages messages_;
-    ScopedUserInterface scopedMessages_;
-    ConsoleView view_;
-    TformMain form_;
+    CompanySession session_;
+    TLoginOutcome login_;
+    std::vector<TCompanyRow> rows_;
+    bool warned_ = false;  // the list left registered companies out
+    ConsoleProgress progress_;
     StopSignals signals_;
     SignalPump pump_;
     ScopedMessagePump scopedPump_;
@@ -816,7 +851,8 @@ private:
 
 }  // namespace
 
-int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& arguments, const CliEnvironment& environment,
+        std::ostream& out, std::ostream& err) {
     Options options;
     try {
         options = Parse(arguments);
@@ -835,7 +871,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     }
     int status = kFailed;
     try {
-        Session session(options, out, err, problems);
+        Session session(options, environment, out, err, problems);
         status = session.Run();
     } catch (const Failure& failure) {
         err << "tidewell-cli: " << failure.message << "\n";

@@ -4,6 +4,7 @@
 
 #include "DesktopNotification.h"
 #include "KeyValueFile.h"
+#include "platform/Clock.h"
 #include "platform/DateTime.h"
 
 namespace fs = std::filesystem;
@@ -12,7 +13,7 @@ namespace tidewell::cli {
 namespace {
 
 std::string NowText() {
-    return FormatDateTime("yyyy-mm-dd hh:nn:ss", Now());
+    return FormatDateTime("yyyy-mm-dd hh:nn:ss", SystemClock().Now());
 }
 
 }  // namespace

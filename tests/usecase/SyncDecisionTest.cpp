@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "gateway/SyncDecision.h"
+#include "usecase/SyncDecision.h"
 #include "gateway/TidewellUser.h"
 
 namespace tidewell {

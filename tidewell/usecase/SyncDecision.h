@@ -32,4 +32,9 @@ TSyncDecision DecideSync(const TTidewellCompany& company, TDateTime now);
 // More than a day ahead of now: a clock that was wrong when the time was taken.
 bool IsFutureTime(TDateTime time, TDateTime now);
 
+// The user must say which side to keep (see DecideSync): both sides changed since they last
+// agreed, or only a time far in the future would decide a download. The row still points the
+// way its times say, but travels only when the user has chosen.
+bool BothSidesChanged(const TTidewellCompany& company, TDateTime now);
+
 }  // namespace tidewell

@@ -1,4 +1,4 @@
-#include "gateway/SyncDecision.h"
+#include "usecase/SyncDecision.h"
 
 #include <string>
 
@@ -15,6 +15,10 @@ std::string Second(TDateTime time) {
 }
 
 }  // namespace
+
+bool BothSidesChanged(const TTidewellCompany& company, TDateTime now) {
+    return DecideSync(company, now).Ask != TSyncDecision::akNone;
+}
 
 bool IsFutureTime(TDateTime time, TDateTime now) {
     return time > now + kFutureMargin;
