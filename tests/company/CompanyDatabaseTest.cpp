@@ -16,6 +16,7 @@
 #include "TestSupport.h"
 #include "company/Common.h"
 #include "platform/CompanyDatabase.h"
+#include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -18,6 +18,7 @@
 #include "company/SafetyArchives.h"
 #include "platform/FileKit.h"
 #include "platform/OperationLock.h"
+#include "platform/Sqlite.h"
 
 namespace tidewell {
 namespace {

@@ -13,6 +13,7 @@
 #include "company/Common.h"
 #include "gateway/TidewellGateway.h"
 #include "platform/CompanyDatabase.h"
+#include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 namespace tidewell {
 
 // A main window without a toolkit: it keeps what the logic sets and answers from what its
-// owner sets (the pointer, the folder picker). The command-line front end drives the logic
-// through it; tests read it back.
+// owner sets (the pointer, the folder picker). Tests drive the window's logic through it and
+// read it back.
 class HeadlessView : public TformMainView, public Shell {
 public:
     struct LabelLook {

@@ -100,11 +100,8 @@ TProgressEvent Stoppable(const TProgressEvent& onProgress, const StopQuery& stop
 std::string MemberName(const std::string& target) {
     const std::string name = fs::path(target).filename().string();
     if (name.empty() || name == "." || name == "..") return {};
-    const std::string database = kCompanyDatabaseName;
     // The engine would take these for the new database's own journal.
-    for (const char* sidecar : {"-wal", "-shm", "-journal"}) {
-        if (name == database + sidecar) return {};
-    }
+    if (IsDatabaseCompanionName(kCompanyDatabaseName, name)) return {};
     if (TCompanyRestore::IsStagingName(name) || EndsWith(name, kOldSuffix)) return {};
     return name;
 }
@@ -192,8 +189,8 @@ bool TBackupCompany::CopyAndCompact(const std::string& DatabaseFile) {
     try {
         SnapshotCompanyDatabase(DatabaseFile, copy, ShouldStop);
     } catch (const CompanyDatabaseError& error) {
-        const int code = error.code() & 0xFF;
-        const bool notADatabase = code == 26 /* SQLITE_NOTADB */ || code == 11 /* SQLITE_CORRUPT */;
+        const bool notADatabase = error.problem() == DatabaseProblem::NotADatabase ||
+                                  error.problem() == DatabaseProblem::Damaged;
         if (!SafetyCopy || !notADatabase) throw;
         // What the folder holds is kept as it is; nobody can be writing a database into it.
         CopyCompanyDatabaseFile(DatabaseFile, copy);

@@ -134,9 +134,12 @@ bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time) {
     const std::string database = CompanyDatabaseFile(folder);
     TDateTime main = 0;
     if (!GetFileModifiedTime(database, main)) return false;
-    const std::string wal = database + "-wal";
+    const std::string pendingFile = PendingChangesFile(database);
     TDateTime pending = 0;
-    if (GetPathSize(wal) > 0 && GetFileModifiedTime(wal, pending) && pending > main) main = pending;
+    if (!pendingFile.empty() && GetPathSize(pendingFile) > 0 &&
+        GetFileModifiedTime(pendingFile, pending) && pending > main) {
+        main = pending;
+    }
     time = main;
     return true;
 }
@@ -147,15 +150,18 @@ void StampCompanyDatabase(const std::string& folder, TDateTime time) {
 
 void StampDatabaseFile(const std::string& file, TDateTime time) {
     SetFileModifiedTime(file, time);
-    if (GetPathSize(file + "-wal") > 0) SetFileModifiedTime(file + "-wal", time);
+    const std::string pending = PendingChangesFile(file);
+    if (!pending.empty() && GetPathSize(pending) > 0) SetFileModifiedTime(pending, time);
 }
 
 FileSignature DatabaseSignature(const std::string& file) {
     FileSignature signature = SignatureOf(file);
-    const FileSignature wal = SignatureOf(file + "-wal");
-    if (signature.size >= 0 && wal.size > 0) {
-        signature.modifiedNs = std::max(signature.modifiedNs, wal.modifiedNs);
-        signature.size += wal.size;
+    const std::string pendingFile = PendingChangesFile(file);
+    if (pendingFile.empty()) return signature;
+    const FileSignature pending = SignatureOf(pendingFile);
+    if (signature.size >= 0 && pending.size > 0) {
+        signature.modifiedNs = std::max(signature.modifiedNs, pending.modifiedNs);
+        signature.size += pending.size;
     }
     return signature;
 }

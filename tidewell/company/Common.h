@@ -57,17 +57,18 @@ std::string ApplicationErrorText(const std::string& message);
 // folder + "/default.mdb"
 std::string CompanyDatabaseFile(const std::string& folder);
 
-// The time of a company's data: the later of default.mdb's last-write time and that of a
-// non-empty default.mdb-wal beside it, where the host product's committed changes may still
-// wait. False, with time unchanged, when default.mdb's time can't be read.
+// The time of a company's data: the later of default.mdb's last-write time and that of the
+// non-empty file beside it where the engine keeps committed changes not yet in it (see
+// PendingChangesFile). False, with time unchanged, when default.mdb's time can't be read.
 bool GetCompanyDatabaseTime(const std::string& folder, TDateTime& time);
-// Gives default.mdb, and a non-empty default.mdb-wal, that time; failures are ignored.
+// Gives default.mdb, and a non-empty file of its pending changes, that time; failures are
+// ignored.
 void StampCompanyDatabase(const std::string& folder, TDateTime time);
 // The same for a database file anywhere (a staged one about to take its place).
 void StampDatabaseFile(const std::string& file, TDateTime time);
-// How a database file looks from outside, with a non-empty -wal beside it counted in (the later
-// time, the sizes added): committed changes that wait in the WAL change it too. Size -1 when
-// there is no file.
+// How a database file looks from outside, with a non-empty file of its pending changes counted
+// in (the later time, the sizes added): committed changes that wait there change it too. Size -1
+// when there is no file.
 FileSignature DatabaseSignature(const std::string& file);
 // "Provider=...;Data Source=<file>;User ID=Admin;Jet OLEDB:Database Password=...;Mode=<mode>;"
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode);

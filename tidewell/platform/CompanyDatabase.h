@@ -8,30 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/DatabaseEngine.h"
 #include "platform/Error.h"
-#include "platform/Sqlite.h"
 
 namespace tidewell {
 
-// Company databases (default.mdb) are SQLite files on this build. Callers speak in the
-// connection strings and share modes the host product knows; this adapter maps them onto
-// SQLite connections.
-
-// Every failure of the adapter: the file is missing, not a database, damaged or locked, or a
-// statement failed. The text is meant for the user.
-class CompanyDatabaseError : public Exception {
-public:
-    CompanyDatabaseError(const std::string& message, int code) : Exception(message), code_(code) {}
-    int code() const { return code_; }  // the engine's result code, 0 when it has none
-
-private:
-    int code_;
-};
-
-enum class CompanyShareMode {
-    DenyNone,   // others may keep the file open and write to it; short locks are waited out
-    Exclusive,  // nobody else may read or write while the connection is open
-};
+// Company databases (default.mdb). Callers speak in the connection strings and share modes the
+// host product knows; these routines map them onto the engine the file calls for (see
+// DatabaseEngine.h), so that nothing above this folder knows which engine that is.
 
 struct CompanyConnectionParams {
     std::string dataSource;
@@ -76,7 +60,7 @@ public:
 
 private:
     std::string dataSource_;
-    std::shared_ptr<SqliteDatabase> db_;
+    std::unique_ptr<EngineConnection> connection_;
 };
 
 // Rows of one query. Keeps its connection alive, so it can outlive the CompanyConnection
@@ -99,13 +83,10 @@ public:
 
 private:
     friend class CompanyConnection;
-    CompanyDataset(std::shared_ptr<SqliteDatabase> db, std::string dataSource,
-                   const std::string& sql);
+    explicit CompanyDataset(std::unique_ptr<EngineCursor> cursor);
     void CheckField(int field) const;
 
-    std::shared_ptr<SqliteDatabase> db_;  // declared first: outlives the statement
-    std::string dataSource_;
-    std::unique_ptr<SqliteStatement> statement_;
+    std::unique_ptr<EngineCursor> cursor_;
     bool eof_ = true;
 };
 
@@ -132,24 +113,6 @@ std::optional<std::string> ReadDatabaseFileText(const std::string& file, const s
 // is read as it stands: nothing is created beside it.
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {});
 
-// What ReplaceCompanyDatabase does while it holds the target's write lock.
-struct ReplaceSteps {
-    // Where the copy of the current content goes: a path for a new file in a private folder.
-    std::string CopyFile;
-    // Keeps what is about to be replaced, before anything changes: copy holds the current content
-    // (a consistent snapshot with every committed change; a file the engine can't read, byte
-    // for byte), or is empty when there is no file at the target. It is removed afterwards. An
-    // error raised here leaves the target as it was.
-    std::function<void(const std::string& copy)> KeepCurrent;
-    // Runs after KeepCurrent, still before the target changes (the other files of the same
-    // change take their places). An error raised here leaves the target as it was.
-    std::function<void()> BeforeReplace;
-    // The new content is in place, or about to take the target's place in one rename that keeps
-    // the file's time and size: file holds it. Meant for giving it its time and noting how it
-    // looks, before any other program can write to it.
-    std::function<void(const std::string& file)> SettleNew;
-};
-
 // Puts the content of staged (a checked database file that nobody else uses) into the database
 // at target, holding target's write lock from before KeepCurrent until after SettleNew: no other
 // program can commit a change in between that neither the copy nor the new content holds (it
@@ -170,6 +133,17 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
 // Whether another process of this user has the file open (looked up in /proc); with
 // countThisProcess, a descriptor of this process counts too.
 bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess = false);
+// Whether another program has the database, or one of the files its engine keeps beside it,
+// open.
+bool CompanyDatabaseInUse(const std::string& file);
+
+// The file beside a database that holds committed changes not yet in it (a non-empty one
+// counts as part of the database: its time and size); empty when there is none. Safe while
+// the database is locked: it never opens the database.
+std::string PendingChangesFile(const std::string& databaseFile);
+// Whether name is that of a file the engine keeps beside the database named databaseName
+// (its journals): no restore may put one there.
+bool IsDatabaseCompanionName(const std::string& databaseName, const std::string& name);
 
 // Copies a database file byte for byte to a new file readable by its owner only, replacing
 // any file there, under the engine's shared lock taken on the file itself (also when it is

@@ -1,0 +1,655 @@
+#include "platform/SqliteEngine.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/CompanyDatabase.h"
+#include "platform/FileHandle.h"
+#include "platform/FileKit.h"
+#include "platform/MessagePump.h"
+#include "platform/Sqlite.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+// The engine's result code as far as callers tell problems apart.
+DatabaseProblem ProblemOf(int code) {
+    switch (code & 0xFF) {
+        case SQLITE_NOTADB:
+            return DatabaseProblem::NotADatabase;
+        case SQLITE_CORRUPT:
+            return DatabaseProblem::Damaged;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return DatabaseProblem::Busy;
+        case SQLITE_CANTOPEN:
+            return DatabaseProblem::CannotOpen;
+        default:
+            return DatabaseProblem::Other;
+    }
+}
+
+// "what (reason): file" for a failing file operation; the reason is errno's text by default.
+CompanyDatabaseError FileError(const char* what, const std::string& file,
+                               std::string reason = strerror(errno)) {
+    return CompanyDatabaseError(std::string(what) + " (" + reason + "): " + file,
+                                DatabaseProblem::Other);
+}
+
+// The engine's codes turned into texts a user can act on; the file is named so that the user
+// knows which company is affected.
+CompanyDatabaseError Translate(const SqliteError& error, const std::string& file) {
+    const int code = error.code();
+    switch (code & 0xFF) {
+        case SQLITE_NOTADB:
+            return CompanyDatabaseError("데이터베이스 파일이 아닙니다: " + file, ProblemOf(code));
+        case SQLITE_CORRUPT:
+            return CompanyDatabaseError("데이터베이스 파일이 손상되었습니다: " + file,
+                                        ProblemOf(code));
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return CompanyDatabaseError(
+                "다른 프로그램이 데이터베이스를 사용하고 있어 열 수 없습니다: " + file,
+                ProblemOf(code));
+        case SQLITE_CANTOPEN:
+            return CompanyDatabaseError("데이터베이스 파일을 열 수 없습니다: " + file,
+                                        ProblemOf(code));
+        default:
+            return CompanyDatabaseError(error.what(), ProblemOf(code));
+    }
+}
+
+void Unlink(const std::string& file) { ::unlink(file.c_str()); }
+
+// A new file for this user only; an existing name, or a link planted under it, is refused.
+FileHandle CreatePrivateDatabaseFile(const std::string& file) {
+    try {
+        return CreatePrivateFile(file);
+    } catch (const Exception& error) {
+        throw CompanyDatabaseError(error.what(), DatabaseProblem::Other);
+    }
+}
+
+
+constexpr std::array<const char*, 3> kSidecars = {"-wal", "-shm", "-journal"};
+constexpr auto kEnginePumpInterval = std::chrono::milliseconds(20);
+constexpr int kBackupPagesPerStep = 1024;
+
+// Hands control to the window now and then while the engine works, and interrupts the engine
+// when the user wants to stop.
+class EngineWatch {
+public:
+    EngineWatch(sqlite3* db, const StopQuery& stop) : db_(db), stop_(stop) {
+        sqlite3_progress_handler(db_, 20000, &EngineWatch::Tick, this);
+    }
+    EngineWatch(const EngineWatch&) = delete;
+    EngineWatch& operator=(const EngineWatch&) = delete;
+    ~EngineWatch() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+
+    // Between steps of work that the engine does not watch itself.
+    void Check() {
+        Tick(this);
+        if (stopped_) throw OperationStopped();
+    }
+    // An error of the engine, unless it was the interruption asked for.
+    [[noreturn]] void Fail(const SqliteError& error, const std::string& file) const {
+        if (stopped_ && (error.code() & 0xFF) == SQLITE_INTERRUPT) throw OperationStopped();
+        throw Translate(error, file);
+    }
+
+private:
+    static int Tick(void* self) {
+        auto& watch = *static_cast<EngineWatch*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - watch.lastPump_ >= kEnginePumpInterval) {
+            ProcessMessages();
+            watch.lastPump_ = now;
+        }
+        watch.stopped_ = watch.stopped_ || StopWanted(watch.stop_);
+        return watch.stopped_ ? 1 : 0;
+    }
+
+    sqlite3* db_;
+    const StopQuery& stop_;
+    std::chrono::steady_clock::time_point lastPump_{};
+    bool stopped_ = false;
+};
+
+// "file:" URI of a path, for the flags that only URIs carry.
+std::string FileUri(const std::string& path, const char* query) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr || byte >= 0x80) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0F];
+        }
+    }
+    return uri + "?" + query;
+}
+
+// A file nobody else writes, read as it stands: no journal or WAL is looked for or made.
+SqliteDatabase OpenAsItStands(const std::string& file, bool writable) {
+    const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
+    SqliteDatabase db(FileUri(file, writable ? "nolock=1" : "immutable=1"), flags);
+    return db;
+}
+
+// A live database, shared with other programs, waiting out their short locks.
+SqliteDatabase OpenShared(const std::string& file) {
+    SqliteDatabase db(file, SQLITE_OPEN_READWRITE);
+    sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+    return db;
+}
+
+std::int64_t PragmaNumber(SqliteDatabase& db, const char* pragma) {
+    SqliteStatement statement = db.Prepare(pragma);
+    return statement.Step() ? statement.ColumnInt(0) : 0;
+}
+
+std::string PragmaText(SqliteDatabase& db, const char* pragma) {
+    SqliteStatement statement = db.Prepare(pragma);
+    return statement.Step() ? statement.ColumnText(0) : std::string();
+}
+
+bool IsDatabaseProblem(const SqliteError& error) {
+    const int code = error.code() & 0xFF;
+    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+}
+
+// A database in WAL mode only takes the pages of a database of its own page size.
+void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
+    SqliteDatabase db = OpenAsItStands(staged, true);
+    if (PragmaNumber(db, "PRAGMA page_size") == pageSize) return;
+    db.Execute("PRAGMA journal_mode=DELETE");
+    db.Execute("PRAGMA page_size=" + std::to_string(pageSize));
+    db.Execute("VACUUM");
+}
+
+// Whether another process has the database or one of its journal files open; with
+// countThisProcess, a connection of this process counts too.
+bool AnyOpenedByAnotherProcess(const std::string& target, bool countThisProcess) {
+    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
+                                   target + kSidecars[2]}) {
+        if (OpenedByAnotherProcess(file, countThisProcess)) return true;
+    }
+    return false;
+}
+
+// Renames staged over target when nobody has target open (this process aside when it holds the
+// database's lock itself); the old file's sidecars would be read as belonging to the new one, so
+// they go first.
+void ReplaceFile(const std::string& staged, const std::string& target, bool countThisProcess) {
+    struct stat old {};
+    const bool existed = ::lstat(target.c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode)) {
+        throw CompanyDatabaseError(
+            "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target,
+            DatabaseProblem::Other);
+    }
+    if (AnyOpenedByAnotherProcess(target, countThisProcess)) {
+        throw CompanyDatabaseError(
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
+            DatabaseProblem::Busy);
+    }
+    if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
+    try {
+        SyncFile(staged);  // the new data is on the disk before it takes the old data's place
+    } catch (const Exception& error) {
+        throw CompanyDatabaseError(error.what(), DatabaseProblem::Other);
+    }
+    for (const char* sidecar : kSidecars) Unlink(target + sidecar);
+    // Where there was no file, one that appeared meanwhile is not ours to replace.
+    const int moved =
+        existed ? ::rename(staged.c_str(), target.c_str())
+                : ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (moved != 0) throw FileError("파일을 바꿀 수 없습니다", target);
+    try {
+        SyncFolder(fs::path(target).parent_path());
+    } catch (const Exception&) {
+        // The rename stands; a folder the system can't sync loses nothing more than it would.
+    }
+}
+
+// VACUUM INTO a new file for this user only: a consistent, compacted copy of what db reads.
+// A failure leaves no file behind.
+void VacuumInto(SqliteDatabase& db, const std::string& dest, const std::string& source,
+                const StopQuery& stop) {
+    CreatePrivateDatabaseFile(dest);  // VACUUM INTO accepts an empty file and keeps its mode
+    EngineWatch watch(db.get(), stop);
+    try {
+        SqliteStatement statement(db, "VACUUM INTO ?");
+        statement.Bind(1, dest);
+        statement.Run();
+    } catch (const SqliteError& error) {
+        Unlink(dest);
+        watch.Fail(error, source);
+    } catch (...) {
+        Unlink(dest);
+        throw;
+    }
+}
+
+// The database file as the connection itself has it open. Reading through it never opens a
+// second descriptor, whose closing would drop every lock this process holds on the file.
+sqlite3_file* MainFile(SqliteDatabase& db, const std::string& name) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr) {
+        throw CompanyDatabaseError("데이터베이스 파일을 열 수 없습니다: " + name,
+                                   DatabaseProblem::CannotOpen);
+    }
+    return file;
+}
+
+// The engine's own lock on a file it can't read as a database (damaged, or another engine's):
+// taken on the connection's file handle, as any program using the engine would, waiting up to
+// kCompanyBusyTimeout for others to let go.
+class RawFileLock {
+public:
+    RawFileLock(sqlite3_file* file, int level, const std::string& name, const StopQuery& stop)
+        : file_(file) {
+        const auto deadline = std::chrono::steady_clock::now() + kCompanyBusyTimeout;
+        for (const int step : {SQLITE_LOCK_SHARED, level}) {
+            if (step == SQLITE_LOCK_SHARED && held_ >= step) continue;
+            for (;;) {
+                const int rc = file_->pMethods->xLock(file_, step);
+                if (rc == SQLITE_OK) break;
+                if ((rc & 0xFF) != SQLITE_BUSY) {
+                    Release();
+                    throw CompanyDatabaseError("데이터베이스 파일을 잠글 수 없습니다: " + name,
+                                               ProblemOf(rc));
+                }
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    Release();
+                    throw CompanyDatabaseError(
+                        "다른 프로그램이 데이터베이스를 사용하고 있어 열 수 없습니다: " + name,
+                        DatabaseProblem::Busy);
+                }
+                ProcessMessages();
+                if (StopWanted(stop)) {
+                    Release();
+                    throw OperationStopped();
+                }
+                std::this_thread::sleep_for(kEnginePumpInterval);
+            }
+            held_ = step;
+        }
+    }
+    RawFileLock(const RawFileLock&) = delete;
+    RawFileLock& operator=(const RawFileLock&) = delete;
+    ~RawFileLock() { Release(); }
+
+private:
+    void Release() { file_->pMethods->xUnlock(file_, SQLITE_LOCK_NONE); }
+
+    sqlite3_file* file_;
+    int held_ = SQLITE_LOCK_NONE;
+};
+
+// The file's bytes as they stand, read through the engine's own handle into dest, a new file for
+// this user only. Whoever calls holds a lock that keeps writers out. A failure leaves no dest.
+void CopyRawBytes(sqlite3_file* file, const std::string& dest, const std::string& name,
+                  const std::function<void()>& tick) {
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, DatabaseProblem::Other);
+    }
+    FileHandle out = CreatePrivateDatabaseFile(dest);
+    ScopedFileRemoval removeDest(dest);
+    std::vector<char> buffer(1 << 20);
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        const int count = static_cast<int>(
+            std::min<sqlite3_int64>(static_cast<sqlite3_int64>(buffer.size()), size - offset));
+        if (file->pMethods->xRead(file, buffer.data(), count, offset) != SQLITE_OK) {
+            throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, DatabaseProblem::Other);
+        }
+        try {
+            WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(count), dest);
+        } catch (const Exception& failure) {
+            throw CompanyDatabaseError(failure.what(), DatabaseProblem::Other);
+        }
+        offset += count;
+        if (tick) tick();
+    }
+    if (::close(out.Release()) != 0) throw FileError("파일을 쓸 수 없습니다", dest);
+    removeDest.Keep();
+}
+
+using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
+
+// A database that the engine reads, replaced under its own write lock: taken at once, held while
+// the current content is copied and kept and until the new content is committed (or has taken
+// its place by rename), so that no other program commits a change the copy would not hold.
+void ReplaceReadableDatabase(const std::string& staged, const std::string& target,
+                             SqliteDatabase& live, bool wal, bool inUse, const ReplaceSteps& steps,
+                             const StopQuery& stop) {
+    if (wal) MatchPageSize(staged, PragmaNumber(live, "PRAGMA page_size"));
+    SqliteDatabase source = OpenAsItStands(staged, false);
+    EngineWatch watch(live.get(), stop);
+    const auto failure = [&](int rc) {
+        return SqliteError(sqlite3_errmsg(live.get()), rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    };
+    BackupHandle backup(sqlite3_backup_init(live.get(), "main", source.get(), "main"),
+                        sqlite3_backup_finish);
+    if (!backup) watch.Fail(failure(sqlite3_extended_errcode(live.get())), target);
+    // No pages yet, only the lock: in rollback-journal mode an exclusive one (readers wait too,
+    // and the file holds every committed change), in WAL mode the write lock (readers go on).
+    if (const int rc = sqlite3_backup_step(backup.get(), 0); rc != SQLITE_OK && rc != SQLITE_DONE) {
+        backup.reset();
+        watch.Fail(SqliteError(sqlite3_errstr(rc), rc), target);
+    }
+
+    if (steps.KeepCurrent) {
+        ScopedFileRemoval removeCopy(steps.CopyFile);
+        if (wal) {
+            // Committed changes may still wait in the WAL: a reader of its own sees them all,
+            // and nobody can add one while the write lock is held here.
+            SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
+            sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+            VacuumInto(reader, steps.CopyFile, target, stop);
+        } else {
+            CopyRawBytes(MainFile(live, target), steps.CopyFile, target, [&] { watch.Check(); });
+        }
+        steps.KeepCurrent(steps.CopyFile);
+    }
+    if (steps.BeforeReplace) steps.BeforeReplace();
+
+    // Nobody else has it open: the new file takes the old one's place in one rename, still under
+    // the lock. Copying through the engine would write every page twice (journal and file).
+    if (!wal && !inUse && !AnyOpenedByAnotherProcess(target, false)) {
+        if (steps.SettleNew) steps.SettleNew(staged);
+        ReplaceFile(staged, target, false);
+        return;  // letting go of the backup releases the old file's lock
+    }
+    for (;;) {
+        const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_OK) {
+            backup.reset();  // rolls the target back
+            watch.Fail(SqliteError(sqlite3_errstr(rc), rc), target);
+        }
+        watch.Check();  // a stop here releases the backup, which rolls the target back
+    }
+    if (const int rc = sqlite3_backup_finish(backup.release()); rc != SQLITE_OK) {
+        watch.Fail(failure(rc), target);
+    }
+    // The new content moves from the WAL into the file, so the file's time tells the truth.
+    try {
+        if (wal) live.Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    } catch (const SqliteError&) {
+        // Readers of another program keep the WAL for now; the data is in it all the same.
+    }
+    if (!steps.SettleNew) return;
+    // Committing let go of the lock; it is taken again, so that the new content's time and look
+    // are settled before a program that waited for the lock writes to it.
+    try {
+        SqliteTransaction settle(live, wal ? "BEGIN IMMEDIATE" : "BEGIN EXCLUSIVE");
+        steps.SettleNew(target);
+    } catch (const SqliteError& error) {
+        throw Translate(error, target);
+    }
+}
+
+// A file the engine can't read (damaged, or no database of this engine): there is nothing to
+// keep consistent, only its bytes to keep. It is replaced by rename, and only while no other
+// process has it open, under the lock any engine user would take before writing it.
+void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
+                           SqliteDatabase& live, const ReplaceSteps& steps, const StopQuery& stop) {
+    sqlite3_file* file = MainFile(live, target);
+    const RawFileLock lock(file, SQLITE_LOCK_EXCLUSIVE, target, stop);
+    if (steps.KeepCurrent) {
+        ScopedFileRemoval removeCopy(steps.CopyFile);
+        CopyRawBytes(file, steps.CopyFile, target, [&] {
+            ProcessMessages();
+            if (StopWanted(stop)) throw OperationStopped();
+        });
+        steps.KeepCurrent(steps.CopyFile);
+    }
+    if (AnyOpenedByAnotherProcess(target, false)) {
+        throw CompanyDatabaseError(
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
+            DatabaseProblem::Busy);
+    }
+    if (steps.BeforeReplace) steps.BeforeReplace();
+    if (steps.SettleNew) steps.SettleNew(staged);
+    ReplaceFile(staged, target, false);
+}
+
+// The rows of one statement; the statement keeps its connection alive.
+class SqliteCursor : public EngineCursor {
+public:
+    SqliteCursor(std::shared_ptr<SqliteDatabase> db, std::string dataSource, const std::string& sql)
+        : db_(std::move(db)), dataSource_(std::move(dataSource)) {
+        try {
+            statement_ = std::make_unique<SqliteStatement>(*db_, sql);
+        } catch (const SqliteError& error) {
+            throw Translate(error, dataSource_);
+        }
+    }
+    bool Step() override {
+        try {
+            return statement_->Step();
+        } catch (const SqliteError& error) {
+            throw Translate(error, dataSource_);
+        }
+    }
+    int ColumnCount() const override { return statement_->ColumnCount(); }
+    std::string ColumnName(int column) const override { return statement_->ColumnName(column); }
+    bool IsNull(int column) const override { return statement_->IsNull(column); }
+    std::string Text(int column) const override { return statement_->ColumnText(column); }
+    std::int64_t Integer(int column) const override { return statement_->ColumnInt(column); }
+
+private:
+    std::shared_ptr<SqliteDatabase> db_;  // declared first: outlives the statement
+    std::string dataSource_;
+    std::unique_ptr<SqliteStatement> statement_;
+};
+
+class SqliteConnection : public EngineConnection {
+public:
+    SqliteConnection(const std::string& file, CompanyShareMode mode,
+                     std::chrono::milliseconds busyTimeout)
+        : dataSource_(file) {
+        try {
+            // Without SQLITE_OPEN_CREATE: a missing database is an error, never a new empty file.
+            db_ = std::make_shared<SqliteDatabase>(dataSource_, SQLITE_OPEN_READWRITE);
+            sqlite3_busy_timeout(db_->get(), static_cast<int>(busyTimeout.count()));
+            if (mode == CompanyShareMode::Exclusive) {
+                // The lock taken by this transaction is kept until the connection closes.
+                db_->Execute("PRAGMA locking_mode=EXCLUSIVE");
+                db_->Execute("BEGIN EXCLUSIVE");
+            }
+            // SQLite reads the file lazily; reading the schema here makes a file that is not a
+            // database fail at opening, as callers expect.
+            db_->Prepare("SELECT count(*) FROM sqlite_master").Run();
+            if (mode == CompanyShareMode::Exclusive) db_->Execute("COMMIT");
+        } catch (const SqliteError& error) {
+            db_.reset();
+            throw Translate(error, dataSource_);
+        }
+    }
+
+    std::unique_ptr<EngineCursor> Query(const std::string& sql) override {
+        return std::make_unique<SqliteCursor>(db_, dataSource_, sql);
+    }
+
+    void Execute(const std::string& sql) override {
+    sqlite3* db = db_->get();
+    auto fail = [&] {
+        throw Translate(SqliteError(sqlite3_errmsg(db), sqlite3_extended_errcode(db)),
+                        dataSource_);
+    };
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) fail();
+    if (tail != nullptr && *tail != '\0') {
+        sqlite3_stmt* next = nullptr;
+        rc = sqlite3_prepare_v2(db, tail, -1, &next, nullptr);
+        sqlite3_finalize(next);
+        if (rc != SQLITE_OK || next != nullptr) {
+            throw CompanyDatabaseError("한 번에 한 문장만 실행할 수 있습니다: " + sql,
+                                       DatabaseProblem::Other);
+        }
+    }
+    if (!statement) return;  // only blanks or a comment
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) fail();
+}
+
+
+    std::vector<std::string> ColumnNames(const std::string& table) override {
+    std::vector<std::string> names;
+    try {
+        SqliteStatement statement(*db_, "SELECT name FROM pragma_table_info(?)");
+        statement.Bind(1, UnquoteTableName(table));
+        while (statement.Step()) names.push_back(statement.ColumnText(0));
+    } catch (const SqliteError& error) {
+        throw Translate(error, dataSource_);
+    }
+    return names;
+}
+
+
+    void CompactInto(const std::string& destFile, const StopQuery& stop) override {
+        VacuumInto(*db_, destFile, dataSource_, stop);
+    }
+
+private:
+    std::string dataSource_;
+    std::shared_ptr<SqliteDatabase> db_;
+};
+
+}  // namespace
+
+std::unique_ptr<EngineConnection> SqliteEngine::Open(const std::string& file, CompanyShareMode mode,
+                                                     std::chrono::milliseconds busyTimeout) const {
+    return std::make_unique<SqliteConnection>(file, mode, busyTimeout);
+}
+
+void SqliteEngine::Snapshot(const std::string& source, const std::string& dest,
+                            const StopQuery& stop) const {
+    std::optional<SqliteDatabase> db;
+    try {
+        db.emplace(source, SQLITE_OPEN_READONLY);
+        sqlite3_busy_timeout(db->get(), static_cast<int>(kCompanyBusyTimeout.count()));
+        // The copy is a working file of one operation: it need not wait for the disk.
+        db->Execute("PRAGMA synchronous=OFF");
+    } catch (const SqliteError& error) {
+        throw Translate(error, source);
+    }
+    VacuumInto(*db, dest, source, stop);
+}
+
+std::optional<std::string> SqliteEngine::ReadFileText(const std::string& file,
+                                                     const std::string& sql) const {
+    try {
+        SqliteDatabase db = OpenAsItStands(file, false);
+        SqliteStatement statement = db.Prepare(sql);
+        if (!statement.Step()) return std::nullopt;
+        return statement.ColumnText(0);
+    } catch (const SqliteError&) {
+        return std::nullopt;
+    }
+}
+
+void SqliteEngine::Check(const std::string& file, const StopQuery& stop) const {
+    try {
+        SqliteDatabase db = OpenAsItStands(file, false);
+        EngineWatch watch(db.get(), stop);
+        try {
+            const std::string verdict = PragmaText(db, "PRAGMA quick_check");
+            if (verdict != "ok") {
+                throw CompanyDatabaseError(
+                    "데이터베이스 파일이 손상되었습니다 (" + verdict + "): " + file,
+                    DatabaseProblem::Damaged);
+            }
+        } catch (const SqliteError& error) {
+            watch.Fail(error, file);
+        }
+    } catch (const SqliteError& error) {
+        throw Translate(error, file);
+    }
+}
+
+void SqliteEngine::Replace(const std::string& staged, const std::string& target,
+                           const ReplaceSteps& steps, const StopQuery& stop) const {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw FileError("파일을 읽을 수 없습니다", target);
+        if (steps.KeepCurrent) steps.KeepCurrent({});
+        if (steps.BeforeReplace) steps.BeforeReplace();
+        if (steps.SettleNew) steps.SettleNew(staged);
+        ReplaceFile(staged, target, true);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw CompanyDatabaseError(
+            "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target,
+            DatabaseProblem::Other);
+    }
+    // Asked before this process opens the database itself: any connection then is someone's.
+    const bool inUse = AnyOpenedByAnotherProcess(target, true);
+    std::optional<SqliteDatabase> live;
+    std::string journal;
+    try {
+        live.emplace(OpenShared(target));
+        journal = PragmaText(*live, "PRAGMA journal_mode");
+        live->Prepare("SELECT count(*) FROM sqlite_master").Run();
+    } catch (const SqliteError& error) {
+        if (!live || !IsDatabaseProblem(error)) throw Translate(error, target);
+        ReplaceUnreadableFile(staged, target, *live, steps, stop);
+        return;
+    }
+    try {
+        ReplaceReadableDatabase(staged, target, *live, journal == "wal", inUse, steps, stop);
+    } catch (const SqliteError& error) {
+        throw Translate(error, target);
+    }
+}
+
+void SqliteEngine::CopyFile(const std::string& source, const std::string& dest) const {
+    try {
+        SqliteDatabase reader(source, SQLITE_OPEN_READONLY);
+        sqlite3_file* file = MainFile(reader, source);
+        // A writer in another program finishes first: the copy is never half old, half new.
+        const RawFileLock lock(file, SQLITE_LOCK_SHARED, source, {});
+        Unlink(dest);
+        CopyRawBytes(file, dest, source, {});
+    } catch (const SqliteError& error) {
+        throw Translate(error, source);
+    }
+}
+
+bool SqliteEngine::InUse(const std::string& file) const {
+    return AnyOpenedByAnotherProcess(file, false);
+}
+
+std::vector<std::string> SqliteEngine::CompanionSuffixes() const {
+    return {kSidecars.begin(), kSidecars.end()};
+}
+
+}  // namespace tidewell
