@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/CodePage.h"
+
 namespace tidewell::test {
 namespace {
 
@@ -120,6 +122,32 @@ void HttplibServer::Start() {
 
 std::string HttplibServer::url() const {
     return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+ListRefusingProxy::ListRefusingProxy(const std::string& serviceUrl, const std::string& message) {
+    const std::string refusal = "STATUS=5\r\nMESSAGE=" + Utf8ToAnsi(message) + "\r\n";
+    server_.server.Post(R"(/tidewellweb/(.*))", [serviceUrl, refusal](const httplib::Request& request,
+                                                                     httplib::Response& response) {
+        if (request.body.find("cmd=companylist") != std::string::npos) {
+            response.set_content(refusal, "text/plain");
+            return;
+        }
+        httplib::Client service(serviceUrl);
+        const auto answer =
+            service.Post(request.path, request.body, request.get_header_value("Content-Type"));
+        if (!answer) {
+            response.status = 502;
+            return;
+        }
+        response.status = answer->status;
+        for (const auto& [name, value] : answer->headers) {
+            if (name != "Content-Length" && name != "Transfer-Encoding") {
+                response.set_header(name, value);
+            }
+        }
+        response.body = answer->body;
+    });
+    server_.Start();
 }
 
 std::string HttpReply(const std::string& status, const std::vector<std::string>& headers,

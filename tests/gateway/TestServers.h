@@ -65,6 +65,19 @@ private:
     std::thread thread_;
 };
 
+// The reference service as a client sees it through a proxy that refuses the company list
+// (as a service does whose account changed between two requests) and passes the other form
+// requests on (not uploads).
+class ListRefusingProxy {
+public:
+    // message: the service's reason, in UTF-8 (it goes on the wire in CP949).
+    ListRefusingProxy(const std::string& serviceUrl, const std::string& message);
+    std::string url() const { return server_.url(); }
+
+private:
+    HttplibServer server_;
+};
+
 // A loopback HTTPS server with a certificate of its own, answering every request with reply.
 class TlsServer {
 public:

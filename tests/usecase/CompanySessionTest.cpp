@@ -1,1 +1,196 @@
+// The use cases without a window: what they come to, as values, against the real service.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CompanyMaker.h"
+#include "TestServers.h"
+#include "TestSupport.h"
+#include "WebFolderService.h"
+#include "company/Common.h"
+#include "platform/Sqlite.h"
+#include "usecase/CompanySession.h"
+
+namespace fs = std::filesystem;
+
+namespace tidewell {
+namespace {
+
+const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
+
+std::string Stamp(TDateTime time) { return FormatDateTime("yyyymmddhhnnss", time); }
+
+class CompanySessionTest : public ::testing::Test {
+protected:
+    CompanySessionTest() : service(core.dir / "service") {
+        service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
+        core.hive().OpenKey(kProgramKey, true);
+        EXPECT_EQ(session.Login("kim", "pw1234").Kind, TLoginOutcome::loLoggedIn);
+    }
+
+    TSessionSetup SessionSetup() {
+        return {&core.hive(), {ServiceEndpoint{service.BaseUrl(), {}}, core.Places()}, &clock};
+    }
+
+    fs::path MakeCompany(const std::string& folderName, const std::string& name,
+                         std::int64_t rows = 100) {
+        const fs::path folder = core.dir / folderName;
+        MakeCompanyFolder(folder.string(), {.name = name, .rows = rows});
+        SetFileModifiedTime((folder / "default.mdb").string(), kOlder);
+        return folder;
+    }
+
+    TTidewellCompanyPtr Listed(const std::string& name) {
+        for (const TCompanyRow& row : session.BuildList().Rows) {
+            if (row.Company->CompanyName == name) return row.Company;
+        }
+        ADD_FAILURE() << name << " is not listed";
+        return std::make_shared<TTidewellCompany>();
+    }
+
+    int Slots() { return static_cast<int>(session.Registry().Load().size()); }
+
+    test::CoreFixture core;
+    test::ManualClock clock;
+    test::WebFolderService service;
+    CompanySession session{SessionSetup()};
+};
+
+// The host product in the middle of a write when the folder is added: the new key can't be
+// stored, so nothing is registered; once it is done, the same add goes through, and adding the
+// folder again changes nothing.
+TEST_F(CompanySessionTest, AKeyTheDatabaseWouldNotTakeIsNeverRegistered) {
+    const fs::path folder = MakeCompany("shop", "가게");
+    {
+        SqliteDatabase host(folder / "default.mdb", SQLITE_OPEN_READWRITE);
+        host.Execute("BEGIN IMMEDIATE");
+        const TAddOutcome busy = session.AddFolder(folder.string(), TSameFolder::LeaveAsItIs);
+        EXPECT_EQ(busy.Kind, TAddOutcome::aoKeyNotStored);
+        EXPECT_NE(busy.Problem.find("다른 프로그램이 데이터베이스를 사용하고 있어"),
+                  std::string::npos)
+            << busy.Problem;
+        EXPECT_EQ(Slots(), 0);
+        host.Execute("ROLLBACK");
+    }
+    EXPECT_EQ(ReadCompanyKey(folder.string()), "");
+
+    const TAddOutcome added = session.AddFolder(folder.string(), TSameFolder::LeaveAsItIs);
+    ASSERT_EQ(added.Kind, TAddOutcome::aoAdded);
+    EXPECT_EQ(added.CompanyKey, ReadCompanyKey(folder.string()));
+    EXPECT_EQ(Listed("가게")->LocalPath, folder.string());
+    EXPECT_EQ(session.AddFolder(folder.string(), TSameFolder::LeaveAsItIs).Kind,
+              TAddOutcome::aoAlreadyAdded);
+    EXPECT_EQ(Slots(), 1);
+    // The window's add writes the folder again, as it always has; its shutdown folds them.
+    EXPECT_EQ(session.AddFolder(folder.string(), TSameFolder::AddAgain).Kind,
+              TAddOutcome::aoAdded);
+    EXPECT_EQ(Slots(), 2);
+}
+
+// A company that can't be transferred is that company's outcome; the next one still goes. A
+// service that can't be reached ends the command.
+TEST_F(CompanySessionTest, ACompanysFailureIsItsOwnOutcomeAndTheTransportEndsTheCommand) {
+    const fs::path web = MakeCompany("web", "웹 가게");
+    session.AddFolder(web.string(), TSameFolder::LeaveAsItIs);
+    const TTidewellCompanyPtr first = Listed("웹 가게");
+    ASSERT_EQ(session.Transfer(first, first->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    // Its folder now holds another company's data (a folder mixed up by hand).
+    fs::remove(web / "default.mdb");
+    MakeCompanyFolder(web.string(), {.name = "남의 가게", .withKey = true});
+    const fs::path other = MakeCompany("other", "다른 가게");
+    session.AddFolder(other.string(), TSameFolder::LeaveAsItIs);
+    const TTidewellCompanyPtr mixed = Listed("웹 가게");
+    mixed->LocalPath = web.string();  // as the list showed it before the data was swapped
+
+    const TCompanyOutcome refused = session.Transfer(mixed, smUserDownload, TKeepSide::Unanswered);
+    EXPECT_EQ(refused.Kind, TCompanyOutcome::coFailed);
+    EXPECT_EQ(refused.Message.rfind("선택한 폴더에 다른 사업장의 자료가 있어", 0), 0u)
+        << refused.Message;
+    const TTidewellCompanyPtr second = Listed("다른 가게");
+    EXPECT_EQ(session.Transfer(second, second->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+
+    session.Account().Service.URL = "http://127.0.0.1:1";  // nothing listens there
+    SetFileModifiedTime((other / "default.mdb").string(), kOlder + 1);
+    EXPECT_THROW(session.Transfer(second, smUpload, TKeepSide::Unanswered), HttpError);
+}
+
+// Going back to a safety archive is the newest change on this computer: the data takes the time
+// of the return, so the next sync sends it, with or without an agreement; when the web folder
+// changed meanwhile too, the user is asked.
+TEST_F(CompanySessionTest, TheWayBackIsThisComputersNewestChange) {
+    const fs::path shop = MakeCompany("shop", "가게", 200);
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    TTidewellCompanyPtr company = Listed("가게");
+    ASSERT_EQ(session.Transfer(company, company->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    // Another computer sends newer data; this one takes it, and keeps its own in a safety archive.
+    const auto elsewhere = [&](TDateTime time) {
+        const fs::path copy = core.dir / "elsewhere";
+        fs::remove_all(copy);
+        fs::create_directories(copy);
+        fs::copy_file(shop / "default.mdb", copy / "default.mdb");
+        ExecCompanySql(copy.string(), "delete from inventory where rowid < 20");
+        SetFileModifiedTime((copy / "default.mdb").string(), time);
+        TTidewellUser other({ServiceEndpoint{service.BaseUrl(), {}}, core.Places(), nullptr});
+        ASSERT_TRUE(other.Login("kim", "pw1234"));
+        other.LoadCompanies();
+        other.GetCompany(0)->LocalPath = copy.string();
+        ASSERT_EQ(other.UploadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+    };
+    elsewhere(kOlder + 1);
+    company = Listed("가게");
+    ASSERT_EQ(company->SyncMode, smDownload);
+    ASSERT_EQ(session.Transfer(company, smDownload, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    const THistory history = session.History(*company);
+    ASSERT_EQ(history.Archives.size(), 1u);
+
+    clock.pinned = EncodeDateTime({2026, 1, 5, 10, 20, 31, 700});
+    ASSERT_EQ(session.RestoreSafetyArchive(company, history.Archives[0].Path).Kind,
+              TCompanyOutcome::coDone);
+    company = Listed("가게");
+    EXPECT_EQ(Stamp(company->LocalModified), "20260105102030");  // at file-time resolution
+    EXPECT_EQ(session.Decide(*company).Mode, smUpload);
+    company->Synced = {};
+    EXPECT_EQ(session.Decide(*company).Mode, smUpload);
+
+    elsewhere(EncodeDateTime({2026, 1, 5, 11, 0, 0, 0}));
+    company = Listed("가게");
+    EXPECT_EQ(session.Decide(*company).Ask, TSyncDecision::akBothChanged);
+}
+
+// The service refuses the company list after a good login: the user stays logged in, the list
+// holds this computer's companies, none goes by itself, and the reason is the service's.
+TEST_F(CompanySessionTest, ARefusedListLeavesTheLocalCompaniesAndTellsWhy) {
+    const fs::path shop = MakeCompany("shop", "가게");
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    const TTidewellCompanyPtr uploaded = Listed("가게");
+    session.Transfer(uploaded, uploaded->SyncMode, TKeepSide::Unanswered);
+    const fs::path here = MakeCompany("here", "이 컴퓨터에만");
+    session.AddFolder(here.string(), TSameFolder::LeaveAsItIs);
+    ASSERT_EQ(session.BuildList().Rows.size(), 2u);
+
+    test::ListRefusingProxy proxy(service.BaseUrl(), "계정 정보가 바뀌었습니다.");
+    session.Account().Service.URL = proxy.url();
+    const TCompanyList list = session.BuildList();
+    EXPECT_FALSE(list.WebListed);
+    EXPECT_EQ(list.WebRefusal, "계정 정보가 바뀌었습니다.");
+    ASSERT_EQ(list.Rows.size(), 2u);
+    for (const TCompanyRow& row : list.Rows) {
+        EXPECT_EQ(row.Company->LatestFileTime, 0) << row.Company->CompanyName;  // unknown now
+        EXPECT_FALSE(row.Checked) << row.Company->CompanyName;
+    }
+    EXPECT_EQ(session.Account().CompanyCount(), 2);
+    EXPECT_FALSE(session.Account().UserID.empty());
+
+    // A refused login says why in the service's words.
+    CompanySession other(SessionSetup());
+    const TLoginOutcome refused = other.Login("kim", "wrong");
+    EXPECT_EQ(refused.Kind, TLoginOutcome::loRefused);
+    EXPECT_FALSE(refused.Reason.empty());
+}
+
+}  // namespace
+}  // namespace tidewell
