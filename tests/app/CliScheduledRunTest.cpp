@@ -7,6 +7,7 @@
 
 #include "CliRunner.h"
 #include "DesktopSession.h"
+#include "TestServers.h"
 #include "company/Common.h"
 #include "gateway/TidewellGateway.h"
 
@@ -103,6 +104,24 @@ TEST_F(CliScheduledRun, ACompanyChangedOnBothSidesIsNamedAsPassedOver) {
     const auto notices = notifications->Received();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].body, "가게: 양쪽 자료가 모두 변경되어 전송하지 않았습니다.");
+}
+
+// The service takes the login but refuses the company list: a scheduled run that quietly did
+// nothing would leave the shop without backups and without a word.
+TEST_F(CliScheduledRun, ARefusedCompanyListFailsTheRunWithTheServicesReason) {
+    cli.environment["TIDEWELL_USERID"] = "kim";
+    cli.environment["TIDEWELL_PASSWORD"] = "pw1234";
+    const fs::path shop = f.MakeCompany("shop", "가게", kNewer, 200);
+    cli.Register(0, shop, "가게");
+    ListRefusingProxy proxy(f.service.BaseUrl(), "계정 정보가 바뀌었습니다.");
+    cli.environment["TIDEWELL_SERVICE_URL"] = proxy.url();
+
+    const CliOutcome run = cli.Run({"sync", "--wait", "--scheduled"});
+    EXPECT_EQ(run.status, 1);
+    const auto notices = notifications->Received();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].body.find("계정 정보가 바뀌었습니다."), std::string::npos)
+        << notices[0].body;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "MainTestSupport.h"
+#include "TestServers.h"
 #include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -230,6 +231,74 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
     EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");  // the way back is a local change
+    // It is this computer's newest change by its time too: without the agreement (a slot an
+    // older version wrote) the next sync still sends it rather than taking the web folder's.
+    for (const char* value : {"Company00Synced", "Company00SyncedFile", "Company00SyncedArchive"}) {
+        hive.OpenKey(kProgramKey, true)->DeleteValue(value);
+    }
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");
+    ASSERT_EQ(Cli({"sync"}).status, 0);
+    EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "none");
+}
+
+// The service takes the login but refuses the company list: list shows this computer's
+// companies and fails with the service's reason; sync sends nothing and fails too.
+TEST_F(CliTest, ARefusedCompanyListIsAFailureWithTheServicesReason) {
+    const auto a = f.MakeCompany("a", "가게", kNewer);
+    Register(0, a, "가게");
+    test::ListRefusingProxy proxy(f.service.BaseUrl(), "계정 정보가 바뀌었습니다.");
+    CliRun run = Cli({"--service", proxy.url(), "list"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("계정 정보가 바뀌었습니다."), std::string::npos) << run.err;
+    EXPECT_EQ(Rows(run.out).at(0).at(5), a.string());
+    run = Cli({"--service", proxy.url(), "sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("계정 정보가 바뀌었습니다."), std::string::npos) << run.err;
+    EXPECT_EQ(f.service.LogText().find("gwupload"), std::string::npos);
+}
+
+// The same folder added three times is one company in one slot; the later adds say so.
+TEST_F(CliTest, AFolderAddedAgainChangesNothing) {
+    const auto a = f.MakeCompany("a", "가게", kOlder);
+    const std::string key = ReadCompanyKey(a.string());
+    for (int i = 0; i < 3; ++i) {
+        const CliRun run = Cli({"add", a.string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, key + "\n");
+        EXPECT_EQ(run.err.find("이미 추가된 사업장입니다") != std::string::npos, i > 0) << run.err;
+    }
+    auto program = *hive.OpenKey(kProgramKey, true);
+    EXPECT_EQ(program.ReadString("Company00Path"), a.string());
+    EXPECT_FALSE(program.ValueExists("Company01Path"));
+}
+
+// The first company of a sync is refused (the web folder holds another company's data under
+// its key); the two after it are sent all the same, and the run fails naming the refused one.
+TEST_F(CliTest, ARefusedCompanyIsNamedAndTheOthersStillGo) {
+    const auto a = f.MakeCompany("a", "가게 가", kOlder, 200);
+    const std::string key = ReadCompanyKey(a.string());
+    Register(0, a, "가게 가");
+    TBackupCompany pack(f.core.WorkFolder().string());
+    pack.SourceFolder = f.MakeCompany("stranger", "남의 가게", kNewer, 50).string();
+    std::string archive;
+    pack.Backup("", archive);
+    TAnswerList answer;
+    ASSERT_TRUE(TTidewellGateway(f.service.BaseUrl())
+                    .UploadFile("kim", "pw1234", key, "가게 가", archive, answer));
+    Register(1, f.MakeCompany("b", "가게 나", kNewer), "가게 나");
+    Register(2, f.MakeCompany("c", "가게 다", kNewer), "가게 다");
+
+    const CliRun run = Cli({"sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("가게 가: 복원할 자료가 다른 사업장(남의 가게)의 자료여서"),
+              std::string::npos)
+        << run.err;
+    const auto rows = Rows(Cli({"list"}).out);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][2], "download");  // still the mix-up: nothing was replaced
+    EXPECT_EQ(rows[1][2], "none");
+    EXPECT_EQ(rows[2][2], "none");
 }
 
 // Another company's data served under this company's key (a mixed-up service, or anyone on a

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "CompanyMaker.h"
 #include "MainTestSupport.h"
+#include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
 #include "platform/CompanyDatabase.h"
+#include "gateway/TidewellGateway.h"
 
 namespace fs = std::filesystem;
 
@@ -326,6 +329,62 @@ TEST(MainTransfer, ARefusedUploadIsToldWithTheServicesMessage) {
     EXPECT_GT(message.size(), std::string("가게\r\n").size());
     EXPECT_EQ(message.find("STATUS="), std::string::npos) << "the service's own text is shown";
     EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
+}
+
+// The web folder holds another company's data under a company's key (a mixed-up service): the
+// company whose folder is here is refused, and so is every one like it, but the companies after
+// them still go; every refusal is told in one message once the loop is done.
+TEST(MainTransfer, ARefusedCompanyDoesNotStopTheOthersAndAllAreToldTogether) {
+    MainFixture f;
+    const auto mixUp = [&](int slot, const std::string& folderName, const std::string& name) {
+        const auto folder = f.MakeCompany(folderName, name, kOlder);
+        f.Register(slot, folder, name);
+        const std::string key = ReadCompanyKey(folder.string());
+        TBackupCompany pack(f.core.WorkFolder().string());
+        pack.SourceFolder = f.MakeCompany("stranger-" + folderName, "남의 가게", kNewer).string();
+        std::string archive;
+        pack.Backup("", archive);
+        TAnswerList answer;
+        EXPECT_TRUE(TTidewellGateway(f.service.BaseUrl())
+                        .UploadFile("kim", "pw1234", key, name, archive, answer));
+        return folder;
+    };
+    const auto a = mixUp(0, "a", "가게 가");
+    const auto d = mixUp(1, "d", "가게 라");
+    const std::string beforeA = test::ReadFile(a / "default.mdb");
+    const std::string beforeD = test::ReadFile(d / "default.mdb");
+    f.Register(2, f.MakeCompany("b", "가게 나", kOlder), "가게 나");
+    f.Register(3, f.MakeCompany("c", "가게 다", kOlder), "가게 다");
+    f.LogIn();
+    ASSERT_EQ(f.form->RowCount(), 4);
+    ASSERT_EQ(f.form->Row(0).Company->SyncMode, smDownload);
+    f.form->btnSyncSelectedClick();
+    ASSERT_EQ(f.Messages().size(), 1u);
+    const std::string told = f.Messages()[0];
+    EXPECT_EQ(told.rfind("가게 가\r\n", 0), 0u) << told;
+    EXPECT_NE(told.find("\r\n\r\n가게 라\r\n"), std::string::npos) << told;
+    EXPECT_NE(told.find("다른 사업장(남의 가게)"), std::string::npos) << told;
+    EXPECT_EQ(Requests(f, "gwupload"), 4);  // the two mix-ups, then both uploads of this run
+    EXPECT_EQ(f.form->Row(f.RowOf("가게 나")).Company->SyncMode, smNone);
+    EXPECT_EQ(f.form->Row(f.RowOf("가게 다")).Company->SyncMode, smNone);
+    EXPECT_EQ(test::ReadFile(a / "default.mdb"), beforeA);
+    EXPECT_EQ(test::ReadFile(d / "default.mdb"), beforeD);
+}
+
+// A database that will not take its new key (its ver table has no row): the company is not
+// registered under a key the database does not hold, and the user is told why.
+TEST(MainAdd, AKeyThatCouldNotBeStoredIsToldAndNothingIsRegistered) {
+    MainFixture f;
+    f.LogIn();
+    const fs::path folder = f.core.dir / "no-ver-row";
+    MakeCompanyFolder(folder.string(), {.name = "행 없는 가게", .verRow = false});
+    f.form->AddCompanyFolder(folder.string());
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_EQ(f.Messages()[0].rfind("사업장 추가: 사업장 키를 데이터베이스에 저장하지 못해", 0), 0u)
+        << f.Messages()[0];
+    EXPECT_NE(f.Messages()[0].find("ver 표에 행이 없어"), std::string::npos);
+    EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
+    EXPECT_EQ(f.form->RowCount(), 0);
 }
 
 TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {

@@ -58,6 +58,25 @@ TEST(MainLogin, EnterInThePasswordFieldLogsInAndFillsTheHeader) {
                                         base + "/support/tidewell.asp"}));
 }
 
+// The service takes the login but refuses the company list: the window logs in all the same,
+// lists this computer's companies (none checked) and tells the service's reason.
+TEST(MainLogin, ARefusedCompanyListStillLogsInWithTheLocalCompanies) {
+    MainFixture f;
+    const auto local = f.MakeCompany("local", "가게", test::kOlder);
+    f.Register(0, local, "가게");
+    test::ListRefusingProxy proxy(f.service.BaseUrl(), "계정 정보가 바뀌었습니다.");
+    f.form->User().Service.URL = proxy.url();
+    f.LogIn();
+    EXPECT_EQ(f.form->User().UserID, "kim");
+    EXPECT_FALSE(f.view->Visible(Element::panelLogin));
+    ASSERT_EQ(f.form->RowCount(), 1);
+    EXPECT_EQ(f.form->Row(0).Company->LocalPath, local.string());
+    EXPECT_FALSE(f.form->Row(0).Checked);
+    EXPECT_EQ(f.Messages(),
+              (std::vector<std::string>{"웹폴더의 사업장 목록을 받지 못해 이 컴퓨터의 사업장만 "
+                                        "보여 드립니다.\r\n계정 정보가 바뀌었습니다."}));
+}
+
 TEST(MainLogin, RenewalLinkOnlyAfterALogin) {
     MainFixture f;
     f.form->labelUserExpireAtClick();
