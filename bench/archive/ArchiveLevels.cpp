@@ -160,7 +160,9 @@ int main(int argc, char** argv) {
     fs::path made;
     if (file.empty()) {
         const fs::path base =
-            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : tidewell::TempFolderOf(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "");
+            fs::is_directory("/dev/shm")
+                ? fs::path("/dev/shm")
+                : tidewell::TempFolderOf(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "");
         made = file = base / ("tidewell-levels-" + std::to_string(::getpid()) + ".mdb");
         tidewell::bench::MakeDatabase(file, megabytes * 1024 * 1024);
     }

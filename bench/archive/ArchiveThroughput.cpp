@@ -366,7 +366,9 @@ int main(int argc, char** argv) {
     int runs = 3, threads = 0;
     std::string levelName = "default";
     double waitLoad = 0;
-    fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : TempFolderOf(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "");
+    fs::path base = fs::is_directory("/dev/shm")
+                        ? fs::path("/dev/shm")
+                        : TempFolderOf(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "");
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();

@@ -26,8 +26,8 @@ namespace {
 // The company and everything the benchmarks write go with the object, at the program's end.
 struct BenchCompany {
     std::string root;
-    std::string folder;    // the company
-    std::string work;      // copies and archives
+    std::string folder;  // the company
+    std::string work;    // copies and archives
     std::int64_t bytes = 0;
     BenchCompany() = default;
     BenchCompany(BenchCompany&& other) noexcept
@@ -85,9 +85,15 @@ void Report(benchmark::State& state, std::int64_t bytes) {
     state.SetBytesProcessed(bytes);
 }
 
-std::string Copy() { return CompanyDatabaseFile(Company().work); }
-std::string Compacted() { return Company().work + "/default_compacted.mdb"; }
-std::string Archive() { return Company().work + "/bench.bck"; }
+std::string Copy() {
+    return CompanyDatabaseFile(Company().work);
+}
+std::string Compacted() {
+    return Company().work + "/default_compacted.mdb";
+}
+std::string Archive() {
+    return Company().work + "/bench.bck";
+}
 
 void BM_Copy(benchmark::State& state) {
     const BenchCompany& company = Company();

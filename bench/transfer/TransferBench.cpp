@@ -53,7 +53,8 @@ public:
         marks_.clear();
     }
     void Mark(const std::string& message) {
-        if (marks_.empty() || marks_.back().first != message) marks_.emplace_back(message, Steady::now());
+        if (marks_.empty() || marks_.back().first != message)
+            marks_.emplace_back(message, Steady::now());
     }
     double Stop() {
         wall_ = std::chrono::duration<double>(Steady::now() - start_).count();
@@ -118,7 +119,8 @@ private:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<std::uint16_t>(servicePort_));
-        if (::connect(service.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
+        if (::connect(service.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return;
         std::vector<char> buffer(64 * 1024);
         const auto start = Steady::now();
         double sentDown = 0;
@@ -178,8 +180,8 @@ int Run() {
     user.AddCompany(company);
 
     Measure measure;
-    user.OnProgress = [&](const void*, const std::string&, const std::string& message,
-                          std::int64_t, std::int64_t, std::uint8_t) { measure.Mark(message); };
+    user.OnProgress = [&](const void*, const std::string&, const std::string& message, std::int64_t,
+                          std::int64_t, std::uint8_t) { measure.Mark(message); };
     measure.Start();
     user.UploadCompany(company->CompanyKey);
     const double upload = measure.Stop();
@@ -222,9 +224,10 @@ int Run() {
     user.DownloadCompany(company->CompanyKey);
     const double throttled = measure.Stop();
     measure.Print("download onto existing data over 20 MB/s");
-    std::printf("  receiving alone %.2f s + restoring alone %.2f s = %.2f s; the download took "
-                "%.2f of that (target at most 1.15)\n",
-                receiving, restoring, receiving + restoring, throttled / (receiving + restoring));
+    std::printf(
+        "  receiving alone %.2f s + restoring alone %.2f s = %.2f s; the download took "
+        "%.2f of that (target at most 1.15)\n",
+        receiving, restoring, receiving + restoring, throttled / (receiving + restoring));
     std::printf("client peak memory: %.1f MiB\n", bench::PeakMiB());
     return 0;
 }
@@ -232,4 +235,6 @@ int Run() {
 }  // namespace
 }  // namespace tidewell
 
-int main() { return tidewell::Run(); }
+int main() {
+    return tidewell::Run();
+}

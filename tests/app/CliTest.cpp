@@ -140,9 +140,9 @@ TEST_F(CliTest, AccountListAndSyncInBothDirections) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto rows = Rows(run.out);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{downKey, "내려받기", "download",
-                                                 "2024-03-01 09:00:00", "2024-03-02 09:00:00",
-                                                 down.string()}));
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{downKey, "내려받기", "download", "2024-03-01 09:00:00",
+                                        "2024-03-02 09:00:00", down.string()}));
     EXPECT_EQ(rows[1][1], "올리기");
     EXPECT_EQ(rows[1][2], "upload");
     EXPECT_EQ(rows[1][4], "-");

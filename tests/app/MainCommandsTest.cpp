@@ -5,8 +5,8 @@
 #include "company/BackupCompany.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
-#include "platform/CompanyDatabase.h"
 #include "gateway/TidewellGateway.h"
+#include "platform/CompanyDatabase.h"
 
 namespace fs = std::filesystem;
 
@@ -65,9 +65,10 @@ TEST(MainTransfer, ThreeCheckedRowsStopAtTheOneWithoutAFolder) {
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(f.form->Row(i).Checked);
     const int rebuilds = f.view->RowsChangedCount;
     f.form->btnSyncSelectedClick();
-    EXPECT_EQ(f.Messages(), (std::vector<std::string>{
-                                "둘째의 폴더가 선택되어 있지 않습니다.\r폴더을 선택해 주세요."}));
-    EXPECT_EQ(f.form->Row(f.RowOf("첫째")).Company->SyncMode, smNone);  // uploaded
+    EXPECT_EQ(
+        f.Messages(),
+        (std::vector<std::string>{"둘째의 폴더가 선택되어 있지 않습니다.\r폴더을 선택해 주세요."}));
+    EXPECT_EQ(f.form->Row(f.RowOf("첫째")).Company->SyncMode, smNone);   // uploaded
     EXPECT_EQ(f.form->Row(f.RowOf("셋째")).Company->LatestFileTime, 0);  // never sent
     EXPECT_GT(f.view->RowsChangedCount, rebuilds);
     EXPECT_FALSE(f.view->Visible(Element::panelProgress));
@@ -94,9 +95,9 @@ TEST(MainTransfer, EndedPeriodRefusesUploadsButDownloadsStillRun) {
     };
     f.form->vtClick();
     f.form->btnSyncSelectedClick();
-    EXPECT_EQ(f.Messages(),
-              (std::vector<std::string>{"올리기 하나\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.",
-                                        "올리기 둘\r\n사용기한이 만료되어 자료를 전송할 수 없습니다."}));
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{
+                                "올리기 하나\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.",
+                                "올리기 둘\r\n사용기한이 만료되어 자료를 전송할 수 없습니다."}));
     EXPECT_TRUE(fs::exists(target / "default.mdb"));
     EXPECT_EQ(ReadCompanyKey(target.string()), web);
 }
@@ -286,7 +287,8 @@ TEST(MainAdd, FolderWithoutDatabaseOrNameIsNotAdded) {
         f.form->AddCompanyFolder(nameless.string());
         FAIL() << "an empty name must raise";
     } catch (const Exception& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("사업장 추가: 사업장명은 빈 값일 수 없습니다. (Main, line ", 0),
+        EXPECT_EQ(std::string(error.what())
+                      .rfind("사업장 추가: 사업장명은 빈 값일 수 없습니다. (Main, line ", 0),
                   0u);
     }
     EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
@@ -306,7 +308,8 @@ TEST(MainAdd, AFolderRegisteredForAnotherCompanyAndAHundredAndFirstAreRefused) {
     EXPECT_FALSE(f.ProgramKey().ValueExists("Company01Path"));
 
     for (int slot = 0; slot < kCompanySlotCount; ++slot) {
-        f.ProgramKey().WriteString(CompanySlotValue(slot, "Path"), "/elsewhere/" + std::to_string(slot));
+        f.ProgramKey().WriteString(CompanySlotValue(slot, "Path"),
+                                   "/elsewhere/" + std::to_string(slot));
     }
     const auto another = f.MakeCompany("another", "또 다른 가게", kOlder);
     f.core.ui.boxes.clear();
@@ -393,7 +396,8 @@ TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {
     f.Register(1, f.MakeCompany("two", "둘", kOlder), "둘");
     f.LogIn();
     f.view->OnTextChanged = [&](Element element, const std::string& text) {
-        if (element == Element::labelProgressCaption && !text.empty()) f.form->btnCancelTransferClick();
+        if (element == Element::labelProgressCaption && !text.empty())
+            f.form->btnCancelTransferClick();
     };
     const int rebuilds = f.view->RowsChangedCount;
     f.form->btnSyncSelectedClick();
@@ -476,8 +480,9 @@ TEST(MainOpen, HostProductGetsTheQuotedFolderAsOneParameter) {
     f.view->PointerRow = 0;
     f.form->menuViewClick();  // no install folder: nothing
     EXPECT_TRUE(f.view->StartedPrograms.empty());
-    f.core.hive().OpenKey("Software\\QuenlowBarcode", true)->WriteString("InstallPath",
-                                                                         "/opt/quenlow barcode");
+    f.core.hive()
+        .OpenKey("Software\\QuenlowBarcode", true)
+        ->WriteString("InstallPath", "/opt/quenlow barcode");
     f.form->menuViewClick();
     ASSERT_EQ(f.view->StartedPrograms.size(), 1u);
     EXPECT_EQ(f.view->StartedPrograms[0].Program, "/opt/quenlow barcode/QuenlowBarcode.exe");

@@ -18,7 +18,7 @@ TEST(MainLogin, BlankFieldsShowTheMessageAndFocusTheFirstBlankField) {
     EXPECT_EQ(f.view->Focused, Element::Edit2);
     f.LogIn("", "");
     EXPECT_EQ(f.view->Focused, Element::Edit1);  // both blank: the ID wins
-    EXPECT_EQ(f.service.LogText(), before);        // no request went out
+    EXPECT_EQ(f.service.LogText(), before);      // no request went out
 }
 
 TEST(MainLogin, RefusedLoginShowsTheGenericMessageAndEnablesTheControls) {

@@ -98,7 +98,9 @@ int MainFixture::RowOf(const std::string& name) const {
     return -1;
 }
 
-RegistryKey MainFixture::ProgramKey() { return *core.hive().OpenKey(kProgramKey, true); }
+RegistryKey MainFixture::ProgramKey() {
+    return *core.hive().OpenKey(kProgramKey, true);
+}
 
 std::vector<std::string> MainFixture::Messages() const {
     std::vector<std::string> texts;

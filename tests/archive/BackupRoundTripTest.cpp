@@ -25,15 +25,18 @@ class BackupRoundTrip : public ArchiveFixture {
 protected:
     std::vector<std::string> Names(const std::string& archiveName) {
         std::vector<std::string> names;
-        archive::ListArchive(archiveName, [&](const archive::ArchiveMember& m) { names.push_back(m.name); });
+        archive::ListArchive(archiveName,
+                             [&](const archive::ArchiveMember& m) { names.push_back(m.name); });
         return names;
     }
 };
 
 TEST_F(BackupRoundTrip, ContentAndTimesSurviveAtEveryLevel) {
     const std::vector<std::pair<std::string, std::string>> files = {
-        {"random.bin", RandomBytes(50000, 1)}, {"text.txt", Compressible(70000)},
-        {"empty.dat", ""},                     {"exact.bin", RandomBytes(16384, 2)},
+        {"random.bin", RandomBytes(50000, 1)},
+        {"text.txt", Compressible(70000)},
+        {"empty.dat", ""},
+        {"exact.bin", RandomBytes(16384, 2)},
         {"oneover.bin", Compressible(16385)},
     };
     DosDateTime date = DosTime(2001, 2, 3, 4, 5, 6);
@@ -55,7 +58,8 @@ TEST_F(BackupRoundTrip, ContentAndTimesSurviveAtEveryLevel) {
         EXPECT_EQ(progress.front(), std::make_pair(std::string(), 0));
         EXPECT_EQ(progress.back(), std::make_pair(std::string(), 100));
         EXPECT_EQ(progress[progress.size() - 2].second, 100);
-        for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1].second, progress[i].second);
+        for (std::size_t i = 1; i < progress.size(); ++i)
+            EXPECT_LE(progress[i - 1].second, progress[i].second);
 
         ASSERT_TRUE(backup.Restore(P("out.bck"), P("dest")));
         date = DosTime(2001, 2, 3, 4, 5, 6);
@@ -84,13 +88,15 @@ TEST_F(BackupRoundTrip, ProgressRoundsHalvesToEven) {
 }
 
 TEST_F(BackupRoundTrip, PatternsSubfoldersAndDuplicates) {
-    for (const char* name : {"root/a.txt", "root/b.log", "root/Upper.TXT", "root/noext", "root/sub1/c.txt",
-                             "root/sub1/deep/d.txt", "root/sub2/e.txt", "root/sub2/f.log"}) {
+    for (const char* name :
+         {"root/a.txt", "root/b.log", "root/Upper.TXT", "root/noext", "root/sub1/c.txt",
+          "root/sub1/deep/d.txt", "root/sub2/e.txt", "root/sub2/f.log"}) {
         Put(name, name);
     }
     const std::string root = LowerAscii(P("root"));
     TBackupFile backup;
-    // The archive itself matches the pattern and is left out; a.txt counts once, at its first match.
+    // The archive itself matches the pattern and is left out; a.txt counts once, at its first
+    // match.
     ASSERT_TRUE(backup.Backup({P("root/a.txt"), P("root/*.txt") + " /S"}, P("root/pack.txt")));
     EXPECT_EQ(Names(P("root/pack.txt")),
               (std::vector<std::string>{Stored(root + "/a.txt"), Stored(root + "/sub1/deep/d.txt"),
@@ -236,8 +242,8 @@ TEST_F(BackupRoundTrip, RestoreWritesInBatchesYetKeepsEveryWrittenBlockAtAnyStop
         std::int64_t diskRoom = -1;  // bytes until the disk is full; -1: no limit
         const char* archive = "out.bck";
     };
-    for (const Stop stop : {Stop{3}, Stop{70}, Stop{140}, Stop{0, 10000}, Stop{0, 1500000},
-                            Stop{0, -1, "cut.bck"}}) {
+    for (const Stop stop :
+         {Stop{3}, Stop{70}, Stop{140}, Stop{0, 10000}, Stop{0, 1500000}, Stop{0, -1, "cut.bck"}}) {
         SCOPED_TRACE(testing::Message() << "cancel at " << stop.cancelAtEvent << ", room "
                                         << stop.diskRoom << ", " << stop.archive);
         fs::remove_all(Path("dest"));
@@ -251,7 +257,9 @@ TEST_F(BackupRoundTrip, RestoreWritesInBatchesYetKeepsEveryWrittenBlockAtAnyStop
             seenAtRestored = stream.Size();
         };
         std::vector<int> errors;
-        backup.OnError = [&](TBackupFile*, int code, const std::string&) { errors.push_back(code); };
+        backup.OnError = [&](TBackupFile*, int code, const std::string&) {
+            errors.push_back(code);
+        };
         {
             std::optional<ScopedWriteFault> full;
             if (stop.diskRoom >= 0) full.emplace(stop.diskRoom);
@@ -270,8 +278,8 @@ TEST_F(BackupRoundTrip, RestoreWritesInBatchesYetKeepsEveryWrittenBlockAtAnyStop
             EXPECT_EQ(size, backup.DoneSize());
             EXPECT_GT(size, stop.cancelAtEvent == 3 ? 0 : 1024 * 1024);
         }
-        EXPECT_EQ(errors, stop.cancelAtEvent > 0 ? std::vector<int>{}
-                                                 : std::vector<int>{beCannotReadFile});
+        EXPECT_EQ(errors,
+                  stop.cancelAtEvent > 0 ? std::vector<int>{} : std::vector<int>{beCannotReadFile});
     }
 }
 
@@ -289,9 +297,10 @@ TEST_F(BackupRoundTrip, RestoreModesAtEqualAndOlderDates) {
     const Case cases[] = {
         {rmAll, equal, true},           {rmAll, missing, true},
         {rmNoOverwrite, equal, false},  {rmNoOverwrite, missing, true},
-        {rmNewer, equal, false},        {rmNewer, older, true},         {rmNewer, missing, true},
-        {rmExisting, equal, true},      {rmExisting, missing, false},
-        {rmExistingNewer, equal, false}, {rmExistingNewer, older, true}, {rmExistingNewer, missing, false},
+        {rmNewer, equal, false},        {rmNewer, older, true},
+        {rmNewer, missing, true},       {rmExisting, equal, true},
+        {rmExisting, missing, false},   {rmExistingNewer, equal, false},
+        {rmExistingNewer, older, true}, {rmExistingNewer, missing, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " target " << c.target);
@@ -353,10 +362,13 @@ TEST_F(BackupRoundTrip, FailuresAreReportedByDialogOrByOnError) {
     ASSERT_EQ(core.ui.boxes.size(), 1u);
     EXPECT_EQ(core.ui.boxes[0].title, "Tidewell");
     EXPECT_EQ(core.ui.boxes[0].icon, MessageIcon::Error);
-    EXPECT_TRUE(core.ui.boxes[0].text.starts_with("Cannot write to archive\n")) << core.ui.boxes[0].text;
+    EXPECT_TRUE(core.ui.boxes[0].text.starts_with("Cannot write to archive\n"))
+        << core.ui.boxes[0].text;
 
     std::vector<std::pair<int, std::string>> errors;
-    backup.OnError = [&](TBackupFile*, int code, const std::string& text) { errors.emplace_back(code, text); };
+    backup.OnError = [&](TBackupFile*, int code, const std::string& text) {
+        errors.emplace_back(code, text);
+    };
     EXPECT_FALSE(backup.Backup({P("a.txt")}, P("no/such/folder/out.bck")));
     EXPECT_EQ(errors, (std::vector<std::pair<int, std::string>>{{4, "Cannot write to archive"}}));
     EXPECT_EQ(core.ui.boxes.size(), 1u);

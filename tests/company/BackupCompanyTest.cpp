@@ -237,10 +237,10 @@ TEST_F(BackupCompanyTest, AFailedOrCancelledRestoreLeavesThePreviousDatabaseInta
 
     // Cancelled from the progress event after the first blocks.
     int blocks = 0;
-    EXPECT_FALSE(RestoreInto(target, archive,
-                             [&](TBackupFile*, const std::string&, TPercentage, bool& go) {
-                                 if (++blocks == 3) go = false;
-                             }));
+    EXPECT_FALSE(
+        RestoreInto(target, archive, [&](TBackupFile*, const std::string&, TPercentage, bool& go) {
+            if (++blocks == 3) go = false;
+        }));
     unchanged();
 
     // Not an archive at all.

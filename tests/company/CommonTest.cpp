@@ -109,7 +109,9 @@ TEST(WorkFolder, LivesInTheRuntimeFolderAndIsPrivate) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(Version, TextOfTheProgramVersion) { EXPECT_EQ(GetVersionText(), "2.0.1.103"); }
+TEST(Version, TextOfTheProgramVersion) {
+    EXPECT_EQ(GetVersionText(), "2.0.1.103");
+}
 
 TEST(ShowAppMessage, OneOkBoxTitledTidewellWithoutIcon) {
     test::CoreFixture fixture;

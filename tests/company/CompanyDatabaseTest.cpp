@@ -79,8 +79,7 @@ TEST(CompanyConnectionString, ReadsBackWhatIsBuiltEvenForAwkwardFolders) {
                  CompanyDatabaseError);
     EXPECT_THROW(ParseCompanyConnectionString("Data Source=/x.mdb;Mode=Share Deny Write;"),
                  CompanyDatabaseError);
-    EXPECT_THROW(ParseCompanyConnectionString("Data Source=\"/x.mdb;Mode=1"),
-                 CompanyDatabaseError);
+    EXPECT_THROW(ParseCompanyConnectionString("Data Source=\"/x.mdb;Mode=1"), CompanyDatabaseError);
 }
 
 TEST(CompanyConnection, FilesThatAreNoDatabaseFailWithAClearTextAndAreNotTouched) {
@@ -209,9 +208,8 @@ TEST(CompanyCompaction, ShrinksADatabaseWithDeletedRowsAndKeepsItsRows) {
     EXPECT_EQ(test::ReadFile(dir / "taken.mdb"), "keep me");
     // A failed compaction leaves no partial destination behind.
     test::WriteFile(dir / "plain.mdb", std::string(4096, 'p'));
-    EXPECT_THROW(
-        CompactCompanyDatabase(Connection(dir / "plain.mdb"), Connection(dir / "out.mdb")),
-        CompanyDatabaseError);
+    EXPECT_THROW(CompactCompanyDatabase(Connection(dir / "plain.mdb"), Connection(dir / "out.mdb")),
+                 CompanyDatabaseError);
     EXPECT_FALSE(fs::exists(dir / "out.mdb"));
 }
 

@@ -65,12 +65,12 @@ TEST_F(LocalCompanyListTest, ListsValidSlotsInOrderAcrossGapsAndSkipsTheRestUnto
     Slot(3, "", "no path", "");
     Slot(5, ReadCompanyKey(b), "B", b);
     Slot(7, "0123456789abcdef0123456789abcdef", "moved", (core.dir / "gone").string());
-    Slot(9, ReadCompanyKey(a), "", a);                  // no name
-    Slot(11, ReadCompanyKey(a), "wrong key", other);     // another company's database now
+    Slot(9, ReadCompanyKey(a), "", a);                        // no name
+    Slot(11, ReadCompanyKey(a), "wrong key", other);          // another company's database now
     Slot(12, "ABCDEFABCDEFABCDEFABCDEFABCDEF12", "case", a);  // keys compare exactly
-    Slot(40, ReadCompanyKey(b), "same folder again", b); // duplicates are both listed
+    Slot(40, ReadCompanyKey(b), "same folder again", b);      // duplicates are both listed
     Slot(99, ReadCompanyKey(a), "last", a);
-    Slot(100, ReadCompanyKey(a), "beyond", a);           // never read
+    Slot(100, ReadCompanyKey(a), "beyond", a);  // never read
     const auto before = Values();
 
     CompanyRegistry registry(core.hive());

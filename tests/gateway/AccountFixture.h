@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 
 inline constexpr std::int64_t kQuota = 1LL << 30;
 
-inline std::string Stamp(TDateTime t) { return FormatDateTime("yyyymmddhhnnss", t); }
+inline std::string Stamp(TDateTime t) {
+    return FormatDateTime("yyyymmddhhnnss", t);
+}
 
 inline TDateTime DatabaseTime(const fs::path& folder) {
     TDateTime t = 0;
@@ -90,8 +92,7 @@ protected:
         auto company = std::make_shared<TTidewellCompany>();
         company->LocalPath = folder.string();
         company->CompanyKey = EnsureCompanyKey(folder.string());
-        company->CompanyName =
-            ReadCompanyStringDef(folder.string(), kCompanyNameQuery, "");
+        company->CompanyName = ReadCompanyStringDef(folder.string(), kCompanyNameQuery, "");
         account.AddCompany(company);
         return company;
     }

@@ -75,7 +75,8 @@ protected:
         std::error_code missing;
         for (const auto& entry : fs::recursive_directory_iterator(company, missing)) {
             const std::string name = entry.path().filename().string();
-            EXPECT_FALSE(name.ends_with(".restoring") || name.find(".partial-") != std::string::npos)
+            EXPECT_FALSE(name.ends_with(".restoring") ||
+                         name.find(".partial-") != std::string::npos)
                 << entry.path();
         }
     }
@@ -116,7 +117,7 @@ TEST_F(DataSafetyTest, AnotherRunHoldingTheLockMakesATransferWaitAndThenRefuse) 
     user.LockWait = std::chrono::milliseconds(300);
     {
         const OperationLock otherRun(EnsureWorkFolder(fixture.Places()),
-                                       std::chrono::milliseconds(0));
+                                     std::chrono::milliseconds(0));
         EXPECT_THROW(user.UploadCompany(company->CompanyKey), OperationBusy);
         EXPECT_TRUE(FilesIn(WorkFolder()).empty());
     }
@@ -131,8 +132,9 @@ TEST_F(DataSafetyTest, ADatabaseInWalModeHeldOpenTravelsWithItsCommittedChanges)
     const auto company = AddLocal(user, a);
     // The host product keeps the database open in WAL mode; its last change waits in the WAL.
     SqliteDatabase host(a / "default.mdb", SQLITE_OPEN_READWRITE);
-    host.Execute("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
-                 "CREATE TABLE sale(x); INSERT INTO sale VALUES (1);");
+    host.Execute(
+        "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+        "CREATE TABLE sale(x); INSERT INTO sale VALUES (1);");
     SetFileModifiedTime((a / "default.mdb").string(), EncodeDateTime({2024, 1, 1, 0, 0, 0, 0}));
     TDateTime time = 0;
     ASSERT_TRUE(GetCompanyDatabaseTime(a.string(), time));
@@ -182,7 +184,8 @@ TEST_F(DataSafetyTest, TwoDownloadsWithinAMinuteKeepBothEarlierStates) {
     ASSERT_EQ(safety.size(), 2u);
     std::multiset<std::int64_t> kept;
     for (const auto& name : safety) {
-        kept.insert(Rows(Unpacked((b / "Backup" / name).string(), fixture.dir / name), "inventory"));
+        kept.insert(
+            Rows(Unpacked((b / "Backup" / name).string(), fixture.dir / name), "inventory"));
     }
     EXPECT_EQ(kept, (std::multiset<std::int64_t>{first, second}));
 }
@@ -223,7 +226,8 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
     // The same database, stored under a name that climbs out of its folder.
     auto climbing = [&] {
         std::string bytes = archiveOf(test::ReadFile(b / "default.mdb"));
-        const std::string stored = "\\" + archive::LowerAscii((fixture.dir / "crafted").string().substr(1));
+        const std::string stored =
+            "\\" + archive::LowerAscii((fixture.dir / "crafted").string().substr(1));
         std::string name = stored;
         std::replace(name.begin(), name.end(), '/', '\\');
         name += "\\default.mdb";
@@ -249,9 +253,9 @@ TEST_F(DataSafetyTest, HostileArchivesChangeNothingAndSayWhy) {
     };
     for (const Case& c : cases) {
         test::RawServer hostile([&](const std::string&) {
-            return test::RawReply{
-                test::HttpReply("200 OK", {"Content-Disposition: attachment; filename=\"" + c.name + "\""},
-                                c.bytes)};
+            return test::RawReply{test::HttpReply(
+                "200 OK", {"Content-Disposition: attachment; filename=\"" + c.name + "\""},
+                c.bytes)};
         });
         other.Service.URL = hostile.url();
         other.GetCompany(0)->LocalPath = b.string();

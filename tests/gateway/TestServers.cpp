@@ -126,27 +126,28 @@ std::string HttplibServer::url() const {
 
 ListRefusingProxy::ListRefusingProxy(const std::string& serviceUrl, const std::string& message) {
     const std::string refusal = "STATUS=5\r\nMESSAGE=" + Utf8ToAnsi(message) + "\r\n";
-    server_.server.Post(R"(/tidewellweb/(.*))", [serviceUrl, refusal](const httplib::Request& request,
-                                                                     httplib::Response& response) {
-        if (request.body.find("cmd=companylist") != std::string::npos) {
-            response.set_content(refusal, "text/plain");
-            return;
-        }
-        httplib::Client service(serviceUrl);
-        const auto answer =
-            service.Post(request.path, request.body, request.get_header_value("Content-Type"));
-        if (!answer) {
-            response.status = 502;
-            return;
-        }
-        response.status = answer->status;
-        for (const auto& [name, value] : answer->headers) {
-            if (name != "Content-Length" && name != "Transfer-Encoding") {
-                response.set_header(name, value);
+    server_.server.Post(
+        R"(/tidewellweb/(.*))",
+        [serviceUrl, refusal](const httplib::Request& request, httplib::Response& response) {
+            if (request.body.find("cmd=companylist") != std::string::npos) {
+                response.set_content(refusal, "text/plain");
+                return;
             }
-        }
-        response.body = answer->body;
-    });
+            httplib::Client service(serviceUrl);
+            const auto answer =
+                service.Post(request.path, request.body, request.get_header_value("Content-Type"));
+            if (!answer) {
+                response.status = 502;
+                return;
+            }
+            response.status = answer->status;
+            for (const auto& [name, value] : answer->headers) {
+                if (name != "Content-Length" && name != "Transfer-Encoding") {
+                    response.set_header(name, value);
+                }
+            }
+            response.body = answer->body;
+        });
     server_.Start();
 }
 
@@ -241,7 +242,9 @@ TlsServer::~TlsServer() {
     ::close(impl_->listenFd);
 }
 
-std::string TlsServer::url() const { return "https://127.0.0.1:" + std::to_string(impl_->port); }
+std::string TlsServer::url() const {
+    return "https://127.0.0.1:" + std::to_string(impl_->port);
+}
 
 bool MakeLoopbackCertificate(const std::string& folder, std::string& certificateFile,
                              std::string& keyFile) {
@@ -249,8 +252,8 @@ bool MakeLoopbackCertificate(const std::string& folder, std::string& certificate
     keyFile = folder + "/service.key";
     const std::string command =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-        "-addext subjectAltName=IP:127.0.0.1 -keyout '" + keyFile + "' -out '" + certificateFile +
-        "' >/dev/null 2>&1";
+        "-addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        keyFile + "' -out '" + certificateFile + "' >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 

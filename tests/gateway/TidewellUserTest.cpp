@@ -76,7 +76,7 @@ TEST_F(AccountTest, RoundTripBetweenTwoComputers) {
     const std::string before = test::ReadFile(a / "default.mdb");
     user.UploadCompany(company->CompanyKey);
     EXPECT_EQ(test::ReadFile(a / "default.mdb"), before);  // the live database is only read
-    EXPECT_TRUE(FilesIn(WorkFolder()).empty());             // the upload archive is gone
+    EXPECT_TRUE(FilesIn(WorkFolder()).empty());            // the upload archive is gone
 
     // The host product on B already knows two companies of that name.
     auto hostKey = *fixture.hive().OpenKey("Software\\QuenlowBarcode\\Company", true);
@@ -101,7 +101,7 @@ TEST_F(AccountTest, RoundTripBetweenTwoComputers) {
     EXPECT_EQ(Stamp(DatabaseTime(folderB)), Stamp(remote->LatestFileTime));
     EXPECT_EQ(Stamp(DatabaseTime(a)), Stamp(remote->LatestFileTime));
     EXPECT_FALSE(fs::exists(folderB / "Backup"));  // nothing to keep a safety copy of
-    EXPECT_TRUE(FilesIn(WorkFolder()).empty());     // the downloaded archive is gone
+    EXPECT_TRUE(FilesIn(WorkFolder()).empty());    // the downloaded archive is gone
 
     // Registered in the first slot a fresh key gets, under a name the host does not use.
     auto key = *fixture.hive().OpenKey(kProgramKey, false);
@@ -212,8 +212,8 @@ TEST_F(AccountTest, TransferStageWithoutAnExpectedSizeShowsZeroPercent) {
     user.GetCompany(0)->LocalPath = (fixture.dir / "b").string();
     user.GetCompany(0)->LatestFileSize = 0;
     std::vector<int> percents;
-    user.OnProgress = [&](const void*, const std::string& caption, const std::string&,
-                          std::int64_t, std::int64_t, std::uint8_t percent) {
+    user.OnProgress = [&](const void*, const std::string& caption, const std::string&, std::int64_t,
+                          std::int64_t, std::uint8_t percent) {
         if (caption == "전송") percents.push_back(percent);
     };
     user.DownloadCompany(company->CompanyKey);

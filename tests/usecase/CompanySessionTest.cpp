@@ -18,7 +18,9 @@ namespace {
 
 const TDateTime kOlder = EncodeDateTime({2024, 3, 1, 9, 0, 0, 0});
 
-std::string Stamp(TDateTime time) { return FormatDateTime("yyyymmddhhnnss", time); }
+std::string Stamp(TDateTime time) {
+    return FormatDateTime("yyyymmddhhnnss", time);
+}
 
 class CompanySessionTest : public ::testing::Test {
 protected:
@@ -82,8 +84,7 @@ TEST_F(CompanySessionTest, AKeyTheDatabaseWouldNotTakeIsNeverRegistered) {
               TAddOutcome::aoAlreadyAdded);
     EXPECT_EQ(Slots(), 1);
     // The window's add writes the folder again, as it always has; its shutdown folds them.
-    EXPECT_EQ(session.AddFolder(folder.string(), TSameFolder::AddAgain).Kind,
-              TAddOutcome::aoAdded);
+    EXPECT_EQ(session.AddFolder(folder.string(), TSameFolder::AddAgain).Kind, TAddOutcome::aoAdded);
     EXPECT_EQ(Slots(), 2);
 }
 

@@ -3,8 +3,8 @@
 
 #include <functional>
 
-#include "usecase/SyncDecision.h"
 #include "gateway/TidewellUser.h"
+#include "usecase/SyncDecision.h"
 
 namespace tidewell {
 namespace {

@@ -119,7 +119,9 @@ void TformMain::Dispatch(const std::function<void()>& handler) {
     }
 }
 
-const TCompanyRow& TformMain::Row(int row) const { return Rows.at(static_cast<std::size_t>(row)); }
+const TCompanyRow& TformMain::Row(int row) const {
+    return Rows.at(static_cast<std::size_t>(row));
+}
 
 bool TformMain::CheckedRowExists() const {
     for (const auto& row : Rows) {
@@ -339,9 +341,13 @@ void TformMain::labelUserExpireAtClick() {
     if (ExpireLinkAttached_) View.DesktopShell().OpenUrl(SiteURL("/member/pay_member_2.asp"));
 }
 
-void TformMain::Label4Click() { View.DesktopShell().OpenUrl(SiteURL("/")); }
+void TformMain::Label4Click() {
+    View.DesktopShell().OpenUrl(SiteURL("/"));
+}
 
-void TformMain::Label3Click() { View.DesktopShell().OpenUrl(SiteURL("/support/tidewell.asp")); }
+void TformMain::Label3Click() {
+    View.DesktopShell().OpenUrl(SiteURL("/support/tidewell.asp"));
+}
 
 // ---------------------------------------------------------------------------------------
 // Company list
@@ -379,9 +385,13 @@ void TformMain::RefreshCompanyList() {
     }
 }
 
-TSyncDecision TformMain::Decision(int row) const { return session_.Decide(CompanyOf(row)); }
+TSyncDecision TformMain::Decision(int row) const {
+    return session_.Decide(CompanyOf(row));
+}
 
-TSyncMode TformMain::DecideSyncMode(int row) const { return Decision(row).Mode; }
+TSyncMode TformMain::DecideSyncMode(int row) const {
+    return Decision(row).Mode;
+}
 
 void TformMain::vtClick() {
     if (Busy_) return;
@@ -424,8 +434,8 @@ void TformMain::PopupMenu1Popup() {
     const Element checked = mode == smUserDownload ? Element::menuSyncModeDownload
                             : mode == smUserUpload ? Element::menuSyncModeUpload
                                                    : Element::menuSyncModeAuto;
-    for (Element e : {Element::menuSyncModeAuto, Element::menuSyncModeUpload,
-                      Element::menuSyncModeDownload}) {
+    for (Element e :
+         {Element::menuSyncModeAuto, Element::menuSyncModeUpload, Element::menuSyncModeDownload}) {
         View.SetChecked(e, e == checked);
     }
 }
@@ -608,30 +618,33 @@ void TformMain::btnSyncSelectedClick() {
         ShowAppMessage("사업장을 선택해 주세요.");
         return;
     }
-    RunCommand(TPanel::Shown, [this] { TransferCheckedCompanies(); },
-               [this] {
-                   RefreshCompanyList();
-                   RefreshDiskUsageLabel();
-               });
+    RunCommand(
+        TPanel::Shown, [this] { TransferCheckedCompanies(); },
+        [this] {
+            RefreshCompanyList();
+            RefreshDiskUsageLabel();
+        });
 }
 
 void TformMain::menuSyncAllClick() {
-    RunCommand(TPanel::Shown, [this] { TransferCheckedCompanies(); },
-               [this] { RefreshCompanyList(); });
+    RunCommand(
+        TPanel::Shown, [this] { TransferCheckedCompanies(); }, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::menuSyncSelectedClick() {
     // Busy here too: closing the window in the middle of this transfer would pull the account
     // away from under it.
     const auto row = View.HotRow();
-    RunCommand(TPanel::Shown, [&] {
-        if (row) TransferCompany(*row);
-    }, [this] { RefreshCompanyList(); });
+    RunCommand(
+        TPanel::Shown,
+        [&] {
+            if (row) TransferCompany(*row);
+        },
+        [this] { RefreshCompanyList(); });
 }
 
 void TformMain::ShowTransferProgress(const void*, const std::string&, const std::string& message,
-                                     std::int64_t total, std::int64_t done,
-                                     std::uint8_t percent) {
+                                     std::int64_t total, std::int64_t done, std::uint8_t percent) {
     if (!View.Visible(Element::panelProgress)) return;
     View.SetVisible(Element::labelProgressSize, total != 0);
     View.SetText(Element::labelProgressSize, FormatSize(done) + "/" + FormatSize(total));
@@ -665,8 +678,7 @@ void TformMain::AddCompanyFolder(const std::string& folder) {
             ShowAppMessage(
                 "사업장 추가: 사업장 키를 데이터베이스에 저장하지 못해 사업장을 추가하지 "
                 "않았습니다.\r\n" +
-                added.Problem +
-                "\r\n다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요.");
+                added.Problem + "\r\n다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요.");
             return;
         case TAddOutcome::aoNoKey:
             Assert(false, "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);
@@ -709,16 +721,17 @@ void TformMain::imgCompanyDeleteClick() {
 }
 
 void TformMain::DeleteCheckedCompanies() {
-    RunCommand(TPanel::Hidden,
-               [this] {
-                   for (int i = 0; i < RowCount(); ++i) {
-                       if (Rows[static_cast<std::size_t>(i)].Checked) RemoveCompany(i);
-                   }
-               },
-               [this] {
-                   RefreshCompanyList();
-                   RefreshDiskUsageLabel();
-               });
+    RunCommand(
+        TPanel::Hidden,
+        [this] {
+            for (int i = 0; i < RowCount(); ++i) {
+                if (Rows[static_cast<std::size_t>(i)].Checked) RemoveCompany(i);
+            }
+        },
+        [this] {
+            RefreshCompanyList();
+            RefreshDiskUsageLabel();
+        });
 }
 
 void TformMain::RemoveCompany(int row) {
@@ -756,15 +769,18 @@ void TformMain::menuRestoreClick() {
     const auto chosen = View.ChooseSafetyArchive(company->CompanyName, history.Archives, note);
     if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(history.Archives.size())) return;
     const std::string archive = history.Archives[static_cast<std::size_t>(*chosen)].Path;
-    RunCommand(TPanel::Shown, [&] {
-        StartProgress(*company);
-        const TCompanyOutcome outcome =
-            session_.RestoreSafetyArchive(company, archive, ProgressEvent());
-        // The default error report, as for any error of the way back.
-        if (outcome.Kind == TCompanyOutcome::coFailed) {
-            throw Exception(company->CompanyName + ": " + outcome.Message);
-        }
-    }, [this] { RefreshCompanyList(); });
+    RunCommand(
+        TPanel::Shown,
+        [&] {
+            StartProgress(*company);
+            const TCompanyOutcome outcome =
+                session_.RestoreSafetyArchive(company, archive, ProgressEvent());
+            // The default error report, as for any error of the way back.
+            if (outcome.Kind == TCompanyOutcome::coFailed) {
+                throw Exception(company->CompanyName + ": " + outcome.Message);
+            }
+        },
+        [this] { RefreshCompanyList(); });
 }
 
 void TformMain::menuRefreshClick() {

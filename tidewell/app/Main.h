@@ -137,7 +137,7 @@ private:
     CompanySession session_;
     std::vector<TCompanyRow> Rows;
     bool Busy_ = false;
-    bool ListComplete_ = false;   // the rows were built completely in this run
+    bool ListComplete_ = false;  // the rows were built completely in this run
     bool ExpireLinkAttached_ = false;
     std::vector<std::string> Refusals_;  // what the companies of one command came to
     bool TransferRunning_ = false;

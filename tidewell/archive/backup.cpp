@@ -55,7 +55,8 @@ int ZlibLevel(TCompressionLevel level) {
 // grows or a header lies, so the value is held to 0..100; with nothing to do, all is done.
 TPercentage PercentOf(std::int64_t done, std::int64_t total) {
     if (total <= 0) return 100;
-    const double percent = std::nearbyint(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+    const double percent =
+        std::nearbyint(static_cast<double>(done) * 100.0 / static_cast<double>(total));
     return static_cast<TPercentage>(std::clamp(percent, 0.0, 100.0));
 }
 
@@ -117,8 +118,8 @@ void ReadAhead(BlockPipeline& pipeline, SourceFeed& feed) {
         BlockJob* job = pipeline.FreeJob();
         if (!job) return;
         try {
-            job->size = feed.source->Read(job->in, static_cast<std::size_t>(std::min<std::int64_t>(
-                                                       feed.unread, kBlockSize)));
+            job->size = feed.source->Read(
+                job->in, static_cast<std::size_t>(std::min<std::int64_t>(feed.unread, kBlockSize)));
         } catch (...) {
             job->readFailure = std::current_exception();
         }
@@ -380,7 +381,8 @@ void TBackupFile::StartNextDisk(PackState& pack) {
 bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestFolder) {
     UnpackState unpack;
     unpack.archiveName = ArchiveName;
-    unpack.pipeline = std::make_unique<BlockPipeline>(BlockPipeline::Work::Inflate, 0, WorkerThreads);
+    unpack.pipeline =
+        std::make_unique<BlockPipeline>(BlockPipeline::Work::Inflate, 0, WorkerThreads);
     unpack.destFolder = DestFolder;
     unpack.streamMode = ArchiveName == kStreamName;
     errorCode_ = 0;

@@ -34,13 +34,14 @@ class TBackupFile;
 
 using TProgressEvent = std::function<void(TBackupFile* Sender, const std::string& Filename,
                                           TPercentage Percent, bool& Continue)>;
-using TNeedDiskEvent = std::function<void(TBackupFile* Sender, std::uint16_t DiskID, bool& Continue)>;
+using TNeedDiskEvent =
+    std::function<void(TBackupFile* Sender, std::uint16_t DiskID, bool& Continue)>;
 using TRestoreFileEvent = std::function<void(TBackupFile* Sender, std::string& Filename,
                                              std::int32_t FA, bool& DoRestore)>;
-using TFileRestoredEvent = std::function<void(TBackupFile* Sender, std::string& Filename,
-                                              TFileStream& Stream)>;
-using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error,
-                                             const std::string& ErrString)>;
+using TFileRestoredEvent =
+    std::function<void(TBackupFile* Sender, std::string& Filename, TFileStream& Stream)>;
+using TBackupErrorEvent =
+    std::function<void(TBackupFile* Sender, int Error, const std::string& ErrString)>;
 
 // Packs files into a .bck archive (one file, or several disk files with MaxSize) and restores
 // them. Text is UTF-8 here and CP949 inside the archive. Blocks are compressed and inflated on

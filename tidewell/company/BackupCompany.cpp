@@ -34,7 +34,8 @@ bool IsFolder(const std::string& path) {
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // "x.bck" as "x-2.bck" for n = 2.
@@ -301,8 +302,8 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     if (reader.ErrorCode() != 0) problem_ = ArchiveProblem(reader);
     if (!cannotCreate.empty()) throw Exception(cannotCreate);
     if (!refused.empty()) {
-        throw Exception("내려받은 자료에 사업장 폴더에 쓸 수 없는 항목이 있어 복원하지 않았습니다: " +
-                        refused);
+        throw Exception(
+            "내려받은 자료에 사업장 폴더에 쓸 수 없는 항목이 있어 복원하지 않았습니다: " + refused);
     }
     if (!complete) return false;
 
@@ -315,8 +316,9 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     try {
         CheckCompanyDatabaseFile(staged->staging, ShouldStop);
     } catch (const CompanyDatabaseError& error) {
-        throw Exception("내려받은 자료가 올바른 사업장 데이터베이스가 아니어서 복원하지 않았습니다.\r\n" +
-                        std::string(error.what()));
+        throw Exception(
+            "내려받은 자료가 올바른 사업장 데이터베이스가 아니어서 복원하지 않았습니다.\r\n" +
+            std::string(error.what()));
     }
     CheckOwner(staged->staging);
     return true;
@@ -422,7 +424,8 @@ void RemoveCompanyLeftovers(const std::string& folder) {
         } else if (EndsWith(name, kOldSuffix)) {
             // A commit cut short: the file it had moved aside comes back unless its successor
             // is already in place.
-            const fs::path back = fs::path(folder) / name.substr(0, name.size() - strlen(kOldSuffix));
+            const fs::path back =
+                fs::path(folder) / name.substr(0, name.size() - strlen(kOldSuffix));
             std::error_code ec;
             if (fs::exists(fs::symlink_status(back, ec))) {
                 RemoveFileQuietly(path);

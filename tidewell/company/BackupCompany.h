@@ -20,10 +20,10 @@ public:
     // WorkFolder: a private folder of the user's (see EnsureWorkFolder), made when missing.
     explicit TBackupCompany(std::string WorkFolder, const Clock& clock = SystemClock());
 
-    std::string SourceFolder;  // the company folder; set before Backup or Restore
-    std::string WorkFolder;    // where the database copy and default-named archives go
-    TProgressEvent OnProgress; // handed to the archive component
-    StopQuery ShouldStop;      // asked while copying, after every block and before a commit
+    std::string SourceFolder;   // the company folder; set before Backup or Restore
+    std::string WorkFolder;     // where the database copy and default-named archives go
+    TProgressEvent OnProgress;  // handed to the archive component
+    StopQuery ShouldStop;       // asked while copying, after every block and before a commit
     // A safety copy keeps whatever the folder holds: a default.mdb that is no database (or a
     // damaged one) is packed byte for byte instead of being refused.
     bool SafetyCopy = false;

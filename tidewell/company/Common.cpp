@@ -117,8 +117,8 @@ std::string GetVersionText() {
 }
 
 void ShowAppMessage(const std::string& text) {
-    CurrentUserInterface().ShowMessageBox({kApplicationTitle, text, MessageIcon::None,
-                                           MessageButtons::Ok, MessageResult::Ok});
+    CurrentUserInterface().ShowMessageBox(
+        {kApplicationTitle, text, MessageIcon::None, MessageButtons::Ok, MessageResult::Ok});
 }
 
 std::string ApplicationErrorText(const std::string& message) {
@@ -169,9 +169,10 @@ FileSignature DatabaseSignature(const std::string& file) {
 std::string DatabaseConnectionString(const std::string& file, const std::string& mode) {
     // The file name is quoted only when it holds a ';' or a quote, which would otherwise end
     // or bend the value; every ordinary path is written as it is.
-    return std::string("Provider=") + kCompanyProvider + ";Data Source=" +
-           QuoteConnectionValue(file) + ";User ID=Admin;Jet OLEDB:Database Password=" +
-           kCompanyDatabasePassword + ";Mode=" + mode + ";";
+    return std::string("Provider=") + kCompanyProvider +
+           ";Data Source=" + QuoteConnectionValue(file) +
+           ";User ID=Admin;Jet OLEDB:Database Password=" + kCompanyDatabasePassword +
+           ";Mode=" + mode + ";";
 }
 
 std::string CompanyConnectionString(const std::string& folder, const std::string& mode) {

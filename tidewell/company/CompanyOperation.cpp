@@ -21,7 +21,9 @@ CompanyOperation::CompanyOperation(const WorkPlacesInput& places,
     folder_ = CreatePrivateFolder(work_, "op-").string();
 }
 
-CompanyOperation::~CompanyOperation() { RemoveTreeQuietly(folder_); }
+CompanyOperation::~CompanyOperation() {
+    RemoveTreeQuietly(folder_);
+}
 
 void RemoveWorkLeftovers(const std::string& workFolder) {
     std::vector<fs::path> leftovers;

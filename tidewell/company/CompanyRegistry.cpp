@@ -80,8 +80,8 @@ TCompanySlot ReadSlot(const RegistryKey& key, int slot) {
     return read;
 }
 
-void WriteSlot(RegistryKey& key, int slot, const std::string& companyKey,
-               const std::string& name, const std::string& path, const TAgreedState& synced) {
+void WriteSlot(RegistryKey& key, int slot, const std::string& companyKey, const std::string& name,
+               const std::string& path, const TAgreedState& synced) {
     key.WriteString(CompanySlotValue(slot, "Key"), companyKey);
     key.WriteString(CompanySlotValue(slot, "Name"), name);
     key.WriteString(CompanySlotValue(slot, "Path"), path);

@@ -19,8 +19,7 @@ std::string ReadInstallPath(SettingsHive& hive) {
 }
 
 THostLaunch HostLaunchLine(const std::string& installPath, const std::string& companyFolder) {
-    return {installPath + "/QuenlowBarcode.exe", "database=\"" + companyFolder + "\"",
-            installPath};
+    return {installPath + "/QuenlowBarcode.exe", "database=\"" + companyFolder + "\"", installPath};
 }
 
 std::string MakeUniqueCompanyName(SettingsHive& hive, const std::string& name) {

@@ -97,7 +97,8 @@ std::string HostAndPort(const std::string& url) {
 
 // What went wrong, in the user's language first; the library's own words follow for whoever
 // has to look further.
-std::string TransportFailureText(CURLcode result, const std::string& url, const std::string& reason) {
+std::string TransportFailureText(CURLcode result, const std::string& url,
+                                 const std::string& reason) {
     switch (result) {
         case CURLE_COULDNT_RESOLVE_HOST:
             return "서버 주소를 찾을 수 없습니다. (" + HostAndPort(url) + ")";
@@ -353,8 +354,8 @@ std::string HttpClient::StallText() const {
     const auto ms = StallTimeout.count();
     const std::string span =
         ms % 1000 == 0 ? std::to_string(ms / 1000) + "초" : std::to_string(ms) + "밀리초";
-    return "서버가 응답하지 않습니다. (" + span + " 동안 주고받은 자료가 없습니다: " +
-           HostAndPort(URL) + ")";
+    return "서버가 응답하지 않습니다. (" + span +
+           " 동안 주고받은 자료가 없습니다: " + HostAndPort(URL) + ")";
 }
 
 }  // namespace tidewell

@@ -185,14 +185,14 @@ void TTidewellUser::HandleRestoreProgress(TBackupFile* sender, const std::string
 }
 
 void TTidewellUser::HandleTransferData(HttpClient* sender, const char*, std::size_t len,
-                                      const void* reporter) {
+                                       const void* reporter) {
     TransferDone += static_cast<std::int64_t>(len);
     if (OnProgress) {
         // The request's own framing is not the user's data: the count stops at the archive.
         const std::int64_t done =
             TransferSize > 0 ? std::min(TransferDone, TransferSize) : TransferDone;
-        OnProgress(reporter ? reporter : sender, "전송", "자료를 전송중입니다...", TransferSize, done,
-                   TransferPercent(done, TransferSize));
+        OnProgress(reporter ? reporter : sender, "전송", "자료를 전송중입니다...", TransferSize,
+                   done, TransferPercent(done, TransferSize));
     }
 }
 
@@ -338,8 +338,10 @@ TTransferResult TTidewellUser::DownloadCompany(const std::string& companyKey) {
     if (FileExists(database)) {
         const std::string present = ReadCompanyKey(folder);
         if (!present.empty() && present != company->CompanyKey) {
-            throw Exception(company->CompanyName + ": 선택한 폴더에 다른 사업장의 자료가 있어 "
-                                                   "내려받지 않았습니다.\r\n" + folder);
+            throw Exception(company->CompanyName +
+                            ": 선택한 폴더에 다른 사업장의 자료가 있어 "
+                            "내려받지 않았습니다.\r\n" +
+                            folder);
         }
     }
     // Nothing is fetched for a folder that can't take it; what it is now is what it must still

@@ -34,9 +34,9 @@ struct TTidewellCompany {
     std::int64_t LatestFileSize = 0;
     std::string LatestFileName;  // that archive's name; empty when none
     TDateTime Created = 0;
-    std::string LocalPath;         // folder holding default.mdb on this computer; may be empty
-    TDateTime LocalModified = 0;   // last-write time of that default.mdb
-    FileSignature LocalFile;       // how that default.mdb looks now (see DatabaseSignature)
+    std::string LocalPath;        // folder holding default.mdb on this computer; may be empty
+    TDateTime LocalModified = 0;  // last-write time of that default.mdb
+    FileSignature LocalFile;      // how that default.mdb looks now (see DatabaseSignature)
     TSyncMode SyncMode = smNone;
     TAgreedState Synced;               // what both sides last agreed on
     std::int64_t WebArchiveCount = 0;  // archives the web folder keeps; 0 when it doesn't say
@@ -167,8 +167,8 @@ private:
     // reporter, when given, stands in for Sender: a transfer that runs on another thread.
     void HandleTransferData(HttpClient* Sender, const char* Buffer, std::size_t Len,
                             const void* reporter = nullptr);
-    void HandleBackupProgress(TBackupFile* Sender, const std::string& Filename,
-                              TPercentage Percent, bool& Continue);
+    void HandleBackupProgress(TBackupFile* Sender, const std::string& Filename, TPercentage Percent,
+                              bool& Continue);
     void HandleRestoreProgress(TBackupFile* Sender, const std::string& Filename,
                                TPercentage Percent, bool& Continue);
     void HandlePrepareProgress(TBackupFile* Sender, const std::string& Filename,
@@ -186,7 +186,9 @@ private:
     // new database looked before the lock went.
     FileSignature RestoreInto(const TTidewellCompany& company, const TRestorePlan& plan,
                               const TProgressEvent& onProgress);
-    StopQuery StopQueryOf() { return [this] { return StopRequested(); }; }
+    StopQuery StopQueryOf() {
+        return [this] { return StopRequested(); };
+    }
 
     // The registered companies, when the account has settings to register them in.
     std::optional<CompanyRegistry> Registry() const;

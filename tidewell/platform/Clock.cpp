@@ -12,8 +12,8 @@ public:
         clock_gettime(CLOCK_REALTIME, &ts);
         tm local{};
         localtime_r(&ts.tv_sec, &local);
-        return EncodeDateTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                               local.tm_hour, local.tm_min, local.tm_sec,
+        return EncodeDateTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec,
                                static_cast<int>(ts.tv_nsec / 1'000'000)});
     }
 };

@@ -34,11 +34,11 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
         const std::size_t semicolon = s.find(';', pos);
         if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
             // A part without "=": only empty parts are allowed ("a=b;;c=d" or a trailing ';').
-            const std::string part = s.substr(pos, semicolon == std::string::npos
-                                                       ? std::string::npos
-                                                       : semicolon - pos);
+            const std::string part =
+                s.substr(pos, semicolon == std::string::npos ? std::string::npos : semicolon - pos);
             if (!TrimBlanks(part).empty()) {
-                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, DatabaseProblem::Other);
+                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s,
+                                           DatabaseProblem::Other);
             }
             if (semicolon == std::string::npos) break;
             pos = semicolon + 1;
@@ -68,12 +68,14 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
             const std::string rest =
                 s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor);
             if (!closed || !TrimBlanks(rest).empty()) {
-                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s, DatabaseProblem::Other);
+                throw CompanyDatabaseError("연결 문자열을 읽을 수 없습니다: " + s,
+                                           DatabaseProblem::Other);
             }
             pos = end == std::string::npos ? s.size() : end + 1;
         } else {
             const std::size_t end = s.find(';', cursor);
-            value = TrimBlanks(s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor));
+            value = TrimBlanks(
+                s.substr(cursor, end == std::string::npos ? std::string::npos : end - cursor));
             pos = end == std::string::npos ? s.size() : end + 1;
         }
         if (SameText(key, "Data Source")) {
@@ -85,18 +87,21 @@ CompanyConnectionParams ParseCompanyConnectionString(const std::string& connecti
             } else if (SameText(value, "Share Exclusive")) {
                 params.mode = CompanyShareMode::Exclusive;
             } else {
-                throw CompanyDatabaseError("지원하지 않는 공유 방식입니다: " + value, DatabaseProblem::Other);
+                throw CompanyDatabaseError("지원하지 않는 공유 방식입니다: " + value,
+                                           DatabaseProblem::Other);
             }
         }
     }
     if (!haveSource || params.dataSource.empty()) {
-        throw CompanyDatabaseError("연결 문자열에 데이터베이스 파일이 없습니다: " + s, DatabaseProblem::Other);
+        throw CompanyDatabaseError("연결 문자열에 데이터베이스 파일이 없습니다: " + s,
+                                   DatabaseProblem::Other);
     }
     return params;
 }
 
 std::string QuoteConnectionValue(const std::string& value) {
-    const bool plain = value.find_first_of(";\"'") == std::string::npos && TrimBlanks(value) == value;
+    const bool plain =
+        value.find_first_of(";\"'") == std::string::npos && TrimBlanks(value) == value;
     if (plain) return value;
     std::string quoted = "\"";
     for (char c : value) {
@@ -136,7 +141,9 @@ CompanyDataset CompanyConnection::OpenDataset(const std::string& commandText,
     return CompanyDataset(connection_->Query(sql));
 }
 
-void CompanyConnection::Execute(const std::string& sql) { connection_->Execute(sql); }
+void CompanyConnection::Execute(const std::string& sql) {
+    connection_->Execute(sql);
+}
 
 std::vector<std::string> CompanyConnection::ColumnNames(const std::string& table) {
     return connection_->ColumnNames(table);
@@ -169,7 +176,9 @@ void CompanyDataset::Next() {
     }
 }
 
-int CompanyDataset::FieldCount() const { return cursor_->ColumnCount(); }
+int CompanyDataset::FieldCount() const {
+    return cursor_->ColumnCount();
+}
 
 std::string CompanyDataset::FieldName(int field) const {
     if (field < 0 || field >= FieldCount()) {
@@ -261,7 +270,9 @@ bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess) {
     return false;
 }
 
-bool CompanyDatabaseInUse(const std::string& file) { return EngineFor(file).InUse(file); }
+bool CompanyDatabaseInUse(const std::string& file) {
+    return EngineFor(file).InUse(file);
+}
 
 std::string PendingChangesFile(const std::string& databaseFile) {
     // Told by name, not by the file's header: this is asked while the database is locked, and

@@ -94,8 +94,7 @@ private:
 // destination must not exist; it is created readable by its owner only. The source is opened
 // in its connection string's mode and is not changed. A failure removes the partial
 // destination and raises CompanyDatabaseError.
-void CompactCompanyDatabase(const std::string& sourceConnection,
-                            const std::string& destConnection);
+void CompactCompanyDatabase(const std::string& sourceConnection, const std::string& destConnection);
 
 // A consistent, compacted snapshot of the database at source written to dest, a new file for
 // this user only (VACUUM INTO from the live database). Another program may hold the source open

@@ -82,8 +82,7 @@ void SettingsBatch::Commit() {
 }
 
 SettingsHive::SettingsHive(const std::filesystem::path& file)
-    : file_(file),
-      db_([&] {
+    : file_(file), db_([&] {
           if (file.has_parent_path()) {
               std::error_code ignored;
               std::filesystem::create_directories(file.parent_path(), ignored);
@@ -214,6 +213,8 @@ std::shared_ptr<SettingsHive> InstallCurrentUserHive(std::shared_ptr<SettingsHiv
 ScopedCurrentUserHive::ScopedCurrentUserHive(const std::filesystem::path& file)
     : hive_(std::make_shared<SettingsHive>(file)), previous_(InstallCurrentUserHive(hive_)) {}
 
-ScopedCurrentUserHive::~ScopedCurrentUserHive() { InstallCurrentUserHive(previous_); }
+ScopedCurrentUserHive::~ScopedCurrentUserHive() {
+    InstallCurrentUserHive(previous_);
+}
 
 }  // namespace tidewell

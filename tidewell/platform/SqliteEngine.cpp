@@ -75,7 +75,9 @@ CompanyDatabaseError Translate(const SqliteError& error, const std::string& file
     }
 }
 
-void Unlink(const std::string& file) { ::unlink(file.c_str()); }
+void Unlink(const std::string& file) {
+    ::unlink(file.c_str());
+}
 
 // A new file for this user only; an existing name, or a link planted under it, is refused.
 FileHandle CreatePrivateDatabaseFile(const std::string& file) {
@@ -85,7 +87,6 @@ FileHandle CreatePrivateDatabaseFile(const std::string& file) {
         throw CompanyDatabaseError(error.what(), DatabaseProblem::Other);
     }
 }
-
 
 constexpr std::array<const char*, 3> kSidecars = {"-wal", "-shm", "-journal"};
 constexpr auto kEnginePumpInterval = std::chrono::milliseconds(20);
@@ -189,8 +190,8 @@ void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
 // Whether another process has the database or one of its journal files open; with
 // countThisProcess, a connection of this process counts too.
 bool AnyOpenedByAnotherProcess(const std::string& target, bool countThisProcess) {
-    for (const std::string& file : {target, target + kSidecars[0], target + kSidecars[1],
-                                   target + kSidecars[2]}) {
+    for (const std::string& file :
+         {target, target + kSidecars[0], target + kSidecars[1], target + kSidecars[2]}) {
         if (OpenedByAnotherProcess(file, countThisProcess)) return true;
     }
     return false;
@@ -495,44 +496,42 @@ public:
     }
 
     void Execute(const std::string& sql) override {
-    sqlite3* db = db_->get();
-    auto fail = [&] {
-        throw Translate(SqliteError(sqlite3_errmsg(db), sqlite3_extended_errcode(db)),
-                        dataSource_);
-    };
-    sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-    if (rc != SQLITE_OK) fail();
-    if (tail != nullptr && *tail != '\0') {
-        sqlite3_stmt* next = nullptr;
-        rc = sqlite3_prepare_v2(db, tail, -1, &next, nullptr);
-        sqlite3_finalize(next);
-        if (rc != SQLITE_OK || next != nullptr) {
-            throw CompanyDatabaseError("한 번에 한 문장만 실행할 수 있습니다: " + sql,
-                                       DatabaseProblem::Other);
+        sqlite3* db = db_->get();
+        auto fail = [&] {
+            throw Translate(SqliteError(sqlite3_errmsg(db), sqlite3_extended_errcode(db)),
+                            dataSource_);
+        };
+        sqlite3_stmt* raw = nullptr;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+        if (rc != SQLITE_OK) fail();
+        if (tail != nullptr && *tail != '\0') {
+            sqlite3_stmt* next = nullptr;
+            rc = sqlite3_prepare_v2(db, tail, -1, &next, nullptr);
+            sqlite3_finalize(next);
+            if (rc != SQLITE_OK || next != nullptr) {
+                throw CompanyDatabaseError("한 번에 한 문장만 실행할 수 있습니다: " + sql,
+                                           DatabaseProblem::Other);
+            }
         }
+        if (!statement) return;  // only blanks or a comment
+        while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) fail();
     }
-    if (!statement) return;  // only blanks or a comment
-    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) fail();
-}
-
 
     std::vector<std::string> ColumnNames(const std::string& table) override {
-    std::vector<std::string> names;
-    try {
-        SqliteStatement statement(*db_, "SELECT name FROM pragma_table_info(?)");
-        statement.Bind(1, UnquoteTableName(table));
-        while (statement.Step()) names.push_back(statement.ColumnText(0));
-    } catch (const SqliteError& error) {
-        throw Translate(error, dataSource_);
+        std::vector<std::string> names;
+        try {
+            SqliteStatement statement(*db_, "SELECT name FROM pragma_table_info(?)");
+            statement.Bind(1, UnquoteTableName(table));
+            while (statement.Step()) names.push_back(statement.ColumnText(0));
+        } catch (const SqliteError& error) {
+            throw Translate(error, dataSource_);
+        }
+        return names;
     }
-    return names;
-}
-
 
     void CompactInto(const std::string& destFile, const StopQuery& stop) override {
         VacuumInto(*db_, destFile, dataSource_, stop);
@@ -565,7 +564,7 @@ void SqliteEngine::Snapshot(const std::string& source, const std::string& dest,
 }
 
 std::optional<std::string> SqliteEngine::ReadFileText(const std::string& file,
-                                                     const std::string& sql) const {
+                                                      const std::string& sql) const {
     try {
         SqliteDatabase db = OpenAsItStands(file, false);
         SqliteStatement statement = db.Prepare(sql);

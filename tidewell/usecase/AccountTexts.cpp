@@ -5,9 +5,13 @@
 
 namespace tidewell {
 
-std::string UserNameText(const TTidewellUser& user) { return "사용자명: " + user.UserName; }
+std::string UserNameText(const TTidewellUser& user) {
+    return "사용자명: " + user.UserName;
+}
 
-std::string DiskUsedText(std::int64_t diskUsed) { return "웹폴더사용량: " + FormatSize(diskUsed); }
+std::string DiskUsedText(std::int64_t diskUsed) {
+    return "웹폴더사용량: " + FormatSize(diskUsed);
+}
 
 TServicePeriodText ServicePeriodText(const TTidewellUser& user) {
     TServicePeriodText period;

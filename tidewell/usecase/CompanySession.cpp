@@ -27,8 +27,12 @@ std::string WithoutName(const std::string& message, const std::string& name) {
     return !name.empty() && message.starts_with(prefix) ? message.substr(prefix.size()) : message;
 }
 
-bool IsUpload(TSyncMode mode) { return mode == smUpload || mode == smUserUpload; }
-bool IsDownload(TSyncMode mode) { return mode == smDownload || mode == smUserDownload; }
+bool IsUpload(TSyncMode mode) {
+    return mode == smUpload || mode == smUserUpload;
+}
+bool IsDownload(TSyncMode mode) {
+    return mode == smDownload || mode == smUserDownload;
+}
 
 TCompanySlot SlotOf(const std::string& key, const std::string& name, const std::string& path,
                     const TAgreedState& synced) {
@@ -115,8 +119,8 @@ TCompanyList CompanySession::BuildList() {
         row.Company->SyncMode = decision.Mode;
         // When both sides changed, only the user decides which one is kept; without the web
         // folder's side nothing is decided at all.
-        row.Checked = decision.Mode != smNone && decision.Ask == TSyncDecision::akNone &&
-                      list.WebListed;
+        row.Checked =
+            decision.Mode != smNone && decision.Ask == TSyncDecision::akNone && list.WebListed;
     }
     return list;
 }
@@ -299,9 +303,8 @@ TCompanyOutcome CompanySession::RestoreSafetyArchive(const TTidewellCompanyPtr& 
                                                      const std::string& archivePath,
                                                      const TTidewellProgressEvent& progress) {
     if (company->LocalPath.empty()) return NothingToDo(TCompanyOutcome::tnNoFolder);
-    return Run(*company, progress, [&] {
-        return account_.RestoreCompanyArchive(company->CompanyKey, archivePath);
-    });
+    return Run(*company, progress,
+               [&] { return account_.RestoreCompanyArchive(company->CompanyKey, archivePath); });
 }
 
 void CompanySession::SaveSlots(const std::vector<TCompanyRow>& rows) {

@@ -81,8 +81,8 @@ struct TCompanyOutcome {
     TKind Kind = coNothing;
     TNothing Nothing = tnNoDirection;
     std::string Status;
-    std::string Message;      // without the company's name in front
-    TSyncDecision Decision;   // for coConflict
+    std::string Message;     // without the company's name in front
+    TSyncDecision Decision;  // for coConflict
 };
 
 // Which side to keep when both changed; Unanswered leaves such a company as it is.

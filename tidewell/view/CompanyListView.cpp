@@ -98,7 +98,9 @@ QRect TCompanyListView::RowRect(int row) const {
                  kListRowHeight);
 }
 
-void TCompanyListView::RepaintRow(int row) { viewport()->update(RowRect(row)); }
+void TCompanyListView::RepaintRow(int row) {
+    viewport()->update(RowRect(row));
+}
 
 std::optional<int> TCompanyListView::RowAt(QPoint point) const {
     if (!form_ || !viewport()->rect().contains(point)) return std::nullopt;
@@ -220,9 +222,8 @@ void TCompanyListView::TrackPointer(QPoint point) {
     pointer_ = point;
     const auto row = RowAt(point);
     SetHotRow(row);
-    const TListArea area =
-        ListAreaAt(row ? std::optional<QRect>(RowRect(*row)) : std::nullopt, columns_,
-                   row && HasLocalPath(*row), point);
+    const TListArea area = ListAreaAt(row ? std::optional<QRect>(RowRect(*row)) : std::nullopt,
+                                      columns_, row && HasLocalPath(*row), point);
     const TPointerFeedback feedback = ListPointerFeedback(area);
     if (viewport()->cursor().shape() != feedback.Shape) viewport()->setCursor(feedback.Shape);
     // The folder prompt is underlined while the pointer is on it; repaint to show or clear it.
@@ -250,8 +251,8 @@ void TCompanyListView::mouseReleaseEvent(QMouseEvent* event) {
     const auto row = RowAt(event->position().toPoint());
     if (row) SetCurrentRow(row);
     const int indicator = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this);
-    if (row && GetCheckBoxRect(RowRect(*row), columns_, indicator)
-                   .contains(event->position().toPoint())) {
+    if (row &&
+        GetCheckBoxRect(RowRect(*row), columns_, indicator).contains(event->position().toPoint())) {
         dispatch_([&] { form_->ToggleRowCheck(*row); });
         return;
     }

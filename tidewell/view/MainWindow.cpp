@@ -82,17 +82,25 @@ TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent) : 
     CreateProgressPanel();
     CreateLoginPanel();  // last: it covers everything else
     widgets_ = {
-        {Element::panelLogin, panelLogin},       {Element::Edit1, Edit1},
-        {Element::Edit2, Edit2},                 {Element::CheckBox2, CheckBox2},
-        {Element::btnLogin, btnLogin},           {Element::Label4, Label4},
-        {Element::labelUserName, labelUserName}, {Element::labelUserDiskUsed, labelUserDiskUsed},
+        {Element::panelLogin, panelLogin},
+        {Element::Edit1, Edit1},
+        {Element::Edit2, Edit2},
+        {Element::CheckBox2, CheckBox2},
+        {Element::btnLogin, btnLogin},
+        {Element::Label4, Label4},
+        {Element::labelUserName, labelUserName},
+        {Element::labelUserDiskUsed, labelUserDiskUsed},
         {Element::labelUserExpireAt, labelUserExpireAt},
-        {Element::vt, vt},                       {Element::CheckBox1, CheckBox1},
+        {Element::vt, vt},
+        {Element::CheckBox1, CheckBox1},
         {Element::btnSyncSelected, btnSyncSelected},
-        {Element::panelProgress, panelProgress}, {Element::labelProgressTitle, labelProgressTitle},
-        {Element::labelProgressSize, labelProgressSize}, {Element::ProgressBar, ProgressBar},
+        {Element::panelProgress, panelProgress},
+        {Element::labelProgressTitle, labelProgressTitle},
+        {Element::labelProgressSize, labelProgressSize},
+        {Element::ProgressBar, ProgressBar},
         {Element::labelProgressCaption, labelProgressCaption},
-        {Element::imgCompanyAdd, imgCompanyAdd}, {Element::imgCompanyDelete, imgCompanyDelete},
+        {Element::imgCompanyAdd, imgCompanyAdd},
+        {Element::imgCompanyDelete, imgCompanyDelete},
         {Element::Label3, Label3},
     };
     form_ = std::make_unique<TformMain>(*this, setup);
@@ -108,7 +116,9 @@ TformMainWindow::~TformMainWindow() {
     destroyed_ = true;
 }
 
-void TformMainWindow::Run(const std::function<void()>& handler) { form_->Dispatch(handler); }
+void TformMainWindow::Run(const std::function<void()>& handler) {
+    form_->Dispatch(handler);
+}
 
 void TformMainWindow::CreateLoginPanel() {
     panelLogin = new QWidget(this);
@@ -138,7 +148,8 @@ void TformMainWindow::CreateLoginPanel() {
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignCenter);
     Label4->setStyleSheet("color: #1f4fbf;");
-    Label6 = NewLabel(panelLogin, "Quenlow 바코드 Tidewell · 웹폴더 자료 백업", QRect(0, 296, 0, 16));
+    Label6 =
+        NewLabel(panelLogin, "Quenlow 바코드 Tidewell · 웹폴더 자료 백업", QRect(0, 296, 0, 16));
     Label6->setStyleSheet("color: gray;");
     Label6->adjustSize();
     setTabOrder(Edit1, Edit2);
@@ -249,13 +260,15 @@ void TformMainWindow::CreateProgressPanel() {
 }
 
 void TformMainWindow::Connect() {
-    connect(btnLogin, &QPushButton::clicked, this, [this] { Run([this] { form_->Button1Click(); }); });
+    connect(btnLogin, &QPushButton::clicked, this,
+            [this] { Run([this] { form_->Button1Click(); }); });
     connect(Edit1, &QLineEdit::returnPressed, this,
             [this] { Run([this] { form_->Edit1KeyPress('\r'); }); });
     connect(Edit2, &QLineEdit::returnPressed, this,
             [this] { Run([this] { form_->Edit2KeyPress('\r'); }); });
     // Clicked, not toggled: the logic sets the box itself without meaning a click.
-    connect(CheckBox1, &QCheckBox::clicked, this, [this] { Run([this] { form_->CheckBox1Click(); }); });
+    connect(CheckBox1, &QCheckBox::clicked, this,
+            [this] { Run([this] { form_->CheckBox1Click(); }); });
     connect(btnSyncSelected, &QPushButton::clicked, this,
             [this] { Run([this] { form_->btnSyncSelectedClick(); }); });
     connect(btnCancelTransfer, &QPushButton::clicked, this,
@@ -358,8 +371,8 @@ void TformMainWindow::FormResize() {
     const QSize client = size();
     panelLogin->setGeometry(0, 0, client.width(), client.height());
     mainArea_->setGeometry(0, 0, client.width(), client.height());
-    const TLoginBlockPlaces places =
-        PlaceLoginBlock(client, {Shape3->width(), Shape4->width(), Label4->width(), Label6->width()});
+    const TLoginBlockPlaces places = PlaceLoginBlock(
+        client, {Shape3->width(), Shape4->width(), Label4->width(), Label6->width()});
     const auto place = [](QWidget* widget, const TControlPlace& at) {
         widget->move(at.Left, at.Top.value_or(widget->y()));
     };
@@ -466,7 +479,9 @@ void TformMainWindow::SetBounds(const WindowBounds& bounds) {
     if (TitleBarShown(outer, areas)) move(outer.topLeft());
 }
 
-bool TformMainWindow::Maximized() const { return isMaximized() || (!shown_ && startMaximized_); }
+bool TformMainWindow::Maximized() const {
+    return isMaximized() || (!shown_ && startMaximized_);
+}
 
 void TformMainWindow::SetMaximized(bool maximized) {
     startMaximized_ = maximized;
@@ -504,7 +519,8 @@ void TformMainWindow::CoverWithLoginPanel() {
 
 std::string TformMainWindow::Text(Element element) const {
     const QWidget* widget = Widget(element);
-    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) return edit->text().toStdString();
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return edit->text().toStdString();
     if (const auto* label = qobject_cast<const QLabel*>(widget)) return label->text().toStdString();
     if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
         return button->text().toStdString();
@@ -614,9 +630,9 @@ void TformMainWindow::SetLabelLook(Element element, LabelColor color, const std:
     auto* label = qobject_cast<QLabel*>(Widget(element));
     if (!label) return;
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color == LabelColor::Red
-                                               ? QColor(Qt::red)
-                                               : QApplication::palette().color(QPalette::WindowText));
+    palette.setColor(QPalette::WindowText, color == LabelColor::Red ? QColor(Qt::red)
+                                                                    : QApplication::palette().color(
+                                                                          QPalette::WindowText));
     label->setPalette(palette);
     label->setToolTip(DisplayText(tooltip));
     label->setCursor(link ? Qt::PointingHandCursor : Qt::ArrowCursor);
@@ -626,17 +642,29 @@ void TformMainWindow::Repaint(Element element) {
     if (QWidget* widget = Widget(element)) widget->repaint();
 }
 
-void TformMainWindow::RowsChanged() { vt->RowsChanged(); }
+void TformMainWindow::RowsChanged() {
+    vt->RowsChanged();
+}
 
-void TformMainWindow::RepaintRow(int row) { vt->RepaintRow(row); }
+void TformMainWindow::RepaintRow(int row) {
+    vt->RepaintRow(row);
+}
 
-std::optional<int> TformMainWindow::RowUnderPointer() const { return vt->RowUnderPointer(); }
+std::optional<int> TformMainWindow::RowUnderPointer() const {
+    return vt->RowUnderPointer();
+}
 
-std::optional<int> TformMainWindow::HotRow() const { return vt->HotRow(); }
+std::optional<int> TformMainWindow::HotRow() const {
+    return vt->HotRow();
+}
 
-bool TformMainWindow::IsOverSyncButton(int row) const { return vt->IsOverSyncButton(row); }
+bool TformMainWindow::IsOverSyncButton(int row) const {
+    return vt->IsOverSyncButton(row);
+}
 
-bool TformMainWindow::IsOverFolderLink(int row) const { return vt->IsOverFolderLink(row); }
+bool TformMainWindow::IsOverFolderLink(int row) const {
+    return vt->IsOverFolderLink(row);
+}
 
 std::optional<int> TformMainWindow::ChooseSafetyArchive(const std::string& companyName,
                                                         const std::vector<TSafetyArchive>& archives,

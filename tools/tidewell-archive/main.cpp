@@ -4,8 +4,8 @@
 
 #include <charconv>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -67,7 +67,8 @@ private:
 };
 
 template <typename T>
-T Choice(const std::string& option, const std::string& value, const std::map<std::string, T>& choices) {
+T Choice(const std::string& option, const std::string& value,
+         const std::map<std::string, T>& choices) {
     const auto it = choices.find(value);
     if (it == choices.end()) throw UsageError{"unknown value for " + option + ": " + value};
     return it->second;
@@ -131,10 +132,11 @@ int Pack(Arguments& args) {
             const std::string text = args.Take("size");
             long long size = -1;
             const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), size);
-            if (ec != std::errc() || end != text.data() + text.size() || size < 0 || size > INT32_MAX ||
-                (size > 0 && size < kSmallestMaxSize)) {
+            if (ec != std::errc() || end != text.data() + text.size() || size < 0 ||
+                size > INT32_MAX || (size > 0 && size < kSmallestMaxSize)) {
                 throw UsageError{"--max-size takes 0 or a number of bytes from " +
-                                 std::to_string(kSmallestMaxSize) + " to " + std::to_string(INT32_MAX)};
+                                 std::to_string(kSmallestMaxSize) + " to " +
+                                 std::to_string(INT32_MAX)};
             }
             backup.MaxSize = static_cast<std::int32_t>(size);
         } else if (*option == "--file-list") {
@@ -173,8 +175,9 @@ int List(Arguments& args) {
     if (!fs::exists(archiveName, ec)) return Fail("archive not found: " + archiveName);
     archive::ListArchive(archiveName, [](const archive::ArchiveMember& member) {
         const auto date = UnpackDosDateTime(member.date);
-        std::cout << member.name << '\t' << (date ? FormatDateTime("yyyy-mm-dd hh:nn:ss", *date) : "-")
-                  << '\t' << member.size << '\t' << member.storedSize << '\n';
+        std::cout << member.name << '\t'
+                  << (date ? FormatDateTime("yyyy-mm-dd hh:nn:ss", *date) : "-") << '\t'
+                  << member.size << '\t' << member.storedSize << '\n';
     });
     return 0;
 }
@@ -219,9 +222,11 @@ int Restore(Arguments& args) {
     } catch (const Exception& e) {
         bar.Finish();
         const std::string detail = backup.ErrorDetail();
-        return Fail(detail.empty() || detail == e.what() ? e.what() : std::string(e.what()) + ": " + detail);
+        return Fail(detail.empty() || detail == e.what() ? e.what()
+                                                         : std::string(e.what()) + ": " + detail);
     }
-    if (!missingDisk.empty()) return Fail("The archive continues in " + missingDisk + ", which is missing");
+    if (!missingDisk.empty())
+        return Fail("The archive continues in " + missingDisk + ", which is missing");
     return Fail(failure.empty() ? "restoring was cancelled" : failure);
 }
 

@@ -79,11 +79,11 @@ struct Options {
     std::string service;
     std::string command;
     std::vector<std::string> arguments;
-    std::string folder;  // download --folder
-    bool yes = false;    // remove --yes
-    bool wait = false;   // sync --wait
-    std::string prefer;  // --prefer local|web
-    bool file = false;   // login --file
+    std::string folder;                // download --folder
+    bool yes = false;                  // remove --yes
+    bool wait = false;                 // sync --wait
+    std::string prefer;                // --prefer local|web
+    bool file = false;                 // login --file
     bool scheduled = false;            // sync --scheduled
     std::optional<ScheduleTime> time;  // schedule install --daily / --hourly
     std::optional<int> spread;         // schedule install --spread
@@ -346,7 +346,9 @@ const char* Direction(TSyncMode mode) {
     }
 }
 
-bool IsUpload(TSyncMode mode) { return mode == smUpload || mode == smUserUpload; }
+bool IsUpload(TSyncMode mode) {
+    return mode == smUpload || mode == smUserUpload;
+}
 
 std::string Absolute(const std::string& path) {
     std::error_code ignored;
@@ -635,9 +637,8 @@ private:
                 Tell(name + "\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.");
                 return kFailed;
             case TCompanyOutcome::coConflict: {
-                const char* why = outcome.Decision.Ask == TSyncDecision::akFutureTime
-                                      ? kFutureTime
-                                      : kPassedOver;
+                const char* why =
+                    outcome.Decision.Ask == TSyncDecision::akFutureTime ? kFutureTime : kPassedOver;
                 err_ << name << ": " << why << " " << kChooseSide << "\n";
                 problems_.Add(name + ": " + why);
                 return kFailed;
@@ -826,8 +827,8 @@ private:
         }
         const TCompanyOutcome outcome = session_.Remove(company);
         if (outcome.Kind == TCompanyOutcome::coRefused && outcome.Message.empty()) {
-            Tell(company->CompanyName + "\r\n웹폴더에서 사업장을 삭제하지 못했습니다. (STATUS=" +
-                 outcome.Status + ")");
+            Tell(company->CompanyName +
+                 "\r\n웹폴더에서 사업장을 삭제하지 못했습니다. (STATUS=" + outcome.Status + ")");
             return kFailed;
         }
         return Report(*company, outcome, false);
