@@ -279,19 +279,17 @@ std::string PendingChangesFile(const std::string& databaseFile) {
     // reading the header would open and close the file, which drops every lock this process
     // has on it.
     for (const DatabaseEngine* engine : DatabaseEngines()) {
-        const std::string suffix = engine->PendingChangesSuffix();
+        const std::string pending = engine->PendingChangesFile(databaseFile);
         std::error_code absent;
-        if (!suffix.empty() && fs::exists(fs::symlink_status(databaseFile + suffix, absent))) {
-            return databaseFile + suffix;
-        }
+        if (!pending.empty() && fs::exists(fs::symlink_status(pending, absent))) return pending;
     }
     return {};
 }
 
 bool IsDatabaseCompanionName(const std::string& databaseName, const std::string& name) {
     for (const DatabaseEngine* engine : DatabaseEngines()) {
-        for (const std::string& suffix : engine->CompanionSuffixes()) {
-            if (name == databaseName + suffix) return true;
+        for (const std::string& companion : engine->CompanionFiles(databaseName)) {
+            if (name == companion) return true;
         }
     }
     return false;

@@ -1,8 +1,6 @@
 #include "platform/DatabaseEngine.h"
 
-#include <array>
 #include <cstring>
-#include <fstream>
 
 #include "platform/FileKit.h"
 #include "platform/SqliteEngine.h"
@@ -20,13 +18,12 @@ const SqliteEngine& Sqlite() {
 }  // namespace
 
 DatabaseFormat DetectDatabaseFormat(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return DatabaseFormat::Absent;
-    std::array<char, sizeof kSqliteHeader> header{};
-    in.read(header.data(), header.size());
-    if (in.gcount() == 0) return DatabaseFormat::Absent;
-    if (in.gcount() == static_cast<std::streamsize>(header.size()) &&
-        std::memcmp(header.data(), kSqliteHeader, sizeof kSqliteHeader) == 0) {
+    // Read through the engine's file layer: the host product may have the database open in
+    // this very process (tests do), and a descriptor of our own would drop its locks.
+    const std::string start = ReadFileStart(file, sizeof kSqliteHeader);
+    if (start.empty()) return DatabaseFormat::Absent;
+    if (start.size() == sizeof kSqliteHeader &&
+        std::memcmp(start.data(), kSqliteHeader, sizeof kSqliteHeader) == 0) {
         return DatabaseFormat::Sqlite;
     }
     return DatabaseFormat::Unknown;

@@ -115,11 +115,11 @@ public:
     virtual void CopyFile(const std::string& source, const std::string& dest) const = 0;
     // Whether another process has the database, or a file of the engine's beside it, open.
     virtual bool InUse(const std::string& file) const = 0;
-    // What the engine keeps beside a database file, as endings of its name ("-wal" ...).
-    virtual std::vector<std::string> CompanionSuffixes() const = 0;
+    // The files the engine keeps beside a database file (journals, a lock file), by path.
+    virtual std::vector<std::string> CompanionFiles(const std::string& file) const = 0;
     // The companion that holds committed changes not yet in the file, whose time and size
     // count as the database's own; empty when the engine keeps none.
-    virtual std::string PendingChangesSuffix() const = 0;
+    virtual std::string PendingChangesFile(const std::string& file) const = 0;
 };
 
 // The formats a company database file can have, told by its first bytes.
@@ -128,8 +128,7 @@ enum class DatabaseFormat {
     Sqlite,
     Unknown,  // nothing this build reads
 };
-// Reads the file's first bytes: never while this process holds a lock on it, since closing any
-// descriptor of a file drops every lock the process has on it.
+// Reads the file's first bytes, in a way that leaves alone the locks this process holds on it.
 DatabaseFormat DetectDatabaseFormat(const std::string& file);
 
 // The engine for a file by its format. A file that is not there yet is made by this build's

@@ -544,6 +544,30 @@ private:
 
 }  // namespace
 
+std::string ReadFileStart(const std::string& file, std::size_t count) {
+    std::optional<SqliteDatabase> db;
+    try {
+        db.emplace(file, SQLITE_OPEN_READONLY);
+    } catch (const SqliteError&) {
+        return {};
+    }
+    sqlite3_file* handle = nullptr;
+    if (sqlite3_file_control(db->get(), "main", SQLITE_FCNTL_FILE_POINTER, &handle) != SQLITE_OK ||
+        handle == nullptr || handle->pMethods == nullptr) {
+        return {};
+    }
+    sqlite3_int64 size = 0;
+    if (handle->pMethods->xFileSize(handle, &size) != SQLITE_OK) return {};
+    std::string start(
+        static_cast<std::size_t>(std::min<sqlite3_int64>(size, static_cast<sqlite3_int64>(count))),
+        '\0');
+    if (!start.empty() && handle->pMethods->xRead(handle, start.data(),
+                                                  static_cast<int>(start.size()), 0) != SQLITE_OK) {
+        return {};
+    }
+    return start;
+}
+
 std::unique_ptr<EngineConnection> SqliteEngine::Open(const std::string& file, CompanyShareMode mode,
                                                      std::chrono::milliseconds busyTimeout) const {
     return std::make_unique<SqliteConnection>(file, mode, busyTimeout);
@@ -647,8 +671,10 @@ bool SqliteEngine::InUse(const std::string& file) const {
     return AnyOpenedByAnotherProcess(file, false);
 }
 
-std::vector<std::string> SqliteEngine::CompanionSuffixes() const {
-    return {kSidecars.begin(), kSidecars.end()};
+std::vector<std::string> SqliteEngine::CompanionFiles(const std::string& file) const {
+    std::vector<std::string> files;
+    for (const char* sidecar : kSidecars) files.push_back(file + sidecar);
+    return files;
 }
 
 }  // namespace tidewell

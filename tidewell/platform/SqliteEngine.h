@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "platform/DatabaseEngine.h"
 
 namespace tidewell {
@@ -20,8 +23,13 @@ public:
                  const StopQuery& stop) const override;
     void CopyFile(const std::string& source, const std::string& dest) const override;
     bool InUse(const std::string& file) const override;
-    std::vector<std::string> CompanionSuffixes() const override;
-    std::string PendingChangesSuffix() const override { return "-wal"; }
+    std::vector<std::string> CompanionFiles(const std::string& file) const override;
+    std::string PendingChangesFile(const std::string& file) const override { return file + "-wal"; }
 };
+
+// The first count bytes of a file (fewer when it is shorter; empty when it can't be read),
+// read through the engine's own file layer: unlike a descriptor of our own, closing it never
+// drops a lock that a connection of this process holds on the file.
+std::string ReadFileStart(const std::string& file, std::size_t count);
 
 }  // namespace tidewell
