@@ -75,6 +75,8 @@ TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool 
 }  // namespace
 
 TformMainWindow::TformMainWindow(QWidget* parent) : QWidget(parent) {
+    // The boxes and dialogs the window owns show it too.
+    setWindowIcon(ProgramIcon());
     setFont(DesignFont(9));
     resize(kDesignClientSize);
     setMinimumSize(kMinimumClientSize);
