@@ -93,9 +93,9 @@ QPixmap LoadPicture(std::string_view name) {
 QIcon ProgramIcon() {
     QIcon icon;
     for (const int size : kProgramIconSizes) {
-        icon.addPixmap(RenderPicture(size <= kLargestSmallIconSize ? "PROGRAM_ICON_SMALL"
-                                                                   : "PROGRAM_ICON",
-                                     QSize(size, size)));
+        icon.addPixmap(
+            RenderPicture(size <= kLargestSmallIconSize ? "PROGRAM_ICON_SMALL" : "PROGRAM_ICON",
+                          QSize(size, size)));
     }
     return icon;
 }
