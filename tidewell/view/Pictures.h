@@ -38,9 +38,10 @@ QSize PictureSize(std::string_view name);
 // name is unknown or its resource can not be rendered.
 QPixmap LoadPicture(std::string_view name);
 
-// The program's icon at the sizes desktops ask for; the window and the menu entry show it.
-// Up to 24 px it is drawn from a plainer picture, whose waves stay apart at that size.
-inline constexpr std::array<int, 8> kProgramIconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+// The window's icon at the sizes title bars, task lists and window switchers ask for (the menu
+// entry's come from the same drawings, cmake/Install.cmake). Up to 24 px it is drawn from a
+// plainer picture, whose waves stay apart at that size.
+inline constexpr std::array<int, 7> kProgramIconSizes = {16, 22, 24, 32, 48, 64, 128};
 inline constexpr int kLargestSmallIconSize = 24;
 QIcon ProgramIcon();
 
