@@ -38,6 +38,19 @@ TEST_F(MainWindowTest, TheWindowsIconIsSquareAndFilledAtTheSizesShown) {
     }
 }
 
+// The stored size is the outer one: the frame is taken off for the client (the off-screen
+// platform draws a frame of its own; under openbox: WindowPlacementTest).
+TEST_F(MainWindowTest, TheStoredSizeIsTheWindowsOuterSize) {
+    auto key = *core.hive().OpenKey(kProgramKey, true);
+    key.WriteInteger("MainFormWidth", 700);
+    key.WriteInteger("MainFormHeight", 500);
+    window = std::make_unique<TformMainWindow>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_EQ(window->frameGeometry().size(), QSize(700, 500));
+    EXPECT_EQ(window->panelLogin->size(), window->size());
+}
+
 TEST_F(MainWindowTest, TypedLoginFillsTheHeaderAndTheList) {
     TypeLogin();
     EXPECT_FALSE(window->panelLogin->isVisible());
