@@ -322,6 +322,7 @@ protected:
 
     Picture TakePicture(const std::vector<std::string>& env) {
         const fs::path file = dir / "window.xwd";
+        fs::remove(file);
         RunTool({"/bin/sh", "-c",
                  tools_["xwd"] + " -silent -id $(" + tools_["wmctrl"] +
                      " -l | awk '/Quenlow/ { print $1 }') -out " + file.string()},
