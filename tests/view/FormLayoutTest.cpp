@@ -47,6 +47,17 @@ TEST(FormLayout, TallerClientCentresTheBlockVertically) {
     EXPECT_EQ(PlaceLoginBlock({526, 322}, kWidths).imageLogo1.Top, 4);
 }
 
+TEST(FormLayout, DownFromATallerPanelTheBlockTakesItsDesignTops) {
+    // Restored from maximized straight to the design height: kept, the tops would stay where
+    // the maximized window had centred them, the block cut off below.
+    const TLoginBlockPlaces back = PlaceLoginBlock({526, 321}, kWidths, 749);
+    EXPECT_EQ(back.imageLogo1, (TControlPlace{82, 4}));
+    EXPECT_EQ(back.Edit1.Top, 148);
+    EXPECT_EQ(back.Label6.Top, 296);
+    // From the same height (or none known) they keep their tops, as before.
+    EXPECT_EQ(PlaceLoginBlock({526, 321}, kWidths, 321).Label6.Top, std::nullopt);
+}
+
 TEST(FormLayout, HalvesTruncateTowardZero) {
     // A panel narrower than the block: (360 - 361) / 2 is 0, not -1.
     EXPECT_EQ(PlaceLoginBlock({360, 321}, kWidths).imageLogo1.Left, 0);

@@ -28,10 +28,15 @@ protected:
     MainWindowTest() : service(core.dir / "service") {
         service.AddUser("kim", "pw1234", "김철수", 365, 1LL << 30);
         RegisterCompany(0, "shop", "본점");
-        window = std::make_unique<TformMainWindow>(TSessionSetup{
-            &core.hive(), {ServiceEndpoint{service.BaseUrl(), {}}, core.Places()}, &SystemClock()});
+        window = std::make_unique<TformMainWindow>(WindowSetup());
         window->show();
         QApplication::processEvents();
+    }
+
+    // What the window works with here: the fixture's settings and places, the loopback service.
+    TSessionSetup WindowSetup() {
+        return {
+            &core.hive(), {ServiceEndpoint{service.BaseUrl(), {}}, core.Places()}, &SystemClock()};
     }
 
     // A company folder registered in a slot; the list shows it from the next login on.

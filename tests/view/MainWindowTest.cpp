@@ -19,6 +19,38 @@ TEST_F(MainWindowTest, StartsBehindTheLoginPanelWithItsCaption) {
     EXPECT_EQ(window->Edit2->echoMode(), QLineEdit::Password);
 }
 
+// The title bar, the task list and the window switcher ask for 16 to 48 px: each gets a
+// picture drawn for its size that fills the square (the wide logo squeezed in filled a strip).
+TEST_F(MainWindowTest, TheWindowsIconIsSquareAndFilledAtTheSizesShown) {
+    const QIcon icon = window->windowIcon();
+    for (const int size : {16, 24, 32, 48}) {
+        SCOPED_TRACE(size);
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size)));
+        const QImage image = icon.pixmap(QSize(size, size)).toImage();
+        ASSERT_EQ(image.size(), QSize(size, size));
+        int inkedRows = 0;
+        for (int y = 0; y < size; ++y) {
+            bool inked = false;
+            for (int x = 0; x < size; ++x) inked = inked || qAlpha(image.pixel(x, y)) > 128;
+            inkedRows += inked;
+        }
+        EXPECT_GE(inkedRows, size * 9 / 10);
+    }
+}
+
+// The stored size is the outer one: the frame is taken off for the client (the off-screen
+// platform draws a frame of its own; under openbox: WindowPlacementTest).
+TEST_F(MainWindowTest, TheStoredSizeIsTheWindowsOuterSize) {
+    auto key = *core.hive().OpenKey(kProgramKey, true);
+    key.WriteInteger("MainFormWidth", 700);
+    key.WriteInteger("MainFormHeight", 500);
+    window = std::make_unique<TformMainWindow>(WindowSetup());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_EQ(window->frameGeometry().size(), QSize(700, 500));
+    EXPECT_EQ(window->panelLogin->size(), window->size());
+}
+
 TEST_F(MainWindowTest, TypedLoginFillsTheHeaderAndTheList) {
     TypeLogin();
     EXPECT_FALSE(window->panelLogin->isVisible());

@@ -1,5 +1,6 @@
 // The desktop program under a real X server and window manager: the window is started and
-// closed as a person would, and its stored size must be the size it comes back with.
+// closed as a person would, and its stored size must be the size it comes back with, looking
+// as it did the first time.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -143,6 +145,51 @@ std::string ReadLine(int fd, std::chrono::milliseconds limit) {
     return line.substr(0, line.find('\n'));
 }
 
+// A window's picture as xwd writes it: its size and its pixels, row by row.
+struct Picture {
+    int Width = 0;
+    int Height = 0;
+    int BytesPerPixel = 0;
+    std::vector<std::string> Rows;
+};
+
+// The header is 25 big-endian 32-bit fields and the window's name; a colour map and the rows
+// of the image follow.
+Picture ReadXwd(const std::string& bytes) {
+    const auto field = [&](std::size_t index) -> std::uint32_t {
+        if (bytes.size() < 4 * (index + 1)) return 0;
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(bytes[4 * index + i]);
+        return value;
+    };
+    Picture picture;
+    picture.Width = static_cast<int>(field(4));
+    picture.Height = static_cast<int>(field(5));
+    picture.BytesPerPixel = static_cast<int>(field(11) / 8);
+    const std::size_t rowBytes = field(12);
+    std::size_t at = field(0) + std::size_t{field(19)} * 12;
+    const std::size_t used = static_cast<std::size_t>(picture.Width) * picture.BytesPerPixel;
+    for (int y = 0; y < picture.Height && at + rowBytes <= bytes.size(); ++y, at += rowBytes)
+        picture.Rows.push_back(bytes.substr(at, used));
+    return picture;
+}
+
+// How many pixels two pictures of the same size differ in; every pixel when the sizes differ.
+int DifferentPixels(const Picture& a, const Picture& b) {
+    if (a.Width != b.Width || a.Height != b.Height || a.Rows.size() != b.Rows.size() ||
+        a.BytesPerPixel != b.BytesPerPixel || a.BytesPerPixel == 0)
+        return std::max(a.Width * a.Height, b.Width * b.Height);
+    int count = 0;
+    for (std::size_t y = 0; y < a.Rows.size(); ++y)
+        for (std::size_t x = 0; x < a.Rows[y].size(); x += a.BytesPerPixel)
+            count += a.Rows[y].compare(x, a.BytesPerPixel, b.Rows[y], x, a.BytesPerPixel) != 0;
+    return count;
+}
+
+// The ID field's text cursor blinks: a picture may show it where another does not.
+constexpr int kCursorPixels = 40;
+
 struct Placement {
     int Left = 0, Top = 0, Width = 0, Height = 0;
     friend bool operator==(const Placement&, const Placement&) = default;
@@ -155,7 +202,7 @@ std::ostream& operator<<(std::ostream& out, const Placement& p) {
 class WindowPlacementTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* tool : {"Xvfb", "openbox", "wmctrl"}) {
+        for (const char* tool : {"Xvfb", "openbox", "wmctrl", "xwd"}) {
             const auto found = FindProgram(tool);
             if (!found) GTEST_SKIP() << tool << " is not installed";
             tools_[tool] = *found;
@@ -172,17 +219,37 @@ protected:
         ::close(ready[0]);
         ASSERT_FALSE(number.empty()) << "Xvfb did not start";
         display_ = ":" + number;
-        windowManager_ = std::make_unique<Child>(std::vector<std::string>{tools_["openbox"]},
-                                                 Environment({{"DISPLAY", display_}}));
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                return RunTool({tools_["wmctrl"], "-m"}, Environment({{"DISPLAY", display_}})) == 0;
-            },
-            10s))
-            << "openbox did not start";
+        StartWindowManager();
         for (const char* folder : {"config", "tmp", "runtime"})
             fs::create_directories(dir / folder);
         fs::permissions(dir / "runtime", fs::perms::owner_all);
+    }
+
+    // openbox runs its start-up command once it manages the screen; that command says so on a
+    // named pipe. However long a loaded machine takes, the wait ends then, or when openbox
+    // ends without getting there.
+    void StartWindowManager() {
+        const fs::path ready = dir / "openbox-ready";
+        ASSERT_EQ(::mkfifo(ready.c_str(), 0600), 0);
+        const int fd = ::open(ready.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        windowManager_ = std::make_unique<Child>(
+            std::vector<std::string>{tools_["openbox"], "--startup",
+                                     "/bin/sh -c 'echo ready >" + ready.string() + "'"},
+            Environment({{"DISPLAY", display_}}));
+        std::string said;
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 200) > 0 && (p.revents & POLLIN)) {
+                char buffer[16];
+                const ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got > 0) said.append(buffer, static_cast<std::size_t>(got));
+                if (said.find('\n') != std::string::npos) break;
+            }
+            if (windowManager_->Wait(0ms).has_value()) break;
+        }
+        ::close(fd);
+        ASSERT_EQ(said, "ready\n") << "openbox ended before it managed the screen";
     }
 
     void TearDown() override {
@@ -199,21 +266,48 @@ protected:
                             {"TIDEWELL_SERVICE_URL", "http://127.0.0.1:9"}});
     }
 
-    // Starts the program, waits for its window, closes it through the window manager as the
-    // close box does, and waits for it to end.
-    void StartAndClose() {
+    // What a session does while the window is open, before its picture is taken.
+    enum class During { Nothing, Maximize, Restore };
+
+    // Starts the program, waits for its window, does what was asked, takes the picture of the
+    // window's client area, closes the window through the window manager as the close box
+    // does, and waits for the program to end.
+    Picture Session(During during = During::Nothing) {
+        Picture shown;
         Child program({TIDEWELL_PROGRAM}, ProgramEnvironment());
-        ASSERT_TRUE(program.Started());
+        EXPECT_TRUE(program.Started());
         const auto env = Environment({{"DISPLAY", display_}});
-        ASSERT_TRUE(WaitFor(
+        const bool appeared = WaitFor(
             [&] {
                 return RunTool({"/bin/sh", "-c", tools_["wmctrl"] + " -l | grep -q Quenlow"},
                                env) == 0;
             },
-            20s))
-            << "the window did not appear";
-        // The frame comes from the window manager a moment after the window maps, and the
-        // window takes its stored size then: wait until its size holds still.
+            20s);
+        EXPECT_TRUE(appeared) << "the window did not appear";
+        if (!appeared) return shown;
+        WaitUntilStill(env);
+        if (during != During::Nothing) {
+            const std::string before = WindowList(env);
+            const char* change = during == During::Maximize ? "add" : "remove";
+            EXPECT_EQ(RunTool({tools_["wmctrl"], "-r", "Quenlow", "-b",
+                               std::string(change) + ",maximized_vert,maximized_horz"},
+                              env),
+                      0);
+            EXPECT_TRUE(WaitFor([&] { return WindowList(env) != before; }, 10s))
+                << "the window manager did not change the window";
+            WaitUntilStill(env);
+        }
+        shown = TakePicture(env);
+        EXPECT_EQ(RunTool({tools_["wmctrl"], "-c", "Quenlow"}, env), 0);
+        const auto code = program.Wait(20s);
+        EXPECT_TRUE(code.has_value()) << "the window did not close";
+        EXPECT_EQ(code.value_or(-1), 0);
+        return shown;
+    }
+
+    // The frame comes from the window manager a moment after the window maps, and the window
+    // takes its stored size then: wait until its size holds still.
+    void WaitUntilStill(const std::vector<std::string>& env) {
         std::string last;
         int same = 0;
         WaitFor(
@@ -224,10 +318,16 @@ protected:
                 return same >= 4;
             },
             10s);
-        ASSERT_EQ(RunTool({tools_["wmctrl"], "-c", "Quenlow"}, env), 0);
-        const auto code = program.Wait(20s);
-        ASSERT_TRUE(code.has_value()) << "the window did not close";
-        EXPECT_EQ(*code, 0);
+    }
+
+    Picture TakePicture(const std::vector<std::string>& env) {
+        const fs::path file = dir / "window.xwd";
+        fs::remove(file);
+        RunTool({"/bin/sh", "-c",
+                 tools_["xwd"] + " -silent -id $(" + tools_["wmctrl"] +
+                     " -l | awk '/Quenlow/ { print $1 }') -out " + file.string()},
+                env);
+        return ReadXwd(test::ReadFile(file));
     }
 
     // wmctrl's list of windows with their places and sizes.
@@ -258,6 +358,12 @@ protected:
                 key->ReadInteger("MainFormHeight").value_or(-1)};
     }
 
+    int MaximizedFlag() {
+        SettingsHive hive(HiveFile());
+        const auto key = hive.OpenKey(kProgramKey, false);
+        return key ? key->ReadInteger("MainFormMaximized").value_or(-1) : -1;
+    }
+
     test::TempDir dir;
     std::map<std::string, std::string> tools_;
     std::string display_;
@@ -266,12 +372,12 @@ protected:
 };
 
 TEST_F(WindowPlacementTest, FourStartsKeepTheSizeAndPlaceTheyStored) {
-    StartAndClose();
+    Session();
     const Placement first = Stored();
     ASSERT_GT(first.Width, 0);
     for (int run = 2; run <= 4; ++run) {
         SCOPED_TRACE(run);
-        StartAndClose();
+        Session();
         EXPECT_EQ(Stored(), first);
     }
 
@@ -284,10 +390,40 @@ TEST_F(WindowPlacementTest, FourStartsKeepTheSizeAndPlaceTheyStored) {
         key->WriteInteger("MainFormWidth", 700);
         key->WriteInteger("MainFormHeight", 500);
     }
-    StartAndClose();
+    Session();
     EXPECT_EQ(Stored(), (Placement{60, 40, 700, 500}));
-    StartAndClose();
+    Session();
     EXPECT_EQ(Stored(), (Placement{60, 40, 700, 500}));
+}
+
+// The stored size is the outer size: given to the client before the frame is known, the window
+// laid its login block out for a taller client and kept it there, lower and cut off at the
+// foot; restored after a maximized start, the window grew by its frame every time.
+TEST_F(WindowPlacementTest, LaterStartsAndARestoreFromMaximizedLookAsTheFirstStart) {
+    const Picture first = Session();
+    const Placement stored = Stored();
+    ASSERT_GT(first.Width, 0);
+    EXPECT_LE(DifferentPixels(Session(), first), kCursorPixels) << "second start";
+    EXPECT_EQ(Stored(), stored);
+
+    Session(During::Maximize);
+    EXPECT_EQ(Stored(), stored);
+    EXPECT_EQ(MaximizedFlag(), 1);
+    EXPECT_LE(DifferentPixels(Session(During::Restore), first), kCursorPixels)
+        << "restored after a maximized start";
+    EXPECT_EQ(Stored(), stored);
+    EXPECT_EQ(MaximizedFlag(), 0);
+
+    // A size of the user's own comes back from a maximized start as it was.
+    {
+        SettingsHive hive(HiveFile());
+        auto key = hive.OpenKey(kProgramKey, true);
+        key->WriteInteger("MainFormWidth", 700);
+        key->WriteInteger("MainFormHeight", 500);
+        key->WriteInteger("MainFormMaximized", 1);
+    }
+    Session(During::Restore);
+    EXPECT_EQ(Stored(), (Placement{stored.Left, stored.Top, 700, 500}));
 }
 
 }  // namespace

@@ -28,11 +28,13 @@ bool TitleBarShown(const QRect& frame, const QList<QRect>& screenAreas) {
     return false;
 }
 
-TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths) {
+TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths,
+                                  int previousHeight) {
     const bool tall = panelClient.height() > kLoginBlockSize.height();
-    const int base = (panelClient.height() - kLoginBlockSize.height()) / 2;
+    const bool cameDown = !tall && previousHeight > kLoginBlockSize.height();
+    const int base = tall ? (panelClient.height() - kLoginBlockSize.height()) / 2 : 0;
     auto top = [&](int offset) -> std::optional<int> {
-        if (!tall) return std::nullopt;
+        if (!tall && !cameDown) return std::nullopt;
         return base + offset;
     };
 

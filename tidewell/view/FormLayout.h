@@ -49,8 +49,12 @@ struct TLoginBlockPlaces {
         CheckBox2, Label4, Label6;
 };
 
-// panelClient: the login panel's client size (it covers the window's client area).
-TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths);
+// panelClient: the login panel's client size (it covers the window's client area). Up to the
+// block's height the controls keep their tops, except right after the panel was taller
+// (previousHeight; a restore from maximized): then they go back to the tops a gradual
+// shrink would have left them at, those of the design, instead of staying far below.
+TLoginBlockPlaces PlaceLoginBlock(QSize panelClient, const TLoginBlockWidths& widths,
+                                  int previousHeight = 0);
 
 struct TCentredPanelsPlaces {
     int SyncButtonLeft = 0;

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
+#include <QWindow>
 
 #include "view/BrowseFolder.h"
 #include "view/ClickLabel.h"
@@ -59,6 +60,11 @@ Label* NewPicture(QWidget* parent, std::string_view name, QPoint at, Options... 
     return label;
 }
 
+// Maximized or full screen: the window manager decides the size and the frame.
+bool FillsScreen(Qt::WindowStates state) {
+    return state & (Qt::WindowMaximized | Qt::WindowFullScreen);
+}
+
 TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool focusable) {
     auto* label = new TClickLabel(parent, focusable);
     label->setText(text);
@@ -69,6 +75,8 @@ TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool 
 }  // namespace
 
 TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent) : QWidget(parent) {
+    // The boxes and dialogs the window owns show it too.
+    setWindowIcon(ProgramIcon());
     setFont(DesignFont(9));
     resize(kDesignClientSize);
     setMinimumSize(kMinimumClientSize);
@@ -314,10 +322,17 @@ void TformMainWindow::ShowAsStored() {
 bool TformMainWindow::event(QEvent* event) {
     const bool result = QWidget::event(event);
     switch (event->type()) {
-        case QEvent::Move:
-        case QEvent::Resize:
         case QEvent::WindowStateChange:
-            FitPendingFrameSize();
+            if (FillsScreen(static_cast<QWindowStateChangeEvent*>(event)->oldState()) &&
+                !FillsScreen(windowState())) {
+                awaitingRestoredSize_ = true;
+            }
+            break;
+        case QEvent::Resize:
+            if (event->spontaneous()) awaitingRestoredSize_ = false;
+            [[fallthrough]];
+        case QEvent::Move:
+            if (!awaitingRestoredSize_) FitStoredSize();
             break;
         case QEvent::WindowActivate:
             // Back from a box or a dialog: the list saw no moves meanwhile.
@@ -333,6 +348,7 @@ void TformMainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
+    if (QWindow* window = windowHandle()) window->installEventFilter(this);
     Run([this] { form_->FormShow(); });
     // Focus asked for before the window existed on screen lands now.
     if (QWidget* widget = Widget(pendingFocus_.value_or(Element::Edit1))) widget->setFocus();
@@ -346,21 +362,32 @@ void TformMainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool TformMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && !exposed_ &&
+        windowHandle()->isExposed()) {
+        exposed_ = true;
+        FitStoredSize();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TformMainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // A size that is not the one given for the stored bounds is the user's or the system's.
-    if (pendingFrameSize_ && size() != pendingClientSize_) pendingFrameSize_.reset();
     FormResize();
 }
 
-void TformMainWindow::FitPendingFrameSize() {
-    if (!pendingFrameSize_ || !shown_) return;
-    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) return;
+void TformMainWindow::FitStoredSize() {
+    if (!storedOuterWidth_ && !storedOuterHeight_) return;
+    // A maximized window keeps the stored size for when it is restored.
+    if (!shown_ || FillsScreen(windowState()) || (windowState() & Qt::WindowMinimized)) return;
     const QMargins frame = FrameMargins();
-    if (frame.isNull()) return;  // not framed yet (or never: then the sizes already agree)
-    const QSize outer = *pendingFrameSize_;
-    pendingFrameSize_.reset();
-    resize(outer.shrunkBy(frame));
+    if (frame.isNull() && !exposed_) return;
+    QSize client = size();
+    if (storedOuterWidth_) client.setWidth(*storedOuterWidth_ - frame.left() - frame.right());
+    if (storedOuterHeight_) client.setHeight(*storedOuterHeight_ - frame.top() - frame.bottom());
+    storedOuterWidth_.reset();
+    storedOuterHeight_.reset();
+    resize(client);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -369,10 +396,12 @@ void TformMainWindow::FitPendingFrameSize() {
 void TformMainWindow::FormResize() {
     if (panelLogin == nullptr) return;
     const QSize client = size();
+    const int previousHeight = panelLogin->height();
     panelLogin->setGeometry(0, 0, client.width(), client.height());
     mainArea_->setGeometry(0, 0, client.width(), client.height());
     const TLoginBlockPlaces places = PlaceLoginBlock(
-        client, {Shape3->width(), Shape4->width(), Label4->width(), Label6->width()});
+        client, {Shape3->width(), Shape4->width(), Label4->width(), Label6->width()},
+        previousHeight);
     const auto place = [](QWidget* widget, const TControlPlace& at) {
         widget->move(at.Left, at.Top.value_or(widget->y()));
     };
@@ -421,6 +450,12 @@ void TformMainWindow::LayoutListColumns() {
 }
 
 QMargins TformMainWindow::FrameMargins() const {
+    // The window's own answer is fresh while it shows; the widget's copy follows only at the
+    // next move (right after a restore it still holds the maximized frame), but it outlasts the
+    // window's hiding at the close.
+    if (const QWindow* window = windowHandle(); window && window->isVisible()) {
+        return window->frameMargins();
+    }
     const QRect frame = frameGeometry();
     const QRect inner = geometry();
     return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
@@ -457,18 +492,12 @@ WindowBounds TformMainWindow::Bounds() const {
 void TformMainWindow::SetBounds(const WindowBounds& bounds) {
     const QRect outer(bounds.Left, bounds.Top, bounds.Width, bounds.Height);
     const WindowBounds now = Bounds();
-    // Before the window has a frame its outer size is not known: the client gets the stored
-    // size for now and the frame is taken off once the window manager has drawn one. A size
-    // the logic handed back unchanged was not stored, and the design's client size stays.
-    const QMargins frame = FrameMargins();
-    if (bounds.Width != now.Width || bounds.Height != now.Height) {
-        pendingFrameSize_.reset();
-        resize(outer.size().shrunkBy(frame));
-        if (frame.isNull()) {
-            pendingFrameSize_ = outer.size();
-            pendingClientSize_ = size();
-        }
-    }
+    // A size the logic handed back unchanged was not stored: the design's client size stays.
+    storedOuterWidth_.reset();
+    storedOuterHeight_.reset();
+    if (bounds.Width != now.Width) storedOuterWidth_ = bounds.Width;
+    if (bounds.Height != now.Height) storedOuterHeight_ = bounds.Height;
+    FitStoredSize();
     // A window that no screen would show is left where the system puts new windows; so is a
     // position the logic handed back unchanged before the window had one.
     const bool unplaced = !shown_ && !testAttribute(Qt::WA_Moved);

@@ -118,6 +118,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -135,9 +136,11 @@ private:
     void Run(const std::function<void()>& handler);
     QWidget* Widget(Element element) const;
     QMargins FrameMargins() const;
-    // Gives the size the settings asked for to the frame once the window manager has put one
-    // around the window; until then its width and height are not known.
-    void FitPendingFrameSize();
+    // Gives the stored outer size to the window once the window manager has framed it, or, on
+    // a screen without frames, once it shows. Until then the client keeps the size it has: a
+    // client made the outer size first and shrunk later would lay the login block out for a
+    // height it never keeps. A window shown maximized keeps it for its restore.
+    void FitStoredSize();
     // Shows at once what the logic just set on the progress panel: the work that follows may
     // keep the window from painting for a while (a database being compacted).
     void ShowProgressNow(QWidget* widget);
@@ -152,8 +155,13 @@ private:
     bool waitCursor_ = false;
     bool destroyed_ = false;
     std::optional<Element> pendingFocus_;
-    std::optional<QSize> pendingFrameSize_;  // the stored outer size, until the frame is known
-    QSize pendingClientSize_;                // what the window was given meanwhile
+    // The stored outer width and height, each until it is given (absent: not stored).
+    std::optional<int> storedOuterWidth_;
+    std::optional<int> storedOuterHeight_;
+    // Back from maximized, the window manager moves the window and tells its normal frame
+    // before it gives the normal size; until that size arrives the frame may be the old one.
+    bool awaitingRestoredSize_ = false;
+    bool exposed_ = false;  // on screen once: a frame the window has not got by now never comes
     QPointer<QWidget> focusBeforeProgress_;
 };
 

@@ -55,6 +55,26 @@ const PictureEntry& RequirePicture(std::string_view name) {
     return *entry;
 }
 
+// The named resource drawn at the given pixel size on a transparent background.
+QPixmap RenderPicture(std::string_view name, QSize size) {
+    static std::once_flag once;
+    std::call_once(once, InitPictureResources);
+
+    const QString resource =
+        QStringLiteral(":/pictures/") + QString::fromUtf8(name.data(), name.size());
+    QSvgRenderer renderer(resource);
+    if (!renderer.isValid()) throw Exception("Can not render picture: " + std::string(name));
+
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    painter.end();
+    return QPixmap::fromImage(image);
+}
+
 constexpr int kRemoteIndex = 10;
 constexpr int kLocalIndex = 11;
 constexpr int kLatestOffset = 2;
@@ -67,23 +87,17 @@ QSize PictureSize(std::string_view name) {
 }
 
 QPixmap LoadPicture(std::string_view name) {
-    static std::once_flag once;
-    std::call_once(once, InitPictureResources);
+    return RenderPicture(name, RequirePicture(name).Size);
+}
 
-    const PictureEntry& entry = RequirePicture(name);
-    const QString resource =
-        QStringLiteral(":/pictures/") + QString::fromUtf8(name.data(), name.size());
-    QSvgRenderer renderer(resource);
-    if (!renderer.isValid()) throw Exception("Can not render picture: " + std::string(name));
-
-    QImage image(entry.Size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(entry.Size)));
-    painter.end();
-    return QPixmap::fromImage(image);
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : kProgramIconSizes) {
+        icon.addPixmap(
+            RenderPicture(size <= kLargestSmallIconSize ? "PROGRAM_ICON_SMALL" : "PROGRAM_ICON",
+                          QSize(size, size)));
+    }
+    return icon;
 }
 
 TListPictures TListPictures::Load() {

@@ -3,6 +3,7 @@
 // The program's pictures: SVG sources compiled into the resources under their names, rendered
 // once at their fixed pixel sizes.
 
+#include <QIcon>
 #include <QPixmap>
 #include <QSize>
 
@@ -36,6 +37,13 @@ QSize PictureSize(std::string_view name);
 // The named picture at its pixel size on a transparent background; raises Exception when the
 // name is unknown or its resource can not be rendered.
 QPixmap LoadPicture(std::string_view name);
+
+// The window's icon at the sizes title bars, task lists and window switchers ask for (the menu
+// entry's come from the same drawings, cmake/Install.cmake). Up to 24 px it is drawn from a
+// plainer picture, whose waves stay apart at that size.
+inline constexpr std::array<int, 7> kProgramIconSizes = {16, 22, 24, 32, 48, 64, 128};
+inline constexpr int kLargestSmallIconSize = 24;
+QIcon ProgramIcon();
 
 // The 14 list images, loaded once at window creation.
 class TListPictures {
