@@ -572,7 +572,7 @@ private:
         }
         for (const TSkippedCompanySlot& damaged : list.Damaged) {
             Tell(damaged.CompanyName + ": 자료를 읽을 수 없어 목록에서 뺐습니다 (" +
-                 damaged.LocalPath + ")");
+                 damaged.LocalPath + ")" + (damaged.Detail.empty() ? "" : ": " + damaged.Detail));
             warned_ = true;
         }
         if (!list.WebListed) {
