@@ -218,6 +218,7 @@ void CheckJetDatabase(const fs::path& file, const StopQuery& stop, const JetRead
         case JetReadStatus::Ok:
             return;
         case JetReadStatus::NoTable:
+        case JetReadStatus::NoRow:
             throw JetDatabaseError(
                 JetProblem::NotCompany,
                 Named("Jet 4 데이터베이스이지만 사업장 정보(ver 테이블)가 없습니다", file));

@@ -58,9 +58,12 @@ JetReadStatus CheckOpenedFile(MdbHandle* mdb, const std::string& tableName) {
         }
     }
     mdb_rewind_table(table.get());
-    while (mdb_fetch_row(table.get())) {
-    }
-    return JetReadStatus::Ok;
+    unsigned int rows = 0;
+    while (mdb_fetch_row(table.get())) ++rows;
+    // The table keeps its row count; rows lost to a damaged page show as a difference. A company
+    // database always has a row here.
+    if (rows != table->num_rows) return JetReadStatus::Unreadable;
+    return rows == 0 ? JetReadStatus::NoRow : JetReadStatus::Ok;
 }
 
 }  // namespace
