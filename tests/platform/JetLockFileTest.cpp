@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <optional>
+#include <vector>
+
 #include "HostProgram.h"
 #include "JetFixture.h"
 #include "TestSupport.h"
@@ -54,7 +57,7 @@ TEST(JetLockFileTest, HostHoldingTheDatabaseStopsCopyAndReplace) {
         EXPECT_TRUE(JetDatabaseInUse(folder.database));
         if (c.copyAllowed) {
             CopyJetDatabaseFile(folder.database, folder.copy);
-            EXPECT_EQ(test::ReadFile(folder.copy), folder.bytes);
+            EXPECT_TRUE(test::ReadFile(folder.copy) == folder.bytes);
         } else {
             EXPECT_EQ(ProblemOf([&] { CopyJetDatabaseFile(folder.database, folder.copy); }),
                       JetProblem::InUse);
@@ -62,7 +65,7 @@ TEST(JetLockFileTest, HostHoldingTheDatabaseStopsCopyAndReplace) {
         }
         EXPECT_EQ(ProblemOf([&] { ReplaceJetDatabaseFile(folder.staged, folder.database); }),
                   JetProblem::InUse);
-        EXPECT_EQ(test::ReadFile(folder.database), folder.bytes);
+        EXPECT_TRUE(test::ReadFile(folder.database) == folder.bytes);
         EXPECT_EQ(test::ReadFile(folder.staged), "new content");
 
         host.Stop();
@@ -79,7 +82,7 @@ TEST(JetLockFileTest, StaleLockFileAloneIsNoUse) {
     EXPECT_FALSE(JetDatabaseInUse(folder.database));
 
     CopyJetDatabaseFile(folder.database, folder.copy);
-    EXPECT_EQ(test::ReadFile(folder.copy), folder.bytes);
+    EXPECT_TRUE(test::ReadFile(folder.copy) == folder.bytes);
     struct stat copied {};
     ::stat(folder.copy.c_str(), &copied);
     EXPECT_EQ(copied.st_mode & 0777, 0600u);
@@ -88,11 +91,49 @@ TEST(JetLockFileTest, StaleLockFileAloneIsNoUse) {
     const std::string newer = test::MakeJetCompany("fedcba9876543210fedcba9876543210", "새 물결");
     test::WriteFile(folder.staged, newer);
     ReplaceJetDatabaseFile(folder.staged, folder.database);
-    EXPECT_EQ(test::ReadFile(folder.database), newer);
+    EXPECT_TRUE(test::ReadFile(folder.database) == newer);
     struct stat replaced {};
     ::stat(folder.database.c_str(), &replaced);
     EXPECT_EQ(replaced.st_mode & 0777, 0640u);
     EXPECT_FALSE(std::filesystem::exists(folder.staged));
+}
+
+// The replacement holds its lock from the test to the rename: the steps see the old bytes, a Jet
+// writer starting meanwhile can't take its lock, and one that opened the file meanwhile still
+// stops the rename.
+TEST(JetLockFileTest, ReplacementKeepsTheOldBytesUnderItsLock) {
+    JetFolder folder;
+    const std::string newer = test::MakeJetCompany("fedcba9876543210fedcba9876543210", "새 물결");
+    test::WriteFile(folder.staged, newer);
+    std::vector<std::string> steps;
+    JetReplaceSteps replace;
+    replace.copyFile = folder.copy;
+    replace.keepCurrent = [&](const std::filesystem::path& copy) {
+        steps.push_back("keep");
+        EXPECT_TRUE(test::ReadFile(copy) == folder.bytes);
+        EXPECT_EQ(HostProgram::JetUser(folder.database, "mdb").Stop(), 1);  // refused its lock
+    };
+    replace.beforeReplace = [&] { steps.push_back("before"); };
+    replace.settleNew = [&](const std::filesystem::path& file) {
+        steps.push_back("settle");
+        EXPECT_TRUE(test::ReadFile(file) == newer);
+    };
+    ReplaceJetDatabaseFile(folder.staged, folder.database, replace);
+    EXPECT_EQ(steps, (std::vector<std::string>{"keep", "before", "settle"}));
+    EXPECT_TRUE(test::ReadFile(folder.database) == newer);
+    EXPECT_FALSE(std::filesystem::exists(folder.copy));
+
+    test::WriteFile(folder.staged, folder.bytes);
+    std::optional<HostProgram> host;
+    replace.settleNew = nullptr;
+    replace.keepCurrent = [&](const std::filesystem::path&) {
+        host.emplace(HostProgram::JetUser(folder.database, "open"));
+    };
+    EXPECT_EQ(ProblemOf([&] { ReplaceJetDatabaseFile(folder.staged, folder.database, replace); }),
+              JetProblem::InUse);
+    EXPECT_TRUE(test::ReadFile(folder.database) == newer);
+    EXPECT_TRUE(std::filesystem::exists(folder.staged));
+    EXPECT_FALSE(std::filesystem::exists(folder.copy));
 }
 
 // A write that slips in while the bytes are copied changes the size and time: no copy is kept.

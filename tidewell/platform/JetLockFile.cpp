@@ -32,6 +32,13 @@ JetDatabaseError InUse(const fs::path& database) {
             database.string());
 }
 
+JetDatabaseError Changed(const fs::path& database) {
+    return JetDatabaseError(JetProblem::Changed,
+                            "복사하는 동안 다른 프로그램이 데이터베이스를 바꾸었습니다. 그 "
+                            "프로그램을 닫고 다시 하십시오: " +
+                                database.string());
+}
+
 // The whole file and everything past its end: wherever a writer puts its locks.
 flock WholeFile(short type) {
     flock range{};
@@ -131,15 +138,13 @@ void CopyJetDatabaseFile(const fs::path& source, const fs::path& dest, const Sto
     if (LockedElsewhere(from.get()) || HeldByAnotherProcess(lockFile)) throw InUse(source);
     if (SignatureOfOpen(from.get()) != before || SignatureOf(source) != before ||
         IdentityOf(source) != identity) {
-        throw JetDatabaseError(JetProblem::Changed,
-                               "복사하는 동안 다른 프로그램이 데이터베이스를 바꾸었습니다. 그 "
-                               "프로그램을 닫고 다시 하십시오: " +
-                                   source.string());
+        throw Changed(source);
     }
     removeCopy.Keep();
 }
 
-void ReplaceJetDatabaseFile(const fs::path& staged, const fs::path& target) {
+void ReplaceJetDatabaseFile(const fs::path& staged, const fs::path& target,
+                            const JetReplaceSteps& steps, const StopQuery& stop) {
     struct stat old {};
     const bool existed = ::lstat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
@@ -147,24 +152,52 @@ void ReplaceJetDatabaseFile(const fs::path& staged, const fs::path& target) {
             JetProblem::FileAccess,
             "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target.string());
     }
+    const fs::path lockFile = JetLockFileOf(target);
+    const auto nobodyElse = [&] {
+        if (HeldByAnotherProcess(lockFile) || OpenedByAnotherProcess(target.string()) ||
+            OpenedByAnotherProcess(lockFile.string())) {
+            throw InUse(target);
+        }
+    };
     FileHandle held;
     if (existed) {
         held = OpenForLocks(target, O_RDWR);
         if (!held) throw FileAccessError("데이터베이스를 열 수 없습니다", target);
         if (!TakeLock(held.get(), F_WRLCK)) throw InUse(target);
     }
-    const fs::path lockFile = JetLockFileOf(target);
-    if (HeldByAnotherProcess(lockFile) || OpenedByAnotherProcess(target.string()) ||
-        OpenedByAnotherProcess(lockFile.string())) {
-        throw InUse(target);
+    nobodyElse();
+
+    if (steps.keepCurrent) {
+        Assert(!steps.copyFile.empty(), "Jet 데이터베이스 교체: 보관할 사본의 자리가 없습니다.",
+               "JetLockFile", __LINE__);
+        if (existed) {
+            FileHandle copy;
+            try {
+                copy = CreatePrivateFile(steps.copyFile);
+            } catch (const Exception& error) {
+                throw JetDatabaseError(JetProblem::FileAccess, error.what());
+            }
+            const ScopedFileRemoval removeCopy(steps.copyFile);
+            const FileSignature before = SignatureOfOpen(held.get());
+            CopyBytes(held.get(), copy.get(), target, steps.copyFile, stop);
+            copy.Reset();
+            if (SignatureOfOpen(held.get()) != before) throw Changed(target);
+            steps.keepCurrent(steps.copyFile);
+        } else {
+            steps.keepCurrent({});
+        }
     }
+    if (steps.beforeReplace) steps.beforeReplace();
+    if (steps.settleNew) steps.settleNew(staged);
+    if (StopWanted(stop)) throw OperationStopped();
+
     if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
     try {
         SyncFile(staged);  // the new data is on the disk before it takes the old data's place
     } catch (const Exception& error) {
         throw JetDatabaseError(JetProblem::FileAccess, error.what());
     }
-    // Where there was no file, one that appeared meanwhile is not ours to replace.
+    nobodyElse();  // the steps took their time: a program that opened it since still counts
     const int moved =
         existed ? ::rename(staged.c_str(), target.c_str())
                 : ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);

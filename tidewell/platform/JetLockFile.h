@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "platform/Error.h"
 
@@ -32,11 +33,30 @@ bool JetDatabaseInUse(const std::filesystem::path& database);
 void CopyJetDatabaseFile(const std::filesystem::path& source, const std::filesystem::path& dest,
                          const StopQuery& stop = {});
 
+// What ReplaceJetDatabaseFile does while it holds target's lock, all optional.
+struct JetReplaceSteps {
+    // Where the byte copy of the current database goes: a path for a new file in a private
+    // folder. Without it, nothing is kept.
+    std::filesystem::path copyFile;
+    // Keeps what is about to be replaced, before anything changes: copy holds target's bytes
+    // (taken under the lock, so no writer changed them meanwhile), or is empty when there was no
+    // target. It is removed afterwards. An error raised here leaves target as it was.
+    std::function<void(const std::filesystem::path& copy)> keepCurrent;
+    // Runs after keepCurrent, still before target changes. An error leaves target as it was.
+    std::function<void()> beforeReplace;
+    // The new content, about to take target's place in one rename that keeps its time and size:
+    // meant for giving it its time before any other program can open it.
+    std::function<void(const std::filesystem::path& file)> settleNew;
+};
+
 // Puts staged (a checked Jet 4 file) in target's place by one rename, target's permissions kept,
-// only while no other program has target open or locked; this process holds a lock on target
-// from the test to the rename, so that a host starting meanwhile finds it taken. A missing target
-// is created by the rename. Raises JetDatabaseError (InUse, FileAccess) with target unchanged.
+// only while no other program has target open or locked. This process holds a write lock on
+// target from that test until the rename, so that a Jet writer starting meanwhile finds it taken
+// (and the steps see what the rename replaces). A missing target is created by the rename, and a
+// file that appeared there meanwhile is not replaced. Raises JetDatabaseError (InUse, Changed,
+// FileAccess) with target unchanged; a stop request before the rename raises OperationStopped.
 void ReplaceJetDatabaseFile(const std::filesystem::path& staged,
-                            const std::filesystem::path& target);
+                            const std::filesystem::path& target, const JetReplaceSteps& steps = {},
+                            const StopQuery& stop = {});
 
 }  // namespace tidewell
