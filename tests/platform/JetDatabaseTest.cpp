@@ -27,7 +27,7 @@ JetProblem ProblemOf(const std::filesystem::path& file, const JetReaderLimits& l
     try {
         CheckJetDatabase(file, stop, limits);
     } catch (const JetDatabaseError& error) {
-        EXPECT_NE(std::string(error.what()).find(file.string()), std::string::npos) << error.what();
+        EXPECT_EQ(std::string(error.what()), error.reason() + ": " + file.string());
         return error.problem();
     }
     ADD_FAILURE() << "the check passed " << file;

@@ -162,10 +162,6 @@ ReaderOutcome RunReader(const std::vector<std::string>& arguments, const JetRead
     return outcome;
 }
 
-std::string Named(const std::string& what, const fs::path& file) {
-    return what + ": " + file.string();
-}
-
 // Only Jet 4 files go to the reader at all; the others are told apart by their first bytes.
 void RequireJet4(const fs::path& file) {
     DatabaseFormat format;
@@ -175,7 +171,7 @@ void RequireJet4(const fs::path& file) {
         throw JetDatabaseError(JetProblem::FileAccess, error.what());
     }
     if (format != DatabaseFormat::Jet4) {
-        throw JetDatabaseError(JetProblem::NotJet4, Named(NotCompanyDatabaseReason(format), file));
+        throw JetDatabaseError(JetProblem::NotJet4, NotCompanyDatabaseReason(format), file);
     }
 }
 
@@ -210,33 +206,31 @@ void CheckJetDatabase(const fs::path& file, const StopQuery& stop, const JetRead
     if (!outcome.exited) {
         throw JetDatabaseError(
             JetProblem::Damaged,
-            Named("Jet 4 데이터베이스를 읽다가 시간이나 메모리의 한도를 넘었습니다. 파일이 "
-                  "손상된 것으로 보입니다",
-                  file));
+            "Jet 4 데이터베이스를 읽다가 시간이나 메모리의 한도를 넘었습니다. 파일이 "
+            "손상된 것으로 보입니다",
+            file);
     }
     switch (static_cast<JetReadStatus>(outcome.status)) {
         case JetReadStatus::Ok:
             return;
         case JetReadStatus::NoTable:
         case JetReadStatus::NoRow:
-            throw JetDatabaseError(
-                JetProblem::NotCompany,
-                Named("Jet 4 데이터베이스이지만 사업장 정보(ver 테이블)가 없습니다", file));
+            throw JetDatabaseError(JetProblem::NotCompany,
+                                   "Jet 4 데이터베이스이지만 사업장 정보(ver 테이블)가 없습니다",
+                                   file);
         case JetReadStatus::NoCatalogue:
             throw JetDatabaseError(
                 JetProblem::Damaged,
-                Named("Jet 4 데이터베이스의 개체 목록을 읽을 수 없습니다. 파일이 손상되었습니다",
-                      file));
+                "Jet 4 데이터베이스의 개체 목록을 읽을 수 없습니다. 파일이 손상되었습니다", file);
         case JetReadStatus::CannotOpen:
         case JetReadStatus::NotJet4:
-            throw JetDatabaseError(
-                JetProblem::Damaged,
-                Named("Jet 4 데이터베이스를 열 수 없습니다. 파일이 손상되었습니다", file));
+            throw JetDatabaseError(JetProblem::Damaged,
+                                   "Jet 4 데이터베이스를 열 수 없습니다. 파일이 손상되었습니다",
+                                   file);
         default:
             throw JetDatabaseError(
                 JetProblem::Damaged,
-                Named("Jet 4 데이터베이스의 ver 테이블을 읽을 수 없습니다. 파일이 손상되었습니다",
-                      file));
+                "Jet 4 데이터베이스의 ver 테이블을 읽을 수 없습니다. 파일이 손상되었습니다", file);
     }
 }
 

@@ -25,14 +25,21 @@ enum class JetProblem {
     FileAccess,     // the file system refused a read, write or rename
 };
 
+// Its text is the reason followed by the file's name; a caller that knows the file by another
+// name (an archive member rather than the staging file it was put in) uses reason() with its own.
 class JetDatabaseError : public Exception {
 public:
-    JetDatabaseError(JetProblem problem, const std::string& message)
-        : Exception(message), problem_(problem) {}
+    JetDatabaseError(JetProblem problem, const std::string& reason,
+                     const std::filesystem::path& file = {})
+        : Exception(file.empty() ? reason : reason + ": " + file.string()),
+          problem_(problem),
+          reason_(reason) {}
     JetProblem problem() const { return problem_; }
+    const std::string& reason() const { return reason_; }
 
 private:
     JetProblem problem_;
+    std::string reason_;
 };
 
 // How much one read may cost. The defaults leave room for the largest company files.

@@ -21,22 +21,21 @@ namespace {
 
 JetDatabaseError FileAccessError(const char* what, const fs::path& file) {
     return JetDatabaseError(JetProblem::FileAccess,
-                            std::string(what) + " (" + strerror(errno) + "): " + file.string());
+                            std::string(what) + " (" + strerror(errno) + ")", file);
 }
 
 JetDatabaseError InUse(const fs::path& database) {
     return JetDatabaseError(
         JetProblem::InUse,
-        "다른 프로그램(회계 프로그램)이 데이터베이스를 사용하고 있습니다. 그 프로그램을 닫고 "
-        "다시 하십시오: " +
-            database.string());
+        "다른 프로그램이 데이터베이스를 사용하고 있습니다. 그 프로그램을 닫고 다시 하십시오",
+        database);
 }
 
 JetDatabaseError Changed(const fs::path& database) {
     return JetDatabaseError(JetProblem::Changed,
                             "복사하는 동안 다른 프로그램이 데이터베이스를 바꾸었습니다. 그 "
-                            "프로그램을 닫고 다시 하십시오: " +
-                                database.string());
+                            "프로그램을 닫고 다시 하십시오",
+                            database);
 }
 
 // The whole file and everything past its end: wherever a writer puts its locks.
@@ -148,9 +147,9 @@ void ReplaceJetDatabaseFile(const fs::path& staged, const fs::path& target,
     struct stat old {};
     const bool existed = ::lstat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
-        throw JetDatabaseError(
-            JetProblem::FileAccess,
-            "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target.string());
+        throw JetDatabaseError(JetProblem::FileAccess,
+                               "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다",
+                               target);
     }
     const fs::path lockFile = JetLockFileOf(target);
     const auto nobodyElse = [&] {
