@@ -100,7 +100,7 @@ std::string DatabaseFormatName(DatabaseFormat format) {
 
 std::string NotCompanyDatabaseReason(DatabaseFormat format) {
     return "사업장 데이터베이스는 SQLite나 Jet 4 형식이어야 하는데, 이 파일은 " +
-           DatabaseFormatName(format) + "입니다.";
+           DatabaseFormatName(format) + "입니다";
 }
 
 }  // namespace tidewell

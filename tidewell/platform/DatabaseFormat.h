@@ -32,8 +32,9 @@ bool IsCompanyDatabaseFormat(DatabaseFormat format);
 // The format as a user reads it, e.g. "Jet 3 데이터베이스(옛 형식)".
 std::string DatabaseFormatName(DatabaseFormat format);
 
-// Why a file of this format is not a company database, as a sentence that names what was found:
-// meant to follow the name of the file or archive member the user knows.
+// Why a file of this format is not a company database, naming what was found. Like the program's
+// other file errors it is followed by ": " and the name the user knows the file by (an archive
+// member, a company folder's database).
 std::string NotCompanyDatabaseReason(DatabaseFormat format);
 
 }  // namespace tidewell
