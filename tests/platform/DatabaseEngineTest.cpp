@@ -22,13 +22,13 @@ TEST(DatabaseFormat, ToldByTheHeaderWithoutLettingGoOfALockThisProcessHolds) {
     }
     test::WriteFile(dir / "text.mdb", "not a database at all, longer than a header");
     test::WriteFile(dir / "empty.mdb", "");
-    EXPECT_EQ(DetectDatabaseFormat((dir / "missing.mdb").string()), DatabaseFormat::Absent);
-    EXPECT_EQ(DetectDatabaseFormat((dir / "empty.mdb").string()), DatabaseFormat::Absent);
-    EXPECT_EQ(DetectDatabaseFormat((dir / "text.mdb").string()), DatabaseFormat::Unknown);
+    EXPECT_EQ(DatabaseFileFormat((dir / "missing.mdb").string()), DatabaseFormat::Empty);
+    EXPECT_EQ(DatabaseFileFormat((dir / "empty.mdb").string()), DatabaseFormat::Empty);
+    EXPECT_EQ(DatabaseFileFormat((dir / "text.mdb").string()), DatabaseFormat::Other);
 
     SqliteDatabase host(database, SQLITE_OPEN_READWRITE);
     host.Execute("BEGIN IMMEDIATE; INSERT INTO sale VALUES (1)");
-    EXPECT_EQ(DetectDatabaseFormat(database), DatabaseFormat::Sqlite);
+    EXPECT_EQ(DatabaseFileFormat(database), DatabaseFormat::Sqlite);
     // Another process still finds the host's write lock (the engine's reserved byte).
     const pid_t child = fork();
     if (child == 0) {

@@ -31,6 +31,10 @@ HostProgram HostProgram::Write(const fs::path& database, const fs::path& source,
                        true);
 }
 
+HostProgram HostProgram::JetUser(const fs::path& database, const std::string& how) {
+    return HostProgram({"jet", database.string(), how}, true);
+}
+
 HostProgram::HostProgram(const std::vector<std::string>& arguments, bool awaitLine) {
     std::vector<std::string> command = {TIDEWELL_TEST_HOST_PROGRAM};
     command.insert(command.end(), arguments.begin(), arguments.end());

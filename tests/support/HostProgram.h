@@ -22,6 +22,10 @@ public:
     static HostProgram Write(const std::filesystem::path& database,
                              const std::filesystem::path& source, int pauseMs);
 
+    // A Jet writer with database open (ldb, mdb or open: see HostWriter.cpp). Returns once it
+    // holds what it takes.
+    static HostProgram JetUser(const std::filesystem::path& database, const std::string& how);
+
     HostProgram(HostProgram&& other) noexcept;
     HostProgram& operator=(HostProgram&&) = delete;
     HostProgram(const HostProgram&) = delete;

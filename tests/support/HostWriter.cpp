@@ -11,6 +11,14 @@
 //     a program in the middle of a long write: holds the engine's exclusive lock on DATABASE
 //     (whatever it holds, a database or not) while it writes SOURCE's bytes over it in two
 //     halves, PAUSE_MS apart. "locked" goes to standard output once the lock is held.
+//
+//   tidewell-test-host jet DATABASE ldb|mdb|open
+//     a Jet writer with DATABASE open, until it is told to stop: "ldb" writes its user record
+//     into the lock file beside it (DATABASE with ".ldb") and holds a write lock on that record;
+//     "mdb" holds a shared lock on the database itself far past its end, where a Jet writer marks
+//     its users; "open" only keeps the database open, taking no lock. "locked" goes to standard
+//     output once that holds.
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -102,6 +110,48 @@ int Write(const char* database, const char* source, std::chrono::milliseconds pa
     return 0;
 }
 
+// A record of the lock file: the computer's name and the user's, 32 bytes each.
+constexpr off_t kJetUserRecord = 64;
+// Where a Jet 4 writer marks its users in the database: far beyond any page.
+constexpr off_t kJetUserLocks = 0x10000000;
+
+bool LockRange(int fd, short type, off_t start, off_t length) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = start;
+    range.l_len = length;
+    return ::fcntl(fd, F_SETLK, &range) == 0;
+}
+
+int JetUser(const std::string& database, const std::string& how) {
+    std::signal(SIGTERM, OnStop);
+    std::signal(SIGINT, OnStop);
+    const int mdb = ::open(database.c_str(), how == "open" ? O_RDONLY : O_RDWR);
+    bool held = mdb >= 0;
+    if (held && how == "ldb") {
+        std::string lockFile = database.substr(0, database.rfind('.')) + ".ldb";
+        const int ldb = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
+        std::string record(kJetUserRecord, '\0');
+        record.replace(0, 6, "TILL-1");
+        record.replace(32, 5, "Admin");
+        held = ldb >= 0 && ::pwrite(ldb, record.data(), record.size(), 0) == kJetUserRecord &&
+               LockRange(ldb, F_WRLCK, 0, kJetUserRecord);
+    } else if (held && how == "mdb") {
+        held = LockRange(mdb, F_RDLCK, kJetUserLocks, 1);
+    } else if (how != "open") {
+        held = false;
+    }
+    if (!held) {
+        std::fprintf(stderr, "cannot take %s on %s\n", how.c_str(), database.c_str());
+        return 1;
+    }
+    std::printf("locked\n");
+    std::fflush(stdout);
+    while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,9 +162,11 @@ int main(int argc, char** argv) {
     if (command == "write" && argc == 5) {
         return Write(argv[2], argv[3], std::chrono::milliseconds(std::stoi(argv[4])));
     }
+    if (command == "jet" && argc == 4) return JetUser(argv[2], argv[3]);
     std::fprintf(stderr,
                  "usage: %s till DATABASE wal|delete INTERVAL_MS LOG\n"
-                 "       %s write DATABASE SOURCE PAUSE_MS\n",
-                 argv[0], argv[0]);
+                 "       %s write DATABASE SOURCE PAUSE_MS\n"
+                 "       %s jet DATABASE ldb|mdb|open\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
 }

@@ -239,7 +239,7 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
                             const ReplaceSteps& steps, const StopQuery& stop) {
     // The database there decides how it is replaced; where there is none, the new one does.
     const std::string& decides =
-        DetectDatabaseFormat(target) == DatabaseFormat::Absent ? staged : target;
+        DatabaseFileFormat(target) == DatabaseFormat::Empty ? staged : target;
     EngineFor(decides).Replace(staged, target, steps, stop);
 }
 

@@ -1,14 +1,12 @@
 #include "platform/DatabaseEngine.h"
 
-#include <cstring>
+#include <span>
 
 #include "platform/FileKit.h"
 #include "platform/SqliteEngine.h"
 
 namespace tidewell {
 namespace {
-
-constexpr char kSqliteHeader[] = "SQLite format 3";  // followed by a NUL, 16 bytes in all
 
 const SqliteEngine& Sqlite() {
     static const SqliteEngine engine;
@@ -17,23 +15,23 @@ const SqliteEngine& Sqlite() {
 
 }  // namespace
 
-DatabaseFormat DetectDatabaseFormat(const std::string& file) {
+DatabaseFormat DatabaseFileFormat(const std::string& file) {
     // Read through the engine's file layer: the host product may have the database open in
     // this very process (tests do), and a descriptor of our own would drop its locks.
-    const std::string start = ReadFileStart(file, sizeof kSqliteHeader);
-    if (start.empty()) return DatabaseFormat::Absent;
-    if (start.size() == sizeof kSqliteHeader &&
-        std::memcmp(start.data(), kSqliteHeader, sizeof kSqliteHeader) == 0) {
-        return DatabaseFormat::Sqlite;
-    }
-    return DatabaseFormat::Unknown;
+    const std::string start = ReadFileStart(file, kDatabaseHeaderSize);
+    return DetectDatabaseFormat(std::span<const unsigned char>(
+        reinterpret_cast<const unsigned char*>(start.data()), start.size()));
 }
 
 const DatabaseEngine& EngineFor(const std::string& file) {
-    switch (DetectDatabaseFormat(file)) {
-        case DatabaseFormat::Absent:
+    switch (DatabaseFileFormat(file)) {
         case DatabaseFormat::Sqlite:
-        case DatabaseFormat::Unknown:
+        case DatabaseFormat::Jet4:
+        case DatabaseFormat::Jet3:
+        case DatabaseFormat::Ace:
+        case DatabaseFormat::JetUnknown:
+        case DatabaseFormat::Empty:
+        case DatabaseFormat::Other:
             break;
     }
     return Sqlite();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DatabaseFormat.h"
 #include "platform/Error.h"
 
 namespace tidewell {
@@ -122,19 +123,15 @@ public:
     virtual std::string PendingChangesFile(const std::string& file) const = 0;
 };
 
-// The formats a company database file can have, told by its first bytes.
-enum class DatabaseFormat {
-    Absent,  // no file, or an empty one
-    Sqlite,
-    Unknown,  // nothing this build reads
-};
-// Reads the file's first bytes, in a way that leaves alone the locks this process holds on it.
-DatabaseFormat DetectDatabaseFormat(const std::string& file);
+// The format of a database file by its first bytes (see DatabaseFormat.h), read in a way that
+// leaves alone the locks this process holds on the file; Empty for a file that is missing,
+// empty or unreadable.
+DatabaseFormat DatabaseFileFormat(const std::string& file);
 
 // The engine for a file by its format. A file that is not there yet is made by this build's
-// own engine; a file of no format it knows goes to that engine too, which says what is wrong
-// with it (and can still keep and replace its bytes). Another engine (files of the host
-// product's home platform) goes in here, chosen by its own header.
+// own engine; a file of no format it has an engine for goes to that engine too, which says what
+// is wrong with it (and can still keep and replace its bytes). The engine for Jet 4 files
+// (JetDatabase.h) goes in here, chosen by the format.
 const DatabaseEngine& EngineFor(const std::string& file);
 // Every engine this build has.
 const std::vector<const DatabaseEngine*>& DatabaseEngines();

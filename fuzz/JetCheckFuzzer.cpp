@@ -1,0 +1,67 @@
+// File bytes in, the Jet check out: whatever the bytes, the check ends in a refusal or a pass
+// within its limits, and nothing of libmdb's fate reaches this process. libmdb itself is not
+// instrumented (a Debian library), so the coverage that guides the search is this program's; the
+// seeds (script/fuzz-jet) are sound Jet 4 files whose mutations reach deep into libmdb anyway.
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "platform/JetDatabase.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Memory-backed when the machine has it. Removed when the run ends.
+class WorkFolderOfRun {
+public:
+    WorkFolderOfRun() {
+        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
+                              std::string("/tidewell-jet-fuzz-XXXXXX");
+        if (!::mkdtemp(pattern.data())) std::abort();
+        path_ = pattern;
+    }
+    ~WorkFolderOfRun() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+fs::path DatabaseFile() {
+    static const WorkFolderOfRun folder;
+    return folder.path() / "default.mdb";
+}
+
+// Tight, so that a spinning reader costs the run a second, not a minute.
+const tidewell::JetReaderLimits kLimits{4000ms, 1, 256};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const fs::path file = DatabaseFile();
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        if (!out) std::abort();
+    }
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        tidewell::CheckJetDatabase(file, {}, kLimits);
+    } catch (const tidewell::JetDatabaseError& error) {
+        // A refusal; a reader that can't be run is a broken setup, not a finding.
+        if (error.problem() == tidewell::JetProblem::ReaderMissing) std::abort();
+    }
+    // The deadline holds whatever the reader does (one poll slice of slack).
+    if (std::chrono::steady_clock::now() - started > kLimits.timeout + 500ms) std::abort();
+    return 0;
+}
