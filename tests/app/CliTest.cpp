@@ -140,14 +140,15 @@ TEST_F(CliTest, AccountListAndSyncInBothDirections) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto rows = Rows(run.out);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0],
-              (std::vector<std::string>{downKey, "내려받기", "download", "2024-03-01 09:00:00",
-                                        "2024-03-02 09:00:00", down.string()}));
+    // Never agreed here, and the times differ: which side stays is the user's word.
+    EXPECT_EQ(rows[0], (std::vector<std::string>{downKey, "내려받기", "conflict download",
+                                                 "2024-03-01 09:00:00", "2024-03-02 09:00:00",
+                                                 down.string()}));
     EXPECT_EQ(rows[1][1], "올리기");
     EXPECT_EQ(rows[1][2], "upload");
     EXPECT_EQ(rows[1][4], "-");
 
-    run = Cli({"sync"});
+    run = Cli({"sync", "--prefer", "web"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("자료를 전송중입니다..."), std::string::npos);  // progress
 
@@ -231,13 +232,13 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
     EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");  // the way back is a local change
-    // It is this computer's newest change by its time too: without the agreement (a slot an
-    // older version wrote) the next sync still sends it rather than taking the web folder's.
+    // It is this computer's newest change by its time too; without the agreement (a slot an
+    // older version wrote) nothing says which side is newer: the user says it.
     for (const char* value : {"Company00Synced", "Company00SyncedFile", "Company00SyncedArchive"}) {
         hive.OpenKey(kProgramKey, true)->DeleteValue(value);
     }
-    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");
-    ASSERT_EQ(Cli({"sync"}).status, 0);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "conflict upload");
+    ASSERT_EQ(Cli({"sync", "--prefer", "local"}).status, 0);
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "none");
 }
@@ -289,14 +290,14 @@ TEST_F(CliTest, ARefusedCompanyIsNamedAndTheOthersStillGo) {
     Register(1, f.MakeCompany("b", "가게 나", kNewer), "가게 나");
     Register(2, f.MakeCompany("c", "가게 다", kNewer), "가게 다");
 
-    const CliRun run = Cli({"sync"});
+    const CliRun run = Cli({"sync", "--prefer", "web"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("가게 가: 복원할 자료가 다른 사업장(남의 가게)의 자료여서"),
               std::string::npos)
         << run.err;
     const auto rows = Rows(Cli({"list"}).out);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0][2], "download");  // still the mix-up: nothing was replaced
+    EXPECT_EQ(rows[0][2], "conflict download");  // still the mix-up: nothing was replaced
     EXPECT_EQ(rows[1][2], "none");
     EXPECT_EQ(rows[2][2], "none");
 }
@@ -411,14 +412,14 @@ TEST_F(CliTest, KilledDownloadsLeaveNothingOnceRunAgain) {
     SetFileModifiedTime((local / "default.mdb").string(), kOlder);
     Register(0, local, "가게");
     for (const int delayMs : {0, 150, 400}) {
-        const pid_t run = Start({"download", key});
+        const pid_t run = Start({"download", key, "--prefer", "web"});
         AwaitProgress("전송");
         usleep(delayMs * 1000);
         kill(run, SIGKILL);
         Finish(run);
         SetFileModifiedTime((local / "default.mdb").string(), kOlder);  // in case it got through
     }
-    const CliRun again = Cli({"download", key});
+    const CliRun again = Cli({"download", key, "--prefer", "web"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(WorkingFiles().empty());
     for (const auto& entry : fs::recursive_directory_iterator(local)) {

@@ -81,9 +81,12 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     f.core.ui.answers = {MessageResult::Yes};
     f.core.ui.boxes.clear();
     f.view->PointerRow = 0;
+    const std::size_t keptBefore = ListSafetyArchives(a.string()).size();
     f.form->menuSyncSelectedClick();
-    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    ASSERT_EQ(f.core.ui.boxes.size(), 2u);  // the question, then the summary
     EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNoCancel);
+    // The promise of the question: the web folder's data stays here as a safety archive.
+    EXPECT_EQ(ListSafetyArchives(a.string()).size(), keptBefore + 1);
     EXPECT_EQ(f.core.ui.boxes[0].yesText, "내 컴퓨터 자료");
     EXPECT_NE(f.core.ui.boxes[0].text.find("양쪽 자료가 모두 변경되었습니다"), std::string::npos);
     EXPECT_EQ(Row().SyncMode, smNone);
@@ -96,7 +99,8 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     EXPECT_TRUE(f.form->Row(0).Checked);
     f.core.ui.boxes.clear();
     f.form->btnSyncSelectedClick();
-    EXPECT_TRUE(f.core.ui.boxes.empty());
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);  // the summary alone
+    EXPECT_EQ(f.core.ui.boxes[0].text.rfind("전송을 마쳤습니다. (전송 1)", 0), 0u);
     EXPECT_EQ(Row().SyncMode, smNone);
 
     f.form->FormDestroy();  // the agreed time stays with its slot

@@ -104,6 +104,9 @@ TEST_F(CompanySessionTest, ACompanysFailureIsItsOwnOutcomeAndTheTransportEndsThe
     const TTidewellCompanyPtr mixed = Listed("웹 가게");
     mixed->LocalPath = web.string();  // as the list showed it before the data was swapped
 
+    // Read again right before, the swap is a change since the list: nothing moves yet.
+    const TCompanyOutcome changed = session.Transfer(mixed, smUserDownload, TKeepSide::Unanswered);
+    EXPECT_EQ(changed.Kind, TCompanyOutcome::coChanged);
     const TCompanyOutcome refused = session.Transfer(mixed, smUserDownload, TKeepSide::Unanswered);
     EXPECT_EQ(refused.Kind, TCompanyOutcome::coFailed);
     EXPECT_EQ(refused.Message.rfind("선택한 폴더에 다른 사업장의 자료가 있어", 0), 0u)

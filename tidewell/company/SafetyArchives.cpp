@@ -88,11 +88,36 @@ std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder)
         GetFileModifiedTime(archive.Path, archive.MadeTime);
         archives.push_back(std::move(archive));
     }
-    std::sort(archives.begin(), archives.end(), [](const TSafetyArchive& a, const TSafetyArchive& b) {
-        if (a.MadeTime != b.MadeTime) return a.MadeTime > b.MadeTime;
-        return Counter(a.Name) > Counter(b.Name);
-    });
+    std::sort(archives.begin(), archives.end(),
+              [](const TSafetyArchive& a, const TSafetyArchive& b) {
+                  if (a.MadeTime != b.MadeTime) return a.MadeTime > b.MadeTime;
+                  return Counter(a.Name) > Counter(b.Name);
+              });
     return archives;
+}
+
+std::vector<TSafetyArchive> PruneSafetyArchives(const std::string& companyFolder, int kept) {
+    std::vector<TSafetyArchive> archives = ListSafetyArchives(companyFolder);
+    std::vector<TSafetyArchive> removed;
+    const std::size_t keep = static_cast<std::size_t>(std::max(kept, 1));
+    for (std::size_t i = keep; i < archives.size(); ++i) {
+        std::error_code ec;
+        if (fs::remove(archives[i].Path, ec)) removed.push_back(archives[i]);
+    }
+    return removed;
+}
+
+void RemoveSafetyArchive(const std::string& companyFolder, const std::string& archivePath) {
+    for (const TSafetyArchive& archive : ListSafetyArchives(companyFolder)) {
+        if (archive.Path != archivePath) continue;
+        std::error_code ec;
+        if (!fs::remove(archive.Path, ec) && ec) {
+            throw Exception("백업 파일을 지우지 못했습니다 (" + ec.message() +
+                            "): " + archive.Path);
+        }
+        return;
+    }
+    throw Exception("이 사업장의 백업 파일이 아닙니다: " + archivePath);
 }
 
 }  // namespace tidewell
