@@ -50,7 +50,7 @@ bool PeriodEnded(std::int64_t expireAt, std::int64_t now) {
 }
 
 void CheckAccountSettings(const AccountSettings& settings, std::int64_t now) {
-    CheckText("the ID", settings.userId, 64);
+    CheckText("the ID", settings.userId, kMaxUserIdBytes);
     CheckText("the password", settings.password, 256);
     CheckText("the name", settings.name, 200);
     if (settings.days) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ struct AccountSettings {
     std::optional<std::int64_t> days;  // none: no end date
     std::int64_t quota = 1073741824;
 };
+
+// The longest user ID, in bytes as sent; a longer one is refused before any lookup.
+inline constexpr std::size_t kMaxUserIdBytes = 64;
 
 // The client refuses uploads when RemainingDays <= 0, so an account without an end date
 // reports a hundred years.

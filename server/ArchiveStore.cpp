@@ -4,11 +4,11 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <limits>
-#include <set>
 
 #include "SystemRandom.h"
 #include "platform/Error.h"
@@ -37,16 +37,24 @@ std::vector<StoredArchive> LoadArchives(const SqliteDatabase& db, std::int64_t c
     return archives;
 }
 
-// What the account costs: its archives plus the fixed charge of each company.
-std::int64_t UsedBytes(const SqliteDatabase& db, std::int64_t accountId) {
+// What the account costs: its archives, each rounded up to whole blocks with its row, plus the
+// charge of each company.
+std::int64_t UsedBytes(const SqliteDatabase& db, std::int64_t accountId, std::int64_t block) {
     auto sum = SqliteStatement(
         db,
-        "SELECT (SELECT COALESCE(SUM(a.size), 0) FROM archives a JOIN companies c ON "
-        "a.company_id = c.id WHERE c.account_id = ?1) + ?2 * (SELECT COUNT(*) FROM companies "
-        "WHERE account_id = ?1)");
-    sum.Bind(1, accountId).Bind(2, kCompanyCharge);
+        "SELECT (SELECT COALESCE(SUM((a.size + ?3 - 1) / ?3 * ?3 + ?4), 0) FROM archives a "
+        "JOIN companies c ON a.company_id = c.id WHERE c.account_id = ?1) + ?2 * (SELECT "
+        "COUNT(*) FROM companies WHERE account_id = ?1)");
+    sum.Bind(1, accountId).Bind(2, kCompanyCharge).Bind(3, block).Bind(4, kIndexRowCharge);
     sum.Step();
     return sum.ColumnInt(0);
+}
+
+std::int64_t BlockBytes(const fs::path& folder) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return 4096;
+    const auto block = static_cast<std::int64_t>(st.f_frsize ? st.f_frsize : st.f_bsize);
+    return block > 0 ? block : 4096;
 }
 
 std::int64_t CompanyCount(const SqliteDatabase& db, std::int64_t accountId) {
@@ -91,8 +99,15 @@ ArchivePlan PlanArchives(std::vector<StoredArchive> existing, std::string_view n
     return plan;
 }
 
+ArchiveStore::ArchiveStore(const DataFolder& folder, StoreRules rules)
+    : folder_(folder), rules_(rules), blockBytes_(BlockBytes(folder.ArchivesFolder())) {}
+
+std::int64_t ArchiveStore::Cost(std::int64_t size) const {
+    return (size + blockBytes_ - 1) / blockBytes_ * blockBytes_ + kIndexRowCharge;
+}
+
 std::int64_t ArchiveStore::DiskUsed(std::int64_t accountId) const {
-    return UsedBytes(*folder_.Database(), accountId);
+    return UsedBytes(*folder_.Database(), accountId, blockBytes_);
 }
 
 std::vector<std::string> ArchiveStore::CompanyKeys(std::int64_t accountId) const {
@@ -187,8 +202,10 @@ ArchiveStore::Decision ArchiveStore::Decide(SqliteDatabase& db, std::int64_t acc
     decision.plan =
         PlanArchives(existing, name,
                      rules_.appendOnly ? std::numeric_limits<std::size_t>::max() : kKeptArchives);
+    std::int64_t released = 0;
+    for (const auto& archive : decision.plan.released) released += Cost(archive.size);
     const std::int64_t charge = decision.companyId ? 0 : kCompanyCharge;
-    decision.room = quota - (UsedBytes(db, accountId) + charge - decision.plan.releasedBytes);
+    decision.room = quota - (UsedBytes(db, accountId, blockBytes_) + charge - released);
     decision.verdict = decision.room > 0 ? UploadVerdict::Accepted : UploadVerdict::QuotaExceeded;
     return decision;
 }
@@ -200,7 +217,10 @@ UploadRoom ArchiveStore::RoomFor(const Account& account, std::string_view key,
     SqliteTransaction snapshot(db, "BEGIN");
     const Decision decision = Decide(db, account.id, account.quota, key, name);
     if (decision.verdict != UploadVerdict::Accepted) return {decision.verdict, 0, false};
-    return {UploadVerdict::Accepted, decision.room, !decision.companyId};
+    // The largest file whose cost fits the room.
+    const std::int64_t maxBytes = (decision.room - kIndexRowCharge) / blockBytes_ * blockBytes_;
+    if (maxBytes <= 0) return {UploadVerdict::QuotaExceeded, 0, false};
+    return {UploadVerdict::Accepted, maxBytes, !decision.companyId};
 }
 
 UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& archive,
@@ -220,7 +240,7 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
 
     const Decision decision = Decide(db, accountId, quota, archive.companyKey, archive.name);
     if (decision.verdict != UploadVerdict::Accepted) return decision.verdict;
-    if (file.Size() > decision.room) return UploadVerdict::QuotaExceeded;
+    if (Cost(file.Size()) > decision.room) return UploadVerdict::QuotaExceeded;
     auto companyId = decision.companyId;
     const ArchivePlan& plan = decision.plan;
 
@@ -269,93 +289,61 @@ UploadVerdict ArchiveStore::Store(std::int64_t accountId, const NewArchive& arch
     return UploadVerdict::Accepted;
 }
 
-PruneResult ArchiveStore::Prune(std::size_t keep) const {
-    if (keep == 0) throw Exception("prune must keep at least one archive of each company");
+PruneResult ArchiveStore::Prune(const PruneRules& rules) const {
+    if (rules.keep && *rules.keep == 0) {
+        throw Exception("prune must keep at least one archive of each company");
+    }
     auto lease = folder_.Database();
     SqliteDatabase& db = *lease;
     SqliteTransaction transaction(db);
-    std::vector<StoredArchive> dropped;
-    std::vector<std::int64_t> companies;
-    for (auto list = db.Prepare("SELECT id FROM companies ORDER BY id"); list.Step();) {
-        companies.push_back(list.ColumnInt(0));
+    struct Company {
+        std::int64_t id;
+        std::int64_t created;
+    };
+    std::vector<Company> companies;
+    {
+        auto list = db.Prepare(
+            "SELECT id, created FROM companies WHERE ?1 IS NULL OR account_id = ?1 ORDER BY id");
+        if (rules.accountId) list.Bind(1, *rules.accountId);
+        while (list.Step()) companies.push_back({list.ColumnInt(0), list.ColumnInt(1)});
     }
+    std::vector<StoredArchive> dropped;
+    std::vector<std::int64_t> emptied;
     auto drop = db.Prepare("DELETE FROM archives WHERE file = ?");
+    auto arrived = db.Prepare("SELECT stored FROM archives WHERE file = ?");
     PruneResult result;
-    for (const std::int64_t company : companies) {
-        auto archives = LoadArchives(db, company);
-        for (std::size_t i = keep; i < archives.size(); ++i) {
+    for (const Company& company : companies) {
+        // Newest arrival first.
+        auto archives = LoadArchives(db, company.id);
+        std::size_t left = archives.size();
+        for (std::size_t i = 0; i < archives.size(); ++i) {
+            bool goes = rules.keep && i >= *rules.keep;
+            if (!goes && rules.keepBefore) {
+                arrived.Bind(1, archives[i].file);
+                goes = arrived.Step() && arrived.ColumnInt(0) >= *rules.keepBefore;
+                arrived.Reset();
+            }
+            if (!goes) continue;
             drop.Bind(1, archives[i].file).Run();
             drop.Reset();
             result.bytes += archives[i].size;
             dropped.push_back(std::move(archives[i]));
+            --left;
+        }
+        // A company someone made after that time goes with its archives.
+        if (rules.keepBefore && left == 0 && company.created >= *rules.keepBefore) {
+            db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, company.id).Run();
+            emptied.push_back(company.id);
         }
     }
     transaction.Commit();
     for (const auto& archive : dropped) RemoveQuietly(folder_.ArchivesFolder() / archive.file);
+    for (const std::int64_t company : emptied) {
+        RemoveQuietly(folder_.ArchivesFolder() / std::to_string(company));
+    }
     result.archives = dropped.size();
+    result.companies = emptied.size();
     return result;
-}
-
-std::string ArchiveStore::Reconcile() const {
-    int strayUploads = 0, strayFiles = 0, lostEntries = 0;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder_.UploadsFolder(), ignored)) {
-        fs::remove_all(entry.path(), ignored);
-        ++strayUploads;
-    }
-
-    auto lease = folder_.Database();
-    SqliteDatabase& db = *lease;
-    SqliteTransaction transaction(db);
-    struct Entry {
-        std::int64_t id;
-        std::string file;
-        std::int64_t size;
-    };
-    std::vector<Entry> entries;
-    for (auto list = db.Prepare("SELECT id, file, size FROM archives"); list.Step();) {
-        entries.push_back({list.ColumnInt(0), list.ColumnText(1), list.ColumnInt(2)});
-    }
-    std::set<std::string> named;
-    for (const auto& entry : entries) {
-        struct stat st {};
-        const fs::path path = folder_.ArchivesFolder() / entry.file;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            db.Prepare("DELETE FROM archives WHERE id = ?").Bind(1, entry.id).Run();
-            ++lostEntries;
-            continue;
-        }
-        if (st.st_size != entry.size) {
-            db.Prepare("UPDATE archives SET size = ? WHERE id = ?")
-                .Bind(1, static_cast<std::int64_t>(st.st_size))
-                .Bind(2, entry.id)
-                .Run();
-        }
-        named.insert(entry.file);
-    }
-    transaction.Commit();
-
-    for (const auto& company : fs::directory_iterator(folder_.ArchivesFolder(), ignored)) {
-        if (!company.is_directory(ignored) || company.is_symlink(ignored)) {
-            fs::remove_all(company.path(), ignored);
-            ++strayFiles;
-            continue;
-        }
-        for (const auto& entry : fs::directory_iterator(company.path(), ignored)) {
-            const std::string relative =
-                company.path().filename().string() + "/" + entry.path().filename().string();
-            if (named.count(relative) == 0) {
-                fs::remove_all(entry.path(), ignored);
-                ++strayFiles;
-            }
-        }
-        if (fs::is_empty(company.path(), ignored)) fs::remove(company.path(), ignored);
-    }
-
-    if (strayUploads + strayFiles + lostEntries == 0) return {};
-    return "removed " + std::to_string(strayUploads) + " unfinished uploads and " +
-           std::to_string(strayFiles) + " files the index does not name; dropped " +
-           std::to_string(lostEntries) + " index entries whose file was gone";
 }
 
 }  // namespace tidewell::webfolder

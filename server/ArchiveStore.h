@@ -78,15 +78,24 @@ struct StoreRules {
     std::size_t maxCompanies = 200;
 };
 
+// What an operator's `prune` removes; archives go by the order they arrived in, never by
+// their names, which a client (or a thief) chooses.
+struct PruneRules {
+    std::optional<std::size_t> keep;         // each company's newest N arrivals stay
+    std::optional<std::int64_t> keepBefore;  // archives that arrived at or after this time go
+    std::optional<std::int64_t> accountId;   // only this account's companies
+};
+
 struct PruneResult {
     std::size_t archives = 0;
     std::int64_t bytes = 0;
+    std::size_t companies = 0;  // left without archives by keepBefore, and made after it
 };
 
-// Each company costs this much beyond its archives: its folder, its index rows and the unused
-// ends of its archives' last disk blocks. Charging it keeps the quota near what the account
-// takes on disk, whatever number of tiny companies it makes.
+// The quota counts what an account costs on disk, whatever the mode: each archive rounded up to
+// the file system's block, plus its index row; each company its folder and its row.
 inline constexpr std::int64_t kCompanyCharge = 16 * 1024;
+inline constexpr std::int64_t kIndexRowCharge = 512;
 
 // The longest company name stored, in bytes as the client sends it (CP949).
 inline constexpr std::size_t kMaxCompanyNameBytes = 255;
@@ -98,10 +107,11 @@ class ArchiveStore {
 public:
     static constexpr std::size_t kKeptArchives = 3;
 
-    explicit ArchiveStore(const DataFolder& folder, StoreRules rules = {})
-        : folder_(folder), rules_(rules) {}
+    explicit ArchiveStore(const DataFolder& folder, StoreRules rules = {});
 
     const StoreRules& Rules() const { return rules_; }
+    // What an archive of this many bytes is charged.
+    std::int64_t Cost(std::int64_t size) const;
 
     std::int64_t DiskUsed(std::int64_t accountId) const;
     // Company keys in the order the companies were first stored.
@@ -119,13 +129,8 @@ public:
     UploadVerdict Store(std::int64_t accountId, const NewArchive& archive, TemporaryFile& file,
                         std::int64_t now) const;
 
-    // Brings files and index back in line after an unclean stop: leftover uploads and files the
-    // index does not name are removed, index entries whose file is gone are dropped. Returns a
-    // short account of what it did, empty when all was in order.
-    std::string Reconcile() const;
-
-    // Keeps each company's newest `keep` archives and removes the others, files and index.
-    PruneResult Prune(std::size_t keep) const;
+    // Removes the archives the rules name, files and index, in one transaction.
+    PruneResult Prune(const PruneRules& rules) const;
 
 private:
     struct Decision {
@@ -139,6 +144,7 @@ private:
 
     const DataFolder& folder_;
     StoreRules rules_;
+    std::int64_t blockBytes_ = 4096;
 };
 
 }  // namespace tidewell::webfolder

@@ -12,57 +12,109 @@ Reply LoginResult::Refusal() const {
                                                "초 후에 다시 시도해 주세요.");
 }
 
-Authenticator::Authenticator(const AccountStore& accounts, int iterations, ThrottleRules perAccount,
-                             ThrottleRules perAddress)
-    : accounts_(accounts), iterations_(iterations), guard_(perAccount, perAddress) {}
+Authenticator::Authenticator(const AccountStore& accounts, int iterations,
+                             std::unique_ptr<LoginThrottle> throttle)
+    : accounts_(accounts), iterations_(iterations), throttle_(std::move(throttle)) {}
 
-LoginResult Authenticator::Login(std::string_view userId, std::string_view password,
-                                 std::string_view address, RequestNote& note) {
-    note.account = std::string(userId);
+Work Authenticator::Login(Credentials credentials, RequestNote& note, Then then) {
+    return Work(Lane::Storage,
+                [this, credentials = std::move(credentials), &note,
+                 then = std::move(then)]() mutable -> Work {
+                    auto prepared = Prepare(credentials, note);
+                    if (auto* done = std::get_if<LoginResult>(&prepared))
+                        return then(std::move(*done));
+                    auto check = std::get<Check>(std::move(prepared));
+                    return Work(Lane::Password, [this, check = std::move(check), &note,
+                                                 then = std::move(then)]() mutable {
+                        const std::string secret = check.secret;
+                        auto verified = std::make_shared<Verified>(Verify(std::move(check), note));
+                        return Work(Lane::Storage,
+                                    [this, verified, secret, &note, then = std::move(then)] {
+                                        return then(Finish(std::move(*verified), secret, note));
+                                    });
+                    });
+                });
+}
+
+LoginResult Authenticator::LoginNow(const Credentials& credentials, RequestNote& note) {
+    auto prepared = Prepare(credentials, note);
+    if (auto* done = std::get_if<LoginResult>(&prepared)) return std::move(*done);
+    auto check = std::get<Check>(std::move(prepared));
+    const std::string secret = check.secret;
+    return Finish(Verify(std::move(check), note), secret, note);
+}
+
+std::variant<LoginResult, Authenticator::Check> Authenticator::Prepare(
+    const Credentials& credentials, RequestNote& note) {
+    const std::string_view rawId = StripBlanks(credentials.userId);
+    // No account has such an ID: refused before anything is looked up or kept.
+    if (rawId.size() > kMaxUserIdBytes) {
+        note.account = std::string(rawId.substr(0, kMaxUserIdBytes)) + "...";
+        note.Add("login", "failed");
+        return LoginResult{};
+    }
+    note.account = credentials.userId;
     // As the client strips blanks, so does the service; the bytes must then be CP949 as a
     // whole, or nothing matches.
-    const auto id = StrictAnsiToUtf8(StripBlanks(userId));
-    const auto secret = StrictAnsiToUtf8(StripBlanks(password));
+    const auto id = StrictAnsiToUtf8(rawId);
+    const auto secret = StrictAnsiToUtf8(StripBlanks(credentials.password));
     if (!id || !secret || id->empty() || secret->empty()) {
         note.Add("login", "failed");
-        return {};
+        return LoginResult{};
     }
 
-    const auto now = LoginGuard::Clock::now();
-    if (const auto wait = guard_.Wait(*id, address, now); wait.count() > 0) {
+    const auto now = LoginThrottle::Clock::now();
+    if (const auto wait = throttle_->Wait(*id, credentials.address, now); wait.count() > 0) {
         note.Add("login", "refused");
         note.Add("wait", std::to_string(wait.count()));
-        return {std::nullopt, wait};
+        return LoginResult{std::nullopt, wait};
     }
-
     auto account = accounts_.Find(*id);
     if (account && cache_.Matches(account->id, account->passwordRecord, *secret, now)) {
-        return {std::move(account)};
+        return LoginResult{std::move(account)};
     }
-    const bool verified = account ? VerifyPassword(*secret, account->passwordRecord)
-                                  : (SpendPasswordCheck(*secret, iterations_), false);
+    return Check{*id, *secret, credentials.address, std::move(account), now};
+}
+
+Authenticator::Verified Authenticator::Verify(Check check, RequestNote& note) {
+    std::optional<Account>& account = check.account;
+    // Every wrong password costs what a current record's check costs.
+    const int spent = account ? RecordIterations(account->passwordRecord) : 0;
+    const bool verified =
+        account && spent > 0 && VerifyPassword(check.secret, account->passwordRecord);
     if (!verified) {
-        const auto wait = guard_.Failed(*id, address, now);
+        if (spent < iterations_) SpendPasswordCheck(check.secret, iterations_ - spent);
+        const auto wait = throttle_->Failed(check.id, check.address, check.now);
         note.Add("login", "failed");
         if (wait.count() > 0) note.Add("wait", std::to_string(wait.count()));
-        return {std::nullopt, wait};
+        return {{std::nullopt, wait}, std::nullopt};
     }
-
-    guard_.Succeeded(*id);
+    throttle_->Succeeded(check.id, check.address);
+    Verified done;
     if (PasswordNeedsUpgrade(account->passwordRecord, iterations_)) {
+        done.upgrade = HashPassword(check.secret, iterations_);
+    }
+    done.result.account = std::move(account);
+    return done;
+}
+
+LoginResult Authenticator::Finish(Verified verified, const std::string& secret, RequestNote& note) {
+    std::optional<Account>& account = verified.result.account;
+    if (!account) return std::move(verified.result);
+    if (verified.upgrade) {
         // A failed upgrade (a full disk) costs nothing but the next login's time.
         try {
-            const std::string upgraded = HashPassword(*secret, iterations_);
-            if (accounts_.ReplacePasswordRecord(account->id, account->passwordRecord, upgraded)) {
-                account->passwordRecord = upgraded;
+            if (accounts_.ReplacePasswordRecord(account->id, account->passwordRecord,
+                                                *verified.upgrade)) {
+                account->passwordRecord = *verified.upgrade;
                 note.Add("rehashed", std::to_string(iterations_));
             }
         } catch (const std::exception& error) {
             note.Add("rehash-error", error.what());
         }
     }
-    cache_.Remember(account->id, account->passwordRecord, *secret, now);
-    return {std::move(account)};
+    cache_.Remember(account->id, account->passwordRecord, secret, LoginThrottle::Clock::now());
+    return std::move(verified.result);
 }
 
 }  // namespace tidewell::webfolder

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <variant>
 
 #include "Account.h"
 #include "AccountStore.h"
@@ -10,6 +14,7 @@
 #include "LoginGuard.h"
 #include "Reply.h"
 #include "RequestLog.h"
+#include "WorkerPool.h"
 
 namespace tidewell::webfolder {
 
@@ -21,24 +26,54 @@ struct LoginResult {
     Reply Refusal() const;
 };
 
+// A user ID and password as the client sent them (CP949, blanks not yet stripped), and where
+// from.
+struct Credentials {
+    std::string userId;
+    std::string password;
+    std::string address;
+};
+
 // Checks a user ID and password as every request carries them: refuses at once while the
-// account or the address is slowed down after failures, answers from the cache of verified
-// credentials when it can, and brings a record made with fewer iterations up to date.
+// client is slowed down after failures, answers from the cache of verified credentials when it
+// can, and brings a record made with fewer iterations up to date. A wrong password costs the
+// same time whatever the account, or none: unknown IDs and old records spend the difference.
 class Authenticator {
 public:
     Authenticator(const AccountStore& accounts, int iterations = kPasswordIterations,
-                  ThrottleRules perAccount = {},
-                  ThrottleRules perAddress = LoginGuard::AddressRules());
+                  std::unique_ptr<LoginThrottle> throttle = std::make_unique<LoginGuard>());
 
-    // userId and password are the bytes the client sent (CP949, blanks not yet stripped).
-    // The note learns the account and how the login went.
-    LoginResult Login(std::string_view userId, std::string_view password, std::string_view address,
-                      RequestNote& note);
+    using Then = std::function<Work(LoginResult)>;
+    // The login as work: the cheap first step with the database, the password check (when the
+    // cache can't answer) on the password lane; `then` gives the work that follows. The note
+    // learns the account and how the login went; it must outlive the work.
+    Work Login(Credentials credentials, RequestNote& note, Then then);
+
+    // Both steps at once, for callers that may wait.
+    LoginResult LoginNow(const Credentials& credentials, RequestNote& note);
 
 private:
+    // What the slow check needs.
+    struct Check {
+        std::string id;  // UTF-8
+        std::string secret;
+        std::string address;
+        std::optional<Account> account;
+        LoginThrottle::Clock::time_point now;
+    };
+    // The password check; a record to bring up to date comes back in upgrade.
+    struct Verified {
+        LoginResult result;
+        std::optional<std::string> upgrade;
+    };
+    std::variant<LoginResult, Check> Prepare(const Credentials& credentials, RequestNote& note);
+    Verified Verify(Check check, RequestNote& note);
+    // Stores the upgraded record (a database step) and remembers the password.
+    LoginResult Finish(Verified verified, const std::string& secret, RequestNote& note);
+
     const AccountStore& accounts_;
     int iterations_;
-    LoginGuard guard_;
+    std::unique_ptr<LoginThrottle> throttle_;
     CredentialCache cache_;
 };
 

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
+#include "BackupManifest.h"
 #include "TemporaryFile.h"
 #include "platform/Error.h"
 
@@ -46,6 +48,7 @@ void MakeFolder(const fs::path& folder) {
     }
 }
 
+// The copy says it is an unfinished backup until its manifest vouches for it.
 void CopyIndex(SqliteDatabase& source, const fs::path& target) {
     SqliteDatabase copy(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
@@ -54,6 +57,15 @@ void CopyIndex(SqliteDatabase& source, const fs::path& target) {
     const int finished = sqlite3_backup_finish(backup);
     if (stepped != SQLITE_DONE) copy.Fail(stepped);
     if (finished != SQLITE_OK) copy.Fail(finished);
+    WriteSetting(copy, BackupManifest::kStateSetting, "unfinished");
+}
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    const FileHandle out(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out || ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::fsync(out.get()) != 0) {
+        throw FileError("cannot write " + file.string() + ": " + strerror(errno), errno);
+    }
 }
 
 void CopyFile(const fs::path& from, const fs::path& to) {
@@ -71,18 +83,22 @@ BackupResult BackupDataFolder(const DataFolder& folder, const fs::path& destinat
         throw Exception("cannot create the backup folder " + destination.string() + ": " +
                         strerror(errno) + " (it must not exist yet)");
     }
+    // Until the very end the folder says it is no data folder yet, however early a kill.
+    WriteFile(destination / BackupManifest::kUnfinishedFile, "");
+    SyncFolder(destination);
     MakeFolder(destination / "archives");
     MakeFolder(destination / "uploads");
     const StagingFolder staging(folder.Root());
 
     std::vector<std::pair<std::string, std::int64_t>> files;
+    const fs::path index = destination / "webfolder.db";
     {
         // Holding the write lock keeps every archive the index names in place: files are
         // removed only after a write has committed.
         auto writer = folder.Database();
         SqliteTransaction hold(*writer);
         SqliteDatabase reader = OpenDatabase(folder.DatabaseFile());
-        CopyIndex(reader, destination / "webfolder.db");
+        CopyIndex(reader, index);
         for (auto list = reader.Prepare("SELECT file, size FROM archives"); list.Step();) {
             files.emplace_back(list.ColumnText(0), list.ColumnInt(1));
         }
@@ -104,12 +120,55 @@ BackupResult BackupDataFolder(const DataFolder& folder, const fs::path& destinat
         ++result.archives;
         result.bytes += size;
     }
+    std::optional<std::string> mark;
+    {
+        SqliteDatabase copy(index, SQLITE_OPEN_READWRITE);
+        mark = ReadSetting(copy, DataFolder::kArchivesSetting);
+    }
+    if (mark) {
+        WriteFile(destination / "archives" / DataFolder::kArchivesMark, *mark + "\n");
+    }
     for (const auto& entry : fs::directory_iterator(destination / "archives")) {
-        SyncFolder(entry.path());
+        if (entry.is_directory()) SyncFolder(entry.path());
     }
     SyncFolder(destination / "archives");
+    {
+        const FileHandle file(::open(index.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file || ::fsync(file.get()) != 0) throw Exception("cannot flush " + index.string());
+    }
+    // Last: what vouches for the rest.
+    BackupManifest{static_cast<std::int64_t>(result.archives), result.bytes, FileSha256(index)}
+        .Write(destination);
+    fs::remove(destination / BackupManifest::kUnfinishedFile);
     SyncFolder(destination);
     return result;
+}
+
+BackupResult RestoreBackup(const fs::path& backup, const fs::path& destination) {
+    const auto manifest = BackupManifest::Read(backup);
+    if (!manifest) {
+        throw Exception(backup.string() + " is no whole backup: it has no " +
+                        BackupManifest::kFile);
+    }
+    if (::mkdir(destination.c_str(), 0700) != 0) {
+        throw Exception("cannot create " + destination.string() + ": " + strerror(errno) +
+                        " (it must not exist yet)");
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(backup)) {
+        const fs::path target = destination / fs::relative(entry.path(), backup);
+        if (entry.is_directory()) {
+            MakeFolder(target);
+        } else if (entry.is_regular_file()) {
+            CopyFile(entry.path(), target);
+        }
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(destination)) {
+        if (entry.is_directory()) SyncFolder(entry.path());
+    }
+    SyncFolder(destination);
+    // Checks the copy against what the backup vouches for, and takes it into use.
+    const DataFolder accepted(destination);
+    return {static_cast<std::size_t>(manifest->archives), manifest->bytes};
 }
 
 }  // namespace tidewell::webfolder

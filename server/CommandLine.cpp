@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 #include <map>
 #include <vector>
 
@@ -90,13 +91,22 @@ ServeOptions ReadServe(const Arguments& read) {
         ParseListenAddress(listen->second, options.host, options.port);
     }
     HttpLimits& http = options.settings.http;
-    std::int64_t headSeconds = http.headTime.count() / 1000;
+    std::int64_t headSeconds = http.pace.headTime.count() / 1000;
     ReadBounded(read, "head-timeout", 1, 3600, headSeconds);
-    http.headTime = std::chrono::seconds(headSeconds);
+    http.pace.headTime = std::chrono::seconds(headSeconds);
     ReadBounded(read, "idle-timeout", 1, 3600, http.idleSeconds);
+    ReadBounded(read, "body-min-rate", 0, 1 << 30, http.pace.minBodyRate);
+    std::int64_t windowSeconds = http.pace.bodyWindow.count() / 1000;
+    ReadBounded(read, "body-window", 1, 3600, windowSeconds);
+    http.pace.bodyWindow = std::chrono::seconds(windowSeconds);
     ReadBounded(read, "max-connections", 1, 100000, http.maxConnections);
+    // Room for a tenth of the connections to be served while the rest still send.
+    http.pace.maxUnfinished = std::max(1u, http.maxConnections - http.maxConnections / 10);
+    ReadBounded(read, "max-unfinished", 1, 100000, http.pace.maxUnfinished);
     ReadBounded(read, "per-address", 1, 100000, http.perAddress);
     ReadBounded(read, "threads", 1, 64, http.threads);
+    ReadBounded(read, "storage-threads", 1, 64, http.storageThreads);
+    ReadBounded(read, "password-threads", 1, 64, http.passwordThreads);
     if (const auto proxy = read.values.find("trusted-proxy"); proxy != read.values.end()) {
         http.trustedProxy = proxy->second;
     }
@@ -152,8 +162,9 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
     if (command == "serve") {
         return ReadServe(ReadOptions(
             rest,
-            {"data", "listen", "head-timeout", "idle-timeout", "max-connections", "per-address",
-             "threads", "trusted-proxy", "max-companies", "password-iterations"},
+            {"data", "listen", "head-timeout", "idle-timeout", "body-min-rate", "body-window",
+             "max-connections", "max-unfinished", "per-address", "threads", "storage-threads",
+             "password-threads", "trusted-proxy", "max-companies", "password-iterations"},
             {"append-only"}));
     }
     if (command == "adduser") {
@@ -161,11 +172,21 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
             rest, {"data", "id", "password", "name", "days", "quota", "password-iterations"}));
     }
     if (command == "prune") {
-        const Arguments read = ReadOptions(rest, {"data", "keep"});
+        const Arguments read = ReadOptions(rest, {"data", "keep", "keep-before", "account"});
         PruneOptions options;
         options.dataFolder = Required(read, "data");
-        if (read.values.count("keep") == 0) throw UsageError("--keep is required");
-        ReadBounded(read, "keep", 1, 1000000, options.keep);
+        if (read.values.count("keep") == 0 && read.values.count("keep-before") == 0) {
+            throw UsageError("prune needs --keep N or --keep-before TIME");
+        }
+        if (read.values.count("keep") != 0) {
+            std::size_t keep = 0;
+            ReadBounded(read, "keep", 1, 1000000, keep);
+            options.keep = keep;
+        }
+        if (const auto before = read.values.find("keep-before"); before != read.values.end()) {
+            options.keepBefore = ParseTime(before->second);
+        }
+        if (read.values.count("account") != 0) options.account = Required(read, "account");
         return options;
     }
     if (command == "backup") {
@@ -176,14 +197,61 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
         options.destination = read.positional.front();
         return options;
     }
+    if (command == "restore-backup") {
+        const Arguments read = ReadOptions(rest, {"data"}, {}, 1);
+        RestoreBackupOptions options;
+        options.dataFolder = Required(read, "data");
+        if (read.positional.empty()) throw UsageError("restore-backup needs the backup folder");
+        options.backup = read.positional.front();
+        return options;
+    }
+    if (command == "fsck") {
+        const Arguments read = ReadOptions(rest, {"data", "max-repairs"}, {"repair"});
+        FsckOptions options;
+        options.dataFolder = Required(read, "data");
+        options.repair = read.values.count("repair") != 0;
+        ReadBounded(read, "max-repairs", 1, 100000000, options.maxRepairs);
+        return options;
+    }
     throw UsageError("unknown command '" + command + "'");
+}
+
+std::int64_t ParseTime(std::string_view text) {
+    if (text.starts_with("@")) return Integer("keep-before", std::string(text.substr(1)));
+    std::tm civil{};
+    int fields[6] = {0, 0, 0, 0, 0, 0};
+    // YYYY-MM-DD?HH:MM[:SS]
+    const bool shaped = (text.size() == 16 || text.size() == 19) && text[4] == '-' &&
+                        text[7] == '-' && (text[10] == ' ' || text[10] == 'T') && text[13] == ':' &&
+                        (text.size() == 16 || text[16] == ':');
+    const std::size_t starts[6] = {0, 5, 8, 11, 14, 17};
+    const std::size_t lengths[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0; shaped && i < (text.size() == 19 ? 6 : 5); ++i) {
+        fields[i] = static_cast<int>(
+            Integer("keep-before", std::string(text.substr(starts[i], lengths[i]))));
+    }
+    if (!shaped || fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 ||
+        fields[3] > 23 || fields[4] > 59 || fields[5] > 59) {
+        throw UsageError("a time must look like 2024-05-01T09:30 (local time) or @SECONDS, not '" +
+                         std::string(text) + "'");
+    }
+    civil.tm_year = fields[0] - 1900;
+    civil.tm_mon = fields[1] - 1;
+    civil.tm_mday = fields[2];
+    civil.tm_hour = fields[3];
+    civil.tm_min = fields[4];
+    civil.tm_sec = fields[5];
+    civil.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&civil));
 }
 
 std::string UsageText() {
     return "usage:\n"
            "  tidewell-webfolder serve --data DIR [--listen ADDR:PORT] [--append-only]\n"
            "        [--max-companies N] [--head-timeout SECONDS] [--idle-timeout SECONDS]\n"
-           "        [--max-connections N] [--per-address N] [--threads N]\n"
+           "        [--body-min-rate BYTES] [--body-window SECONDS] [--max-connections N]\n"
+           "        [--max-unfinished N] [--per-address N] [--threads N]\n"
+           "        [--storage-threads N] [--password-threads N]\n"
            "        [--trusted-proxy ADDR] [--password-iterations N]\n"
            "      serves the web folder kept in DIR (default address 127.0.0.1:8080; port 0\n"
            "      picks a free port). The port is printed on the first line of standard output.\n"
@@ -195,11 +263,24 @@ std::string UsageText() {
            "      input. --days N ends its period N times 24 hours from now (0: already ended;\n"
            "      left out: no end date). --quota is the web folder's size in bytes (default\n"
            "      1073741824).\n"
-           "  tidewell-webfolder prune --data DIR --keep N\n"
-           "      keeps each company's newest N archives and removes the others.\n"
+           "  tidewell-webfolder prune --data DIR [--keep N] [--keep-before TIME]\n"
+           "                           [--account ID]\n"
+           "      removes archives by the order they arrived in: --keep N keeps each company's\n"
+           "      N that arrived last, --keep-before TIME (2024-05-01T09:30, local time, or\n"
+           "      @SECONDS) removes every archive that arrived at or after TIME, and the\n"
+           "      companies made since then that are left empty. --account limits it to one\n"
+           "      account.\n"
+           "  tidewell-webfolder fsck --data DIR [--repair [--max-repairs N]]\n"
+           "      compares the index with the archives folder and reports where they differ;\n"
+           "      --repair (with the service stopped) moves files the index does not name into\n"
+           "      DIR/orphans, drops entries whose file is gone and corrects sizes, unless there\n"
+           "      are more than N (100) such repairs.\n"
            "  tidewell-webfolder backup --data DIR DEST\n"
            "      copies the index and every archive it names, as one consistent state, into\n"
-           "      the new folder DEST, which can itself be served.\n";
+           "      the new folder DEST, which can itself be served. A file written last,\n"
+           "      backup-complete, vouches for it: a backup cut off midway is refused.\n"
+           "  tidewell-webfolder restore-backup --data DIR BACKUP\n"
+           "      checks the backup BACKUP and copies it into the new data folder DIR.\n";
 }
 
 }  // namespace tidewell::webfolder

@@ -35,7 +35,9 @@ struct AddUserOptions {
 
 struct PruneOptions {
     std::filesystem::path dataFolder;
-    std::size_t keep = 0;
+    std::optional<std::size_t> keep;
+    std::optional<std::int64_t> keepBefore;  // seconds since 1970
+    std::string account;                     // empty: every account
 };
 
 struct BackupOptions {
@@ -43,10 +45,21 @@ struct BackupOptions {
     std::filesystem::path destination;
 };
 
+struct RestoreBackupOptions {
+    std::filesystem::path backup;
+    std::filesystem::path dataFolder;  // new
+};
+
+struct FsckOptions {
+    std::filesystem::path dataFolder;
+    bool repair = false;
+    std::size_t maxRepairs = 100;
+};
+
 struct HelpRequest {};
 
-using Command =
-    std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions, HelpRequest>;
+using Command = std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions,
+                             RestoreBackupOptions, FsckOptions, HelpRequest>;
 
 // The arguments after the program's name (see UsageText). Options take their value as the
 // next argument or after "="; raises UsageError.
@@ -54,6 +67,10 @@ Command ParseCommandLine(std::span<const std::string> arguments);
 
 // "HOST:PORT" or "[IPv6]:PORT", port 0 to 65535.
 void ParseListenAddress(std::string_view text, std::string& host, int& port);
+
+// "YYYY-MM-DD HH:MM[:SS]" (or with a T between) in local time, or "@SECONDS" since 1970;
+// raises UsageError.
+std::int64_t ParseTime(std::string_view text);
 
 std::string UsageText();
 

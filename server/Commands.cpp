@@ -10,6 +10,7 @@
 #include "ArchiveStore.h"
 #include "Backup.h"
 #include "DataFolder.h"
+#include "Fsck.h"
 #include "PasswordInput.h"
 #include "WebFolderServer.h"
 
@@ -24,6 +25,9 @@ int RunServe(const ServeOptions& options, std::ostream& out) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // An operator's file-size limit (ulimit -f) must fail the one write that passes it, with a
+    // reply the client can read, not end the service.
+    signal(SIGXFSZ, SIG_IGN);
     // Every connection is a descriptor; the soft limit (often 1024) would come before the
     // service's own cap on connections.
     rlimit files{};
@@ -66,8 +70,54 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
 
 int RunPrune(const PruneOptions& options, std::ostream& out) {
     const DataFolder folder(options.dataFolder);
-    const PruneResult result = ArchiveStore(folder).Prune(options.keep);
-    out << "removed " << result.archives << " archives (" << result.bytes << " bytes)" << std::endl;
+    PruneRules rules{options.keep, options.keepBefore, std::nullopt};
+    if (!options.account.empty()) {
+        const auto account = AccountStore(folder).Find(options.account);
+        if (!account) throw Exception("no account " + options.account);
+        rules.accountId = account->id;
+    }
+    const PruneResult result = ArchiveStore(folder).Prune(rules);
+    out << "removed " << result.archives << " archives (" << result.bytes << " bytes)";
+    if (result.companies > 0) out << " and " << result.companies << " companies left empty";
+    out << std::endl;
+    return 0;
+}
+
+int RunFsck(const FsckOptions& options, std::ostream& out) {
+    const DataFolder folder(options.dataFolder);
+    // Repairs would break the uploads of a running service.
+    FileHandle claim;
+    if (options.repair) claim = folder.ClaimForServing();
+    const Inconsistencies found = FindInconsistencies(folder);
+    for (const auto& file : found.strayFiles) {
+        out << "not in the index: archives/" << file << "\n";
+    }
+    for (const auto& entry : found.lostEntries) {
+        out << "file gone: archives/" << entry.file << " (" << entry.size << " bytes)\n";
+    }
+    for (const auto& entry : found.resized) {
+        out << "size differs: archives/" << entry.file << " (index " << entry.size << ", file "
+            << entry.actual << ")\n";
+    }
+    if (found.Count() == 0) {
+        out << "the index and the archives folder agree" << std::endl;
+        return 0;
+    }
+    out << found.Summary() << std::endl;
+    if (!options.repair) {
+        out << "nothing changed; --repair (with the service stopped) puts it right" << std::endl;
+        return 1;
+    }
+    if (found.Count() > options.maxRepairs) {
+        out << "nothing changed: " << found.Count() << " repairs are more than "
+            << options.maxRepairs
+            << "; make sure the archives folder is the right one, then raise --max-repairs"
+            << std::endl;
+        return 1;
+    }
+    Repair(folder, found);
+    out << "repaired; files the index did not name are in " << (folder.Root() / "orphans").string()
+        << std::endl;
     return 0;
 }
 
@@ -76,6 +126,13 @@ int RunBackup(const BackupOptions& options, std::ostream& out) {
     const BackupResult result = BackupDataFolder(folder, options.destination);
     out << "copied the index and " << result.archives << " archives (" << result.bytes
         << " bytes) to " << options.destination.string() << std::endl;
+    return 0;
+}
+
+int RunRestoreBackup(const RestoreBackupOptions& options, std::ostream& out) {
+    const BackupResult result = RestoreBackup(options.backup, options.dataFolder);
+    out << "restored the index and " << result.archives << " archives (" << result.bytes
+        << " bytes) into " << options.dataFolder.string() << std::endl;
     return 0;
 }
 

@@ -17,6 +17,12 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out);
 
 int RunPrune(const PruneOptions& options, std::ostream& out);
 
+// Reports where the index and the archives folder differ; exit 1 when they do and nothing was
+// repaired.
+int RunFsck(const FsckOptions& options, std::ostream& out);
+
 int RunBackup(const BackupOptions& options, std::ostream& out);
+
+int RunRestoreBackup(const RestoreBackupOptions& options, std::ostream& out);
 
 }  // namespace tidewell::webfolder

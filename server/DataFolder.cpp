@@ -4,12 +4,19 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <fstream>
+#include <optional>
+
+#include "BackupManifest.h"
+#include "SystemRandom.h"
 #include "platform/Error.h"
 
 namespace tidewell::webfolder {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 constexpr char kSchema[] = R"sql(
 CREATE TABLE IF NOT EXISTS accounts(
@@ -36,6 +43,9 @@ CREATE TABLE IF NOT EXISTS archives(
     size INTEGER NOT NULL,
     stored INTEGER NOT NULL,
     UNIQUE(company_id, name));
+CREATE TABLE IF NOT EXISTS settings(
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
 )sql";
 
 void CreateFolder(const std::filesystem::path& folder) {
@@ -69,6 +79,25 @@ void PrepareSchema(SqliteDatabase& db, const std::filesystem::path& root) {
     db.Execute(kSchema);
     db.Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion));
     transaction.Commit();
+}
+
+std::optional<std::string> ReadMark(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+void WriteMark(const std::filesystem::path& file, const std::string& id) {
+    const FileHandle out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    const std::string text = id + "\n";
+    if (!out || ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::fsync(out.get()) != 0) {
+        throw Exception("cannot write " + file.string());
+    }
+    const FileHandle folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder) ::fsync(folder.get());
 }
 
 bool Tighten(const std::filesystem::path& path, mode_t wanted) {
@@ -131,16 +160,112 @@ DataFolder::DataFolder(std::filesystem::path root, std::size_t connections)
     : root_(std::move(root)) {
     if (root_.empty()) throw Exception("the data folder is not given");
     CreateFolder(root_);
-    CreateFolder(ArchivesFolder());
+    if (std::filesystem::exists(root_ / BackupManifest::kUnfinishedFile)) {
+        throw Exception(root_.string() +
+                        " is a backup that was cut off before it was whole; take the backup "
+                        "again. Nothing was changed.");
+    }
+    // A backup's index is checked as the backup left it, before anything opens it.
+    const auto manifest = BackupManifest::Read(root_);
+    const std::string checksum = manifest ? FileSha256(DatabaseFile()) : "";
     CreateFolder(UploadsFolder());
     {
         SqliteDatabase db = OpenDatabase(DatabaseFile());
         PrepareSchema(db, root_);
+        AcceptBackup(db, manifest, checksum);
+        CheckArchivesFolder(db);
     }
     pool_ = std::make_unique<DatabasePool>(DatabaseFile(), connections);
     // Files that older versions made readable by others, before a umask was set, are
     // tightened here.
     tightened_ = TightenModes(root_);
+}
+
+std::optional<std::string> ReadSetting(SqliteDatabase& db, const std::string& name) {
+    auto read = db.Prepare("SELECT value FROM settings WHERE name = ?");
+    read.Bind(1, name);
+    if (!read.Step()) return std::nullopt;
+    return read.ColumnText(0);
+}
+
+void WriteSetting(SqliteDatabase& db, const std::string& name, const std::string& value) {
+    db.Prepare(
+          "INSERT INTO settings(name, value) VALUES(?1, ?2) ON CONFLICT(name) DO UPDATE "
+          "SET value = excluded.value")
+        .Bind(1, name)
+        .Bind(2, value)
+        .Run();
+}
+
+void DataFolder::AcceptBackup(SqliteDatabase& db, const std::optional<BackupManifest>& manifest,
+                              const std::string& checksum) const {
+    if (!ReadSetting(db, BackupManifest::kStateSetting)) return;
+    const std::string nothing = " Nothing was changed.";
+    if (!manifest) {
+        throw Exception(root_.string() +
+                        " is a backup that was cut off before it was whole (it has no " +
+                        BackupManifest::kFile + "); take the backup again." + nothing);
+    }
+    if (manifest->indexSha256 != checksum) {
+        throw Exception("the index of the backup " + root_.string() + " is not the one " +
+                        BackupManifest::kFile + " vouches for." + nothing);
+    }
+    std::int64_t archives = 0, bytes = 0;
+    for (auto list = db.Prepare("SELECT file, size FROM archives"); list.Step();) {
+        struct stat st {};
+        const auto path = ArchivesFolder() / list.ColumnText(0);
+        if (::stat(path.c_str(), &st) != 0 || st.st_size != list.ColumnInt(1)) {
+            throw Exception("the backup " + root_.string() + " lacks " + path.string() + "." +
+                            nothing);
+        }
+        ++archives;
+        bytes += list.ColumnInt(1);
+    }
+    if (archives != manifest->archives || bytes != manifest->bytes) {
+        throw Exception("the backup " + root_.string() + " does not hold what " +
+                        BackupManifest::kFile + " counts." + nothing);
+    }
+    // Whole: from now on a data folder like any other.
+    db.Prepare("DELETE FROM settings WHERE name = ?").Bind(1, BackupManifest::kStateSetting).Run();
+    std::filesystem::remove(root_ / BackupManifest::kFile);
+}
+
+void DataFolder::CheckArchivesFolder(SqliteDatabase& db) const {
+    const std::filesystem::path folder = ArchivesFolder();
+    const std::filesystem::path mark = folder / kArchivesMark;
+    if (const auto expected = ReadSetting(db, kArchivesSetting)) {
+        const auto found = ReadMark(mark);
+        if (!found) {
+            throw Exception("the archives folder " + folder.string() + " is missing or empty (no " +
+                            kArchivesMark +
+                            "): is the disk it lives on mounted? Nothing was changed.");
+        }
+        if (*found != *expected) {
+            throw Exception("the archives folder " + folder.string() +
+                            " belongs to another index than " + DatabaseFile().string() +
+                            ". Nothing was changed.");
+        }
+        return;
+    }
+    // A new data folder, or one from before the mark: it is marked only when what is there
+    // agrees with the index.
+    std::int64_t named = 0;
+    {
+        auto count = db.Prepare("SELECT COUNT(*) FROM archives");
+        count.Step();
+        named = count.ColumnInt(0);
+    }
+    std::error_code error;
+    const bool exists = std::filesystem::is_directory(folder, error);
+    if (named > 0 && (!exists || std::filesystem::is_empty(folder, error))) {
+        throw Exception("the archives folder " + folder.string() + " is missing or empty while " +
+                        "the index names " + std::to_string(named) +
+                        " archives: is the disk it lives on mounted? Nothing was changed.");
+    }
+    CreateFolder(folder);
+    const std::string id = RandomHex(16);
+    WriteMark(mark, id);
+    WriteSetting(db, kArchivesSetting, id);
 }
 
 FileHandle DataFolder::ClaimForServing() const {

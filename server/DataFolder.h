@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "BackupManifest.h"
 #include "platform/FileHandle.h"
 #include "platform/Sqlite.h"
 
@@ -50,8 +53,15 @@ private:
 // The service's state under one folder: the index database (accounts, companies, archives),
 // the stored archives, and uploads still arriving. The folder is private to the service's
 // user: the folders are 0700 and every file 0600, tightened at every start.
+//
+// The archives folder carries a mark that the index names, so that a folder which is missing,
+// empty or another one (a disk not mounted yet, a mix-up) stops everything with a clear error
+// instead of looking as if every archive were gone.
 class DataFolder {
 public:
+    static constexpr char kArchivesMark[] = ".tidewell-archives";
+    static constexpr char kArchivesSetting[] = "archives_id";
+
     // Creates what is missing and brings the database's tables up; raises Exception when the
     // folder can't be used. connections: how many requests may use the database at once.
     explicit DataFolder(std::filesystem::path root, std::size_t connections = 1);
@@ -73,10 +83,18 @@ public:
     int ModesTightened() const { return tightened_; }
 
 private:
+    void AcceptBackup(SqliteDatabase& db, const std::optional<BackupManifest>& manifest,
+                      const std::string& checksum) const;
+    void CheckArchivesFolder(SqliteDatabase& db) const;
+
     std::filesystem::path root_;
     int tightened_ = 0;
     std::unique_ptr<DatabasePool> pool_;
 };
+
+// A value of the index's settings table.
+std::optional<std::string> ReadSetting(SqliteDatabase& db, const std::string& name);
+void WriteSetting(SqliteDatabase& db, const std::string& name, const std::string& value);
 
 // Opens one connection as the service uses it.
 SqliteDatabase OpenDatabase(const std::filesystem::path& file);

@@ -16,8 +16,13 @@ std::string CompanyKeyName(std::size_t index) {
 
 }  // namespace
 
-Reply GatewayCommands::Run(const FormFields& form, std::int64_t now, std::string_view address,
-                           RequestNote& note) const {
+Credentials GatewayCommands::CredentialsOf(const FormFields& form, std::string_view address) {
+    return {form.Bytes("userid").value_or(""), form.Bytes("password").value_or(""),
+            std::string(address)};
+}
+
+std::optional<Reply> GatewayCommands::CheckCommand(const FormFields& form,
+                                                   RequestNote& note) const {
     const std::string command = LowerAscii(form.Text("cmd"));
     note.Add("cmd", form.Bytes("cmd").value_or("").substr(0, 64));
     static constexpr std::string_view kCommands[] = {"userprofile", "diskusage", "companylist",
@@ -25,37 +30,30 @@ Reply GatewayCommands::Run(const FormFields& form, std::int64_t now, std::string
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         return Reply(ReplyStatus::BadRequest, "알 수 없는 명령입니다.");
     }
-    const LoginResult login = Login(form, address, note);
-    if (!login.account) return login.Refusal();
-    const Account* account = &*login.account;
-    if (command == "userprofile") return UserProfile(*account, now);
-    if (command == "diskusage") return DiskUsage(*account);
-    if (command == "companylist") return CompanyList(*account);
-    if (command == "companyinfo") return CompanyInfo(*account, form);
-    return DeleteCompany(*account, form);
+    return std::nullopt;
 }
 
-std::variant<Reply, OpenedArchive> GatewayCommands::Download(const FormFields& form,
-                                                             std::string_view address,
+Reply GatewayCommands::Run(const Account& account, const FormFields& form, std::int64_t now) const {
+    const std::string command = LowerAscii(form.Text("cmd"));
+    if (command == "userprofile") return UserProfile(account, now);
+    if (command == "diskusage") return DiskUsage(account);
+    if (command == "companylist") return CompanyList(account);
+    if (command == "companyinfo") return CompanyInfo(account, form);
+    return DeleteCompany(account, form);
+}
+
+std::variant<Reply, OpenedArchive> GatewayCommands::Download(const Account& account,
+                                                             const FormFields& form,
                                                              RequestNote& note) const {
-    const LoginResult login = Login(form, address, note);
-    if (!login.account) return login.Refusal();
-    const Account* account = &*login.account;
     const std::string key = form.Text("companykey");
     if (key.empty()) return Reply(ReplyStatus::BadRequest, "사업장키가 없습니다.");
-    if (!IsCompanyKey(key) || !archives_.FindCompany(account->id, key)) {
+    if (!IsCompanyKey(key) || !archives_.FindCompany(account.id, key)) {
         return Reply(ReplyStatus::UnknownCompany);
     }
-    auto archive = archives_.OpenLatest(account->id, key);
+    auto archive = archives_.OpenLatest(account.id, key);
     if (!archive) return Reply(ReplyStatus::NoArchive);
     note.Add("file", archive->name);
     return std::move(*archive);
-}
-
-LoginResult GatewayCommands::Login(const FormFields& form, std::string_view address,
-                                   RequestNote& note) const {
-    return authenticator_.Login(form.Bytes("userid").value_or(""),
-                                form.Bytes("password").value_or(""), address, note);
 }
 
 Reply GatewayCommands::UserProfile(const Account& account, std::int64_t now) const {

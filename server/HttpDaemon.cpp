@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Reply.h"
+#include "TextRules.h"
 #include "platform/Error.h"
 
 namespace tidewell::webfolder {
@@ -80,12 +81,57 @@ void FreeFileReader(void* cls) {
     delete static_cast<FileReader*>(cls);
 }
 
+MHD_Result CountContentLength(void* cls, MHD_ValueKind, const char* key, const char*) {
+    if (LowerAscii(key ? key : "") == "content-length") ++*static_cast<int*>(cls);
+    return MHD_YES;
+}
+
+// Whether a header's comma-separated value holds the token, in any letter case.
+bool HasToken(const char* value, std::string_view token) {
+    if (value == nullptr) return false;
+    std::string_view rest(value);
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+        if (LowerAscii(item) == token) return true;
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
 }  // namespace
 
-bool FixedAnswer::Data(const char*, std::size_t size) {
+Taken FixedAnswer::Data(const char*, std::size_t size) {
     drained_ += size;
-    return drained_ <= kMaxDrainBytes;
+    return {size, {}, drained_ > kMaxDrainBytes};
 }
+
+bool AddressSlots::HasRoom(const std::string& address) const {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(address);
+    return found == open_.end() || found->second < perAddress_;
+}
+
+void AddressSlots::Take(const std::string& address) {
+    std::lock_guard lock(mutex_);
+    ++open_[address];
+}
+
+void AddressSlots::Give(const std::string& address) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(address);
+    if (found == open_.end()) return;
+    if (--found->second == 0) open_.erase(found);
+}
+
+// One connection: the address whose place it holds, until it gives the place back.
+struct HttpDaemon::Connection {
+    std::string address;
+    bool holdsPlace = true;
+};
 
 // One request from its request line to the end of its reply.
 struct HttpDaemon::Request {
@@ -93,6 +139,10 @@ struct HttpDaemon::Request {
     std::string rawUri;
     std::unique_ptr<RequestHandler> handler;
     bool begun = false;
+    bool finished = false;      // the body is complete
+    bool keepAlive = false;     // the connection takes another request after this one
+    bool answerAtOnce = false;  // the body is not read
+    std::exception_ptr failure;
     Clock::time_point start = Clock::now();
     int status = 0;
     RequestNote note;
@@ -102,24 +152,48 @@ struct HttpDaemon::Request {
 
 // The library's callbacks, with its exact signatures.
 struct DaemonCallbacks {
+    static MHD_Result Admit(void* cls, const sockaddr* address, socklen_t) {
+        auto& daemon = *static_cast<HttpDaemon*>(cls);
+        return daemon.slots_.HasRoom(AddressText(address)) ? MHD_YES : MHD_NO;
+    }
+
     static void* BeginRequest(void* cls, const char* uri, MHD_Connection* connection) {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         auto request = std::make_unique<HttpDaemon::Request>();
         request->rawUri = uri ? uri : "";
-        request->request.connection = connection;
         request->request.remote = daemon.ClientAddress(connection);
         return request.release();
     }
 
+    static std::unique_ptr<RequestHandler> Route(HttpDaemon& daemon, MHD_Connection* connection,
+                                                 HttpDaemon::Request& request) {
+        int lengths = 0;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &CountContentLength, &lengths);
+        if (lengths > 1) {
+            // Two lengths leave the body's end in doubt: answer at once and hang up.
+            HttpResponse answer =
+                TextAnswer(400, ReplyStatus::BadRequest, "Content-Length 헤더가 여러 번 왔습니다.");
+            answer.close = true;
+            request.answerAtOnce = true;
+            return std::make_unique<FixedAnswer>(std::move(answer));
+        }
+        const int headers =
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr);
+        if (headers < 0 || static_cast<unsigned>(headers) > daemon.limits_.maxHeaders) {
+            return std::make_unique<FixedAnswer>(
+                TextAnswer(431, ReplyStatus::BadRequest, "요청 헤더가 너무 많습니다."));
+        }
+        return daemon.router_(request.request);
+    }
+
     static MHD_Result Access(void* cls, MHD_Connection* connection, const char* url,
-                             const char* method, const char*, const char* data, std::size_t* size,
-                             void** context) {
+                             const char* method, const char* version, const char* data,
+                             std::size_t* size, void** context) {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         auto* request = static_cast<HttpDaemon::Request*>(*context);
         if (request == nullptr) return MHD_NO;
-        const bool head = !request->begun;
         try {
-            if (head) {
+            if (!request->begun) {
                 if (daemon.stopping_) return MHD_NO;
                 request->begun = true;
                 ++daemon.requestsUnderWay_;
@@ -133,41 +207,67 @@ struct DaemonCallbacks {
                     !remote.empty()) {
                     request->request.remote = remote;
                 }
-                const int headers =
-                    MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr);
-                request->handler =
-                    headers < 0 || static_cast<unsigned>(headers) > daemon.limits_.maxHeaders
-                        ? std::make_unique<FixedAnswer>(TextAnswer(431, ReplyStatus::BadRequest,
-                                                                   "요청 헤더가 너무 많습니다."))
-                        : daemon.router_(request->request);
+                const char* connectionHeader =
+                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Connection");
+                request->keepAlive = std::string_view(version ? version : "") == "HTTP/1.1" &&
+                                     !HasToken(connectionHeader, "close");
+                request->handler = Route(daemon, connection, *request);
+                return request->answerAtOnce ? Answer(daemon, *request, connection) : MHD_YES;
+            }
+            if (request->failure) Fail(*request);
+            if (*size > 0) {
+                const Taken taken = request->handler->Data(data, *size);
+                if (taken.close) return MHD_NO;
+                *size -= taken.bytes;
+                daemon.watch_.BodyProgress(connection, taken.bytes);
+                if (taken.work) daemon.Pause(*request, connection, taken.work);
                 return MHD_YES;
             }
-            if (*size > 0) {
-                const bool more = request->handler->Data(data, *size);
-                *size = 0;
-                return more ? MHD_YES : MHD_NO;
+            if (!request->finished) {
+                request->finished = true;
+                daemon.watch_.BodyDone(connection);
+                if (Work work = request->handler->Finish()) {
+                    daemon.Pause(*request, connection, std::move(work));
+                    return MHD_YES;
+                }
             }
-            return Answer(*request, connection);
+            return Answer(daemon, *request, connection);
         } catch (const std::exception& error) {
             request->note.Add("error", error.what());
         }
         // The answer waits for the end of the body, which is read and dropped meanwhile.
-        request->handler = std::make_unique<FixedAnswer>(TextAnswer(
-            500, ReplyStatus::ServerError, std::string(StatusMessage(ReplyStatus::ServerError))));
-        if (head) return MHD_YES;
+        Fail(*request);
         if (*size > 0) {
             *size = 0;
             return MHD_YES;
         }
-        return Answer(*request, connection);
+        return Answer(daemon, *request, connection);
     }
 
-    static MHD_Result Answer(HttpDaemon::Request& request, MHD_Connection* connection) {
-        HttpResponse answer = request.handler->Finish();
+    // Work that ended in an error: the request is answered 500 once its body is in.
+    static void Fail(HttpDaemon::Request& request) {
+        if (request.failure) {
+            try {
+                std::rethrow_exception(request.failure);
+            } catch (const std::exception& error) {
+                request.note.Add("error", error.what());
+            } catch (...) {
+                request.note.Add("error", "unknown");
+            }
+            request.failure = nullptr;
+        }
+        request.handler = std::make_unique<FixedAnswer>(TextAnswer(
+            500, ReplyStatus::ServerError, std::string(StatusMessage(ReplyStatus::ServerError))));
+    }
+
+    static MHD_Result Answer(HttpDaemon& daemon, HttpDaemon::Request& request,
+                             MHD_Connection* connection) {
+        HttpResponse answer = request.handler->Answer();
         request.status = answer.status;
         auto keepError = std::move(request.note);
         request.note = std::move(answer.note);
         for (auto& item : keepError.detail) request.note.detail.push_back(std::move(item));
+        if (answer.close || daemon.stopping_) request.keepAlive = false;
 
         MHD_Response* response = nullptr;
         if (answer.file) {
@@ -190,10 +290,17 @@ struct DaemonCallbacks {
         for (const auto& [name, value] : answer.headers) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
+        if (!request.keepAlive) MHD_add_response_header(response, "Connection", "close");
         const MHD_Result queued =
             MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
         MHD_destroy_response(response);
         return queued;
+    }
+
+    static void GivePlace(HttpDaemon& daemon, HttpDaemon::Connection* place) {
+        if (place == nullptr || !place->holdsPlace) return;
+        place->holdsPlace = false;
+        daemon.slots_.Give(place->address);
     }
 
     static void Completed(void* cls, MHD_Connection* connection, void** context,
@@ -201,9 +308,16 @@ struct DaemonCallbacks {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         std::unique_ptr<HttpDaemon::Request> request(static_cast<HttpDaemon::Request*>(*context));
         *context = nullptr;
-        const bool cut = daemon.watch_.WasCut(connection);
+        const std::string cut = daemon.watch_.CutReason(connection);
         daemon.watch_.RequestDone(connection);
         if (!request) return;
+        // A connection that takes no further request no longer holds its client's place.
+        if (!request->keepAlive || how != MHD_REQUEST_TERMINATED_COMPLETED_OK) {
+            const auto* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            if (info) GivePlace(daemon, static_cast<HttpDaemon::Connection*>(info->socket_context));
+        }
+        request->handler.reset();  // a spool file goes now
         if (request->begun) --daemon.requestsUnderWay_;
 
         LogFields fields;
@@ -222,18 +336,26 @@ struct DaemonCallbacks {
         fields.milliseconds =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request->start)
                 .count();
-        fields.outcome = cut ? "head-timeout" : Outcome(how);
+        fields.outcome = !cut.empty() ? cut : Outcome(how);
         daemon.log_.Request(fields);
     }
 
-    static void Connection(void* cls, MHD_Connection* connection, void**,
-                           MHD_ConnectionNotificationCode what) {
+    static void Notify(void* cls, MHD_Connection* connection, void** socketContext,
+                       MHD_ConnectionNotificationCode what) {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
         if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto place = std::make_unique<HttpDaemon::Connection>();
+            place->address = daemon.ClientAddress(connection);
+            daemon.slots_.Take(place->address);
+            *socketContext = place.release();
             const auto* info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             if (info) daemon.watch_.Opened(connection, info->connect_fd);
         } else {
+            std::unique_ptr<HttpDaemon::Connection> place(
+                static_cast<HttpDaemon::Connection*>(*socketContext));
+            *socketContext = nullptr;
+            GivePlace(daemon, place.get());
             daemon.watch_.Closed(connection);
         }
     }
@@ -245,31 +367,50 @@ HttpDaemon::HttpDaemon(ListeningSocket socket, const HttpLimits& limits, Request
       limits_(limits),
       router_(std::move(router)),
       log_(log),
-      watch_(limits.headTime) {
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC;
+      watch_(limits.pace),
+      slots_(limits.perAddress),
+      lanes_(limits.storageThreads, limits.passwordThreads) {
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
     if (socket_.IsIpv6()) flags |= MHD_USE_IPv6;
     daemon_ = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &DaemonCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET,
-        socket_.get(), MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, limits_.threads),
-        MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        limits_.perAddress, MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits_.connectionMemory, MHD_OPTION_URI_LOG_CALLBACK,
-        &DaemonCallbacks::BeginRequest, this, MHD_OPTION_NOTIFY_COMPLETED,
-        &DaemonCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION,
-        &DaemonCallbacks::Connection, this, MHD_OPTION_END);
+        flags, 0, &DaemonCallbacks::Admit, this, &DaemonCallbacks::Access, this,
+        MHD_OPTION_LISTEN_SOCKET, socket_.get(), MHD_OPTION_THREAD_POOL_SIZE,
+        std::max(1u, limits_.threads), MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections,
+        MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        limits_.connectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &DaemonCallbacks::BeginRequest, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &DaemonCallbacks::Completed, this,
+        MHD_OPTION_NOTIFY_CONNECTION, &DaemonCallbacks::Notify, this, MHD_OPTION_END);
     if (daemon_ == nullptr) throw Exception("cannot start the HTTP server");
+}
+
+void HttpDaemon::WaitForRequests(Clock::duration longest) const {
+    const auto deadline = Clock::now() + longest;
+    while (requestsUnderWay_ > 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 HttpDaemon::~HttpDaemon() {
     // Requests under way may finish; new ones are turned away. The library's own way of
     // closing the door (quiescing) races with its epoll workers and can abort the process.
     stopping_ = true;
-    const auto deadline = Clock::now() + std::chrono::seconds(std::max(1u, limits_.idleSeconds));
-    while (requestsUnderWay_ > 0 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    WaitForRequests(std::chrono::seconds(std::max(1u, limits_.idleSeconds)));
+    // The library must not be stopped while a connection waits for its work: cut the rest,
+    // and let the work under way end.
+    watch_.CutAll();
+    WaitForRequests(std::chrono::minutes(10));
     MHD_stop_daemon(daemon_);
     socket_.Release();  // closed by the library with the daemon
+}
+
+void HttpDaemon::Pause(Request& request, MHD_Connection* connection, Work work) {
+    watch_.Paused(connection);
+    MHD_suspend_connection(connection);
+    lanes_.Run(std::move(work), [this, &request, connection](std::exception_ptr error) {
+        request.failure = error;
+        watch_.Resumed(connection);
+        MHD_resume_connection(connection);
+    });
 }
 
 std::string HttpDaemon::ClientAddress(MHD_Connection* connection) const {

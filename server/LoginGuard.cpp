@@ -1,13 +1,14 @@
 #include "LoginGuard.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "TextRules.h"
 
 namespace tidewell::webfolder {
 namespace {
-
-constexpr std::size_t kMaxEntries = 10000;
 
 std::chrono::seconds Remaining(FailureTable::Clock::time_point until,
                                FailureTable::Clock::time_point now) {
@@ -19,16 +20,27 @@ std::chrono::seconds Remaining(FailureTable::Clock::time_point until,
 }  // namespace
 
 FailureTable::FailureTable(ThrottleRules rules, std::size_t maxEntries)
-    : rules_(rules), maxEntries_(maxEntries) {}
+    : rules_(rules), maxEntries_(std::max<std::size_t>(maxEntries, 1)) {}
 
 std::chrono::seconds FailureTable::Wait(const std::string& key, Clock::time_point now) const {
     const auto found = entries_.find(key);
-    return found == entries_.end() ? std::chrono::seconds(0)
-                                   : Remaining(found->second.refusedUntil, now);
+    if (found != entries_.end()) return Remaining(found->second.refusedUntil, now);
+    if (entries_.size() < maxEntries_) return std::chrono::seconds(0);
+    // Full: a new key gets in only if some entry can give way.
+    for (const auto& [key, entry] : entries_) {
+        if (entry.refusedUntil <= now) return std::chrono::seconds(0);
+    }
+    return UntilRoom(now);
+}
+
+std::chrono::seconds FailureTable::UntilRoom(Clock::time_point now) const {
+    auto soonest = Clock::time_point::max();
+    for (const auto& [key, entry] : entries_) soonest = std::min(soonest, entry.refusedUntil);
+    return std::max(std::chrono::seconds(1), Remaining(soonest, now));
 }
 
 std::chrono::seconds FailureTable::Failed(const std::string& key, Clock::time_point now) {
-    if (entries_.count(key) == 0) MakeRoom(now);
+    if (entries_.count(key) == 0 && !MakeRoom(now)) return UntilRoom(now);
     Entry& entry = entries_[key];
     if (entry.failures > 0 && now - entry.last >= rules_.forgetAfter) entry = Entry{};
     ++entry.failures;
@@ -44,21 +56,45 @@ std::chrono::seconds FailureTable::Failed(const std::string& key, Clock::time_po
     return Remaining(entry.refusedUntil, now);
 }
 
-void FailureTable::MakeRoom(Clock::time_point now) {
-    if (entries_.size() < maxEntries_) return;
+bool FailureTable::MakeRoom(Clock::time_point now) {
+    if (entries_.size() < maxEntries_) return true;
     std::erase_if(entries_, [&](const auto& item) {
         return now - item.second.last >= rules_.forgetAfter && item.second.refusedUntil <= now;
     });
-    while (entries_.size() >= maxEntries_) {
-        const auto oldest = std::min_element(
-            entries_.begin(), entries_.end(),
-            [](const auto& a, const auto& b) { return a.second.last < b.second.last; });
-        entries_.erase(oldest);
+    if (entries_.size() < maxEntries_) return true;
+    auto weakest = entries_.end();
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (it->second.refusedUntil > now) continue;
+        if (weakest == entries_.end() || it->second.failures < weakest->second.failures ||
+            (it->second.failures == weakest->second.failures &&
+             it->second.last < weakest->second.last)) {
+            weakest = it;
+        }
     }
+    if (weakest == entries_.end()) return false;
+    entries_.erase(weakest);
+    return true;
 }
 
-LoginGuard::LoginGuard(ThrottleRules perAccount, ThrottleRules perAddress)
-    : accounts_(perAccount, kMaxEntries), addresses_(perAddress, kMaxEntries) {}
+std::string ThrottleAddress(std::string_view address) {
+    in6_addr ip6{};
+    const std::string text(address);
+    if (text.find(':') == std::string::npos || ::inet_pton(AF_INET6, text.c_str(), &ip6) != 1) {
+        return text;
+    }
+    char out[INET6_ADDRSTRLEN] = "";
+    if (IN6_IS_ADDR_V4MAPPED(&ip6)) {
+        ::inet_ntop(AF_INET, &ip6.s6_addr[12], out, sizeof out);
+        return out;
+    }
+    std::memset(&ip6.s6_addr[8], 0, 8);
+    ::inet_ntop(AF_INET6, &ip6, out, sizeof out);
+    return std::string(out) + "/64";
+}
+
+LoginGuard::LoginGuard(ThrottleRules perAccount, ThrottleRules perAddress, std::size_t maxAddresses,
+                       std::size_t maxPairs)
+    : pairs_(perAccount, maxPairs), addresses_(perAddress, maxAddresses) {}
 
 ThrottleRules LoginGuard::AddressRules() {
     ThrottleRules rules;
@@ -67,25 +103,33 @@ ThrottleRules LoginGuard::AddressRules() {
     return rules;
 }
 
+namespace {
+
+std::string PairKey(std::string_view account, const std::string& address) {
+    return LowerAscii(account) + '\n' + address;
+}
+
+}  // namespace
+
 std::chrono::seconds LoginGuard::Wait(std::string_view account, std::string_view address,
-                                      Clock::time_point now) const {
+                                      Clock::time_point now) {
+    const std::string from = ThrottleAddress(address);
     std::lock_guard lock(mutex_);
-    return std::max(accounts_.Wait(LowerAscii(account), now),
-                    addresses_.Wait(std::string(address), now));
+    return std::max(pairs_.Wait(PairKey(account, from), now), addresses_.Wait(from, now));
 }
 
 std::chrono::seconds LoginGuard::Failed(std::string_view account, std::string_view address,
                                         Clock::time_point now) {
+    const std::string from = ThrottleAddress(address);
     std::lock_guard lock(mutex_);
-    return std::max(accounts_.Failed(LowerAscii(account), now),
-                    addresses_.Failed(std::string(address), now));
+    return std::max(pairs_.Failed(PairKey(account, from), now), addresses_.Failed(from, now));
 }
 
-void LoginGuard::Succeeded(std::string_view account) {
+void LoginGuard::Succeeded(std::string_view account, std::string_view address) {
     // The address keeps its count: logging in to an account of one's own must not buy more
     // guesses at the others.
     std::lock_guard lock(mutex_);
-    accounts_.Succeeded(LowerAscii(account));
+    pairs_.Succeeded(PairKey(account, ThrottleAddress(address)));
 }
 
 }  // namespace tidewell::webfolder

@@ -9,7 +9,7 @@
 
 namespace tidewell::webfolder {
 
-// How failed logins of one account, or from one address, slow the next ones down.
+// How failed logins of one key slow the next ones down.
 struct ThrottleRules {
     int freeFailures = 5;               // failures in a row before any wait
     std::chrono::seconds firstWait{1};  // doubles with every further failure
@@ -21,8 +21,12 @@ struct ThrottleRules {
 
 // Failures in a row per key, with the time until which the key is refused. A refused attempt
 // is answered at once without a password check and without counting, so waiting clients hold
-// nothing and a guesser gets one guess per wait. The table is bounded: when full, entries no
-// longer counted go first, then the oldest.
+// nothing and a guesser gets one guess per wait.
+//
+// The table is bounded, and what it must drop never helps a guesser: entries whose failures
+// are forgotten go first, then the least strict (fewest failures, then the oldest) among those
+// not refused; an entry that is refused is never dropped. When every entry is refused, new
+// keys are refused too until one has served its time.
 class FailureTable {
 public:
     using Clock = std::chrono::steady_clock;
@@ -33,6 +37,7 @@ public:
     // Counts a failure; returns the wait it imposes (zero while failures are free).
     std::chrono::seconds Failed(const std::string& key, Clock::time_point now);
     void Succeeded(const std::string& key) { entries_.erase(key); }
+    std::size_t Size() const { return entries_.size(); }
 
 private:
     struct Entry {
@@ -40,32 +45,53 @@ private:
         Clock::time_point last;
         Clock::time_point refusedUntil;
     };
-    void MakeRoom(Clock::time_point now);
+    // Frees a place for a new key; false when every entry is refused.
+    bool MakeRoom(Clock::time_point now);
+    // When the first refused entry will have served its time.
+    std::chrono::seconds UntilRoom(Clock::time_point now) const;
 
     ThrottleRules rules_;
     std::size_t maxEntries_;
     std::unordered_map<std::string, Entry> entries_;
 };
 
-// Slows down password guessing per account and per client address.
-class LoginGuard {
+// Where the service keeps count of failed logins: behind this interface, so that several
+// instances of the service can share one count.
+class LoginThrottle {
 public:
     using Clock = FailureTable::Clock;
-    LoginGuard(ThrottleRules perAccount = {}, ThrottleRules perAddress = AddressRules());
+    virtual ~LoginThrottle() = default;
+    // Zero when the attempt may go on, else how long the client must wait.
+    virtual std::chrono::seconds Wait(std::string_view account, std::string_view address,
+                                      Clock::time_point now) = 0;
+    virtual std::chrono::seconds Failed(std::string_view account, std::string_view address,
+                                        Clock::time_point now) = 0;
+    virtual void Succeeded(std::string_view account, std::string_view address) = 0;
+};
+
+// The address as the throttle counts it: an IPv6 client by its /64, the block one user gets.
+std::string ThrottleAddress(std::string_view address);
+
+// Slows down password guessing per account and address together, and per address. An
+// account is never slowed down as a whole: failures from other addresses must not lock its
+// owner out.
+class LoginGuard : public LoginThrottle {
+public:
+    LoginGuard(ThrottleRules perAccount = {}, ThrottleRules perAddress = AddressRules(),
+               std::size_t maxAddresses = 16384, std::size_t maxPairs = 65536);
 
     // An address serves many users behind one router, so it gets more room than an account.
     static ThrottleRules AddressRules();
 
-    // Zero when the attempt may go on, else how long the account or the address must wait.
     std::chrono::seconds Wait(std::string_view account, std::string_view address,
-                              Clock::time_point now) const;
+                              Clock::time_point now) override;
     std::chrono::seconds Failed(std::string_view account, std::string_view address,
-                                Clock::time_point now);
-    void Succeeded(std::string_view account);
+                                Clock::time_point now) override;
+    void Succeeded(std::string_view account, std::string_view address) override;
 
 private:
     mutable std::mutex mutex_;
-    FailureTable accounts_;
+    FailureTable pairs_;
     FailureTable addresses_;
 };
 

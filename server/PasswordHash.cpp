@@ -100,6 +100,11 @@ bool PasswordNeedsUpgrade(std::string_view record, int iterations) {
     return !parsed || parsed->iterations < iterations;
 }
 
+int RecordIterations(std::string_view record) {
+    const auto parsed = ParseRecord(record);
+    return parsed ? parsed->iterations : 0;
+}
+
 void SpendPasswordCheck(std::string_view password, int iterations) {
     const std::vector<unsigned char> salt(kSaltBytes, 0);
     Derive(password, salt, iterations, kHashBytes);

@@ -20,6 +20,9 @@ bool VerifyPassword(std::string_view password, std::string_view record);
 // True when the record was made with fewer iterations than wanted, or is not understood.
 bool PasswordNeedsUpgrade(std::string_view record, int iterations = kPasswordIterations);
 
+// The iterations a record was made with; 0 for a record this program does not understand.
+int RecordIterations(std::string_view record);
+
 // Spends the time of one check, so an unknown user ID answers as slowly as a wrong password.
 void SpendPasswordCheck(std::string_view password, int iterations = kPasswordIterations);
 

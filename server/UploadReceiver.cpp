@@ -1,5 +1,7 @@
 #include "UploadReceiver.h"
 
+#include <errno.h>
+
 #include <algorithm>
 
 #include "ArchiveName.h"
@@ -10,6 +12,11 @@ namespace tidewell::webfolder {
 namespace {
 
 Reply FailureReply(const std::exception& error) {
+    if (const auto* file = dynamic_cast<const FileError*>(&error); file && file->code() == EFBIG) {
+        return Reply(ReplyStatus::ServerError,
+                     "파일이 서버가 한 파일에 쓸 수 있는 크기를 넘어 올릴 수 없습니다. 관리자에게 "
+                     "알려 주세요.");
+    }
     if (!IsDiskFull(error)) return Reply(ReplyStatus::ServerError);
     return Reply(ReplyStatus::ServerError,
                  "서버의 저장 공간이 부족하여 파일을 올릴 수 없습니다. 관리자에게 알려 주세요.");
@@ -45,20 +52,37 @@ UploadReceiver::UploadReceiver(Authenticator& authenticator, const ArchiveStore&
       now_(now),
       address_(std::move(address)) {}
 
-void UploadReceiver::BeginPart(std::string_view name, std::string_view filename) {
-    try {
-        StartPart(name, filename);
-    } catch (const std::exception& error) {
-        Fail(error);
-    }
+bool UploadReceiver::PartBegins(std::string_view name, std::string_view filename) {
+    Guarded([&] { StartPart(name, filename); });
+    return static_cast<bool>(due_);
 }
 
-void UploadReceiver::PartData(const char* data, std::size_t size) {
-    try {
-        TakeData(data, size);
-    } catch (const std::exception& error) {
-        Fail(error);
+bool UploadReceiver::PartData(const char* data, std::size_t size) {
+    switch (target_) {
+        case Target::Discard:
+            return false;
+        case Target::Field:
+            if (currentField_->size() + size > kMaxFieldBytes) {
+                Refuse(Reply(ReplyStatus::BadRequest, "입력값이 너무 깁니다."));
+                return false;
+            }
+            currentField_->append(data, size);
+            return false;
+        case Target::File:
+            if (file_->Size() + static_cast<std::int64_t>(buffer_.size() + size) > maxBytes_) {
+                Refuse(Reply(ReplyStatus::QuotaExceeded));
+                return false;
+            }
+            buffer_.append(data, size);
+            if (buffer_.size() < kWriteBytes) return false;
+            due_ = LastStep(Lane::Storage, [this] { Guarded([this] { WriteBuffered(); }); });
+            return true;
     }
+    return false;
+}
+
+Work UploadReceiver::TakeWork() {
+    return std::exchange(due_, Work());
 }
 
 void UploadReceiver::StartPart(std::string_view name, std::string_view filename) {
@@ -84,7 +108,16 @@ void UploadReceiver::StartFile(std::string_view filename) {
         return Refuse(
             Reply(ReplyStatus::BadRequest, "계정과 사업장 정보가 파일보다 먼저 와야 합니다."));
     }
-    LoginResult login = authenticator_.Login(userId->second, password->second, address_, note_);
+    due_ = authenticator_.Login(
+        {userId->second, password->second, address_}, note_,
+        [this, filename = std::string(filename)](LoginResult login) {
+            return LastStep(Lane::Storage, [this, login = std::move(login), filename]() mutable {
+                Guarded([&] { FileChecked(std::move(login), filename); });
+            });
+        });
+}
+
+void UploadReceiver::FileChecked(LoginResult login, std::string filename) {
     if (!login.account) return Refuse(login.Refusal());
     account_ = std::move(login.account);
     if (PeriodEnded(account_->expireAt, now_)) return Refuse(Reply(ReplyStatus::PeriodEnded));
@@ -93,8 +126,14 @@ void UploadReceiver::StartFile(std::string_view filename) {
         return Refuse(Reply(ReplyStatus::BadRequest, "사업장키가 올바르지 않습니다."));
     }
     archiveName_ = std::string(LastPathComponent(filename));
-    note_.Add("file", std::string(filename));
+    note_.Add("file", filename);
     if (!IsArchiveName(archiveName_)) return Refuse(Reply(ReplyStatus::BadArchiveName));
+    if (IsFromTheFuture(archiveName_, now_)) {
+        return Refuse(
+            Reply(ReplyStatus::BadArchiveName,
+                  "백업 파일 이름의 시각이 서버 시계보다 하루 넘게 앞서 있습니다. 컴퓨터의 "
+                  "날짜와 시각을 확인해 주세요."));
+    }
 
     const UploadRoom room = archives_.RoomFor(*account_, companyKey_, archiveName_);
     if (room.verdict != UploadVerdict::Accepted) return Refuse(VerdictReply(room.verdict));
@@ -110,58 +149,68 @@ void UploadReceiver::StartFile(std::string_view filename) {
         fields_.erase(companyName);
     }
     file_ = std::make_unique<TemporaryFile>(folder_.UploadsFolder());
+    buffer_.reserve(kWriteBytes + 64 * 1024);
     maxBytes_ = room.maxBytes;
     target_ = Target::File;
 }
 
-void UploadReceiver::TakeData(const char* data, std::size_t size) {
-    switch (target_) {
-        case Target::Discard:
-            return;
-        case Target::Field:
-            if (currentField_->size() + size > kMaxFieldBytes) {
-                return Refuse(Reply(ReplyStatus::BadRequest, "입력값이 너무 깁니다."));
-            }
-            currentField_->append(data, size);
-            return;
-        case Target::File:
-            if (file_->Size() + static_cast<std::int64_t>(size) > maxBytes_) {
-                return Refuse(Reply(ReplyStatus::QuotaExceeded));
-            }
-            file_->Write(data, size);
-            return;
-    }
+void UploadReceiver::WriteBuffered() {
+    if (!file_ || buffer_.empty()) return;
+    file_->Write(buffer_.data(), buffer_.size());
+    buffer_.clear();
 }
 
-Reply UploadReceiver::Finish(bool complete) {
+Work UploadReceiver::Finish(bool complete) {
     if (!complete) {
         file_.reset();
-        return Reply(ReplyStatus::BadRequest, "요청 본문이 올바르지 않습니다.");
+        result_ = Reply(ReplyStatus::BadRequest, "요청 본문이 올바르지 않습니다.");
+        return {};
     }
-    if (refusal_) return *refusal_;
-    if (!fileSeen_) return Reply(ReplyStatus::BadRequest, "올린 파일이 없습니다.");
-    if (file_->Size() == 0) return Reply(ReplyStatus::BadRequest, "빈 파일은 올릴 수 없습니다.");
+    if (refusal_) {
+        result_ = *refusal_;
+        return {};
+    }
+    if (!fileSeen_) {
+        result_ = Reply(ReplyStatus::BadRequest, "올린 파일이 없습니다.");
+        return {};
+    }
+    if (file_->Size() + static_cast<std::int64_t>(buffer_.size()) == 0) {
+        file_.reset();
+        result_ = Reply(ReplyStatus::BadRequest, "빈 파일은 올릴 수 없습니다.");
+        return {};
+    }
+    return LastStep(Lane::Storage, [this] {
+        Guarded([this] { Store(); });
+        if (refusal_) result_ = *refusal_;
+        file_.reset();
+    });
+}
 
+void UploadReceiver::Store() {
+    WriteBuffered();
     const NewArchive archive{companyKey_, ReplaceControls(Field("companyname").value_or("")),
                              archiveName_};
     const std::int64_t size = file_->Size();
-    Reply reply(ReplyStatus::ServerError);
-    try {
-        reply = VerdictReply(archives_.Store(account_->id, archive, *file_, now_));
-    } catch (const std::exception& error) {
-        note_.Add("error", error.what());
-        reply = FailureReply(error);
-    }
-    file_.reset();
+    Reply reply = VerdictReply(archives_.Store(account_->id, archive, *file_, now_));
     if (reply.Status() == ReplyStatus::Ok) {
         reply.Add("FileName", archiveName_).AddNumber("FileSize", size);
     }
-    return reply;
+    result_ = std::move(reply);
+}
+
+void UploadReceiver::Guarded(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        Fail(error);
+    }
 }
 
 void UploadReceiver::Refuse(Reply reply) {
     if (!refusal_) refusal_ = std::move(reply);
     file_.reset();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
     currentField_ = nullptr;
     target_ = Target::Discard;
 }

@@ -3,7 +3,8 @@
 #include <ctime>
 #include <variant>
 
-#include "MultipartStream.h"
+#include "Fsck.h"
+#include "MultipartReader.h"
 #include "UploadReceiver.h"
 #include "WebPages.h"
 #include "platform/Error.h"
@@ -35,65 +36,74 @@ std::unique_ptr<RequestHandler> Refuse(int status, const char* message) {
         TextReply(status, Reply(ReplyStatus::BadRequest, message)));
 }
 
-// The command and download pages: a small form, read whole, then answered.
+// The command and download pages: a small form, read whole, then answered by work that
+// fills the answer.
 class FormHandler : public RequestHandler {
 public:
-    using Answer = std::function<HttpResponse(const FormFields& form)>;
-    explicit FormHandler(Answer answer) : answer_(std::move(answer)) {}
+    using Answerer =
+        std::function<Work(const FormFields& form, RequestNote& note, HttpResponse& answer)>;
+    explicit FormHandler(Answerer answerer) : answerer_(std::move(answerer)) {}
 
-    bool Data(const char* data, std::size_t size) override {
+    Taken Data(const char* data, std::size_t size) override {
         received_ += size;
         if (received_ <= WebFolderServer::kMaxFormBytes) body_.append(data, size);
         // An oversized form is read (and dropped) up to a bound so that its sender gets the
         // reply; beyond it the connection is simply closed.
-        return received_ <= FixedAnswer::kMaxDrainBytes;
+        return {size, {}, received_ > FixedAnswer::kMaxDrainBytes};
     }
 
-    HttpResponse Finish() override {
+    Work Finish() override {
         if (received_ > WebFolderServer::kMaxFormBytes) {
-            return TextReply(413, Reply(ReplyStatus::BadRequest, "요청이 너무 큽니다."));
+            answer_ = TextReply(413, Reply(ReplyStatus::BadRequest, "요청이 너무 큽니다."));
+            return {};
         }
-        const auto form = FormFields::Parse(body_);
-        if (!form)
-            return TextReply(400, Reply(ReplyStatus::BadRequest, "요청 형식이 올바르지 않습니다."));
-        return answer_(*form);
+        auto form = FormFields::Parse(body_);
+        if (!form) {
+            answer_ =
+                TextReply(400, Reply(ReplyStatus::BadRequest, "요청 형식이 올바르지 않습니다."));
+            return {};
+        }
+        form_ = std::move(*form);
+        return answerer_(form_, note_, answer_);
     }
+
+    HttpResponse Answer() override { return std::move(answer_); }
 
 private:
-    Answer answer_;
+    Answerer answerer_;
     std::string body_;
     std::size_t received_ = 0;
+    FormFields form_;
+    RequestNote note_;
+    HttpResponse answer_;
 };
 
-// The upload page: the multipart body streams through the receiver.
+// The upload page: the multipart body is parsed as it arrives and streams through the
+// receiver.
 class UploadHandler : public RequestHandler {
 public:
-    UploadHandler(const HttpRequest& request, std::unique_ptr<UploadReceiver> receiver)
-        : receiver_(std::move(receiver)),
-          body_(
-              request,
-              [this](std::string_view name, std::string_view filename) {
-                  receiver_->BeginPart(name, filename);
-              },
-              [this](const char* data, std::size_t size) { receiver_->PartData(data, size); }) {}
+    UploadHandler(std::string_view boundary, std::unique_ptr<UploadReceiver> receiver)
+        : receiver_(std::move(receiver)), reader_(boundary) {}
 
-    bool Valid() const { return body_.Valid(); }
-
-    bool Data(const char* data, std::size_t size) override {
+    Taken Data(const char* data, std::size_t size) override {
         // A malformed body is still read to its end, so the client gets the reply.
-        body_.Feed(data, size);
-        return true;
+        if (reader_.Malformed() || reader_.Complete()) return {size};
+        const std::size_t taken = reader_.Feed(data, size, *receiver_);
+        // The library offers bytes left over again only after a pause: without work, the
+        // reader has taken everything or found the body malformed.
+        if (Work work = receiver_->TakeWork()) return {taken, std::move(work)};
+        return {size};
     }
 
-    HttpResponse Finish() override {
-        const bool whole = body_.Finish();
-        const Reply reply = receiver_->Finish(whole);
-        return TextReply(whole ? 200 : 400, reply, receiver_->Note());
+    Work Finish() override { return receiver_->Finish(reader_.Complete()); }
+
+    HttpResponse Answer() override {
+        return TextReply(reader_.Complete() ? 200 : 400, receiver_->Result(), receiver_->Note());
     }
 
 private:
     std::unique_ptr<UploadReceiver> receiver_;
-    MultipartStream body_;
+    MultipartReader reader_;
 };
 
 }  // namespace
@@ -101,20 +111,26 @@ private:
 WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, ServiceSettings settings,
                                  RequestLog::Sink logSink)
     : settings_(std::move(settings)),
-      // One connection for each thread that serves requests, and one for good measure.
-      data_(dataFolder, settings_.http.threads + 1),
+      // One connection for each worker that may use the database, and one for good measure.
+      data_(dataFolder, settings_.http.storageThreads + settings_.http.passwordThreads + 1),
       claim_(data_.ClaimForServing()),
       accounts_(data_),
       archives_(data_, settings_.store),
       authenticator_(accounts_, settings_.passwordIterations),
-      gateway_(authenticator_, archives_),
+      gateway_(archives_),
       log_(std::move(logSink)) {
     if (const int tightened = data_.ModesTightened(); tightened > 0) {
         log_.Write("tidewell-webfolder: made " + std::to_string(tightened) +
                    " files and folders private to the service's user");
     }
-    if (const std::string repaired = archives_.Reconcile(); !repaired.empty()) {
-        log_.Write("tidewell-webfolder: " + repaired);
+    if (const std::size_t spooled = ClearUploads(data_); spooled > 0) {
+        log_.Write("tidewell-webfolder: removed " + std::to_string(spooled) +
+                   " unfinished uploads");
+    }
+    // Only told: whatever the index and the folder disagree on waits for the operator's fsck.
+    if (const std::string summary = FindInconsistencies(data_).Summary(); !summary.empty()) {
+        log_.Write("tidewell-webfolder: warning: " + summary +
+                   "; see `tidewell-webfolder fsck --data " + data_.Root().string() + "`");
     }
 }
 
@@ -153,37 +169,63 @@ std::unique_ptr<RequestHandler> WebFolderServer::Route(const HttpRequest& reques
 
     if (upload) {
         if (!IsMultipart(request)) return Refuse(400, "multipart/form-data 본문이어야 합니다.");
-        auto handler = std::make_unique<UploadHandler>(
-            request, std::make_unique<UploadReceiver>(authenticator_, archives_, data_, Now(),
-                                                      request.remote));
-        if (!handler->Valid()) return Refuse(400, "multipart 본문의 경계가 없습니다.");
-        return handler;
+        const auto boundary = MultipartReader::BoundaryOf(request.contentType);
+        if (!boundary) return Refuse(400, "multipart 본문의 경계가 없습니다.");
+        return std::make_unique<UploadHandler>(
+            *boundary, std::make_unique<UploadReceiver>(authenticator_, archives_, data_, Now(),
+                                                        request.remote));
     }
     if (IsMultipart(request)) return Refuse(400, "이 페이지는 multipart 본문을 받지 않습니다.");
     if (gateway) {
         return std::make_unique<FormHandler>(
-            [this, remote = request.remote](const FormFields& form) {
-                RequestNote note;
-                const Reply reply = gateway_.Run(form, Now(), remote, note);
-                return TextReply(200, reply, std::move(note));
+            [this, remote = request.remote](const FormFields& form, RequestNote& note,
+                                            HttpResponse& answer) -> Work {
+                if (auto refusal = gateway_.CheckCommand(form, note)) {
+                    answer = TextReply(200, *refusal, std::move(note));
+                    return {};
+                }
+                return authenticator_.Login(
+                    GatewayCommands::CredentialsOf(form, remote), note,
+                    [this, &form, &note, &answer](LoginResult login) {
+                        return LastStep(
+                            Lane::Storage, [this, &form, &note, &answer, login = std::move(login)] {
+                                const Reply reply = login.account
+                                                        ? gateway_.Run(*login.account, form, Now())
+                                                        : login.Refusal();
+                                answer = TextReply(200, reply, std::move(note));
+                            });
+                    });
             });
     }
-    return std::make_unique<FormHandler>([this, remote = request.remote](const FormFields& form) {
-        RequestNote note;
-        auto outcome = gateway_.Download(form, remote, note);
-        if (const Reply* reply = std::get_if<Reply>(&outcome)) {
-            return TextReply(200, *reply, std::move(note));
-        }
-        OpenedArchive archive = std::get<OpenedArchive>(std::move(outcome));
-        HttpResponse response;
-        response.contentType = "application/octet-stream";
-        response.headers.emplace_back("Content-Disposition",
-                                      "attachment; filename=\"" + archive.name + "\"");
-        response.file = std::move(archive.file);
-        response.fileSize = archive.size;
-        response.note = std::move(note);
-        return response;
+    return std::make_unique<FormHandler>([this, remote = request.remote](
+                                             const FormFields& form, RequestNote& note,
+                                             HttpResponse& answer) -> Work {
+        return authenticator_.Login(GatewayCommands::CredentialsOf(form, remote), note,
+                                    [this, &form, &note, &answer](LoginResult login) {
+                                        return LastStep(Lane::Storage, [this, &form, &note, &answer,
+                                                                        login = std::move(login)] {
+                                            answer = DownloadAnswer(login, form, note);
+                                        });
+                                    });
     });
+}
+
+HttpResponse WebFolderServer::DownloadAnswer(const LoginResult& login, const FormFields& form,
+                                             RequestNote& note) const {
+    if (!login.account) return TextReply(200, login.Refusal(), std::move(note));
+    auto outcome = gateway_.Download(*login.account, form, note);
+    if (const Reply* reply = std::get_if<Reply>(&outcome)) {
+        return TextReply(200, *reply, std::move(note));
+    }
+    OpenedArchive archive = std::get<OpenedArchive>(std::move(outcome));
+    HttpResponse response;
+    response.contentType = "application/octet-stream";
+    response.headers.emplace_back("Content-Disposition",
+                                  "attachment; filename=\"" + archive.name + "\"");
+    response.file = std::move(archive.file);
+    response.fileSize = archive.size;
+    response.note = std::move(note);
+    return response;
 }
 
 }  // namespace tidewell::webfolder

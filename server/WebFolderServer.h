@@ -46,6 +46,8 @@ public:
 
 private:
     std::unique_ptr<RequestHandler> Route(const HttpRequest& request);
+    HttpResponse DownloadAnswer(const LoginResult& login, const FormFields& form,
+                                RequestNote& note) const;
 
     ServiceSettings settings_;
     DataFolder data_;

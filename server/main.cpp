@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
         }
         if (const auto* prune = std::get_if<PruneOptions>(&command))
             return RunPrune(*prune, std::cout);
+        if (const auto* fsck = std::get_if<FsckOptions>(&command)) return RunFsck(*fsck, std::cout);
+        if (const auto* restore = std::get_if<RestoreBackupOptions>(&command)) {
+            return RunRestoreBackup(*restore, std::cout);
+        }
         if (const auto* backup = std::get_if<BackupOptions>(&command)) {
             return RunBackup(*backup, std::cout);
         }

@@ -1,19 +1,24 @@
 // Throughput of packing and restoring a database-like file, measured in one run on the same file
 // against today's sequential component (the same sources built with zlib alone, one thread), the
-// bare zlib loops over the same 16 384-byte blocks, pigz, gzip and zstd. Every contender runs as
-// a process of its own, so each one's wall time, CPU time and peak memory are its own; the load
-// average is printed beside them, since the machine may be shared.
+// bare zlib loops over the same 16 384-byte blocks, pigz, gzip and zstd, and against the floors:
+// what the block library alone does on as many threads with the data in memory (packing, and
+// inflating for restoring) and a plain copy of the file (what a restore must write at least).
+// Every contender runs as a process of its own, so each one's wall time, CPU time and peak memory
+// are its own; the floors time their work in memory only. The load average is printed beside
+// them, since the machine may be shared.
 //
 //   archive_throughput [--megabytes N] [--large-megabytes N] [--runs N] [--threads N]
-//                      [--wait-load LOAD] [FOLDER]
+//                      [--level fastest|none|default|max] [--wait-load LOAD] [FOLDER]
 //
 // FOLDER holds the work files (default: /dev/shm when there is one, else the temporary folder),
-// so the figures measure the component rather than the disk. --large-megabytes (default 1024,
-// 0: none) packs and restores a file of that size once more, to show that memory does not grow
-// with it. --wait-load waits (up to ten minutes) until the one-minute load average is below LOAD.
+// so the figures measure the component rather than the disk. --level is the Backup's compression
+// level (default: default). --large-megabytes (default 1024, 0: none) packs and restores a file
+// of that size once more, to show that memory does not grow with it. --wait-load waits (up to ten
+// minutes) until the one-minute load average is below LOAD.
 //
-// The same program serves as the measured child: archive_throughput --pack FILE ARCHIVE THREADS,
-// --restore ARCHIVE FOLDER THREADS, --bare-deflate FILE OUT, --bare-inflate IN OUT.
+// The same program serves as the measured child: archive_throughput --pack FILE ARCHIVE THREADS
+// LEVEL, --restore ARCHIVE FOLDER THREADS, --bare-deflate FILE OUT, --bare-inflate IN OUT,
+// --floor-deflate FILE LEVEL THREADS, --floor-inflate ARCHIVE THREADS, --floor-copy FILE OUT.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -57,11 +62,11 @@ struct File {
 
 // What today's Backup does at the least: read 16 KiB, one deflate into 16 KiB, write the length
 // and the bytes.
-void BareDeflate(const fs::path& source, const fs::path& target) {
+void BareDeflate(const fs::path& source, const fs::path& target, int zlibLevel) {
     File in(source, "rb"), out(target, "wb");
     std::vector<unsigned char> block(kBlock), packed(kBlock);
     z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, zlibLevel, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
     for (std::size_t n; (n = std::fread(block.data(), 1, kBlock, in.f)) > 0;) {
         deflateReset(&z);
         z.next_in = block.data();
@@ -101,11 +106,115 @@ void BareInflate(const fs::path& source, const fs::path& target) {
     inflateEnd(&z);
 }
 
+std::string ReadWhole(const fs::path& path) {
+    std::string data(fs::file_size(path), '\0');
+    std::ifstream(path, std::ios::binary)
+        .read(data.data(), static_cast<std::streamsize>(data.size()));
+    return data;
+}
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Runs work(thread) on threads threads, this one among them, and prints the wall and CPU seconds
+// it took: the floors time their work in memory, not the loading before it.
+template <typename Work>
+void TimeOnThreads(int threads, const Work& work) {
+    const double wall = WallSeconds();
+    const double cpu = bench::ProcessCpuSeconds();
+    {
+        std::vector<std::jthread> others;
+        for (int t = 1; t < threads; ++t) others.emplace_back([&work, t] { work(t); });
+        work(0);
+    }
+    std::printf("%.6f %.6f\n", WallSeconds() - wall, bench::ProcessCpuSeconds() - cpu);
+}
+
+// The block library alone: every block of the file, in memory, on threads threads.
+void FloorDeflate(const fs::path& source, int zlibLevel, int threads) {
+    const std::string data = ReadWhole(source);
+    const std::size_t blocks = (data.size() + kBlock - 1) / kBlock;
+    TimeOnThreads(threads, [&](int thread) {
+        archive::BlockDeflater deflater(zlibLevel);
+        std::vector<unsigned char> out(kBlock);
+        for (std::size_t b = static_cast<std::size_t>(thread); b < blocks;
+             b += static_cast<std::size_t>(threads)) {
+            const std::size_t n = std::min(kBlock, data.size() - b * kBlock);
+            deflater.Compress(reinterpret_cast<const unsigned char*>(data.data()) + b * kBlock, n,
+                              out.data());
+        }
+    });
+}
+
+// The compressed blocks of a one-disk archive, in order.
+std::vector<std::string_view> CompressedBlocks(const std::string& archive) {
+    std::size_t at = 0;
+    const auto int32 = [&] {
+        std::uint32_t bits = 0;
+        for (int i = 3; i >= 0; --i) {
+            bits = (bits << 8) |
+                   static_cast<unsigned char>(archive.at(at + static_cast<std::size_t>(i)));
+        }
+        at += 4;
+        return static_cast<std::int32_t>(bits);
+    };
+    std::vector<std::string_view> blocks;
+    at += static_cast<std::size_t>(int32());  // title
+    at += 8;                                  // total size, file count
+    for (std::int32_t name = int32(); name != 0; name = int32()) {
+        at += static_cast<std::size_t>(name) + 4 + 4;  // name, date, signature
+        for (std::int32_t n = int32(); n != 0; n = int32()) {
+            const auto length = static_cast<std::size_t>(n < 0 ? -n : n);
+            if (n > 0) blocks.push_back(std::string_view(archive).substr(at, length));
+            at += length;
+        }
+    }
+    return blocks;
+}
+
+// Inflating alone: every compressed block of the archive, in memory, on threads threads.
+void FloorInflate(const fs::path& archive, int threads) {
+    const std::string data = ReadWhole(archive);
+    const std::vector<std::string_view> blocks = CompressedBlocks(data);
+    TimeOnThreads(threads, [&](int thread) {
+        archive::BlockInflater inflater;
+        std::vector<unsigned char> out(kBlock);
+        for (std::size_t b = static_cast<std::size_t>(thread); b < blocks.size();
+             b += static_cast<std::size_t>(threads)) {
+            inflater.Inflate(reinterpret_cast<const unsigned char*>(blocks[b].data()),
+                             blocks[b].size(), out.data());
+        }
+    });
+}
+
+// A plain copy of the file: what a restore writes, with nothing to inflate.
+void FloorCopy(const fs::path& source, const fs::path& target) {
+    File in(source, "rb"), out(target, "wb");
+    std::vector<char> buffer(1024 * 1024);
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), in.f)) > 0;) {
+        std::fwrite(buffer.data(), 1, n, out.f);
+    }
+}
+
+TCompressionLevel LevelNamed(const std::string& name) {
+    if (name == "fastest") return clFastest;
+    if (name == "none") return clNone;
+    if (name == "max") return clMax;
+    return clDefault;
+}
+
+int ZlibLevelOf(TCompressionLevel level) {
+    const int levels[] = {1, 0, -1, 9};
+    return levels[level];
+}
+
 int RunChild(const std::vector<std::string>& args) {
     const std::string& mode = args[0];
-    if (mode == "--pack" && args.size() == 4) {
+    if (mode == "--pack" && args.size() == 5) {
         TBackupFile backup;
-        backup.CompressionLevel = clDefault;
+        backup.CompressionLevel = LevelNamed(args[4]);
         backup.WorkerThreads = std::stoi(args[3]);
         return backup.Backup({args[1]}, args[2]) ? 0 : 1;
     }
@@ -114,12 +223,24 @@ int RunChild(const std::vector<std::string>& args) {
         backup.WorkerThreads = std::stoi(args[3]);
         return backup.Restore(args[1], args[2]) ? 0 : 1;
     }
-    if (mode == "--bare-deflate" && args.size() == 3) {
-        BareDeflate(args[1], args[2]);
+    if (mode == "--bare-deflate" && args.size() == 4) {
+        BareDeflate(args[1], args[2], ZlibLevelOf(LevelNamed(args[3])));
         return 0;
     }
     if (mode == "--bare-inflate" && args.size() == 3) {
         BareInflate(args[1], args[2]);
+        return 0;
+    }
+    if (mode == "--floor-deflate" && args.size() == 4) {
+        FloorDeflate(args[1], ZlibLevelOf(LevelNamed(args[2])), std::stoi(args[3]));
+        return 0;
+    }
+    if (mode == "--floor-inflate" && args.size() == 3) {
+        FloorInflate(args[1], std::stoi(args[2]));
+        return 0;
+    }
+    if (mode == "--floor-copy" && args.size() == 3) {
+        FloorCopy(args[1], args[2]);
         return 0;
     }
     std::fprintf(stderr, "archive_throughput: bad child arguments\n");
@@ -134,9 +255,10 @@ struct Run {
     long peakKilobytes = 0;
 };
 
-// Runs a program (its output to stdoutFile when given) and measures it.
-Run Measure(const std::vector<std::string>& command,
-            const std::optional<fs::path>& stdoutFile = {}) {
+// Runs a program (its output to stdoutFile when given) and measures it. A self-timed program
+// prints the wall and CPU seconds of the work it stands for, which then replace the process's.
+Run Measure(const std::vector<std::string>& command, const std::optional<fs::path>& stdoutFile = {},
+            bool selfTimed = false) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -162,6 +284,8 @@ Run Measure(const std::vector<std::string>& command,
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "failed (status %d): %s\n", status, command[0].c_str());
         run.wall = run.cpu = -1;
+    } else if (selfTimed && stdoutFile) {
+        std::ifstream(*stdoutFile) >> run.wall >> run.cpu;
     }
     return run;
 }
@@ -180,6 +304,7 @@ struct Contender {
     std::optional<fs::path> stdoutFile;
     fs::path output;  // whose size is the archive size
     std::vector<Run> runs;
+    bool selfTimed = false;
 
     const Run& Best() const {
         return *std::min_element(runs.begin(), runs.end(),
@@ -201,11 +326,11 @@ void PrintTable(const char* title, const std::vector<Contender*>& contenders, do
                 int runs) {
     std::printf("\n%s (best of %d; median beside it; CPU = user + system of the best run)\n", title,
                 runs);
-    std::printf("  %-34s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
+    std::printf("  %-42s %8s %8s %8s %9s %9s\n", "", "best s", "median s", "CPU s", "MiB/s",
                 "peak KiB");
     for (const Contender* c : contenders) {
         const Run& best = c->Best();
-        std::printf("  %-34s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
+        std::printf("  %-42s %8.3f %8.3f %8.3f %9.1f %9ld\n", c->label.c_str(), best.wall,
                     c->MedianWall(), best.cpu, sizeMiB / best.wall, best.peakKilobytes);
     }
 }
@@ -232,13 +357,14 @@ void Replicate(const fs::path& source, const fs::path& target, std::int64_t byte
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0].rfind("--", 0) == 0 &&
-        (args[0] == "--pack" || args[0] == "--restore" || args[0].rfind("--bare-", 0) == 0)) {
+    if (!args.empty() && (args[0] == "--pack" || args[0] == "--restore" ||
+                          args[0].starts_with("--bare-") || args[0].starts_with("--floor-"))) {
         return RunChild(args);
     }
 
     std::int64_t megabytes = 64, largeMegabytes = 1024;
     int runs = 3, threads = 0;
+    std::string levelName = "default";
     double waitLoad = 0;
     fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : SystemTempFolder();
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -252,6 +378,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::stoi(args[++i]));
         } else if (arg == "--threads" && hasValue) {
             threads = std::stoi(args[++i]);
+        } else if (arg == "--level" && hasValue) {
+            levelName = args[++i];
         } else if (arg == "--wait-load" && hasValue) {
             waitLoad = std::stod(args[++i]);
         } else {
@@ -282,9 +410,12 @@ int main(int argc, char** argv) {
     const double size = Mebibytes(fs::file_size(db));
     std::printf("file: %.1f MiB SQLite database, %lld rows (%s)\n", size,
                 static_cast<long long>(rows), work.c_str());
+    const int zlibLevel = ZlibLevelOf(LevelNamed(levelName));
     std::printf(
-        "machine: %u cores; Backup and Restore with %d worker threads; clDefault blocks by %s\n",
-        std::thread::hardware_concurrency(), workerThreads, archive::DeflateMethodName(-1).c_str());
+        "machine: %u cores; Backup and Restore with %d worker threads; level %s (zlib %d), blocks "
+        "by %s\n",
+        std::thread::hardware_concurrency(), workerThreads, levelName.c_str(), zlibLevel,
+        archive::DeflateMethodName(zlibLevel).c_str());
     if (waitLoad > 0) {
         for (int waited = 0; OneMinuteLoad() >= waitLoad && waited < 600; waited += 10) {
             std::this_thread::sleep_for(std::chrono::seconds(10));
@@ -296,19 +427,22 @@ int main(int argc, char** argv) {
     const fs::path restored = work / "restored";
     fs::create_directories(restored);
     Contender today{"today: Backup, zlib, 1 thread",
-                    {zlibBuild, "--pack", db, work / "today.bck", "1"},
+                    {zlibBuild, "--pack", db, work / "today.bck", "1", levelName},
                     {},
                     work / "today.bck",
                     {}};
-    Contender one{
-        "Backup, 1 thread", {self, "--pack", db, work / "one.bck", "1"}, {}, work / "one.bck", {}};
+    Contender one{"Backup, 1 thread",
+                  {self, "--pack", db, work / "one.bck", "1", levelName},
+                  {},
+                  work / "one.bck",
+                  {}};
     Contender many{"Backup, " + n + " threads",
-                   {self, "--pack", db, work / "many.bck", n},
+                   {self, "--pack", db, work / "many.bck", n, levelName},
                    {},
                    work / "many.bck",
                    {}};
     Contender bare{"bare zlib loop, 1 thread",
-                   {self, "--bare-deflate", db, work / "bare.bin"},
+                   {self, "--bare-deflate", db, work / "bare.bin", levelName},
                    {},
                    work / "bare.bin",
                    {}};
@@ -340,31 +474,62 @@ int main(int argc, char** argv) {
                           {},
                           {},
                           {}};
+    Contender floorDeflate{
+        "floor: " + archive::DeflateMethodName(zlibLevel) + ", " + n + " threads, in memory",
+        {self, "--floor-deflate", db, levelName, n},
+        work / "floor-deflate.txt",
+        {},
+        {},
+        true};
+    Contender floorInflate{"floor: inflate, " + n + " threads, in memory",
+                           {self, "--floor-inflate", work / "many.bck", n},
+                           work / "floor-inflate.txt",
+                           {},
+                           {},
+                           true};
+    Contender floorCopy{
+        "floor: plain copy of the file", {self, "--floor-copy", db, work / "copy.mdb"}, {}, {}, {}};
 
     std::vector<Contender*> packers;
     if (haveToday) packers.push_back(&today);
-    packers.insert(packers.end(), {&one, &many, &bare});
+    packers.insert(packers.end(), {&one, &many, &bare, &floorDeflate});
     for (Contender* c : {&pigz, &gzip, &zstd}) {
         if (HaveProgram(c->command[0])) packers.push_back(c);
     }
     std::vector<Contender*> restorers;
     if (haveToday) restorers.push_back(&todayRestore);
-    restorers.insert(restorers.end(), {&oneRestore, &manyRestore, &bareInflate});
+    restorers.insert(restorers.end(),
+                     {&oneRestore, &manyRestore, &bareInflate, &floorInflate, &floorCopy});
 
     // Interleaved rounds: a disturbance from elsewhere should hit every contender alike.
     for (int round = 0; round < runs; ++round) {
-        for (Contender* c : packers) c->runs.push_back(Measure(c->command, c->stdoutFile));
-        for (Contender* c : restorers) c->runs.push_back(Measure(c->command, c->stdoutFile));
+        for (Contender* c : packers) {
+            c->runs.push_back(Measure(c->command, c->stdoutFile, c->selfTimed));
+        }
+        for (Contender* c : restorers) {
+            c->runs.push_back(Measure(c->command, c->stdoutFile, c->selfTimed));
+        }
         std::printf("load average after round %d: %s\n", round + 1, bench::LoadAverage().c_str());
     }
 
     PrintTable("packing", packers, size, runs);
     std::printf("\narchive sizes\n");
     for (const Contender* c : packers) {
-        std::printf("  %-34s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
+        if (c->output.empty()) continue;
+        std::printf("  %-42s %12ju bytes  %5.1f%% of the file\n", c->label.c_str(),
                     fs::file_size(c->output), 100.0 * Mebibytes(fs::file_size(c->output)) / size);
     }
     PrintTable("restoring", restorers, size, runs);
+
+    // Where the time goes: the component against what its parts cost at the least.
+    std::printf("\nagainst the floors (medians of wall time; CPU of the best runs)\n");
+    const auto against = [](const char* what, const Contender& c, const Contender& floor) {
+        std::printf("  %-46s wall %5.2f  CPU %5.2f of the floor\n", what,
+                    c.MedianWall() / floor.MedianWall(), c.Best().cpu / floor.Best().cpu);
+    };
+    against(("packing: Backup " + n + " threads / block library").c_str(), many, floorDeflate);
+    against(("restoring: Restore " + n + " threads / inflate").c_str(), manyRestore, floorInflate);
+    against(("restoring: Restore " + n + " threads / plain copy").c_str(), manyRestore, floorCopy);
 
     std::printf("\ntargets\n");
     const Contender& baseline = haveToday ? today : bare;
@@ -389,7 +554,7 @@ int main(int argc, char** argv) {
     if (largeMegabytes > 0) {
         const fs::path large = work / "large.mdb";
         Replicate(db, large, largeMegabytes * 1024 * 1024);
-        const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n});
+        const Run packLarge = Measure({self, "--pack", large, work / "large.bck", n, levelName});
         fs::remove(large);
         const Run restoreLarge =
             Measure({self, "--restore", work / "large.bck", work / "large", n});

@@ -43,6 +43,10 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
     const std::string timerText = ReadFile(timer), serviceText = ReadFile(service);
     EXPECT_NE(timerText.find("\nOnCalendar=*-*-* 18:45:00\n"), std::string::npos) << timerText;
     EXPECT_NE(timerText.find("\nPersistent=true\n"), std::string::npos);
+    // The shops of one service spread over half an hour, each at its own fixed moment.
+    EXPECT_NE(timerText.find("\nRandomizedDelaySec=30min\nFixedRandomDelay=true\n"),
+              std::string::npos)
+        << timerText;
     EXPECT_NE(timerText.find("\nWantedBy=timers.target\n"), std::string::npos);
     EXPECT_NE(serviceText.find("\nExecStart=" + fs::canonical(TIDEWELL_CLI_PROGRAM).string() +
                                " sync --wait --scheduled\n"),
@@ -68,9 +72,10 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
                 "21:00:00 KST ;;\n"
                 "  *'show tidewell-sync.service'*) echo ActiveState=inactive ;;\n"
                 "esac\n");
-    run = cli.Run({"schedule", "install", "--hourly"});
+    run = cli.Run({"schedule", "install", "--hourly", "--spread", "10"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(ReadFile(timer).find("\nOnCalendar=hourly\n"), std::string::npos);
+    EXPECT_NE(ReadFile(timer).find("\nRandomizedDelaySec=10min\n"), std::string::npos);
     std::string calls = ReadFile(cli.home / "systemctl.log");
     EXPECT_NE(calls.find("--user daemon-reload\n--user enable --now tidewell-sync.timer\n"),
               std::string::npos)
@@ -90,8 +95,9 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
     // A failing systemctl (no user manager): remove still takes the units away.
     WriteScript(cli.bin / "systemctl",
                 "echo 'Failed to connect to bus: No medium found' >&2\nexit 1\n");
-    ASSERT_EQ(cli.Run({"schedule", "install"}).status, 0);
+    ASSERT_EQ(cli.Run({"schedule", "install", "--spread", "0"}).status, 0);
     EXPECT_NE(ReadFile(timer).find("\nOnCalendar=*-*-* 21:00:00\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(timer).find("RandomizedDelaySec"), std::string::npos);
     run = cli.Run({"schedule", "remove"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(fs::exists(timer));
@@ -103,6 +109,10 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
           {"schedule", "install", "--daily", "7:30"},
           {"schedule", "install", "--daily", "07:30", "--hourly"},
           {"schedule", "status", "--hourly"},
+          {"schedule", "install", "--spread", "721"},
+          {"schedule", "install", "--spread", "-5"},
+          {"schedule", "install", "--hourly", "--spread", "60"},
+          {"schedule", "status", "--spread", "5"},
           {"schedule", "start"},
           {"list", "--scheduled"}}) {
         EXPECT_EQ(cli.Run(wrong).status, 2) << wrong.back();

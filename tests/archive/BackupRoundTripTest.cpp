@@ -1,6 +1,8 @@
 // Packing and restoring through the component: content, times, order, modes, events.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "ArchiveBytes.h"
@@ -10,6 +12,7 @@
 #include "archive/ArchiveListing.h"
 #include "archive/FileSearch.h"
 #include "archive/backup.h"
+#include "platform/FileKit.h"
 
 namespace fs = std::filesystem;
 
@@ -193,6 +196,83 @@ TEST_F(BackupRoundTrip, ArchiveOfACancelledPackRestoresWhatItHoldsThenFails) {
     EXPECT_THROW(reader.Restore(P("out.bck"), P("dest")), archive::ArchiveError);
     EXPECT_EQ(Get("dest/a.txt"), "first");
     EXPECT_TRUE(SameBytes(Get("dest/b.bin"), second.substr(0, 16384)));
+}
+
+// Write system calls of this process so far, or nothing where the system does not count them.
+std::optional<long> WriteCalls() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        long value = 0;
+        io >> value;
+        if (key == "syscw:") return value;
+    }
+    return std::nullopt;
+}
+
+// A restore writes its blocks in large batches, yet whatever stops it, the target holds every
+// block counted as written, before OnFileRestored sees it, and a full disk is reported.
+TEST_F(BackupRoundTrip, RestoreWritesInBatchesYetKeepsEveryWrittenBlockAtAnyStop) {
+    const std::string big = Compressible(3 * 1024 * 1024 + 5000);
+    Put("src/big.bin", big);
+    Put("src/small.txt", "after");
+    TBackupFile packer;
+    ASSERT_TRUE(packer.Backup({P("src/big.bin"), P("src/small.txt")}, P("out.bck")));
+
+    const std::optional<long> before = WriteCalls();
+    TBackupFile whole;
+    whole.WorkerThreads = 1;
+    ASSERT_TRUE(whole.Restore(P("out.bck"), P("whole")));
+    if (const std::optional<long> after = WriteCalls(); before && after) {
+        EXPECT_LE(*after - *before, 10) << "one write per block would make 197";
+    }
+    EXPECT_TRUE(SameBytes(Get("whole/big.bin"), big));
+
+    // Cut in the middle of a block of the big member, past its first batch.
+    const std::string archive = Get("out.bck");
+    Put("cut.bck", archive.substr(0, archive.size() * 2 / 3));
+
+    struct Stop {
+        int cancelAtEvent = 0;       // 0: none
+        std::int64_t diskRoom = -1;  // bytes until the disk is full; -1: no limit
+        const char* archive = "out.bck";
+    };
+    for (const Stop stop : {Stop{3}, Stop{70}, Stop{140}, Stop{0, 10000}, Stop{0, 1500000},
+                            Stop{0, -1, "cut.bck"}}) {
+        SCOPED_TRACE(testing::Message() << "cancel at " << stop.cancelAtEvent << ", room "
+                                        << stop.diskRoom << ", " << stop.archive);
+        fs::remove_all(Path("dest"));
+        TBackupFile backup;
+        int events = 0;
+        backup.OnProgress = [&](TBackupFile*, const std::string&, TPercentage, bool& go) {
+            if (++events == stop.cancelAtEvent) go = false;
+        };
+        std::int64_t seenAtRestored = -1;
+        backup.OnFileRestored = [&](TBackupFile*, std::string&, TFileStream& stream) {
+            seenAtRestored = stream.Size();
+        };
+        std::vector<int> errors;
+        backup.OnError = [&](TBackupFile*, int code, const std::string&) { errors.push_back(code); };
+        {
+            std::optional<ScopedWriteFault> full;
+            if (stop.diskRoom >= 0) full.emplace(stop.diskRoom);
+            EXPECT_FALSE(backup.Restore(P(stop.archive), P("dest")));
+        }
+        const std::string restored = Get("dest/big.bin");
+        const auto size = static_cast<std::int64_t>(restored.size());
+        EXPECT_EQ(size, seenAtRestored);
+        EXPECT_TRUE(SameBytes(restored, big.substr(0, restored.size())));
+        EXPECT_FALSE(fs::exists(Path("dest/small.txt")));
+        if (stop.diskRoom >= 0) {
+            EXPECT_EQ(size, stop.diskRoom);
+            EXPECT_NE(backup.ErrorDetail().find("No space left"), std::string::npos)
+                << backup.ErrorDetail();
+        } else {
+            EXPECT_EQ(size, backup.DoneSize());
+            EXPECT_GT(size, stop.cancelAtEvent == 3 ? 0 : 1024 * 1024);
+        }
+        EXPECT_EQ(errors, stop.cancelAtEvent > 0 ? std::vector<int>{}
+                                                 : std::vector<int>{beCannotReadFile});
+    }
 }
 
 TEST_F(BackupRoundTrip, RestoreModesAtEqualAndOlderDates) {

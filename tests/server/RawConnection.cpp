@@ -74,6 +74,19 @@ bool RawConnection::ClosedWithin(std::chrono::milliseconds time) {
     }
 }
 
+std::string Exchange(int port, const std::string& request, const std::string& from,
+                     std::chrono::milliseconds time) {
+    RawConnection connection(port, from);
+    if (!connection.Send(request)) return {};
+    return connection.ReadAll(time);
+}
+
+std::string FormRequest(const std::string& path, const std::string& form) {
+    return "POST " + path +
+           " HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(form.size()) + "\r\n\r\n" + form;
+}
+
 long PeakResidentKib(int pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;

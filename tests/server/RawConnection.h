@@ -26,6 +26,14 @@ private:
     FileHandle socket_;
 };
 
+// One request sent whole from the address, and everything the service answers until it closes
+// the connection (or the time runs out); empty when it could not be sent.
+std::string Exchange(int port, const std::string& request, const std::string& from = "127.0.0.1",
+                     std::chrono::milliseconds time = std::chrono::seconds(10));
+
+// An HTTP/1.0 POST of a form, as the client sends it.
+std::string FormRequest(const std::string& path, const std::string& form);
+
 // Peak resident memory of a process in KiB (VmHWM), 0 when it can't be read.
 long PeakResidentKib(int pid);
 

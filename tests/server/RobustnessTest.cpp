@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "WebFolderTestClient.h"
@@ -176,7 +177,7 @@ TEST_F(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
     const auto index = ReadIndex(service.DataFolder());
     EXPECT_EQ(index.size(), 10u);
     std::int64_t total = 0;
-    for (const IndexRow& row : index) total += row.size;
+    for (const IndexRow& row : index) total += ArchiveCost(service.DataFolder(), row.size);
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
               total + 9 * kCompanyCharge);
     // Whichever of the two same-company uploads was stored last is the newest.
@@ -219,7 +220,7 @@ TEST_F(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
     EXPECT_NE(log.find("stopped"), std::string::npos);
 }
 
-TEST_F(RobustnessTest, RestartRepairsWhatAnUncleanStopLeft) {
+TEST_F(RobustnessTest, ARestartOnlyReportsWhatFsckRepairsWhenTold) {
     ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "older").Ok());
     ASSERT_TRUE(
@@ -233,14 +234,74 @@ TEST_F(RobustnessTest, RestartRepairsWhatAnUncleanStopLeft) {
     const fs::path companyFolder = (data / "archives" / index[0].file).parent_path();
     WriteFile(companyFolder / "20240103120000-stray.bck", "stray");
     WriteFile(data / "uploads" / "upload-half", "half");
+    const std::string strayName = companyFolder.filename().string() + "/20240103120000-stray.bck";
 
-    WebFolderService again(data);
-    WebFolderTestClient againClient(again);
+    {
+        WebFolderService again(data);
+        EXPECT_TRUE(fs::is_empty(data / "uploads"));
+        EXPECT_EQ(ReadIndex(data).size(), 2u);
+        EXPECT_TRUE(fs::exists(companyFolder / "20240103120000-stray.bck"));
+        EXPECT_NE(again.LogText().find("1 files the index does not name, 1 index entries whose "
+                                       "file is gone"),
+                  std::string::npos)
+            << again.LogText();
+    }
+
+    const ToolResult report = RunWebFolderTool({"fsck", "--data", data.string()});
+    EXPECT_EQ(report.exitCode, 1) << report.output;
+    EXPECT_NE(report.output.find("not in the index: archives/" + strayName), std::string::npos)
+        << report.output;
+    EXPECT_NE(report.output.find("file gone: archives/" + index[1].file), std::string::npos);
+    const ToolResult capped =
+        RunWebFolderTool({"fsck", "--data", data.string(), "--repair", "--max-repairs", "1"});
+    EXPECT_EQ(capped.exitCode, 1) << capped.output;
+    EXPECT_EQ(ReadIndex(data).size(), 2u);
+    const ToolResult repaired = RunWebFolderTool({"fsck", "--data", data.string(), "--repair"});
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    EXPECT_TRUE(fs::exists(data / "orphans" / strayName));
     ExpectIndexMatchesFiles(data);
-    EXPECT_EQ(ReadIndex(data).size(), 1u);
-    const TextReply info = againClient.Command("companyinfo", "demo", "demo1234", kKey1);
+    EXPECT_EQ(RunWebFolderTool({"fsck", "--data", data.string()}).exitCode, 0);
+
+    WebFolderService after(data);
+    WebFolderTestClient afterClient(after);
+    const TextReply info = afterClient.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Value("LatestFile"), "20240101120000.bck");
-    EXPECT_EQ(againClient.Download("demo", "demo1234", kKey1)->body, "older");
+    EXPECT_EQ(afterClient.Download("demo", "demo1234", kKey1)->body, "older");
+}
+
+TEST_F(RobustnessTest, AnArchivesFolderItCannotSeeStopsTheStartAndNothingIsLost) {
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "one").Ok());
+    ASSERT_EQ(service.Stop(), 0);
+    const fs::path data = service.DataFolder();
+    const fs::path archives = data / "archives", away = dir / "archives-away";
+    fs::rename(archives, away);  // a disk not mounted yet: the folder is missing, or empty
+    TempDir other;
+    ASSERT_EQ(RunWebFolderTool({"adduser", "--data", (other / "data").string(), "--id", "x",
+                                "--name", "x", "--password", "x"})
+                  .exitCode,
+              0);
+    const std::function<void()> cases[] = {
+        [] {}, [&] { fs::create_directory(archives); },
+        [&] { fs::copy(other / "data" / "archives", archives); },  // another index's folder
+    };
+    for (const auto& prepare : cases) {
+        fs::remove_all(archives);
+        prepare();
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{"serve", "--data", data.string(), "--listen", "127.0.0.1:0"},
+              {"fsck", "--data", data.string(), "--repair"},
+              {"prune", "--data", data.string(), "--keep", "1"}}) {
+            const ToolResult refused = RunWebFolderTool(command, 20);
+            EXPECT_EQ(refused.exitCode, 1) << command[0] << ": " << refused.output;
+            EXPECT_NE(refused.output.find("archives folder"), std::string::npos) << refused.output;
+        }
+        EXPECT_EQ(ReadIndex(data).size(), 1u);
+    }
+    fs::remove_all(archives);
+    fs::rename(away, archives);
+    WebFolderService mounted(data);
+    WebFolderTestClient mountedClient(mounted);
+    EXPECT_EQ(mountedClient.Download("demo", "demo1234", kKey1)->body, "one");
 }
 
 TEST_F(RobustnessTest, ASecondServiceCannotTakeAPortOrDataFolderInUse) {

@@ -3,7 +3,9 @@
 
 #include <thread>
 
+#include "RawConnection.h"
 #include "WebFolderTestClient.h"
+#include "platform/CodePage.h"
 #include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
@@ -162,6 +164,53 @@ TEST_F(SecretsTest, FailedLoginsSlowTheAccountDown) {
     EXPECT_NE(log.find("account=demo status=200 bytes="), std::string::npos);
     EXPECT_NE(log.find("login=failed wait=1"), std::string::npos) << log;
     EXPECT_NE(log.find("login=refused wait=1"), std::string::npos) << log;
+}
+
+std::string Profile(const std::string& id, const std::string& password) {
+    return FormRequest(
+        "/tidewellweb/gateway.asp",
+        EncodeForm({{"cmd", "userprofile"}, {"userid", id}, {"password", password}}));
+}
+
+TEST_F(SecretsTest, AGuesserElsewhereNeverLocksTheOwnerOut) {
+    // Someone who knows the ID guesses from another address until he is locked out himself.
+    std::string last;
+    for (int i = 0; i < 12; ++i) {
+        last = Exchange(service.Port(), Profile("demo", "guess" + std::to_string(i)), "127.0.4.1");
+    }
+    EXPECT_NE(last.find("STATUS=1\r\n"), std::string::npos);
+    EXPECT_NE(Exchange(service.Port(), Profile("demo", "demo1234"), "127.0.4.1")
+                  .find(Utf8ToAnsi("초 후")),
+              std::string::npos)
+        << "locked: even the right password is refused there";
+    // The owner's scheduled sync goes on.
+    EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
+
+    // An ID longer than any account's is refused before anything is looked up or kept.
+    const std::string huge(15000, 'u');
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_NE(Exchange(service.Port(), Profile(huge + std::to_string(i), "x"), "127.0.4.2")
+                      .find("STATUS=1\r\n"),
+                  std::string::npos);
+    }
+    EXPECT_NE(service.LogText().find("account=" + std::string(64, 'u') + "..."), std::string::npos);
+}
+
+TEST(SecretsTiming, AWrongPasswordCostsTheSameForAnOldRecordAsForAnUnknownUser) {
+    TempDir dir;
+    WebFolderService service(dir / "data", {"--password-iterations", "400000"});
+    service.AddUser("old", "pw-old", "예전 기록");  // made with far fewer iterations
+    auto seconds = [&](const std::string& id, const std::string& from) {
+        const auto start = std::chrono::steady_clock::now();
+        Exchange(service.Port(), Profile(id, "wrong"), from);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double unknown = 0, old = 0;
+    for (int i = 0; i < 3; ++i) {
+        unknown += seconds("nobody", "127.0.6." + std::to_string(i + 1));
+        old += seconds("old", "127.0.7." + std::to_string(i + 1));
+    }
+    EXPECT_GT(old, unknown / 2) << old << " s against " << unknown << " s";
 }
 
 TEST_F(SecretsTest, PasswordsCompareAsTheBytesReceived) {

@@ -7,7 +7,10 @@ namespace fs = std::filesystem;
 namespace tidewell::test {
 namespace {
 
-using TransferTest = WebFolderFixture;
+class TransferTest : public WebFolderFixture {
+protected:
+    std::int64_t Cost(std::int64_t size) const { return ArchiveCost(service.DataFolder(), size); }
+};
 
 TEST_F(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     const std::string first = RandomBytes(70000, 1);
@@ -33,7 +36,7 @@ TEST_F(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     EXPECT_GT(info.Number("Created"), 0);
 
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              75000 + 2 * kCompanyCharge);
+              Cost(70000) + Cost(5000) + 2 * kCompanyCharge);
     // Another account sees none of it.
     service.AddUser("other", "pw-other", "다른 사용자");
     EXPECT_EQ(client.Command("companylist", "other", "pw-other").Number("CompanyCount"), 0);
@@ -55,7 +58,7 @@ TEST_F(TransferTest, KeepsTheThreeArchivesStoredLast) {
     EXPECT_EQ(kept, (std::vector<std::string>{names[1], names[2], names[3]}));
     EXPECT_EQ(ArchiveFiles(service.DataFolder()).size(), 3u);
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              9000 + kCompanyCharge);
+              Cost(2000) + Cost(3000) + Cost(4000) + kCompanyCharge);
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               names[3]);
 
@@ -64,13 +67,13 @@ TEST_F(TransferTest, KeepsTheThreeArchivesStoredLast) {
     EXPECT_EQ(client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               names[0]);
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              7003 + kCompanyCharge);
+              Cost(3000) + Cost(4000) + Cost(3) + kCompanyCharge);
 
     // The same name again replaces that archive instead of adding one, and is the newest.
     ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "새 이름", names[3], RandomBytes(10, 9)).Ok());
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              3013 + kCompanyCharge);
+              Cost(3000) + Cost(3) + Cost(10) + kCompanyCharge);
     const TextReply info = client.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Value("LatestFile"), names[3]);
     EXPECT_EQ(info.Number("LatestFileSize"), 10);
@@ -93,8 +96,8 @@ TEST_F(TransferTest, EndedPeriodRefusesUploadsButNotDownloads) {
 }
 
 TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
-    // Room for one company and 1000 bytes of its archives.
-    service.AddUser("demo", "demo1234", "데모 사용자", std::nullopt, 1000 + kCompanyCharge);
+    // Room for one company and one block's archive.
+    service.AddUser("demo", "demo1234", "데모 사용자", std::nullopt, Cost(1000) + kCompanyCharge);
     ASSERT_TRUE(
         client
             .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(600, 'a'))
@@ -109,7 +112,7 @@ TEST_F(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
             .Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(1000, 'c'))
             .Ok());
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              1000 + kCompanyCharge);
+              Cost(1000) + kCompanyCharge);
     EXPECT_FALSE(client.Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", "d").Ok());
     EXPECT_EQ(ReadIndex(service.DataFolder()).size(), 1u);
     ExpectIndexMatchesFiles(service.DataFolder());
@@ -176,7 +179,7 @@ TEST_F(TransferTest, DeleteCompanyRemovesItAndItsFiles) {
     EXPECT_EQ(list.Value("C000"), kKey2);
     EXPECT_FALSE(client.Command("companyinfo", "demo", "demo1234", kKey1).Ok());
     EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
-              5 + kCompanyCharge);
+              Cost(5) + kCompanyCharge);
     EXPECT_EQ(ArchiveFiles(service.DataFolder()).size(), 1u);
     EXPECT_FALSE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
     ExpectIndexMatchesFiles(service.DataFolder());

@@ -1,6 +1,7 @@
 #include "WebFolderTestClient.h"
 
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <charconv>
@@ -119,6 +120,13 @@ httplib::Result WebFolderTestClient::Download(const std::string& id, const std::
                         "application/x-www-form-urlencoded");
 }
 
+std::int64_t ArchiveCost(const fs::path& dataFolder, std::int64_t size) {
+    struct statvfs st {};
+    EXPECT_EQ(::statvfs((dataFolder / "archives").c_str(), &st), 0);
+    const auto block = static_cast<std::int64_t>(st.f_frsize);
+    return (size + block - 1) / block * block + webfolder::kIndexRowCharge;
+}
+
 std::vector<IndexRow> ReadIndex(const fs::path& dataFolder) {
     SqliteDatabase db(dataFolder / "webfolder.db", SQLITE_OPEN_READONLY);
     auto rows = db.Prepare(
@@ -136,7 +144,8 @@ std::vector<std::string> ArchiveFiles(const fs::path& dataFolder) {
     std::vector<std::string> files;
     const fs::path root = dataFolder / "archives";
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_directory()) files.push_back(fs::relative(entry.path(), root).string());
+        if (entry.is_directory() || entry.path().filename() == ".tidewell-archives") continue;
+        files.push_back(fs::relative(entry.path(), root).string());
     }
     std::sort(files.begin(), files.end());
     return files;

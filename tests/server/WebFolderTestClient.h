@@ -38,6 +38,9 @@ std::string EncodeForm(const Fields& fields);
 
 // What each company costs beyond its archives in the usage and the quota.
 inline constexpr std::int64_t kCompanyCharge = webfolder::kCompanyCharge;
+// What an archive of `size` bytes is charged in the data folder: whole blocks of its file
+// system and its index row.
+std::int64_t ArchiveCost(const std::filesystem::path& dataFolder, std::int64_t size);
 
 inline constexpr char kKey1[] = "0123456789abcdef0123456789abcdef";
 inline constexpr char kKey2[] = "fedcba9876543210fedcba9876543210";

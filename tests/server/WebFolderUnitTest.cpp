@@ -161,7 +161,7 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
         Parse({"serve", "--data", "d", "--append-only", "--head-timeout", "2", "--idle-timeout=5",
                "--per-address", "3", "--max-companies", "7", "--trusted-proxy", "127.0.0.1"}));
     EXPECT_TRUE(serve.settings.store.appendOnly);
-    EXPECT_EQ(serve.settings.http.headTime, std::chrono::seconds(2));
+    EXPECT_EQ(serve.settings.http.pace.headTime, std::chrono::seconds(2));
     EXPECT_EQ(serve.settings.http.idleSeconds, 5u);
     EXPECT_EQ(serve.settings.http.perAddress, 3u);
     EXPECT_EQ(serve.settings.store.maxCompanies, 7u);
@@ -174,6 +174,12 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
         std::get<AddUserOptions>(Parse({"adduser", "--data", "d", "--id", "a", "--name", "n"}));
     EXPECT_FALSE(add.passwordOnCommandLine);
     EXPECT_EQ(std::get<PruneOptions>(Parse({"prune", "--data", "d", "--keep", "2"})).keep, 2u);
+    const auto since = std::get<PruneOptions>(
+        Parse({"prune", "--data", "d", "--keep-before", "@1714521600", "--account", "kim"}));
+    EXPECT_EQ(since.keepBefore, 1714521600);
+    EXPECT_FALSE(since.keep);
+    EXPECT_EQ(since.account, "kim");
+    EXPECT_EQ(ParseTime("2024-05-01T09:30") + 45, ParseTime("2024-05-01 09:30:45"));
     EXPECT_EQ(std::get<BackupOptions>(Parse({"backup", "--data", "d", "/b"})).destination, "/b");
 
     for (const auto& words : std::vector<std::vector<std::string>>{
@@ -182,6 +188,8 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
              {"serve", "--data", "d", "--password-iterations", "10"},
              {"prune", "--data", "d"},
              {"prune", "--data", "d", "--keep", "0"},
+             {"prune", "--data", "d", "--keep-before", "2024-13-01T00:00"},
+             {"prune", "--data", "d", "--keep-before", "yesterday"},
              {"backup", "--data", "d"},
              {"backup", "--data", "d", "a", "b"}}) {
         EXPECT_THROW(Parse(words), UsageError) << words.back();
@@ -206,17 +214,29 @@ TEST(LoginGuard, WaitsGrowThenLockAndOldFailuresAreForgotten) {
     table.Succeeded("lee");
     EXPECT_EQ(table.Failed("lee", t0).count(), 0);
 
-    // Bounded: a flood of names pushes the oldest out, never grows the table.
+    // Bounded: a flood of names pushes the least strict out, never grows the table, and never
+    // lifts a lock early; when every entry waits, a new name waits too.
     FailureTable small(rules, 3);
+    for (int i = 0; i < 10; ++i) small.Failed("locked", t0);
     for (int i = 0; i < 10; ++i) small.Failed("name" + std::to_string(i), t0 + i * 1s);
     for (int i = 0; i < 6; ++i) small.Failed("name9", t0 + 10s);
+    EXPECT_EQ(small.Size(), 3u);
     EXPECT_GT(small.Wait("name9", t0 + 10s).count(), 0);
     EXPECT_EQ(small.Wait("name0", t0 + 10s).count(), 0);
+    EXPECT_EQ(small.Wait("locked", t0 + 10s).count(), 890);
+    for (int i = 0; i < 6; ++i) small.Failed("name8", t0 + 10s);
+    EXPECT_GT(small.Wait("newcomer", t0 + 10s).count(), 0);
+    EXPECT_EQ(small.Wait("locked", t0 + 10s).count(), 890);
+    EXPECT_EQ(ThrottleAddress("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+    EXPECT_EQ(ThrottleAddress("::ffff:10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(ThrottleAddress("10.1.2.3"), "10.1.2.3");
 
-    // Accounts compare without letter case; an address has room for a whole office.
+    // Accounts compare without letter case; an address has room for a whole office, and
+    // failures from one address never slow the account down at another.
     LoginGuard guard;
     for (int i = 0; i < 6; ++i) guard.Failed(i % 2 ? "Kim" : "kim", "10.0.0.1", t0);
-    EXPECT_GT(guard.Wait("KIM", "10.0.0.2", t0).count(), 0);
+    EXPECT_GT(guard.Wait("KIM", "10.0.0.1", t0).count(), 0);
+    EXPECT_EQ(guard.Wait("KIM", "10.0.0.2", t0).count(), 0);
     EXPECT_EQ(guard.Wait("lee", "10.0.0.1", t0).count(), 0);
 }
 

@@ -8,9 +8,9 @@
 namespace tidewell::archive {
 
 // Makes the blocks of one operation. Every block is one complete zlib stream, whichever library
-// writes it: zlib's own deflate where it is the faster choice for a level, libdeflate elsewhere
-// (see BlockCodec.cpp for the table), or zlib alone in a build with TIDEWELL_PLAIN_ZLIB. One
-// object serves every block; it is not shared between threads.
+// writes it: ISA-L at the fastest level, zlib's own deflate without compaction, libdeflate
+// elsewhere (see BlockCodec.cpp for the table), or zlib alone in a build with
+// TIDEWELL_PLAIN_ZLIB. One object serves every block; it is not shared between threads.
 class BlockDeflater {
 public:
     explicit BlockDeflater(int zlibLevel);  // 1, 0, -1 or 9; raises CompressionError
@@ -50,7 +50,7 @@ private:
     std::unique_ptr<Engine> engine_;
 };
 
-// Which library makes blocks at zlibLevel in this build ("zlib 6", "libdeflate 4"), for the
+// Which library makes blocks at zlibLevel in this build ("zlib 6", "ISA-L 1"), for the
 // benchmarks' printout.
 std::string DeflateMethodName(int zlibLevel);
 

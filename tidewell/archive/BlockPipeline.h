@@ -33,7 +33,7 @@ struct BlockJob {
 // given, so that the caller writes and raises its events exactly as one thread would. The caller
 // reads ahead into free jobs (FreeJob, Submit) and takes finished ones from the front (Front,
 // PopFront); while it waits there it works on the oldest job nobody has started, so the calling
-// thread is one of the threads. At most a few jobs per thread exist, however long the file:
+// thread is one of the threads. At most sixteen jobs per thread exist, however long the file:
 // memory stays bounded. With one thread nothing is started and the caller does each job when it
 // asks for it, with one job in flight, as the sequential loop did.
 class BlockPipeline {

@@ -20,6 +20,7 @@
 #include "archive/BlockPipeline.h"
 #include "archive/FileSearch.h"
 #include "archive/RestoreTarget.h"
+#include "archive/WriteBatch.h"
 #include "platform/CodePage.h"
 #include "platform/FileHandle.h"
 #include "platform/FileKit.h"
@@ -199,6 +200,7 @@ struct TBackupFile::UnpackState {
     bool restoreMember = true;  // carried on to the member's continuation on the next disk
     std::int32_t date = 0;
     std::unique_ptr<BlockPipeline> pipeline;
+    WriteBatch batch;
 };
 
 void TBackupFile::SetBackupMode(TBackupMode mode) {
@@ -505,30 +507,40 @@ void TBackupFile::ReadBlocks(UnpackState& unpack, TFileStream* target) {
     }
     BlockPipeline& pipeline = *unpack.pipeline;
     ClearOnExit clear(pipeline);
-    bool finished = false;
-    for (;;) {
-        ReadAhead(pipeline, reader, finished);
-        BlockJob& job = pipeline.Front();
-        if (job.readFailure) std::rethrow_exception(job.readFailure);
-        const std::int32_t length = job.field;
-        if (length != 0) {
-            const unsigned char* data = job.in;
-            std::size_t produced = job.size;
-            if (length > 0 && !job.error.empty()) {
-                Fail(beCompressionError, job.error + " in " + reader.Where(job.position));
-                produced = 0;
-            } else if (length > 0) {
-                data = job.out;
-                produced = static_cast<std::size_t>(job.result);
+    // Blocks reach the target in large writes; whatever ends the list, what was written so far is
+    // in the file before anyone looks at it.
+    WriteBatch& batch = unpack.batch;
+    batch.Begin(*target);
+    try {
+        bool finished = false;
+        for (;;) {
+            ReadAhead(pipeline, reader, finished);
+            BlockJob& job = pipeline.Front();
+            if (job.readFailure) std::rethrow_exception(job.readFailure);
+            const std::int32_t length = job.field;
+            if (length != 0) {
+                const unsigned char* data = job.in;
+                std::size_t produced = job.size;
+                if (length > 0 && !job.error.empty()) {
+                    Fail(beCompressionError, job.error + " in " + reader.Where(job.position));
+                    produced = 0;
+                } else if (length > 0) {
+                    data = job.out;
+                    produced = static_cast<std::size_t>(job.result);
+                }
+                batch.Write(data, produced);
+                doneSize_ += static_cast<std::int64_t>(produced);
             }
-            target->Write(data, produced);
-            doneSize_ += static_cast<std::int64_t>(produced);
+            pipeline.PopFront();
+            ProcessMessages();
+            RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
+            if (length == 0 || !continue_) break;
         }
-        pipeline.PopFront();
-        ProcessMessages();
-        RaiseProgress(currentFile_, PercentOf(doneSize_, totalSize_));
-        if (length == 0 || !continue_) break;
+    } catch (...) {
+        batch.FlushQuietly();
+        throw;
     }
+    batch.Flush();
 }
 
 void TBackupFile::ContinueOnNextDisk(UnpackState& unpack, const std::string& record) {

@@ -48,9 +48,11 @@ constexpr const char* kUsageText =
     "                               desktop's keyring, or with --file in a file only you can\n"
     "                               read (for computers without a keyring)\n"
     "  logout [ID]                  forget the kept password\n"
-    "  schedule install [--daily HH:MM | --hourly]\n"
+    "  schedule install [--daily HH:MM | --hourly] [--spread MINUTES]\n"
     "                               sync by itself through a systemd user timer (every day at\n"
-    "                               21:00 unless told otherwise)\n"
+    "                               21:00 unless told otherwise), at a moment of its own\n"
+    "                               within the next MINUTES (30; 0: on the dot), so that every\n"
+    "                               shop does not reach the service in the same second\n"
     "  schedule status | remove     the next and the last scheduled run | no more schedule\n"
     "--prefer local|web (sync, upload, download): which side to keep when both changed since\n"
     "they last agreed; without it such companies are passed over.\n"
@@ -82,6 +84,7 @@ struct Options {
     bool file = false;   // login --file
     bool scheduled = false;            // sync --scheduled
     std::optional<ScheduleTime> time;  // schedule install --daily / --hourly
+    std::optional<int> spread;         // schedule install --spread
 };
 
 Options Parse(const std::vector<std::string>& arguments) {
@@ -116,6 +119,9 @@ Options Parse(const std::vector<std::string>& arguments) {
                 options.time = ParseDailyTime(value("--daily"));
                 if (!options.time) throw UsageError{"--daily takes HH:MM (00:00 to 23:59)"};
             }
+        } else if (a == "--spread") {
+            options.spread = ParseSpreadMinutes(value("--spread"));
+            if (!options.spread) throw UsageError{"--spread takes minutes, 0 to 720"};
         } else if (a == "--help" || a == "-h") {
             throw UsageError{};
         } else if (a.rfind("--", 0) == 0) {
@@ -153,11 +159,14 @@ Options Parse(const std::vector<std::string>& arguments) {
         if (action != "install" && action != "status" && action != "remove") {
             throw UsageError{"schedule takes install, status or remove"};
         }
-        if (options.time && action != "install") {
-            throw UsageError{"--daily and --hourly go with schedule install"};
+        if ((options.time || options.spread) && action != "install") {
+            throw UsageError{"--daily, --hourly and --spread go with schedule install"};
         }
-    } else if (options.time) {
-        throw UsageError{"--daily and --hourly go with schedule install"};
+    } else if (options.time || options.spread) {
+        throw UsageError{"--daily, --hourly and --spread go with schedule install"};
+    }
+    if (options.spread && options.time && options.time->Hourly && *options.spread >= 60) {
+        throw UsageError{"--hourly takes a --spread below 60 minutes"};
     }
     if (!options.prefer.empty() && options.command != "sync" && options.command != "upload" &&
         options.command != "download") {
@@ -581,8 +590,9 @@ private:
         if (const std::string config = Environment("XDG_CONFIG_HOME"); !config.empty()) {
             environment.emplace_back("XDG_CONFIG_HOME", config);
         }
-        const int status =
-            InstallSchedule(options_.time.value_or(ScheduleTime{}), command, environment, out_);
+        ScheduleTime time = options_.time.value_or(ScheduleTime{});
+        if (options_.spread) time.SpreadMinutes = *options_.spread;
+        const int status = InstallSchedule(time, command, environment, out_);
         if (!ReadStoredLogin()) {
             err_ << "주의: 저장된 로그인 정보가 없어 예약 실행이 로그인하지 못합니다. "
                     "tidewell-cli login으로 먼저 저장하세요.\n";

@@ -91,6 +91,17 @@ std::optional<ScheduleTime> ParseDailyTime(std::string_view text) {
     return time;
 }
 
+std::optional<int> ParseSpreadMinutes(std::string_view text) {
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int minutes = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        minutes = minutes * 10 + (c - '0');
+    }
+    if (minutes > 720) return std::nullopt;
+    return minutes;
+}
+
 std::string DescribeCalendar(std::string_view onCalendar) {
     if (onCalendar == "hourly") return "매시 정각";
     constexpr std::string_view daily = "*-*-* ";
@@ -153,21 +164,30 @@ std::string TimerUnitText(const ScheduleTime& time) {
     const std::string calendar =
         time.Hourly ? "hourly"
                     : "*-*-* " + TwoDigits(time.Hour) + ":" + TwoDigits(time.Minute) + ":00";
-    return "# Written by `tidewell-cli schedule install`; `tidewell-cli schedule remove` removes "
-           "it.\n"
-           "[Unit]\n"
-           "Description=Tidewell 예약 백업 (" +
-           DescribeCalendar(calendar) +
-           ")\n"
-           "\n"
-           "[Timer]\n"
-           "OnCalendar=" +
-           calendar +
-           "\n"
-           "# A run missed while the computer was off happens when it is next on.\n"
-           "Persistent=true\n"
-           "Unit=" +
-           kServiceUnit +
+    std::string text =
+        "# Written by `tidewell-cli schedule install`; `tidewell-cli schedule remove` removes "
+        "it.\n"
+        "[Unit]\n"
+        "Description=Tidewell 예약 백업 (" +
+        DescribeCalendar(calendar) +
+        ")\n"
+        "\n"
+        "[Timer]\n"
+        "OnCalendar=" +
+        calendar +
+        "\n"
+        "# A run missed while the computer was off happens when it is next on.\n"
+        "Persistent=true\n";
+    if (time.SpreadMinutes > 0) {
+        text +=
+            "# Each computer at a moment of its own within this time, the same every day, so that\n"
+            "# the shops do not all reach the service in the same second.\n"
+            "RandomizedDelaySec=" +
+            std::to_string(time.SpreadMinutes) +
+            "min\n"
+            "FixedRandomDelay=true\n";
+    }
+    return text + "Unit=" + kServiceUnit +
            "\n"
            "\n"
            "[Install]\n"

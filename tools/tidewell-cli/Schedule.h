@@ -11,15 +11,20 @@
 
 namespace tidewell::cli {
 
-// When the scheduled sync runs: every day at a time, or every hour on the hour.
+// When the scheduled sync runs: every day at a time, or every hour on the hour, each computer
+// at a moment of its own within SpreadMinutes after it (the same every day), so that the shops
+// of one service do not all arrive in the same second.
 struct ScheduleTime {
     bool Hourly = false;
     int Hour = 21;
     int Minute = 0;
+    int SpreadMinutes = 30;
 };
 
 // "HH:MM" on a 24-hour clock; nullopt for anything else.
 std::optional<ScheduleTime> ParseDailyTime(std::string_view text);
+// Minutes from 0 to 720; nullopt for anything else.
+std::optional<int> ParseSpreadMinutes(std::string_view text);
 // Korean words for the schedule of a timer's OnCalendar value: "매일 21:00", "매시 정각".
 std::string DescribeCalendar(std::string_view onCalendar);
 

@@ -1,0 +1,78 @@
+#include "BackupManifest.h"
+
+#include <fcntl.h>
+#include <nettle/sha2.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+
+#include "TemporaryFile.h"
+#include "platform/Error.h"
+#include "platform/FileHandle.h"
+
+namespace tidewell::webfolder {
+
+void BackupManifest::Write(const std::filesystem::path& folder) const {
+    const std::string text = "tidewell-webfolder backup\narchives=" + std::to_string(archives) +
+                             "\nbytes=" + std::to_string(bytes) + "\nindex-sha256=" + indexSha256 +
+                             "\n";
+    const std::filesystem::path part = folder / (std::string(kFile) + ".part");
+    {
+        const FileHandle out(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!out ||
+            ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            ::fsync(out.get()) != 0) {
+            throw Exception("cannot write " + part.string());
+        }
+    }
+    std::filesystem::rename(part, folder / kFile);
+    SyncFolder(folder);
+}
+
+std::optional<BackupManifest> BackupManifest::Read(const std::filesystem::path& folder) {
+    std::ifstream in(folder / kFile);
+    if (!in) return std::nullopt;
+    BackupManifest manifest;
+    bool archives = false, bytes = false;
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string name = line.substr(0, eq), value = line.substr(eq + 1);
+        auto number = [&](std::int64_t& target) {
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), target);
+            return error == std::errc() && end == value.data() + value.size();
+        };
+        if (name == "archives") archives = number(manifest.archives);
+        if (name == "bytes") bytes = number(manifest.bytes);
+        if (name == "index-sha256") manifest.indexSha256 = value;
+    }
+    if (!archives || !bytes || manifest.indexSha256.size() != 64) return std::nullopt;
+    return manifest;
+}
+
+std::string FileSha256(const std::filesystem::path& file) {
+    const FileHandle in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) throw Exception("cannot read " + file.string());
+    sha256_ctx context;
+    sha256_init(&context);
+    char buffer[64 * 1024];
+    ssize_t got = 0;
+    while ((got = ::read(in.get(), buffer, sizeof buffer)) > 0) {
+        sha256_update(&context, static_cast<std::size_t>(got),
+                      reinterpret_cast<const std::uint8_t*>(buffer));
+    }
+    if (got < 0) throw Exception("cannot read " + file.string());
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 15];
+    }
+    return hex;
+}
+
+}  // namespace tidewell::webfolder
