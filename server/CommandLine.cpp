@@ -4,6 +4,7 @@
 #include <charconv>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace tidewell::webfolder {
@@ -17,7 +18,7 @@ struct Arguments {
 // Reads "--name value" and "--name=value" pairs and "--flag"s, allowing only the names given;
 // at most `positional` other arguments.
 Arguments ReadOptions(std::span<const std::string> arguments,
-                      std::initializer_list<std::string_view> allowed,
+                      const std::vector<std::string_view>& allowed,
                       std::initializer_list<std::string_view> flags = {},
                       std::size_t positional = 0) {
     Arguments read;
@@ -84,9 +85,79 @@ void ReadBounded(const Arguments& read, const std::string& name, std::int64_t lo
     target = static_cast<T>(value);
 }
 
+// The options that say where accounts and archives are kept, on every command that opens them.
+constexpr std::string_view kLocationOptions[] = {"data", "index", "archives", "s3-config", "spool"};
+
+std::optional<std::string> Value(const Arguments& read, const std::string& name) {
+    const auto found = read.values.find(name);
+    if (found == read.values.end()) return std::nullopt;
+    if (found->second.empty()) throw UsageError("--" + name + " needs a value");
+    return found->second;
+}
+
+// user:password@ before the host, or a password= parameter.
+bool UriHoldsPassword(std::string_view uri) {
+    std::string_view rest = uri.substr(uri.find("://") + 3);
+    const std::string_view authority = rest.substr(0, rest.find('/'));
+    const auto at = authority.rfind('@');
+    if (at != std::string_view::npos && authority.substr(0, at).find(':') != std::string_view::npos)
+        return true;
+    const auto query = uri.find('?');
+    if (query == std::string_view::npos) return false;
+    const std::string parameters = "&" + std::string(uri.substr(query + 1));
+    return parameters.find("&password=") != std::string::npos;
+}
+
+// --data DIR, or --index postgresql://... with --archives s3://BUCKET/PREFIX.
+StoreLocation ReadLocation(const Arguments& read, const std::string& prefix = "") {
+    StoreLocation location;
+    const auto data = Value(read, "data");
+    const auto index = Value(read, prefix + "index");
+    const auto archives = Value(read, prefix + "archives");
+    if (index || archives) {
+        if (data && prefix.empty()) {
+            throw UsageError("--data and --index/--archives name two different places; give one");
+        }
+        if (!index || !archives) {
+            throw UsageError("--" + prefix + "index and --" + prefix +
+                             "archives go together: the index in PostgreSQL, the archives in an "
+                             "S3 bucket");
+        }
+        if (!index->starts_with("postgresql://") && !index->starts_with("postgres://")) {
+            throw UsageError("--" + prefix + "index must be a postgresql:// URI");
+        }
+        if (UriHoldsPassword(*index)) {
+            throw UsageError("--" + prefix +
+                             "index must not hold a password, which every user of the machine "
+                             "could read in the process list; give it in PGPASSFILE or PGPASSWORD");
+        }
+        if (!archives->starts_with("s3://") || archives->size() <= 5) {
+            throw UsageError("--" + prefix + "archives must be s3://BUCKET/PREFIX");
+        }
+        location.index = *index;
+        location.archives = *archives;
+        if (const auto config = Value(read, "s3-config")) location.s3Config = *config;
+        if (const auto spool = Value(read, "spool")) location.spool = *spool;
+        return location;
+    }
+    if (Value(read, "s3-config") || Value(read, "spool")) {
+        throw UsageError("--s3-config and --spool belong to --index/--archives");
+    }
+    if (!data) throw UsageError("--data is required (or --index with --archives)");
+    location.dataFolder = *data;
+    return location;
+}
+
+// The command's own options and the location's.
+std::vector<std::string_view> WithLocation(std::initializer_list<std::string_view> own) {
+    std::vector<std::string_view> all(own);
+    all.insert(all.end(), std::begin(kLocationOptions), std::end(kLocationOptions));
+    return all;
+}
+
 ServeOptions ReadServe(const Arguments& read) {
     ServeOptions options;
-    options.dataFolder = Required(read, "data");
+    options.location = ReadLocation(read);
     if (const auto listen = read.values.find("listen"); listen != read.values.end()) {
         ParseListenAddress(listen->second, options.host, options.port);
     }
@@ -107,6 +178,11 @@ ServeOptions ReadServe(const Arguments& read) {
     ReadBounded(read, "threads", 1, 64, http.threads);
     ReadBounded(read, "storage-threads", 1, 64, http.storageThreads);
     ReadBounded(read, "password-threads", 1, 64, http.passwordThreads);
+    ReadBounded(read, "object-threads", 1, 256, http.objectThreads);
+    std::int64_t sweepSeconds = options.settings.sweepInterval.count();
+    ReadBounded(read, "sweep-interval", 1, 7 * 86400, sweepSeconds);
+    options.settings.sweepInterval = std::chrono::seconds(sweepSeconds);
+    ReadBounded(read, "orphan-age", 60, 30 * 86400, options.settings.backend.orphanAgeSeconds);
     if (const auto proxy = read.values.find("trusted-proxy"); proxy != read.values.end()) {
         http.trustedProxy = proxy->second;
     }
@@ -119,7 +195,7 @@ ServeOptions ReadServe(const Arguments& read) {
 
 AddUserOptions ReadAddUser(const Arguments& read) {
     AddUserOptions options;
-    options.dataFolder = Required(read, "data");
+    options.location = ReadLocation(read);
     options.account.userId = Required(read, "id");
     options.account.name = Required(read, "name");
     if (const auto password = read.values.find("password"); password != read.values.end()) {
@@ -162,19 +238,22 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
     if (command == "serve") {
         return ReadServe(ReadOptions(
             rest,
-            {"data", "listen", "head-timeout", "idle-timeout", "body-min-rate", "body-window",
-             "max-connections", "max-unfinished", "per-address", "threads", "storage-threads",
-             "password-threads", "trusted-proxy", "max-companies", "password-iterations"},
+            WithLocation({"listen", "head-timeout", "idle-timeout", "body-min-rate", "body-window",
+                          "max-connections", "max-unfinished", "per-address", "threads",
+                          "storage-threads", "password-threads", "object-threads",
+                          "trusted-proxy", "max-companies", "password-iterations",
+                          "sweep-interval", "orphan-age"}),
             {"append-only"}));
     }
     if (command == "adduser") {
         return ReadAddUser(ReadOptions(
-            rest, {"data", "id", "password", "name", "days", "quota", "password-iterations"}));
+            rest, WithLocation({"id", "password", "name", "days", "quota", "password-iterations"})));
     }
     if (command == "prune") {
-        const Arguments read = ReadOptions(rest, {"data", "keep", "keep-before", "account"});
+        const Arguments read =
+            ReadOptions(rest, WithLocation({"keep", "keep-before", "account"}));
         PruneOptions options;
-        options.dataFolder = Required(read, "data");
+        options.location = ReadLocation(read);
         if (read.values.count("keep") == 0 && read.values.count("keep-before") == 0) {
             throw UsageError("prune needs --keep N or --keep-before TIME");
         }
@@ -206,11 +285,22 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
         return options;
     }
     if (command == "fsck") {
-        const Arguments read = ReadOptions(rest, {"data", "max-repairs"}, {"repair"});
+        const Arguments read = ReadOptions(rest, WithLocation({"max-repairs"}), {"repair"});
         FsckOptions options;
-        options.dataFolder = Required(read, "data");
+        options.location = ReadLocation(read);
         options.repair = read.values.count("repair") != 0;
         ReadBounded(read, "max-repairs", 1, 100000000, options.maxRepairs);
+        return options;
+    }
+    if (command == "migrate") {
+        const Arguments read =
+            ReadOptions(rest, {"data", "to-index", "to-archives", "s3-config", "spool"});
+        MigrateOptions options;
+        options.dataFolder = Required(read, "data");
+        if (!read.values.count("to-index") || !read.values.count("to-archives")) {
+            throw UsageError("migrate needs --to-index postgresql://... and --to-archives s3://...");
+        }
+        options.target = ReadLocation(read, "to-");
         return options;
     }
     throw UsageError("unknown command '" + command + "'");

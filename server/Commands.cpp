@@ -36,13 +36,13 @@ int RunServe(const ServeOptions& options, std::ostream& out) {
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
 
-    WebFolderServer server(options.dataFolder, options.settings);
+    WebFolderServer server(options.location, options.settings);
     const int port = server.Listen(options.host, options.port);
     out << port << std::endl;
     const std::string shownHost =
         options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
     StandardErrorSink()("tidewell-webfolder: serving http://" + shownHost + ":" +
-                        std::to_string(port) + " from " + options.dataFolder.string() +
+                        std::to_string(port) + " from " + options.location.Describe() +
                         (options.settings.store.appendOnly ? " (append-only)" : ""));
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0 || (signal != SIGTERM && signal != SIGINT)) {
@@ -61,22 +61,23 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
     } else {
         options.account.password = ReadPassword(in, STDIN_FILENO);
     }
-    const DataFolder folder(options.dataFolder);
-    const bool created = AccountStore(folder).Save(
+    const auto backend = OpenBackend(options.location);
+    const bool created = AccountStore(backend->Index()).Save(
         options.account, static_cast<std::int64_t>(std::time(nullptr)), options.passwordIterations);
     out << (created ? "created" : "updated") << " account " << options.account.userId << std::endl;
     return 0;
 }
 
 int RunPrune(const PruneOptions& options, std::ostream& out) {
-    const DataFolder folder(options.dataFolder);
+    const auto backend = OpenBackend(options.location);
     PruneRules rules{options.keep, options.keepBefore, std::nullopt};
     if (!options.account.empty()) {
-        const auto account = AccountStore(folder).Find(options.account);
+        const auto account = backend->Index().FindAccount(options.account);
         if (!account) throw Exception("no account " + options.account);
         rules.accountId = account->id;
     }
-    const PruneResult result = ArchiveStore(folder).Prune(rules);
+    const PruneResult result =
+        ArchiveStore(backend->Index(), backend->Bytes()).Prune(rules);
     out << "removed " << result.archives << " archives (" << result.bytes << " bytes)";
     if (result.companies > 0) out << " and " << result.companies << " companies left empty";
     out << std::endl;
@@ -84,7 +85,7 @@ int RunPrune(const PruneOptions& options, std::ostream& out) {
 }
 
 int RunFsck(const FsckOptions& options, std::ostream& out) {
-    const DataFolder folder(options.dataFolder);
+    const DataFolder folder(options.location.dataFolder);
     // Repairs would break the uploads of a running service.
     FileHandle claim;
     if (options.repair) claim = folder.ClaimForServing();

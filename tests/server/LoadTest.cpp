@@ -9,8 +9,7 @@
 #include <barrier>
 #include <thread>
 
-#include "AccountStore.h"
-#include "DataFolder.h"
+#include "Backend.h"
 #include "PasswordHash.h"
 #include "RawConnection.h"
 #include "WebFolderTestClient.h"
@@ -33,19 +32,13 @@ std::string Profile(const std::string& id, const std::string& password) {
 // Accounts made straight in the data folder before the service starts, all with the same
 // password record made with `iterations`: quicker than a process and a hash per account.
 void AddShops(const fs::path& data, int count, int iterations) {
-    const webfolder::DataFolder folder(data);
-    const webfolder::AccountStore accounts(folder);
+    const auto backend = webfolder::OpenBackend({data});
+    const std::string record = webfolder::HashPassword("pw-shop", iterations);
     for (int i = 0; i < count; ++i) {
-        webfolder::AccountSettings shop;
-        shop.userId = "shop" + std::to_string(i);
-        shop.password = "pw-shop";
-        shop.name = "가게 " + std::to_string(i);
-        accounts.Save(shop, std::time(nullptr), webfolder::kMinPasswordIterations);
+        backend->Index().SaveAccount(
+            {"shop" + std::to_string(i), "가게 " + std::to_string(i), record, 0, 1 << 30},
+            std::time(nullptr));
     }
-    auto db = folder.Database();
-    db->Prepare("UPDATE accounts SET password = ?")
-        .Bind(1, webfolder::HashPassword("pw-shop", iterations))
-        .Run();
 }
 
 double Seconds(Clock::duration duration) {

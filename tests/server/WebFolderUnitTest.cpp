@@ -66,19 +66,19 @@ TEST(PlanArchives, KeepsTheThreeStoredLastAndCountsWhatGoes) {
     auto plan = PlanArchives(three, "20240104000000.bck", 3);
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "b");
+    EXPECT_EQ(plan.released[0].object, "b");
     EXPECT_EQ(plan.releasedBytes, 20);
 
     plan = PlanArchives(three, "20240101000000.bck", 3);  // same name: replaced, nothing pushed out
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "a");
+    EXPECT_EQ(plan.released[0].object, "a");
 
     // Older data sent on purpose is stored and becomes the newest.
     plan = PlanArchives(three, "20231231000000.bck", 3);
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "b");
+    EXPECT_EQ(plan.released[0].object, "b");
 
     plan = PlanArchives({}, "20240101000000.bck", 3);
     EXPECT_TRUE(plan.kept);
