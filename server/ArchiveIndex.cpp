@@ -53,4 +53,18 @@ UploadDecision Decide(const AccountArchives& account, std::int64_t quota, std::s
     return decision;
 }
 
+PrunePlan PlanPrune(const std::vector<std::int64_t>& arrivals, std::int64_t companyCreated,
+                    const PruneRules& rules) {
+    PrunePlan plan;
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+        const bool goes = (rules.keep && i >= *rules.keep) ||
+                          (rules.keepBefore && arrivals[i] >= *rules.keepBefore);
+        if (goes) plan.going.push_back(i);
+    }
+    // A company someone made after that time goes with its archives.
+    plan.companyGoes = rules.keepBefore && plan.going.size() == arrivals.size() &&
+                       companyCreated >= *rules.keepBefore;
+    return plan;
+}
+
 }  // namespace tidewell::webfolder

@@ -17,6 +17,9 @@ struct StoredArchive {
     std::string name;
     std::int64_t size = 0;
     std::string object;
+    // For a download from a store that others may prune: the read the index records, which
+    // keeps the object from going until the read ends. Empty where none is needed.
+    std::string reader;
 };
 
 // What storing an archive named newName does to a company's archives (given newest first): the
@@ -126,6 +129,15 @@ struct PruneRules {
     std::optional<std::int64_t> keepBefore;  // archives that arrived at or after this time go
     std::optional<std::int64_t> accountId;   // only this account's companies
 };
+
+// Which of a company's archives a prune removes, given their arrival times newest first, and
+// whether the company goes with them (one made after keepBefore and left empty).
+struct PrunePlan {
+    std::vector<std::size_t> going;  // positions in the list
+    bool companyGoes = false;
+};
+PrunePlan PlanPrune(const std::vector<std::int64_t>& arrivals, std::int64_t companyCreated,
+                    const PruneRules& rules);
 
 struct PruneResult {
     std::size_t archives = 0;

@@ -247,29 +247,29 @@ PruneResult SqliteIndex::Prune(const PruneRules& rules,
     }
     Released gone;
     auto drop = db.Prepare("DELETE FROM archives WHERE file = ?");
-    auto arrived = db.Prepare("SELECT stored FROM archives WHERE file = ?");
     PruneResult result;
     for (const Company& company : companies) {
-        // Newest arrival first.
-        auto archives = LoadArchives(db, company.id);
-        std::size_t left = archives.size();
-        for (std::size_t i = 0; i < archives.size(); ++i) {
-            bool goes = rules.keep && i >= *rules.keep;
-            if (!goes && rules.keepBefore) {
-                arrived.Bind(1, archives[i].object);
-                goes = arrived.Step() && arrived.ColumnInt(0) >= *rules.keepBefore;
-                arrived.Reset();
+        std::vector<StoredArchive> archives;
+        std::vector<std::int64_t> arrivals;  // newest first
+        {
+            auto list = db.Prepare(
+                "SELECT name, size, file, stored FROM archives WHERE company_id = ? ORDER BY id "
+                "DESC");
+            list.Bind(1, company.id);
+            while (list.Step()) {
+                archives.push_back({list.ColumnText(0), list.ColumnInt(1), list.ColumnText(2)});
+                arrivals.push_back(list.ColumnInt(3));
             }
-            if (!goes) continue;
+        }
+        const PrunePlan plan = PlanPrune(arrivals, company.created, rules);
+        for (const std::size_t i : plan.going) {
             drop.Bind(1, archives[i].object).Run();
             drop.Reset();
             result.bytes += archives[i].size;
             ++result.archives;
             gone.objects.push_back(std::move(archives[i].object));
-            --left;
         }
-        // A company someone made after that time goes with its archives.
-        if (rules.keepBefore && left == 0 && company.created >= *rules.keepBefore) {
+        if (plan.companyGoes) {
             db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, company.id).Run();
             gone.companies.push_back(company.id);
         }
