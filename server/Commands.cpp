@@ -10,7 +10,9 @@
 #include "ArchiveStore.h"
 #include "Backup.h"
 #include "DataFolder.h"
+#include "DistributedBackend.h"
 #include "Fsck.h"
+#include "ObjectFsck.h"
 #include "PasswordInput.h"
 #include "WebFolderServer.h"
 
@@ -84,7 +86,50 @@ int RunPrune(const PruneOptions& options, std::ostream& out) {
     return 0;
 }
 
+namespace {
+
+// fsck of the distributed store: it walks the bucket's prefix, which nothing else does.
+int RunObjectFsck(const FsckOptions& options, std::ostream& out) {
+    auto backend = OpenBackend(options.location);
+    auto& distributed = dynamic_cast<DistributedBackend&>(*backend);
+    const ObjectInconsistencies found = FindObjectInconsistencies(distributed);
+    for (const auto& object : found.strays) out << "not in the index: " << object << "\n";
+    for (const auto& upload : found.strayUploads) {
+        out << "unfinished upload not in the index: " << upload.key << "\n";
+    }
+    for (const auto& entry : found.lost) {
+        out << "object gone: " << entry.object << " (" << entry.size << " bytes)\n";
+    }
+    for (const auto& entry : found.resized) {
+        out << "size differs: " << entry.object << " (index " << entry.size << ", object "
+            << entry.actual << ")\n";
+    }
+    if (found.Count() == 0) {
+        out << "the index and the object store agree" << std::endl;
+        return 0;
+    }
+    out << found.Summary() << std::endl;
+    if (!options.repair) {
+        out << "nothing changed; --repair puts it right" << std::endl;
+        return 1;
+    }
+    if (found.Count() > options.maxRepairs) {
+        out << "nothing changed: " << found.Count() << " repairs are more than "
+            << options.maxRepairs
+            << "; make sure the bucket and prefix are the right ones, then raise --max-repairs"
+            << std::endl;
+        return 1;
+    }
+    RepairObjects(distributed, found);
+    out << "repaired; objects the index did not name are under " << distributed.Objects().Prefix()
+        << "orphans/" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
 int RunFsck(const FsckOptions& options, std::ostream& out) {
+    if (options.location.Distributed()) return RunObjectFsck(options, out);
     const DataFolder folder(options.location.dataFolder);
     // Repairs would break the uploads of a running service.
     FileHandle claim;

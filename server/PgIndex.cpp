@@ -343,6 +343,36 @@ std::int64_t PgIndex::EndStaleReads() {
     return db->Exec("DELETE FROM object_reads WHERE until < now()").Changed();
 }
 
+std::vector<std::pair<std::string, std::int64_t>> PgIndex::ArchiveObjects() {
+    auto db = pool_.Borrow();
+    const PgResult rows = db->Exec("SELECT object, size FROM archives ORDER BY id");
+    std::vector<std::pair<std::string, std::int64_t>> objects;
+    for (int i = 0; i < rows.Rows(); ++i) objects.emplace_back(rows.Text(i, 0), rows.Int(i, 1));
+    return objects;
+}
+
+std::optional<std::int64_t> PgIndex::NamedSize(const std::string& object) {
+    auto db = pool_.Borrow();
+    const PgResult row = db->Exec("SELECT size FROM archives WHERE object = $1", {object});
+    if (row.Rows() == 0) return std::nullopt;
+    return row.Int(0, 0);
+}
+
+bool PgIndex::InLedger(const std::string& object) {
+    auto db = pool_.Borrow();
+    return db->Exec("SELECT 1 FROM unnamed_objects WHERE object = $1", {object}).Rows() > 0;
+}
+
+void PgIndex::DropArchive(const std::string& object) {
+    auto db = pool_.Borrow();
+    db->Exec("DELETE FROM archives WHERE object = $1", {object});
+}
+
+void PgIndex::SetArchiveSize(const std::string& object, std::int64_t size) {
+    auto db = pool_.Borrow();
+    db->Exec("UPDATE archives SET size = $2 WHERE object = $1", {object, size});
+}
+
 std::optional<std::string> PgIndex::ReadSetting(const std::string& name) {
     auto db = pool_.Borrow();
     const PgResult row = db->Exec("SELECT value FROM settings WHERE name = $1", {name});

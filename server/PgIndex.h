@@ -46,6 +46,14 @@ public:
     // Drops reads whose time ran out (their instance stopped); returns how many.
     std::int64_t EndStaleReads();
 
+    // For fsck: every archive's object and size; the size of the one naming an object, if any;
+    // whether the ledger knows an object; repairs.
+    std::vector<std::pair<std::string, std::int64_t>> ArchiveObjects();
+    std::optional<std::int64_t> NamedSize(const std::string& object);
+    bool InLedger(const std::string& object);
+    void DropArchive(const std::string& object);
+    void SetArchiveSize(const std::string& object, std::int64_t size);
+
     std::optional<std::string> ReadSetting(const std::string& name);
     // Writes the value unless one is there already; returns the one in place.
     std::string SettleSetting(const std::string& name, const std::string& value);

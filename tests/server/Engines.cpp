@@ -37,6 +37,14 @@ const Engines& Engines::Get() {
             if (!missing.empty()) missing += "; ";
             missing += skip.empty() ? "the object store was not started" : skip;
         }
+        if (missing.empty()) {
+            // What the service's programs read, for this process and every one it starts.
+            ::setenv("PGPASSFILE", read.pgPassFile.c_str(), 1);
+            ::setenv("TIDEWELL_S3_ENDPOINT", read.s3.endpoint.c_str(), 1);
+            ::setenv("TIDEWELL_S3_REGION", read.s3.region.c_str(), 1);
+            ::setenv("TIDEWELL_S3_ACCESS_KEY", read.s3.accessKey.c_str(), 1);
+            ::setenv("TIDEWELL_S3_SECRET_KEY", read.s3.secretKey.c_str(), 1);
+        }
         if (!missing.empty()) {
             if (Variable("TIDEWELL_TEST_PG_SKIP").empty() && Variable("TIDEWELL_TEST_S3_SKIP").empty()) {
                 missing += " (run the tests through script/test or `script/engines run`)";

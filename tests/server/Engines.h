@@ -15,7 +15,8 @@ struct Engines {
     webfolder::S3Config s3;
     std::string bucket;
 
-    // Read once from the environment.
+    // Read once from the environment; when both engines are there, the variables the service's
+    // programs read (PGPASSFILE, TIDEWELL_S3_*) are set for this process and its children.
     static const Engines& Get();
     // Why the distributed back end cannot be tested here; nullopt when both engines are up.
     std::optional<std::string> Missing() const { return missing_; }
