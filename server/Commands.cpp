@@ -12,6 +12,7 @@
 #include "DataFolder.h"
 #include "DistributedBackend.h"
 #include "Fsck.h"
+#include "Migrate.h"
 #include "ObjectFsck.h"
 #include "PasswordInput.h"
 #include "WebFolderServer.h"
@@ -164,6 +165,18 @@ int RunFsck(const FsckOptions& options, std::ostream& out) {
     Repair(folder, found);
     out << "repaired; files the index did not name are in " << (folder.Root() / "orphans").string()
         << std::endl;
+    return 0;
+}
+
+int RunMigrate(const MigrateOptions& options, std::ostream& out) {
+    const MigrateResult result =
+        MigrateDataFolder(options.dataFolder, options.target, [&out](const std::string& line) {
+            out << line << std::endl;
+        });
+    out << "moved " << result.accounts << " accounts, " << result.companies << " companies and "
+        << result.archives << " archives (" << result.bytes << " bytes) into "
+        << options.target.Describe() << "; " << options.dataFolder.string()
+        << " is unchanged: serve the new place from now on" << std::endl;
     return 0;
 }
 

@@ -373,6 +373,48 @@ void PgIndex::SetArchiveSize(const std::string& object, std::int64_t size) {
     db->Exec("UPDATE archives SET size = $2 WHERE object = $1", {object, size});
 }
 
+bool PgIndex::HoldsAccounts() {
+    auto db = pool_.Borrow();
+    return db->Exec("SELECT 1 FROM accounts LIMIT 1").Rows() > 0;
+}
+
+void PgIndex::ImportAll(const Import& import) {
+    auto db = pool_.Borrow();
+    PgTransaction transaction(*db);
+    // Held for the transaction: nothing else may add accounts meanwhile.
+    db->Exec("LOCK TABLE accounts IN EXCLUSIVE MODE");
+    if (db->Exec("SELECT 1 FROM accounts LIMIT 1").Rows() > 0) {
+        throw Exception("the index holds accounts already; move a data folder only into an empty one");
+    }
+    for (const Account& account : import.accounts) {
+        db->Exec(
+            "INSERT INTO accounts(id, user_id, user_key, password, name, created, last_modified, "
+            "expire_at, quota) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+            {account.id, account.userId, LowerAscii(account.userId), account.passwordRecord,
+             account.name, account.created, account.lastModified, account.expireAt, account.quota});
+    }
+    for (const auto& company : import.companies) {
+        db->Exec(
+            "INSERT INTO companies(id, account_id, company_key, name, created) VALUES($1, $2, "
+            "$3, $4, $5)",
+            {company.id, company.accountId, company.key, company.name, company.created});
+    }
+    for (const auto& archive : import.archives) {
+        db->Exec(
+            "INSERT INTO archives(id, company_id, name, object, size, stored) VALUES($1, $2, $3, "
+            "$4, $5, $6)",
+            {archive.id, archive.companyId, archive.name, archive.object, archive.size,
+             archive.stored});
+        db->Exec("DELETE FROM unnamed_objects WHERE object = $1", {archive.object});
+    }
+    // New rows go on after the moved ones.
+    for (const char* table : {"accounts", "companies", "archives"}) {
+        db->Exec(std::string("SELECT setval(pg_get_serial_sequence('") + table +
+                 "', 'id'), COALESCE((SELECT MAX(id) FROM " + table + "), 0) + 1, false)");
+    }
+    transaction.Commit();
+}
+
 std::optional<std::string> PgIndex::ReadSetting(const std::string& name) {
     auto db = pool_.Borrow();
     const PgResult row = db->Exec("SELECT value FROM settings WHERE name = $1", {name});

@@ -54,6 +54,26 @@ public:
     void DropArchive(const std::string& object);
     void SetArchiveSize(const std::string& object, std::int64_t size);
 
+    // What a data folder holds, moved in whole: rows keep their IDs, so companies and archives
+    // keep the order they arrived in. One transaction; the index must hold no account yet.
+    struct Import {
+        std::vector<Account> accounts;
+        struct Company {
+            std::int64_t id, accountId;
+            std::string key, name;
+            std::int64_t created;
+        };
+        std::vector<Company> companies;
+        struct Archive {
+            std::int64_t id, companyId;
+            std::string name, object;
+            std::int64_t size, stored;
+        };
+        std::vector<Archive> archives;
+    };
+    bool HoldsAccounts();
+    void ImportAll(const Import& import);
+
     std::optional<std::string> ReadSetting(const std::string& name);
     // Writes the value unless one is there already; returns the one in place.
     std::string SettleSetting(const std::string& name, const std::string& value);
