@@ -18,8 +18,8 @@ public:
     virtual void NoteUnnamed(const std::string& object) = 0;
     // The objects are gone from the store, or were never written.
     virtual void Forget(const std::vector<std::string>& objects) = 0;
-    // Of these objects the index let go of, those that no download reads.
-    virtual std::vector<std::string> Unread(const std::vector<std::string>& objects) = 0;
+    // Of these objects, those the index let go of and that no download reads.
+    virtual std::vector<std::string> Removable(const std::vector<std::string>& objects) = 0;
     // Objects that may be removed now: let go of and unread, or uploads unnamed for longer
     // than pendingSeconds (long past any upload's end); the oldest first, at most limit.
     virtual std::vector<std::string> Doomed(std::int64_t pendingSeconds, std::size_t limit) = 0;

@@ -301,17 +301,20 @@ void PgIndex::Forget(const std::vector<std::string>& objects) {
     transaction.Commit();
 }
 
-std::vector<std::string> PgIndex::Unread(const std::vector<std::string>& objects) {
-    std::vector<std::string> unread;
-    if (objects.empty()) return unread;
+std::vector<std::string> PgIndex::Removable(const std::vector<std::string>& objects) {
+    std::vector<std::string> removable;
+    if (objects.empty()) return removable;
     auto db = pool_.Borrow();
     for (const auto& object : objects) {
-        if (db->Exec("SELECT 1 FROM object_reads WHERE object = $1 AND until > now()", {object})
-                .Rows() == 0) {
-            unread.push_back(object);
+        if (db->Exec("SELECT 1 FROM unnamed_objects u WHERE object = $1 AND released AND NOT "
+                     "EXISTS (SELECT 1 FROM object_reads r WHERE r.object = u.object AND "
+                     "r.until > now())",
+                     {object})
+                .Rows() == 1) {
+            removable.push_back(object);
         }
     }
-    return unread;
+    return removable;
 }
 
 std::vector<std::string> PgIndex::Doomed(std::int64_t pendingSeconds, std::size_t limit) {

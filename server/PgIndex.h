@@ -39,7 +39,7 @@ public:
 
     void NoteUnnamed(const std::string& object) override;
     void Forget(const std::vector<std::string>& objects) override;
-    std::vector<std::string> Unread(const std::vector<std::string>& objects) override;
+    std::vector<std::string> Removable(const std::vector<std::string>& objects) override;
     std::vector<std::string> Doomed(std::int64_t pendingSeconds, std::size_t limit) override;
     void ExtendRead(const std::string& object, const std::string& reader) override;
     void EndRead(const std::string& object, const std::string& reader) override;

@@ -321,8 +321,13 @@ public:
             pool_.Post([self = shared_from_this()] {
                 try {
                     self->ledger_.EndRead(self->archive_.object, self->archive_.reader);
+                    // Let go of while it was read: the last reader removes it.
+                    for (const auto& object : self->ledger_.Removable({self->archive_.object})) {
+                        self->client_.DeleteObject(object);
+                        self->ledger_.Forget({object});
+                    }
                 } catch (const std::exception&) {
-                    // Its time runs out by itself.
+                    // The read's time runs out by itself, and the sweep removes the object.
                 }
             });
         }
@@ -454,7 +459,7 @@ void S3Bytes::Release(const Released& released) {
     if (released.objects.empty()) return;
     std::vector<std::string> removed;
     try {
-        for (const auto& object : ledger_.Unread(released.objects)) {
+        for (const auto& object : ledger_.Removable(released.objects)) {
             client_.DeleteObject(object);
             removed.push_back(object);
         }

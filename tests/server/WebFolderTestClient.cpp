@@ -100,6 +100,14 @@ TextReply WebFolderTestClient::Command(const std::string& command, const std::st
 TextReply WebFolderTestClient::Upload(const std::string& id, const std::string& password,
                                       const std::string& key, const std::string& companyName,
                                       const std::string& fileName, const std::string& content) {
+    return ToTextReply(TryUpload(id, password, key, companyName, fileName, content));
+}
+
+httplib::Result WebFolderTestClient::TryUpload(const std::string& id, const std::string& password,
+                                               const std::string& key,
+                                               const std::string& companyName,
+                                               const std::string& fileName,
+                                               const std::string& content) {
     const httplib::MultipartFormDataItems items{
         {"userid", Utf8ToAnsi(id), "", ""},
         {"password", Utf8ToAnsi(password), "", ""},
@@ -107,7 +115,7 @@ TextReply WebFolderTestClient::Upload(const std::string& id, const std::string& 
         {"companyname", Utf8ToAnsi(companyName), "", ""},
         {"file", content, Utf8ToAnsi(fileName), "application/octet-stream"},
     };
-    return ToTextReply(client_.Post("/tidewellweb/gwupload.asp", items));
+    return client_.Post("/tidewellweb/gwupload.asp", items);
 }
 
 httplib::Result WebFolderTestClient::Download(const std::string& id, const std::string& password,

@@ -55,6 +55,10 @@ public:
     TextReply Upload(const std::string& id, const std::string& password, const std::string& key,
                      const std::string& companyName, const std::string& fileName,
                      const std::string& content);
+    // The same, for a service that may be gone: no reply is no failure here.
+    httplib::Result TryUpload(const std::string& id, const std::string& password,
+                              const std::string& key, const std::string& companyName,
+                              const std::string& fileName, const std::string& content);
     httplib::Result Download(const std::string& id, const std::string& password,
                              const std::string& key);
 
