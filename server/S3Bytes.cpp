@@ -292,7 +292,7 @@ public:
         std::lock_guard lock(mutex_);
         const auto at = static_cast<std::int64_t>(position);
         while (!chunks_.empty() && chunks_.front().offset + chunks_.front().length <= at) {
-            chunks_.pop_front();
+            Consumed();
         }
         FetchAhead();
         if (chunks_.empty() || chunks_.front().offset > at) return ArchiveReader::kFailed;
@@ -306,7 +306,7 @@ public:
         const std::int64_t inChunk = at - chunk.offset;
         const auto n =
             static_cast<std::size_t>(std::min<std::int64_t>(size, chunk.length - inChunk));
-        std::memcpy(buffer, chunk.bytes.data() + inChunk, n);
+        std::memcpy(buffer, chunk.bytes->data() + inChunk, n);
         return static_cast<std::int64_t>(n);
     }
 
@@ -316,6 +316,7 @@ public:
             std::lock_guard lock(mutex_);
             closed_ = true;
             chunks_.clear();
+            spare_.clear();
         }
         if (!archive_.reader.empty()) {
             pool_.Post([self = shared_from_this()] {
@@ -334,48 +335,59 @@ public:
     }
 
 private:
+    using Buffer = std::shared_ptr<std::vector<char>>;
     struct Chunk {
         std::int64_t offset = 0;
         std::int64_t length = 0;
-        std::vector<char> bytes;
+        Buffer bytes;
         bool ready = false;
         bool failed = false;
     };
 
-    // Keeps `ahead_` ranges under way or waiting to be read. Holds mutex_.
+    // Keeps `ahead_` ranges under way or waiting to be read, in buffers used over and over:
+    // a download holds the same memory whatever the archive's size. Holds mutex_.
     void FetchAhead() {
         while (!closed_ && static_cast<int>(chunks_.size()) < ahead_ && next_ < archive_.size) {
             Chunk chunk;
             chunk.offset = next_;
             chunk.length = std::min(chunkBytes_, archive_.size - next_);
             next_ += chunk.length;
-            chunks_.push_back(std::move(chunk));
-            pool_.Post([self = shared_from_this(), offset = chunks_.back().offset,
-                        length = chunks_.back().length] { self->Fetch(offset, length); });
+            if (spare_.empty()) {
+                chunk.bytes = std::make_shared<std::vector<char>>(chunkBytes_);
+            } else {
+                chunk.bytes = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            chunks_.push_back(chunk);
+            pool_.Post([self = shared_from_this(), chunk] { self->Fetch(chunk); });
         }
     }
 
-    void Fetch(std::int64_t offset, std::int64_t length) {
+    // Drops the chunk read to its end, its buffer kept for the next. Holds mutex_.
+    void Consumed() {
+        spare_.push_back(std::move(chunks_.front().bytes));
+        chunks_.pop_front();
+    }
+
+    void Fetch(const Chunk& chunk) {
         {
             std::lock_guard lock(mutex_);
             if (closed_) return;
         }
-        std::vector<char> bytes(static_cast<std::size_t>(length));
         bool failed = false;
         try {
             KeepRead();
-            client_.GetRange(archive_.object, offset, length, bytes.data());
+            client_.GetRange(archive_.object, chunk.offset, chunk.length, chunk.bytes->data());
         } catch (const std::exception&) {
             failed = true;
         }
         std::shared_ptr<ReadWaiter> waiter;
         {
             std::lock_guard lock(mutex_);
-            for (Chunk& chunk : chunks_) {
-                if (chunk.offset != offset) continue;
-                chunk.bytes = std::move(bytes);
-                chunk.ready = !failed;
-                chunk.failed = failed;
+            for (Chunk& held : chunks_) {
+                if (held.offset != chunk.offset) continue;
+                held.ready = !failed;
+                held.failed = failed;
             }
             waiter = std::exchange(waiter_, nullptr);
         }
@@ -402,6 +414,7 @@ private:
 
     std::mutex mutex_;
     std::deque<Chunk> chunks_;
+    std::vector<Buffer> spare_;
     std::int64_t next_ = 0;
     std::shared_ptr<ReadWaiter> waiter_;
     bool closed_ = false;

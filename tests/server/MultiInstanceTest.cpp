@@ -223,6 +223,9 @@ TEST_F(MultiInstance, TwoInstancesServeTheSameAccountsThroughEveryKindOfRequest)
     for (auto& thread : threads) thread.join();
 
     for (const auto& failure : failures) ADD_FAILURE() << failure;
+    std::printf("%d clients for %lld s: %d uploads stored, %d downloads checked, %d quota races\n",
+                clients, static_cast<long long>(duration.count()), uploaded.load(), verified.load(),
+                rounds.load());
     EXPECT_GT(uploaded.load(), clients);
     EXPECT_GT(verified.load(), clients);
     EXPECT_GT(rounds.load(), 10);
