@@ -35,6 +35,8 @@ struct BackendTuning {
     std::size_t connections = 4;  // to the index, at most
     // Unnamed objects (uploads that never finished) older than this are removed by the sweep.
     std::int64_t orphanAgeSeconds = 6 * 3600;
+    // What downloads from the object store may hold in memory together beyond one buffer each.
+    std::int64_t downloadMemory = 256 * 1024 * 1024;
 };
 
 // One place's index and archive store, opened together and kept in step.

@@ -183,6 +183,9 @@ ServeOptions ReadServe(const Arguments& read) {
     ReadBounded(read, "sweep-interval", 1, 7 * 86400, sweepSeconds);
     options.settings.sweepInterval = std::chrono::seconds(sweepSeconds);
     ReadBounded(read, "orphan-age", 60, 30 * 86400, options.settings.backend.orphanAgeSeconds);
+    std::int64_t downloadMiB = options.settings.backend.downloadMemory >> 20;
+    ReadBounded(read, "download-memory", 0, 1 << 20, downloadMiB);
+    options.settings.backend.downloadMemory = downloadMiB << 20;
     if (const auto proxy = read.values.find("trusted-proxy"); proxy != read.values.end()) {
         http.trustedProxy = proxy->second;
     }
@@ -242,7 +245,7 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
                           "max-connections", "max-unfinished", "per-address", "threads",
                           "storage-threads", "password-threads", "object-threads",
                           "trusted-proxy", "max-companies", "password-iterations",
-                          "sweep-interval", "orphan-age"}),
+                          "sweep-interval", "orphan-age", "download-memory"}),
             {"append-only"}));
     }
     if (command == "adduser") {

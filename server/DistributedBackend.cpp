@@ -34,7 +34,11 @@ DistributedBackend::DistributedBackend(const StoreLocation& location, const Back
       pool_(location.index, tuning.connections + S3Tuning{}.threads),
       index_(pool_),
       client_(LoadS3Config(location.s3Config), place_.bucket),
-      bytes_(client_, place_.prefix, index_, SpoolFolder(location)) {
+      bytes_(client_, place_.prefix, index_, SpoolFolder(location), [&tuning] {
+          S3Tuning objects;
+          objects.readAheadBytes = tuning.downloadMemory;
+          return objects;
+      }()) {
     {
         auto connection = pool_.Borrow();
         MigrateSchema(*connection);

@@ -271,10 +271,11 @@ private:
 class Download : public std::enable_shared_from_this<Download> {
 public:
     Download(S3Client& client, ObjectLedger& ledger, WorkerPool& pool, StoredArchive archive,
-             const S3Tuning& tuning)
+             const S3Tuning& tuning, std::shared_ptr<ReadAheadBudget> budget)
         : client_(client),
           ledger_(ledger),
           pool_(pool),
+          budget_(std::move(budget)),
           archive_(std::move(archive)),
           chunkBytes_(tuning.chunkBytes),
           ahead_(tuning.chunksAhead),
@@ -317,6 +318,8 @@ public:
             closed_ = true;
             chunks_.clear();
             spare_.clear();
+            budget_->Give(charged_);
+            charged_ = 0;
         }
         if (!archive_.reader.empty()) {
             pool_.Post([self = shared_from_this()] {
@@ -344,20 +347,25 @@ private:
         bool failed = false;
     };
 
-    // Keeps `ahead_` ranges under way or waiting to be read, in buffers used over and over:
-    // a download holds the same memory whatever the archive's size. Holds mutex_.
+    // Keeps up to `ahead_` ranges under way or waiting to be read, in buffers used over and
+    // over: a download holds the same memory whatever the archive's size. Its first buffer is
+    // its own; the others come out of the budget all downloads share. Holds mutex_.
     void FetchAhead() {
         while (!closed_ && static_cast<int>(chunks_.size()) < ahead_ && next_ < archive_.size) {
             Chunk chunk;
+            if (!spare_.empty()) {
+                chunk.bytes = std::move(spare_.back());
+                spare_.pop_back();
+            } else if (buffers_ == 0 || budget_->Take(chunkBytes_)) {
+                if (buffers_ > 0) charged_ += chunkBytes_;
+                chunk.bytes = std::make_shared<std::vector<char>>(chunkBytes_);
+                ++buffers_;
+            } else {
+                return;  // the others' downloads hold the budget: one range at a time
+            }
             chunk.offset = next_;
             chunk.length = std::min(chunkBytes_, archive_.size - next_);
             next_ += chunk.length;
-            if (spare_.empty()) {
-                chunk.bytes = std::make_shared<std::vector<char>>(chunkBytes_);
-            } else {
-                chunk.bytes = std::move(spare_.back());
-                spare_.pop_back();
-            }
             chunks_.push_back(chunk);
             pool_.Post([self = shared_from_this(), chunk] { self->Fetch(chunk); });
         }
@@ -408,9 +416,12 @@ private:
     S3Client& client_;
     ObjectLedger& ledger_;
     WorkerPool& pool_;
+    std::shared_ptr<ReadAheadBudget> budget_;
     const StoredArchive archive_;
     const std::int64_t chunkBytes_;
     const int ahead_;
+    int buffers_ = 0;
+    std::int64_t charged_ = 0;
 
     std::mutex mutex_;
     std::deque<Chunk> chunks_;
@@ -447,6 +458,7 @@ S3Bytes::S3Bytes(S3Client& client, std::string prefix, ObjectLedger& ledger,
       ledger_(ledger),
       spool_(std::move(spool)),
       tuning_(tuning),
+      budget_(std::make_shared<ReadAheadBudget>(tuning.readAheadBytes)),
       transfers_(tuning.threads) {}
 
 S3Bytes::~S3Bytes() = default;
@@ -465,7 +477,7 @@ std::unique_ptr<ArchiveWriter> S3Bytes::NewWriter(std::int64_t accountId, const 
 
 std::shared_ptr<ArchiveReader> S3Bytes::Open(const StoredArchive& archive) {
     return std::make_shared<ObjectReader>(
-        std::make_shared<Download>(client_, ledger_, transfers_, archive, tuning_));
+        std::make_shared<Download>(client_, ledger_, transfers_, archive, tuning_, budget_));
 }
 
 void S3Bytes::Release(const Released& released) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "ArchiveBytes.h"
@@ -15,11 +17,30 @@ struct S3Tuning {
     // 5 MiB); one no larger is sent whole.
     std::int64_t partBytes = 16 * 1024 * 1024;
     // A download is fetched in ranges of this size, this many ahead of the client: what it
-    // holds in memory at most.
+    // holds in memory at most. Each download has one such buffer whatever happens; more only
+    // while all downloads together hold less than readAheadBytes.
     std::int64_t chunkBytes = 4 * 1024 * 1024;
     int chunksAhead = 3;
+    std::int64_t readAheadBytes = 256 * 1024 * 1024;
     // Threads that move bytes to and from the store in the background.
     std::size_t threads = 8;
+};
+
+// Memory for downloads' read-ahead, shared by all of them.
+class ReadAheadBudget {
+public:
+    explicit ReadAheadBudget(std::int64_t bytes) : left_(bytes) {}
+    bool Take(std::int64_t bytes) {
+        std::int64_t left = left_.load();
+        while (left >= bytes) {
+            if (left_.compare_exchange_weak(left, left - bytes)) return true;
+        }
+        return false;
+    }
+    void Give(std::int64_t bytes) { left_ += bytes; }
+
+private:
+    std::atomic<std::int64_t> left_;
 };
 
 // Archives as objects under a prefix of an S3 bucket. An upload is spooled to a file that no
@@ -65,6 +86,7 @@ private:
     ObjectLedger& ledger_;
     std::filesystem::path spool_;
     S3Tuning tuning_;
+    std::shared_ptr<ReadAheadBudget> budget_;
     // Last: its jobs use everything above, and it runs what is queued before it goes.
     WorkerPool transfers_;
 };

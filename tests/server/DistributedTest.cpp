@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <barrier>
 #include <thread>
 
@@ -130,6 +131,26 @@ TEST_F(DistributedTest, ADownloadUnderWayKeepsItsArchiveWhileAnotherInstanceLets
     }
     EXPECT_EQ(store->ObjectSize(object), -1);
     store->ExpectConsistent();
+}
+
+TEST_F(DistributedTest, DownloadsBeyondTheMemoryBudgetStillArriveWhole) {
+    // No read-ahead to share: each download keeps to its one buffer, and all still arrive.
+    WebFolderService service(store->Location(), {"--download-memory", "0"});
+    service.AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(service);
+    const std::string archive = RandomBytes(18 << 20, 3);
+    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
+    std::vector<std::thread> downloads;
+    std::atomic<int> whole{0};
+    for (int i = 0; i < 6; ++i) {
+        downloads.emplace_back([&] {
+            WebFolderTestClient own(service);
+            const auto download = own.Download("demo", "demo1234", kKey1);
+            if (download && download->body == archive) ++whole;
+        });
+    }
+    for (auto& download : downloads) download.join();
+    EXPECT_EQ(whole.load(), 6);
 }
 
 }  // namespace
