@@ -184,6 +184,34 @@ TEST_P(StorageRulesTest, TwoUploadsThatFitEachAloneDoNotBothGetIn) {
     store->ExpectConsistent();
 }
 
+TEST_P(StorageRulesTest, AStoreTheIndexCannotCommitLetsNoArchiveGo) {
+    const auto service = StartService();
+    service->AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(*service);
+    for (int day = 1; day <= 3; ++day) {
+        ASSERT_TRUE(client
+                        .Upload("demo", "demo1234", kKey1, "상사", ArchiveName(day),
+                                "kept " + std::to_string(day))
+                        .Ok());
+    }
+    const auto before = store->ReadIndex();
+    // The fourth would push the first out, but the index cannot take it.
+    store->FailArchiveRows(true);
+    const TextReply failed =
+        client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(4), "the fourth");
+    EXPECT_EQ(failed.Value("STATUS"), "9") << failed.body;
+    store->FailArchiveRows(false);
+    const auto after = store->ReadIndex();
+    ASSERT_EQ(after.size(), 3u);
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].object, before[i].object);
+        EXPECT_EQ(store->ObjectSize(after[i].object), after[i].size) << "let go before the commit";
+    }
+    EXPECT_EQ(client.Download("demo", "demo1234", kKey1)->body, "kept 3");
+    store->Sweep();
+    store->ExpectConsistent();
+}
+
 constexpr char kFolderBackups[] =
     "backups are the data folder's; PostgreSQL and the bucket have their own (pg_dump, versioning)";
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "DataFolder.h"
+#include "DistributedBackend.h"
 #include "Engines.h"
 #include "PgConnection.h"
 #include "S3Bytes.h"
@@ -94,6 +95,13 @@ public:
     }
 
     void PlantUnfinishedUpload() override { WriteFile(data_ / "uploads" / "upload-half", "half"); }
+    void FailArchiveRows(bool fail) override {
+        SqliteDatabase db(data_ / "webfolder.db", SQLITE_OPEN_READWRITE);
+        db.Execute(fail ? "CREATE TRIGGER test_fail BEFORE INSERT ON archives BEGIN SELECT "
+                          "RAISE(ABORT, 'the disk is failing'); END"
+                        : "DROP TRIGGER test_fail");
+    }
+    void Sweep() override {}
     std::string LostName(const std::string& object) const override {
         return "file gone: archives/" + object;
     }
@@ -240,6 +248,17 @@ public:
     }
 
     void PlantUnfinishedUpload() override {}
+    void FailArchiveRows(bool fail) override {
+        Index().Script(fail ? "CREATE FUNCTION test_fail() RETURNS trigger LANGUAGE plpgsql AS "
+                              "$$BEGIN RAISE EXCEPTION 'the disk is failing'; END$$; CREATE "
+                              "TRIGGER test_fail BEFORE INSERT ON archives FOR EACH ROW EXECUTE "
+                              "FUNCTION test_fail()"
+                            : "DROP TRIGGER test_fail ON archives; DROP FUNCTION test_fail()");
+    }
+    void Sweep() override {
+        const auto backend = Open();
+        dynamic_cast<webfolder::DistributedBackend&>(*backend).Objects().Sweep(0, 1000);
+    }
     std::string LostName(const std::string& object) const override {
         return "object gone: " + object;
     }

@@ -70,6 +70,10 @@ public:
     // How fsck names a row whose bytes are gone, and where --repair puts a stray.
     virtual std::string LostName(const std::string& object) const = 0;
     virtual bool KeptAsOrphan(const std::string& stray) const = 0;
+    // Makes the index refuse every new archive row (as a failing disk would), or stops it.
+    virtual void FailArchiveRows(bool fail) = 0;
+    // Removes what uploads cut off left behind where only the sweep does.
+    virtual void Sweep() = 0;
     // Whether a start compares index and store (and logs where they differ).
     virtual bool ComparesAtStart() const = 0;
     // Whether several services may serve it at once.
