@@ -19,7 +19,9 @@ public:
     bool Save(const AccountSettings& settings, std::int64_t now,
               int iterations = kPasswordIterations) const;
 
-    std::optional<Account> Find(std::string_view userId) const { return index_.FindAccount(userId); }
+    std::optional<Account> Find(std::string_view userId) const {
+        return index_.FindAccount(userId);
+    }
 
     // Puts a new record for the same password in place, unless the password was changed
     // meanwhile; true when it did.

@@ -42,9 +42,9 @@ UploadDecision Decide(const AccountArchives& account, std::int64_t quota, std::s
         decision.verdict = UploadVerdict::NameTaken;
         return decision;
     }
-    decision.plan = PlanArchives(
-        account.existing, name,
-        rules.appendOnly ? std::numeric_limits<std::size_t>::max() : kKeptArchives);
+    decision.plan =
+        PlanArchives(account.existing, name,
+                     rules.appendOnly ? std::numeric_limits<std::size_t>::max() : kKeptArchives);
     std::int64_t released = 0;
     for (const auto& archive : decision.plan.released) released += charges.Cost(archive.size);
     const std::int64_t charge = decision.newCompany ? kCompanyCharge : 0;

@@ -189,11 +189,9 @@ public:
     // record; it runs inside the transaction, once the company is known.
     using Place = std::function<std::string(std::int64_t companyId)>;
     virtual StoreOutcome StoreArchive(const UploadQuery& query, const NewArchive& archive,
-                                      std::int64_t size, std::int64_t now,
-                                      const Place& place) = 0;
+                                      std::int64_t size, std::int64_t now, const Place& place) = 0;
     // Removes the company and its archives; nullopt when there was no such company.
-    virtual std::optional<Released> DeleteCompany(std::int64_t accountId,
-                                                  std::string_view key) = 0;
+    virtual std::optional<Released> DeleteCompany(std::int64_t accountId, std::string_view key) = 0;
     // Removes what the rules name; `released` is told after each committed batch.
     virtual PruneResult Prune(const PruneRules& rules,
                               const std::function<void(const Released&)>& released) = 0;

@@ -37,8 +37,8 @@ public:
         }
         // Only told: whatever the index and the folder disagree on waits for the operator's fsck.
         if (const std::string summary = FindInconsistencies(folder_).Summary(); !summary.empty()) {
-            log("tidewell-webfolder: warning: " + summary + "; see `tidewell-webfolder fsck --data " +
-                folder_.Root().string() + "`");
+            log("tidewell-webfolder: warning: " + summary +
+                "; see `tidewell-webfolder fsck --data " + folder_.Root().string() + "`");
         }
     }
 

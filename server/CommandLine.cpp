@@ -243,18 +243,17 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
             rest,
             WithLocation({"listen", "head-timeout", "idle-timeout", "body-min-rate", "body-window",
                           "max-connections", "max-unfinished", "per-address", "threads",
-                          "storage-threads", "password-threads", "object-threads",
-                          "trusted-proxy", "max-companies", "password-iterations",
-                          "sweep-interval", "orphan-age", "download-memory"}),
+                          "storage-threads", "password-threads", "object-threads", "trusted-proxy",
+                          "max-companies", "password-iterations", "sweep-interval", "orphan-age",
+                          "download-memory"}),
             {"append-only"}));
     }
     if (command == "adduser") {
-        return ReadAddUser(ReadOptions(
-            rest, WithLocation({"id", "password", "name", "days", "quota", "password-iterations"})));
+        return ReadAddUser(ReadOptions(rest, WithLocation({"id", "password", "name", "days",
+                                                           "quota", "password-iterations"})));
     }
     if (command == "prune") {
-        const Arguments read =
-            ReadOptions(rest, WithLocation({"keep", "keep-before", "account"}));
+        const Arguments read = ReadOptions(rest, WithLocation({"keep", "keep-before", "account"}));
         PruneOptions options;
         options.location = ReadLocation(read);
         if (read.values.count("keep") == 0 && read.values.count("keep-before") == 0) {
@@ -301,7 +300,8 @@ Command ParseCommandLine(std::span<const std::string> arguments) {
         MigrateOptions options;
         options.dataFolder = Required(read, "data");
         if (!read.values.count("to-index") || !read.values.count("to-archives")) {
-            throw UsageError("migrate needs --to-index postgresql://... and --to-archives s3://...");
+            throw UsageError(
+                "migrate needs --to-index postgresql://... and --to-archives s3://...");
         }
         options.target = ReadLocation(read, "to-");
         return options;
@@ -340,40 +340,56 @@ std::int64_t ParseTime(std::string_view text) {
 
 std::string UsageText() {
     return "usage:\n"
-           "  tidewell-webfolder serve --data DIR [--listen ADDR:PORT] [--append-only]\n"
+           "  Every command names where accounts and archives are kept: --data DIR (SQLite and\n"
+           "  files, the embedded default), or --index postgresql://USER@HOST:PORT/DB with\n"
+           "  --archives s3://BUCKET/PREFIX, which several services may share. The index's\n"
+           "  password comes from PGPASSFILE or PGPASSWORD; the object store's endpoint, region\n"
+           "  and keys from the file --s3-config FILE (mode 0600) or TIDEWELL_S3_ENDPOINT,\n"
+           "  TIDEWELL_S3_REGION, TIDEWELL_S3_ACCESS_KEY and TIDEWELL_S3_SECRET_KEY.\n"
+           "  --spool DIR: where uploads to the object store wait while they arrive ($TMPDIR).\n"
+           "\n"
+           "  tidewell-webfolder serve STORE [--listen ADDR:PORT] [--append-only]\n"
            "        [--max-companies N] [--head-timeout SECONDS] [--idle-timeout SECONDS]\n"
            "        [--body-min-rate BYTES] [--body-window SECONDS] [--max-connections N]\n"
            "        [--max-unfinished N] [--per-address N] [--threads N]\n"
-           "        [--storage-threads N] [--password-threads N]\n"
+           "        [--storage-threads N] [--password-threads N] [--object-threads N]\n"
            "        [--trusted-proxy ADDR] [--password-iterations N]\n"
-           "      serves the web folder kept in DIR (default address 127.0.0.1:8080; port 0\n"
-           "      picks a free port). The port is printed on the first line of standard output.\n"
+           "        [--sweep-interval SECONDS] [--orphan-age SECONDS] [--download-memory MIB]\n"
+           "      serves the web folder (default address 127.0.0.1:8080; port 0 picks a free\n"
+           "      port). The port is printed on the first line of standard output.\n"
            "      --append-only refuses company deletion and keeps every archive.\n"
-           "  tidewell-webfolder adduser --data DIR --id ID --name NAME [--days N]\n"
-           "                             [--quota BYTES]\n"
+           "      With --index: every --sweep-interval (600) the service removes objects of\n"
+           "      uploads cut off more than --orphan-age (21600) seconds ago; downloads share\n"
+           "      --download-memory (256) MiB of read-ahead.\n"
+           "  tidewell-webfolder adduser STORE --id ID --name NAME [--days N] [--quota BYTES]\n"
            "      creates or updates an account; the password comes from the environment\n"
            "      variable TIDEWELL_WEBFOLDER_PASSWORD or else from the first line of standard\n"
            "      input. --days N ends its period N times 24 hours from now (0: already ended;\n"
            "      left out: no end date). --quota is the web folder's size in bytes (default\n"
            "      1073741824).\n"
-           "  tidewell-webfolder prune --data DIR [--keep N] [--keep-before TIME]\n"
-           "                           [--account ID]\n"
+           "  tidewell-webfolder prune STORE [--keep N] [--keep-before TIME] [--account ID]\n"
            "      removes archives by the order they arrived in: --keep N keeps each company's\n"
            "      N that arrived last, --keep-before TIME (2024-05-01T09:30, local time, or\n"
            "      @SECONDS) removes every archive that arrived at or after TIME, and the\n"
            "      companies made since then that are left empty. --account limits it to one\n"
            "      account.\n"
-           "  tidewell-webfolder fsck --data DIR [--repair [--max-repairs N]]\n"
-           "      compares the index with the archives folder and reports where they differ;\n"
-           "      --repair (with the service stopped) moves files the index does not name into\n"
-           "      DIR/orphans, drops entries whose file is gone and corrects sizes, unless there\n"
-           "      are more than N (100) such repairs.\n"
+           "  tidewell-webfolder fsck STORE [--repair [--max-repairs N]]\n"
+           "      compares the index with the archives and reports where they differ;\n"
+           "      --repair moves what the index does not name into orphans/ (beside the\n"
+           "      archives), drops entries whose archive is gone and corrects sizes, unless\n"
+           "      there are more than N (100) such repairs. A data folder must not be served\n"
+           "      meanwhile; the distributed store may.\n"
            "  tidewell-webfolder backup --data DIR DEST\n"
            "      copies the index and every archive it names, as one consistent state, into\n"
            "      the new folder DEST, which can itself be served. A file written last,\n"
            "      backup-complete, vouches for it: a backup cut off midway is refused.\n"
            "  tidewell-webfolder restore-backup --data DIR BACKUP\n"
-           "      checks the backup BACKUP and copies it into the new data folder DIR.\n";
+           "      checks the backup BACKUP and copies it into the new data folder DIR.\n"
+           "  tidewell-webfolder migrate --data DIR --to-index postgresql://...\n"
+           "                             --to-archives s3://BUCKET/PREFIX [--s3-config FILE]\n"
+           "      moves the data folder (not served meanwhile) into an empty index and the\n"
+           "      bucket: accounts, companies, archives in the order they arrived, quotas.\n"
+           "      The data folder is left as it was.\n";
 }
 
 }  // namespace tidewell::webfolder

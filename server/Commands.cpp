@@ -65,8 +65,9 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
         options.account.password = ReadPassword(in, STDIN_FILENO);
     }
     const auto backend = OpenBackend(options.location);
-    const bool created = AccountStore(backend->Index()).Save(
-        options.account, static_cast<std::int64_t>(std::time(nullptr)), options.passwordIterations);
+    const bool created = AccountStore(backend->Index())
+                             .Save(options.account, static_cast<std::int64_t>(std::time(nullptr)),
+                                   options.passwordIterations);
     out << (created ? "created" : "updated") << " account " << options.account.userId << std::endl;
     return 0;
 }
@@ -79,8 +80,7 @@ int RunPrune(const PruneOptions& options, std::ostream& out) {
         if (!account) throw Exception("no account " + options.account);
         rules.accountId = account->id;
     }
-    const PruneResult result =
-        ArchiveStore(backend->Index(), backend->Bytes()).Prune(rules);
+    const PruneResult result = ArchiveStore(backend->Index(), backend->Bytes()).Prune(rules);
     out << "removed " << result.archives << " archives (" << result.bytes << " bytes)";
     if (result.companies > 0) out << " and " << result.companies << " companies left empty";
     out << std::endl;
@@ -170,9 +170,8 @@ int RunFsck(const FsckOptions& options, std::ostream& out) {
 
 int RunMigrate(const MigrateOptions& options, std::ostream& out) {
     const MigrateResult result =
-        MigrateDataFolder(options.dataFolder, options.target, [&out](const std::string& line) {
-            out << line << std::endl;
-        });
+        MigrateDataFolder(options.dataFolder, options.target,
+                          [&out](const std::string& line) { out << line << std::endl; });
     out << "moved " << result.accounts << " accounts, " << result.companies << " companies and "
         << result.archives << " archives (" << result.bytes << " bytes) into "
         << options.target.Describe() << "; " << options.dataFolder.string()

@@ -66,12 +66,11 @@ void DistributedBackend::CheckMark() {
     }
     if (index_.NamesArchives()) {
         throw Exception(where + " has no mark (" + S3Bytes::kMarkName + ") while the index " +
-                        location_.index +
-                        " names archives: is it the right bucket and prefix?" + nothing);
+                        location_.index + " names archives: is it the right bucket and prefix?" +
+                        nothing);
     }
     // Two instances starting together on a new index agree on the first ID written.
-    const std::string id =
-        index_.SettleSetting(DataFolder::kArchivesSetting, RandomHex(16));
+    const std::string id = index_.SettleSetting(DataFolder::kArchivesSetting, RandomHex(16));
     client_.PutSmallObject(bytes_.MarkKey(), id + "\n");
 }
 

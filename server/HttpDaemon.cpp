@@ -287,12 +287,11 @@ struct DaemonCallbacks {
         MHD_Response* response = nullptr;
         if (answer.reader) {
             request.fileBytes = std::make_shared<std::atomic<std::uint64_t>>(0);
-            auto reader = std::make_unique<ReplyReader>(
-                ReplyReader{answer.reader, std::make_shared<SuspendedReply>(connection),
-                            request.fileBytes});
+            auto reader = std::make_unique<ReplyReader>(ReplyReader{
+                answer.reader, std::make_shared<SuspendedReply>(connection), request.fileBytes});
             response = MHD_create_response_from_callback(
-                static_cast<std::uint64_t>(answer.reader->Size()), kFileBlockBytes,
-                ReadReplyBlock, reader.get(), FreeReplyReader);
+                static_cast<std::uint64_t>(answer.reader->Size()), kFileBlockBytes, ReadReplyBlock,
+                reader.get(), FreeReplyReader);
             if (response) reader.release();
         } else {
             request.bodyBytes = answer.body.size();

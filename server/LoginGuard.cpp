@@ -128,7 +128,8 @@ std::chrono::seconds LoginGuard::Failed(std::string_view account, std::string_vi
                                         Clock::time_point now) {
     const std::string from = ThrottleAddress(address);
     std::lock_guard lock(mutex_);
-    return std::max(pairs_.Failed(ThrottlePairKey(account, from), now), addresses_.Failed(from, now));
+    return std::max(pairs_.Failed(ThrottlePairKey(account, from), now),
+                    addresses_.Failed(from, now));
 }
 
 void LoginGuard::Succeeded(std::string_view account, std::string_view address) {

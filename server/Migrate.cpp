@@ -19,12 +19,13 @@ PgIndex::Import ReadFolder(const DataFolder& folder) {
     auto lease = folder.Database();
     SqliteDatabase& db = *lease;
     SqliteTransaction snapshot(db, "BEGIN");
-    for (auto rows = db.Prepare(std::string("SELECT ") + kAccountColumns + " FROM accounts ORDER BY id");
+    for (auto rows =
+             db.Prepare(std::string("SELECT ") + kAccountColumns + " FROM accounts ORDER BY id");
          rows.Step();) {
         import.accounts.push_back(ReadAccount(rows));
     }
-    for (auto rows =
-             db.Prepare("SELECT id, account_id, company_key, name, created FROM companies ORDER BY id");
+    for (auto rows = db.Prepare(
+             "SELECT id, account_id, company_key, name, created FROM companies ORDER BY id");
          rows.Step();) {
         import.companies.push_back({rows.ColumnInt(0), rows.ColumnInt(1), rows.ColumnText(2),
                                     rows.ColumnText(3), rows.ColumnInt(4)});

@@ -55,7 +55,8 @@ void RepairObjects(DistributedBackend& backend, const ObjectInconsistencies& fou
     S3Client& client = bytes.Client();
     for (const auto& object : found.strays) {
         if (index.NamedSize(object) || index.InLedger(object)) continue;
-        client.CopyObject(object, bytes.Prefix() + "orphans/" + object.substr(bytes.Prefix().size()));
+        client.CopyObject(object,
+                          bytes.Prefix() + "orphans/" + object.substr(bytes.Prefix().size()));
         client.DeleteObject(object);
     }
     for (const auto& upload : found.strayUploads) {

@@ -70,7 +70,8 @@ bool PgConnection::Healthy() const {
 
 void PgConnection::Reconnect() {
     PQreset(connection_);
-    if (!Healthy()) throw PgError("cannot reach the index again: " + ErrorText(connection_), "08001");
+    if (!Healthy())
+        throw PgError("cannot reach the index again: " + ErrorText(connection_), "08001");
 }
 
 PgResult PgConnection::Check(PGresult* result, std::string_view sql) {
@@ -180,7 +181,8 @@ void MigrateSchema(PgConnection& connection) {
     connection.Script(
         "CREATE TABLE IF NOT EXISTS tidewell_schema(version integer PRIMARY KEY, name text NOT "
         "NULL, applied timestamptz NOT NULL DEFAULT now())");
-    const PgResult current = connection.Exec("SELECT COALESCE(MAX(version), 0) FROM tidewell_schema");
+    const PgResult current =
+        connection.Exec("SELECT COALESCE(MAX(version), 0) FROM tidewell_schema");
     const std::int64_t version = current.Int(0, 0);
     const auto& migrations = PgMigrations();
     if (!migrations.empty() && version > migrations.back().version) {

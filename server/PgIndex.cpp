@@ -130,8 +130,8 @@ std::int64_t PgIndex::DiskUsed(std::int64_t accountId, const Charges& charges) {
 
 std::vector<std::string> PgIndex::CompanyKeys(std::int64_t accountId) {
     auto db = pool_.Borrow();
-    const PgResult rows =
-        db->Exec("SELECT company_key FROM companies WHERE account_id = $1 ORDER BY id", {accountId});
+    const PgResult rows = db->Exec(
+        "SELECT company_key FROM companies WHERE account_id = $1 ORDER BY id", {accountId});
     std::vector<std::string> keys;
     for (int i = 0; i < rows.Rows(); ++i) keys.push_back(rows.Text(i, 0));
     return keys;
@@ -148,7 +148,8 @@ std::optional<CompanyInfo> PgIndex::FindCompany(std::int64_t accountId, std::str
         {accountId, key});
     if (row.Rows() == 0) return std::nullopt;
     CompanyInfo info{row.Text(0, 0), row.Text(0, 1), row.Int(0, 2), std::nullopt, row.Int(0, 3)};
-    if (!row.IsNull(0, 4)) info.latest = StoredArchive{row.Text(0, 4), row.Int(0, 5), row.Text(0, 6), {}};
+    if (!row.IsNull(0, 4))
+        info.latest = StoredArchive{row.Text(0, 4), row.Int(0, 5), row.Text(0, 6), {}};
     return info;
 }
 
@@ -387,7 +388,8 @@ void PgIndex::ImportAll(const Import& import) {
     // Held for the transaction: nothing else may add accounts meanwhile.
     db->Exec("LOCK TABLE accounts IN EXCLUSIVE MODE");
     if (db->Exec("SELECT 1 FROM accounts LIMIT 1").Rows() > 0) {
-        throw Exception("the index holds accounts already; move a data folder only into an empty one");
+        throw Exception(
+            "the index holds accounts already; move a data folder only into an empty one");
     }
     for (const Account& account : import.accounts) {
         db->Exec(
@@ -474,7 +476,8 @@ std::chrono::seconds PgThrottle::Failed(std::string_view account, std::string_vi
         db->Exec(
             "UPDATE login_failures SET failures = $3, last_ms = $4, refused_until_ms = $5 WHERE "
             "kind = $1 AND key = $2",
-            {kind, key, count.failures, Milliseconds(count.last), Milliseconds(count.refusedUntil)});
+            {kind, key, count.failures, Milliseconds(count.last),
+             Milliseconds(count.refusedUntil)});
         wait = std::max(wait, WaitUntil(count.refusedUntil, now));
     }
     transaction.Commit();
@@ -495,9 +498,9 @@ std::int64_t PgThrottle::Tidy() {
     const auto forget = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::max(perAccount_.forgetAfter, perAddress_.forgetAfter))
                             .count();
-    return db->Exec(
-                 "DELETE FROM login_failures WHERE last_ms < $1 AND refused_until_ms <= $2",
-                 {now - forget, now})
+    return db
+        ->Exec("DELETE FROM login_failures WHERE last_ms < $1 AND refused_until_ms <= $2",
+               {now - forget, now})
         .Changed();
 }
 

@@ -55,8 +55,8 @@ public:
     // The mark that ties the prefix to one index, beside the archives.
     static constexpr char kMarkName[] = ".tidewell-archives";
 
-    S3Bytes(S3Client& client, std::string prefix, ObjectLedger& ledger,
-            std::filesystem::path spool, S3Tuning tuning = {});
+    S3Bytes(S3Client& client, std::string prefix, ObjectLedger& ledger, std::filesystem::path spool,
+            S3Tuning tuning = {});
     ~S3Bytes() override;
 
     // Objects have no blocks: charged by the usual file system's, so a data folder moved here

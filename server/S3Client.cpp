@@ -179,7 +179,8 @@ std::int64_t ToInteger(const std::string& text) {
 
 XmlElement ParseReply(const std::string& body, const char* what) {
     auto root = ParseXml(body);
-    if (!root) throw S3Error(std::string("the object store's reply to ") + what + " is no XML", 200, "");
+    if (!root)
+        throw S3Error(std::string("the object store's reply to ") + what + " is no XML", 200, "");
     if (root->name == "Error") {
         throw S3Error(std::string("the object store refused ") + what + ": " +
                           root->ChildText("Code") + " " + root->ChildText("Message"),
@@ -334,7 +335,8 @@ S3Client::Reply S3Client::Perform(const Request& request) {
     } freeHeaders{headers};
     // Without it every signature fails: the store would assume an unsigned payload while
     // libcurl signs the hash of an empty one.
-    headers = curl_slist_append(headers, ("x-amz-content-sha256: " + request.payloadSha256).c_str());
+    headers =
+        curl_slist_append(headers, ("x-amz-content-sha256: " + request.payloadSha256).c_str());
     for (const auto& header : request.headers) headers = curl_slist_append(headers, header.c_str());
 
     FileSource source;

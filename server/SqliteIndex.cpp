@@ -115,7 +115,8 @@ std::int64_t SqliteIndex::DiskUsed(std::int64_t accountId, const Charges& charge
 
 std::vector<std::string> SqliteIndex::CompanyKeys(std::int64_t accountId) {
     auto lease = folder_.Database();
-    auto list = lease->Prepare("SELECT company_key FROM companies WHERE account_id = ? ORDER BY id");
+    auto list =
+        lease->Prepare("SELECT company_key FROM companies WHERE account_id = ? ORDER BY id");
     list.Bind(1, accountId);
     std::vector<std::string> keys;
     while (list.Step()) keys.push_back(list.ColumnText(0));
@@ -172,8 +173,7 @@ StoreOutcome SqliteIndex::StoreArchive(const UploadQuery& query, const NewArchiv
     if (PeriodEnded(expireAt, now)) return {UploadVerdict::PeriodEnded, {}};
 
     const AccountArchives state = LoadAccountArchives(db, query);
-    const UploadDecision decision =
-        Decide(state, quota, archive.name, query.rules, query.charges);
+    const UploadDecision decision = Decide(state, quota, archive.name, query.rules, query.charges);
     if (decision.verdict != UploadVerdict::Accepted) return {decision.verdict, {}};
     // Others may have stored since the upload was let in: the room is weighed again here.
     if (query.charges.Cost(size) > decision.room) return {UploadVerdict::QuotaExceeded, {}};

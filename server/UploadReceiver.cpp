@@ -47,10 +47,7 @@ Reply VerdictReply(UploadVerdict verdict) {
 
 UploadReceiver::UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives,
                                std::int64_t now, std::string address)
-    : authenticator_(authenticator),
-      archives_(archives),
-      now_(now),
-      address_(std::move(address)) {}
+    : authenticator_(authenticator), archives_(archives), now_(now), address_(std::move(address)) {}
 
 bool UploadReceiver::PartBegins(std::string_view name, std::string_view filename) {
     Guarded([&] { StartPart(name, filename); });

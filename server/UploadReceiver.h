@@ -19,8 +19,8 @@ namespace tidewell::webfolder {
 
 // Takes the upload page's multipart body part by part as it arrives. The text fields come
 // first and are held in memory, each bounded; the file part goes to the archive store's writer,
-// and only after the account, the period, the name and the quota have been checked. A refused upload
-// keeps reading (and dropping) the rest of the body, so the client, which sends everything
+// and only after the account, the period, the name and the quota have been checked. A refused
+// upload keeps reading (and dropping) the rest of the body, so the client, which sends everything
 // before it reads, still gets the reply.
 //
 // Parsing runs on a serving thread; the checks, the writes and the storing are work for the

@@ -37,7 +37,8 @@ void EndElement(void* data, const XML_Char*) {
 
 void Text(void* data, const XML_Char* text, int length) {
     auto& builder = *static_cast<Builder*>(data);
-    if (!builder.open.empty()) builder.open.back()->text.append(text, static_cast<std::size_t>(length));
+    if (!builder.open.empty())
+        builder.open.back()->text.append(text, static_cast<std::size_t>(length));
 }
 
 }  // namespace
@@ -81,12 +82,23 @@ std::string XmlEscape(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;

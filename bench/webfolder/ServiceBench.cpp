@@ -266,9 +266,8 @@ double Requests(const std::string& base, const fs::path& folder) {
     const fs::path form = folder / "form";
     std::ofstream(form) << "cmd=userprofile&userid=bench&password=bench1234";
     const char* count = getenv("TIDEWELL_BENCH_REQUESTS");
-    const std::string command = "ab -q -n " + std::string(count ? count : "5000") +
-                                " -c 16 -p '" + form.string() +
-                                "' -T application/x-www-form-urlencoded '" + base +
+    const std::string command = "ab -q -n " + std::string(count ? count : "5000") + " -c 16 -p '" +
+                                form.string() + "' -T application/x-www-form-urlencoded '" + base +
                                 "/tidewellweb/gateway.asp' 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return 0;
@@ -363,8 +362,10 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--distributed") distributed = true;
     }
     if (distributed) {
-        if (Variable("TIDEWELL_TEST_PG_URI").empty() || Variable("TIDEWELL_TEST_S3_ENDPOINT").empty()) {
-            std::fprintf(stderr, "--distributed needs the engines: script/engines run %s --distributed\n",
+        if (Variable("TIDEWELL_TEST_PG_URI").empty() ||
+            Variable("TIDEWELL_TEST_S3_ENDPOINT").empty()) {
+            std::fprintf(stderr,
+                         "--distributed needs the engines: script/engines run %s --distributed\n",
                          argv[0]);
             return 2;
         }

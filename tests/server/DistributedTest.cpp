@@ -54,7 +54,8 @@ TEST_F(DistributedTest, InstancesStartingTogetherBringTheSchemaUpOnceAndANewerOn
               static_cast<std::int64_t>(webfolder::PgMigrations().size()));
 
     index.Exec("INSERT INTO tidewell_schema(version, name) VALUES(9999, 'from the future')");
-    const ToolResult refused = RunWebFolderTool(store->Command("serve", {"--listen", "127.0.0.1:0"}));
+    const ToolResult refused =
+        RunWebFolderTool(store->Command("serve", {"--listen", "127.0.0.1:0"}));
     EXPECT_EQ(refused.exitCode, 1) << refused.output;
     EXPECT_NE(refused.output.find("newer version"), std::string::npos) << refused.output;
 }
@@ -84,7 +85,8 @@ TEST_F(DistributedTest, TheSweepRemovesUploadsCutOffOnlyWhenOldAndAtMostItsCapAt
     EXPECT_EQ(distributed.Objects().Sweep(0, 3), 3u);
     EXPECT_EQ(distributed.Objects().Sweep(0, 3), 1u);
     EXPECT_EQ(distributed.Objects().Sweep(0, 3), 0u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(store->ObjectSize(under + "cut-" + std::to_string(i)), -1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(store->ObjectSize(under + "cut-" + std::to_string(i)), -1);
     EXPECT_TRUE(client.ListMultipartUploads(under).empty());
     store->ExpectConsistent();
 }
@@ -95,7 +97,8 @@ TEST_F(DistributedTest, ADownloadUnderWayKeepsItsArchiveWhileAnotherInstanceLets
     WebFolderTestClient toFirst(first);
     // Larger than what is fetched ahead and what the sockets hold together.
     const std::string archive = RandomBytes(40 << 20, 7);
-    ASSERT_TRUE(toFirst.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
+    ASSERT_TRUE(
+        toFirst.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
     const std::string object = store->ReadIndex().front().object;
 
     // A client downloads it from the second instance, slowly.
@@ -139,7 +142,8 @@ TEST_F(DistributedTest, DownloadsBeyondTheMemoryBudgetStillArriveWhole) {
     service.AddUser("demo", "demo1234", "데모");
     WebFolderTestClient client(service);
     const std::string archive = RandomBytes(18 << 20, 3);
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
+    ASSERT_TRUE(
+        client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
     std::vector<std::thread> downloads;
     std::atomic<int> whole{0};
     for (int i = 0; i < 6; ++i) {

@@ -46,7 +46,8 @@ const Engines& Engines::Get() {
             ::setenv("TIDEWELL_S3_SECRET_KEY", read.s3.secretKey.c_str(), 1);
         }
         if (!missing.empty()) {
-            if (Variable("TIDEWELL_TEST_PG_SKIP").empty() && Variable("TIDEWELL_TEST_S3_SKIP").empty()) {
+            if (Variable("TIDEWELL_TEST_PG_SKIP").empty() &&
+                Variable("TIDEWELL_TEST_S3_SKIP").empty()) {
                 missing += " (run the tests through script/test or `script/engines run`)";
             }
             read.missing_ = missing;

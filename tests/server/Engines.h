@@ -26,10 +26,10 @@ private:
 };
 
 // Skips the test, saying why, unless both engines are there.
-#define TIDEWELL_REQUIRE_ENGINES()                                                  \
-    do {                                                                            \
-        if (const auto missing = ::tidewell::test::Engines::Get().Missing())        \
-            GTEST_SKIP() << *missing;                                               \
+#define TIDEWELL_REQUIRE_ENGINES()                                           \
+    do {                                                                     \
+        if (const auto missing = ::tidewell::test::Engines::Get().Missing()) \
+            GTEST_SKIP() << *missing;                                        \
     } while (false)
 
 }  // namespace tidewell::test

@@ -47,11 +47,11 @@ TEST_P(HardeningTest, BoundaryTextInsideAnArchiveIsStoredAsData) {
                                 "x\r\n" + "\r\n" + b + " tail" + "\r" + b + "--\r\n" +
                                 RandomBytes(70000, 2) + "\r\n" + b.substr(0, b.size() - 1);
     const std::string body = UploadBody(archive);
-    const std::string reply =
-        Send(service->Port(), std::string("POST /tidewellweb/gwupload.asp HTTP/1.0\r\nContent-Type: "
-                                         "multipart/form-data; boundary=") +
-                                 kBoundary + "\r\nContent-Length: " + std::to_string(body.size()) +
-                                 "\r\n\r\n" + body);
+    const std::string reply = Send(
+        service->Port(), std::string("POST /tidewellweb/gwupload.asp HTTP/1.0\r\nContent-Type: "
+                                     "multipart/form-data; boundary=") +
+                             kBoundary + "\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\n\r\n" + body);
     ASSERT_NE(reply.find("STATUS=0\r\n"), std::string::npos) << reply;
     const auto download = client->Download("demo", "demo1234", kKey1);
     ASSERT_TRUE(download);
@@ -78,12 +78,13 @@ TEST_P(HardeningTest, AFileSizeLimitRefusesTheUploadAndTheServiceGoesOn) {
     // As `ulimit -f` in the operator's shell would set it: 1 MiB.
     const rlimit limit{1 << 20, 1 << 20};
     ASSERT_EQ(::prlimit(service->Pid(), RLIMIT_FSIZE, &limit, nullptr), 0);
-    const TextReply refused = client->Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck",
-                                            RandomBytes(3 << 20, 3));
+    const TextReply refused = client->Upload("demo", "demo1234", kKey1, "상사",
+                                             "20240101000000.bck", RandomBytes(3 << 20, 3));
     EXPECT_EQ(refused.Value("STATUS"), "9") << refused.body;
     EXPECT_FALSE(refused.Value("MESSAGE").empty());
     const std::string small = RandomBytes(100000, 4);
-    EXPECT_TRUE(client->Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", small).Ok());
+    EXPECT_TRUE(
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", small).Ok());
     EXPECT_TRUE(client->Download("demo", "demo1234", kKey1)->body == small);
     store->ExpectConsistent();
 }

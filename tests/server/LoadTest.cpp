@@ -61,8 +61,8 @@ TEST_P(LoadTest, ALoginRushIsAnsweredInFull) {
         shops.emplace_back([&, i] {
             const std::string from = "127.0.1." + std::to_string(1 + i / 25);
             start.arrive_and_wait();
-            const std::string reply =
-                Exchange(service->Port(), Profile("shop" + std::to_string(i), "pw-shop"), from, 60s);
+            const std::string reply = Exchange(
+                service->Port(), Profile("shop" + std::to_string(i), "pw-shop"), from, 60s);
             if (reply.find("STATUS=0\r\n") != std::string::npos) ++answered;
         });
     }
@@ -86,7 +86,8 @@ TEST_P(LoadTest, WrongPasswordsDoNotHoldUpALoggedInClient) {
             for (int n = 0; !stop && n < 1000; ++n) {
                 const std::string from =
                     "127." + std::to_string(10 + g) + "." + std::to_string(n % 250) + ".1";
-                Exchange(service->Port(), Profile("nobody" + std::to_string(n), "guess"), from, 30s);
+                Exchange(service->Port(), Profile("nobody" + std::to_string(n), "guess"), from,
+                         30s);
                 ++guesses;
             }
         });
@@ -126,7 +127,7 @@ std::string TricklingUpload() {
 TEST_P(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
     // Forty connections in all, eight per address: five addresses could hold every one.
     const auto service = StartService({"--max-connections", "40", "--per-address", "8",
-                                            "--body-window", "1", "--head-timeout", "2"});
+                                       "--body-window", "1", "--head-timeout", "2"});
     service->AddUser("demo", "demo1234", "데모");
 
     std::atomic<bool> stop{false};

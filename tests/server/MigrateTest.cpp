@@ -73,13 +73,17 @@ TEST(Migrate, ADataFolderMovesWholeInTheOrderItArrivedAndServesTheSame) {
     };
     const std::vector<Shop> shops{
         {"kim", "pw-kim", "김 사장", 365, 1000000000, {kKey1, kKey2, std::string(32, 'c')}},
-        {"lee", "이 암호", "이 상회", std::nullopt, 500000000,
+        {"lee",
+         "이 암호",
+         "이 상회",
+         std::nullopt,
+         500000000,
          {std::string(32, 'b'), std::string(32, 'd')}},
         {"park", "pw-park", "박", 0, std::nullopt, {std::string(32, 'e')}}};
     // 50 archives over six companies, kept all (append-only), their names out of time order so
     // that the order they arrived in is what tells the newest.
     std::map<std::pair<std::string, std::string>, std::string> contents;  // (account, name)
-    std::map<std::string, std::map<std::string, std::string>> latest;    // account -> key -> name
+    std::map<std::string, std::map<std::string, std::string>> latest;     // account -> key -> name
     std::map<std::string, TextReply> before;
     {
         WebFolderService embedded(data, {"--append-only"});
@@ -93,7 +97,8 @@ TEST(Migrate, ADataFolderMovesWholeInTheOrderItArrivedAndServesTheSame) {
         for (int round = 0; stored < 50; ++round) {
             for (const Shop& shop : shops) {
                 for (std::size_t c = 0; c < shop.companies.size() && stored < 50; ++c) {
-                    const std::string name = Name(20 - round, static_cast<int>((c * 7 + round) % 24));
+                    const std::string name =
+                        Name(20 - round, static_cast<int>((c * 7 + round) % 24));
                     const std::string bytes =
                         RandomBytes(1000 + static_cast<std::size_t>(stored) * 9000, stored);
                     ASSERT_TRUE(client
@@ -124,9 +129,9 @@ TEST(Migrate, ADataFolderMovesWholeInTheOrderItArrivedAndServesTheSame) {
 
     const auto target = TestStore::Make(Backend::Distributed, dir / "spool");
     const auto& to = target->Location().arguments;
-    const std::vector<std::string> migrate{"migrate",      "--data",  data.string(), "--to-index",
-                                           to[1],          "--to-archives", to[3], "--spool",
-                                           to[5]};
+    const std::vector<std::string> migrate{"migrate",    "--data",  data.string(),
+                                           "--to-index", to[1],     "--to-archives",
+                                           to[3],        "--spool", to[5]};
     // An archive cut short stops the move before the index takes anything; once it is whole
     // again the same command moves everything.
     const auto rows = TestStore::Make(Backend::Embedded, data)->ReadIndex();
@@ -162,14 +167,14 @@ TEST(Migrate, ADataFolderMovesWholeInTheOrderItArrivedAndServesTheSame) {
 
     // The service on the new place answers as the old one did: logins with the same
     // passwords, profiles, usage, company order, and the newest by arrival for download.
-    const auto service = std::make_unique<WebFolderService>(target->Location(),
-                                                            std::vector<std::string>{"--append-only"});
+    const auto service = std::make_unique<WebFolderService>(
+        target->Location(), std::vector<std::string>{"--append-only"});
     WebFolderTestClient client(*service);
     for (const Shop& shop : shops) {
         for (const char* command : {"profile", "usage", "list"}) {
             const std::string word = std::string(command) == "profile" ? "userprofile"
                                      : std::string(command) == "usage" ? "diskusage"
-                                                                      : "companylist";
+                                                                       : "companylist";
             EXPECT_EQ(client.Command(word, shop.id, shop.password).body,
                       before[shop.id + command].body)
                 << shop.id << " " << word;

@@ -31,8 +31,8 @@ int FromEnvironment(const char* name, int fallback) {
 }
 
 // "TWARCH|account|company|name|seed|size\n" and then `size` random bytes from the seed.
-std::string MakeArchive(const std::string& account, const std::string& key,
-                        const std::string& name, std::uint32_t seed, std::size_t size) {
+std::string MakeArchive(const std::string& account, const std::string& key, const std::string& name,
+                        std::uint32_t seed, std::size_t size) {
     return "TWARCH|" + account + "|" + key + "|" + name + "|" + std::to_string(seed) + "|" +
            std::to_string(size) + "\n" + RandomBytes(size, seed);
 }
@@ -54,8 +54,8 @@ std::optional<Identity> Check(const std::string& bytes) {
     }
     if (fields.size() != 5) return std::nullopt;
     const std::string expected =
-        MakeArchive(fields[0], fields[1], fields[2], static_cast<std::uint32_t>(std::stoul(fields[3])),
-                    std::stoul(fields[4]));
+        MakeArchive(fields[0], fields[1], fields[2],
+                    static_cast<std::uint32_t>(std::stoul(fields[3])), std::stoul(fields[4]));
     if (expected != bytes) return std::nullopt;
     return Identity{fields[0], fields[1], fields[2]};
 }
@@ -256,8 +256,8 @@ TEST_F(MultiInstance, AKillMidUploadLosesNothingAccepted) {
             std::mt19937 random(static_cast<std::uint32_t>(c) + 11);
             for (std::uint32_t n = 0; !stop; ++n) {
                 const std::uint32_t id = static_cast<std::uint32_t>(c) * 100000 + n;
-                const std::string archive =
-                    MakeArchive("demo", keys[c], ArchiveName(id), id, 100000 + random() % (6u << 20));
+                const std::string archive = MakeArchive("demo", keys[c], ArchiveName(id), id,
+                                                        100000 + random() % (6u << 20));
                 // Through either instance; the dead one's refusal sends it to the other.
                 for (int attempt = 0; attempt < 2; ++attempt) {
                     WebFolderTestClient client(*instances[(n + attempt) % 2]);
@@ -279,13 +279,15 @@ TEST_F(MultiInstance, AKillMidUploadLosesNothingAccepted) {
         "\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\npw\r\n--" + b +
         "\r\nContent-Disposition: form-data; name=\"companykey\"\r\n\r\n" + std::string(32, 'e') +
         "\r\n--" + b +
-        "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"20240101000000.bck\"\r\n\r\n" +
+        "\r\nContent-Disposition: form-data; name=\"file\"; "
+        "filename=\"20240101000000.bck\"\r\n\r\n" +
         MakeArchive("demo", std::string(32, 'e'), "20240101000000.bck", 1, 40 << 20) + "\r\n--" +
         b + "--\r\n";
-    ASSERT_TRUE(large.Send("POST /tidewellweb/gwupload.asp HTTP/1.0\r\nContent-Type: "
-                           "multipart/form-data; boundary=" +
-                           b + "\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\n\r\n" + body.substr(0, body.size() / 2)));
+    ASSERT_TRUE(
+        large.Send("POST /tidewellweb/gwupload.asp HTTP/1.0\r\nContent-Type: "
+                   "multipart/form-data; boundary=" +
+                   b + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                   body.substr(0, body.size() / 2)));
     std::this_thread::sleep_for(1500ms);
     ::kill(instances[0]->Pid(), SIGKILL);
     EXPECT_EQ(instances[0]->Stop(), 128 + SIGKILL);

@@ -237,16 +237,15 @@ TEST_P(RobustnessTest, ARestartOnlyReportsWhatFsckRepairsWhenTold) {
         EXPECT_EQ(store->ObjectSize(index[1].object), -1);
         // The embedded start compares the index with its folder and says so; the distributed
         // one never walks the store at start.
-        const bool reported = again->LogText().find("1 files the index does not name, 1 index "
-                                                    "entries whose file is gone") !=
-                              std::string::npos;
+        const bool reported = again->LogText().find(
+                                  "1 files the index does not name, 1 index "
+                                  "entries whose file is gone") != std::string::npos;
         EXPECT_EQ(reported, store->ComparesAtStart()) << again->LogText();
     }
 
     const ToolResult report = RunWebFolderTool(store->Command("fsck"));
     EXPECT_EQ(report.exitCode, 1) << report.output;
-    EXPECT_NE(report.output.find("not in the index: " + stray), std::string::npos)
-        << report.output;
+    EXPECT_NE(report.output.find("not in the index: " + stray), std::string::npos) << report.output;
     EXPECT_NE(report.output.find(store->LostName(index[1].object)), std::string::npos);
     const ToolResult capped =
         RunWebFolderTool(store->Command("fsck", {"--repair", "--max-repairs", "1"}));
@@ -266,7 +265,8 @@ TEST_P(RobustnessTest, ARestartOnlyReportsWhatFsckRepairsWhenTold) {
 }
 
 TEST_P(RobustnessTest, AnArchivesStoreItCannotSeeStopsTheStartAndNothingIsLost) {
-    ASSERT_TRUE(client->Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "one").Ok());
+    ASSERT_TRUE(
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "one").Ok());
     ASSERT_EQ(service->Stop(), 0);
     for (const auto& hide : store->WaysToHideArchives()) {
         hide();
@@ -304,9 +304,10 @@ TEST_P(RobustnessTest, ASecondServiceTakesNoPortInUseAndAStoreOnlyWhenItIsShared
         // The distributed store takes any number: both serve the same account.
         const auto other = StartService();
         WebFolderTestClient otherClient(*other);
-        ASSERT_TRUE(otherClient.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck",
-                                       "from the other")
-                        .Ok());
+        ASSERT_TRUE(
+            otherClient
+                .Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "from the other")
+                .Ok());
         EXPECT_EQ(client->Download("demo", "demo1234", kKey1)->body, "from the other");
     }
     EXPECT_TRUE(client->Command("userprofile", "demo", "demo1234").Ok());

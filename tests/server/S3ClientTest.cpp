@@ -31,8 +31,9 @@ TEST(S3Request, QueriesAndPathsAreWrittenAsTheSignatureWantsThem) {
 TEST(S3Request, TheKeysComeFromAPrivateFileOrTheEnvironment) {
     TempDir dir;
     const auto file = dir / "s3.conf";
-    WriteFile(file, "# the store\nendpoint = http://127.0.0.1:9/\nregion=default\n"
-                    "access_key = AK\nsecret_key = SK\n");
+    WriteFile(file,
+              "# the store\nendpoint = http://127.0.0.1:9/\nregion=default\n"
+              "access_key = AK\nsecret_key = SK\n");
     ::chmod(file.c_str(), 0644);
     EXPECT_THROW(webfolder::LoadS3Config(file), Exception);
     ::chmod(file.c_str(), 0600);
@@ -94,10 +95,10 @@ TEST_F(S3ClientTest, EveryRequestTheServiceMakesIsSignedAsTheStoreChecks) {
     client->ListObjects(prefix, [&](const auto& page) {
         for (const auto& object : page) listed.insert(object.key.substr(prefix.size()));
     });
-    EXPECT_EQ(listed, (std::set<std::string>{"plain.bck", "plain.bck.copy",
-                                             "with space+plus=eq~.bck",
-                                             "with space+plus=eq~.bck.copy", "한글/깊은 곳.bck",
-                                             "한글/깊은 곳.bck.copy"}));
+    EXPECT_EQ(listed,
+              (std::set<std::string>{"plain.bck", "plain.bck.copy", "with space+plus=eq~.bck",
+                                     "with space+plus=eq~.bck.copy", "한글/깊은 곳.bck",
+                                     "한글/깊은 곳.bck.copy"}));
 
     // Multipart: a part of the minimum size, then the last one; reads across their border.
     const std::string big = RandomBytes(5 * 1024 * 1024 + 70000, 2);
@@ -111,8 +112,8 @@ TEST_F(S3ClientTest, EveryRequestTheServiceMakesIsSignedAsTheStoreChecks) {
     const std::int64_t first = 5 * 1024 * 1024;
     std::vector<std::pair<int, std::string>> parts;
     parts.emplace_back(1, client->UploadPart(key, id, 1, {whole.fd, 0, first}, "UNSIGNED-PAYLOAD"));
-    parts.emplace_back(2, client->UploadPart(key, id, 2, {whole.fd, first, 70000},
-                                             "UNSIGNED-PAYLOAD"));
+    parts.emplace_back(
+        2, client->UploadPart(key, id, 2, {whole.fd, first, 70000}, "UNSIGNED-PAYLOAD"));
     client->CompleteMultipartUpload(key, id, parts);
     EXPECT_TRUE(client->ListMultipartUploads(prefix).empty());
     EXPECT_EQ(Get(key, first - 10, 20), big.substr(first - 10, 20));

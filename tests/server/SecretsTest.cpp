@@ -75,8 +75,8 @@ TEST_P(SecretsTest, TheDataFolderIsPrivateAndOlderModesAreTightened) {
 }
 
 TEST_P(SecretsTest, AddUserTakesThePasswordFromTheEnvironmentOrStandardInput) {
-    const std::vector<std::string> base =
-        store->Command("adduser", {"--name", "이름", "--password-iterations", kTestPasswordIterations});
+    const std::vector<std::string> base = store->Command(
+        "adduser", {"--name", "이름", "--password-iterations", kTestPasswordIterations});
     auto with = [&](std::initializer_list<std::string> extra) {
         auto arguments = base;
         arguments.insert(arguments.end(), extra);
@@ -109,10 +109,10 @@ TEST_P(SecretsTest, OlderHashesAreUpgradedAtTheNextLogin) {
     // New records take the full count.
     ToolRun run;
     run.environment = {"TIDEWELL_WEBFOLDER_PASSWORD=strong"};
-    ASSERT_EQ(RunWebFolderTool(store->Command("adduser", {"--id", "new", "--name", "새 사용자"}),
-                               run)
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        RunWebFolderTool(store->Command("adduser", {"--id", "new", "--name", "새 사용자"}), run)
+            .exitCode,
+        0);
     EXPECT_EQ(store->PasswordRecord("new").rfind("pbkdf2-sha256$600000$", 0), 0u);
 
     ASSERT_EQ(service->Stop(), 0);
@@ -180,7 +180,8 @@ TEST_P(SecretsTest, AGuesserElsewhereNeverLocksTheOwnerOut) {
                       .find("STATUS=1\r\n"),
                   std::string::npos);
     }
-    EXPECT_NE(service->LogText().find("account=" + std::string(64, 'u') + "..."), std::string::npos);
+    EXPECT_NE(service->LogText().find("account=" + std::string(64, 'u') + "..."),
+              std::string::npos);
 }
 
 class SecretsTiming : public BackendTest {};

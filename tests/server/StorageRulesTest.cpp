@@ -124,8 +124,8 @@ TEST_P(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
     // goes, by arrival, whatever names it carries.
     service->AddUser("demo", "new-secret", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
     EXPECT_FALSE(client.Command("userprofile", "demo", "demo1234").Ok());
-    const ToolResult pruned = RunWebFolderTool(
-        store->Command("prune", {"--account", "demo", "--keep-before", theft}));
+    const ToolResult pruned =
+        RunWebFolderTool(store->Command("prune", {"--account", "demo", "--keep-before", theft}));
     ASSERT_EQ(pruned.exitCode, 0) << pruned.output;
     EXPECT_NE(pruned.output.find("removed " + std::to_string(stolen + 1) + " archives"),
               std::string::npos)
@@ -275,7 +275,8 @@ TEST_P(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
     fs::remove(noWord / "backup-complete");
     const fs::path missing = backup("missing");
     fs::remove(missing / "backup-complete");
-    fs::remove(missing / "archives" / TestStore::Make(Backend::Embedded, missing)->ReadIndex().front().object);
+    fs::remove(missing / "archives" /
+               TestStore::Make(Backend::Embedded, missing)->ReadIndex().front().object);
     const fs::path early = dir / "early";
     fs::create_directory(early);
     WriteFile(early / "backup-unfinished", "");

@@ -81,11 +81,13 @@ public:
 
     std::size_t UnfinishedUploads() const override {
         std::error_code error;
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(data_ / "uploads", error),
-                                                      fs::directory_iterator()));
+        return static_cast<std::size_t>(std::distance(
+            fs::directory_iterator(data_ / "uploads", error), fs::directory_iterator()));
     }
 
-    void RemoveObject(const std::string& object) override { fs::remove(data_ / "archives" / object); }
+    void RemoveObject(const std::string& object) override {
+        fs::remove(data_ / "archives" / object);
+    }
 
     std::string PlantStray(const std::string& bytes) override {
         const std::string folder = fs::path(ReadIndex().front().object).parent_path().string();
@@ -145,11 +147,11 @@ public:
     DistributedStore(const fs::path& spool, const std::string& database, const std::string& uri,
                      const std::string& prefix)
         : TestStore(Backend::Distributed,
-                    ServiceStore{{"--index", uri, "--archives",
-                                  "s3://" + Engines::Get().bucket + "/" + prefix, "--spool",
-                                  spool.string()},
-                                 {},
-                                 spool.parent_path() / (spool.filename().string() + ".log")}),
+                    ServiceStore{
+                        {"--index", uri, "--archives",
+                         "s3://" + Engines::Get().bucket + "/" + prefix, "--spool", spool.string()},
+                        {},
+                        spool.parent_path() / (spool.filename().string() + ".log")}),
           spool_(spool),
           database_(database),
           uri_(uri),
@@ -186,10 +188,10 @@ public:
 
     std::vector<std::string> StoredObjects() const override {
         std::vector<std::string> keys;
-        client_.ListObjects(
-            prefix_ + "archives/", [&](const std::vector<webfolder::S3Object>& page) {
-                for (const auto& object : page) keys.push_back(object.key);
-            });
+        client_.ListObjects(prefix_ + "archives/",
+                            [&](const std::vector<webfolder::S3Object>& page) {
+                                for (const auto& object : page) keys.push_back(object.key);
+                            });
         std::sort(keys.begin(), keys.end());
         return keys;
     }
@@ -199,8 +201,7 @@ public:
     }
 
     std::string PasswordRecord(const std::string& userId) const override {
-        const auto row =
-            Index().Exec("SELECT password FROM accounts WHERE user_id = $1", {userId});
+        const auto row = Index().Exec("SELECT password FROM accounts WHERE user_id = $1", {userId});
         return row.Rows() ? row.Text(0, 0) : std::string();
     }
 

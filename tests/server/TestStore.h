@@ -86,8 +86,7 @@ public:
     virtual void RestoreArchives() = 0;
 
 protected:
-    TestStore(Backend kind, ServiceStore location)
-        : kind_(kind), location_(std::move(location)) {}
+    TestStore(Backend kind, ServiceStore location) : kind_(kind), location_(std::move(location)) {}
 
 private:
     Backend kind_;
@@ -113,17 +112,17 @@ inline void PrintTo(Backend backend, std::ostream* out) {
 }
 
 // Runs every test of the suite on each back end: Suite.Test/Embedded, Suite.Test/Distributed.
-#define TIDEWELL_ON_EVERY_BACKEND(Suite)                                                        \
-    INSTANTIATE_TEST_SUITE_P(, Suite,                                                           \
-                             ::testing::Values(::tidewell::test::Backend::Embedded,             \
-                                               ::tidewell::test::Backend::Distributed),         \
+#define TIDEWELL_ON_EVERY_BACKEND(Suite)                                                \
+    INSTANTIATE_TEST_SUITE_P(, Suite,                                                   \
+                             ::testing::Values(::tidewell::test::Backend::Embedded,     \
+                                               ::tidewell::test::Backend::Distributed), \
                              ::tidewell::test::BackendName)
 
 // Skips a test whose subject only one back end has, saying why.
-#define TIDEWELL_ONLY_ON(backend, reason)                          \
-    do {                                                           \
-        if (GetParam() != ::tidewell::test::Backend::backend)      \
-            GTEST_SKIP() << "not on this back end: " << (reason);  \
+#define TIDEWELL_ONLY_ON(backend, reason)                         \
+    do {                                                          \
+        if (GetParam() != ::tidewell::test::Backend::backend)     \
+            GTEST_SKIP() << "not on this back end: " << (reason); \
     } while (false)
 
 }  // namespace tidewell::test

@@ -16,11 +16,11 @@ TIDEWELL_ON_EVERY_BACKEND(TransferTest);
 TEST_P(TransferTest, UploadShowsInCompanyInfoListAndUsage) {
     const std::string first = RandomBytes(70000, 1);
     const TextReply upload = client->Upload("demo", "demo1234", kKey1, "가나다 상사",
-                                           ClientPath("20240102103000.bck"), first);
+                                            ClientPath("20240102103000.bck"), first);
     ASSERT_TRUE(upload.Ok()) << upload.body;
     ASSERT_TRUE(client
                     ->Upload("demo", "demo1234", kKey2, "라마 상회", "20231231235959.bck",
-                            RandomBytes(5000, 2))
+                             RandomBytes(5000, 2))
                     .Ok());
 
     const TextReply list = client->Command("companylist", "demo", "demo1234");
@@ -51,7 +51,7 @@ TEST_P(TransferTest, KeepsTheThreeArchivesStoredLast) {
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(client
                         ->Upload("demo", "demo1234", kKey1, "상사", ClientPath(names[i]),
-                                RandomBytes(1000 * (i + 1), i))
+                                 RandomBytes(1000 * (i + 1), i))
                         .Ok());
     }
     std::vector<std::string> kept;
@@ -104,14 +104,14 @@ TEST_P(TransferTest, QuotaCountsWhatAnUploadReplacesOrPushesOut) {
             ->Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(600, 'a'))
             .Ok());
     const TextReply over = client->Upload("demo", "demo1234", kKey2, "상회", "20240101000000.bck",
-                                         std::string(401, 'b'));
+                                          std::string(401, 'b'));
     EXPECT_FALSE(over.Ok());
     EXPECT_FALSE(over.Value("MESSAGE").empty());
     // Replacing the 600 bytes leaves room for 1000.
-    ASSERT_TRUE(
-        client
-            ->Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", std::string(1000, 'c'))
-            .Ok());
+    ASSERT_TRUE(client
+                    ->Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck",
+                             std::string(1000, 'c'))
+                    .Ok());
     EXPECT_EQ(client->Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
               Cost(1000) + kCompanyCharge);
     EXPECT_FALSE(client->Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", "d").Ok());
@@ -169,8 +169,10 @@ TEST_P(TransferTest, DownloadSendsTheNewestArchiveByteForByte) {
 }
 
 TEST_P(TransferTest, DeleteCompanyRemovesItAndItsFiles) {
-    ASSERT_TRUE(client->Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", "one").Ok());
-    ASSERT_TRUE(client->Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", "two").Ok());
+    ASSERT_TRUE(
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240101103000.bck", "one").Ok());
+    ASSERT_TRUE(
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240102103000.bck", "two").Ok());
     ASSERT_TRUE(
         client->Upload("demo", "demo1234", kKey2, "상회", "20240102103000.bck", "three").Ok());
 

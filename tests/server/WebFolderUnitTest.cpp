@@ -205,9 +205,9 @@ TEST(CommandLine, NamesTheDistributedStoreWholeAndNeverWithItsSecrets) {
     EXPECT_EQ(serve.location.archives, "s3://bucket/prod");
     EXPECT_EQ(serve.location.spool, "/var/cache/tw");
     EXPECT_EQ(serve.settings.backend.downloadMemory, 64 << 20);
-    const auto migrate = std::get<MigrateOptions>(
-        Parse({"migrate", "--data", "d", "--to-index", "postgres://tw@db/tw", "--to-archives",
-               "s3://bucket"}));
+    const auto migrate =
+        std::get<MigrateOptions>(Parse({"migrate", "--data", "d", "--to-index",
+                                        "postgres://tw@db/tw", "--to-archives", "s3://bucket"}));
     EXPECT_EQ(migrate.dataFolder, "d");
     EXPECT_EQ(migrate.target.archives, "s3://bucket");
     EXPECT_FALSE(std::get<PruneOptions>(Parse({"prune", "--data", "d", "--keep", "1"}))
