@@ -26,12 +26,10 @@ Work Authenticator::Login(Credentials credentials, RequestNote& note, Then then)
                     auto check = std::get<Check>(std::move(prepared));
                     return Work(Lane::Password, [this, check = std::move(check), &note,
                                                  then = std::move(then)]() mutable {
-                        const std::string secret = check.secret;
-                        auto verified = std::make_shared<Verified>(Verify(std::move(check), note));
-                        return Work(Lane::Storage,
-                                    [this, verified, secret, &note, then = std::move(then)] {
-                                        return then(Finish(std::move(*verified), secret, note));
-                                    });
+                        auto verified = std::make_shared<Verified>(Verify(std::move(check)));
+                        return Work(Lane::Storage, [this, verified, &note, then = std::move(then)] {
+                            return then(Finish(std::move(*verified), note));
+                        });
                     });
                 });
 }
@@ -39,9 +37,7 @@ Work Authenticator::Login(Credentials credentials, RequestNote& note, Then then)
 LoginResult Authenticator::LoginNow(const Credentials& credentials, RequestNote& note) {
     auto prepared = Prepare(credentials, note);
     if (auto* done = std::get_if<LoginResult>(&prepared)) return std::move(*done);
-    auto check = std::get<Check>(std::move(prepared));
-    const std::string secret = check.secret;
-    return Finish(Verify(std::move(check), note), secret, note);
+    return Finish(Verify(std::get<Check>(std::move(prepared))), note);
 }
 
 std::variant<LoginResult, Authenticator::Check> Authenticator::Prepare(
@@ -76,45 +72,48 @@ std::variant<LoginResult, Authenticator::Check> Authenticator::Prepare(
     return Check{*id, *secret, credentials.address, std::move(account), now};
 }
 
-Authenticator::Verified Authenticator::Verify(Check check, RequestNote& note) {
-    std::optional<Account>& account = check.account;
+Authenticator::Verified Authenticator::Verify(Check check) {
+    const std::optional<Account>& account = check.account;
     // Every wrong password costs what a current record's check costs.
     const int spent = account ? RecordIterations(account->passwordRecord) : 0;
-    const bool verified =
-        account && spent > 0 && VerifyPassword(check.secret, account->passwordRecord);
-    if (!verified) {
-        if (spent < iterations_) SpendPasswordCheck(check.secret, iterations_ - spent);
+    Verified verified;
+    verified.right = account && spent > 0 && VerifyPassword(check.secret, account->passwordRecord);
+    if (!verified.right && spent < iterations_) {
+        SpendPasswordCheck(check.secret, iterations_ - spent);
+    }
+    if (verified.right && PasswordNeedsUpgrade(account->passwordRecord, iterations_)) {
+        verified.upgrade = HashPassword(check.secret, iterations_);
+    }
+    verified.check = std::move(check);
+    return verified;
+}
+
+LoginResult Authenticator::Finish(Verified verified, RequestNote& note) {
+    Check& check = verified.check;
+    if (!verified.right) {
         const auto wait = throttle_->Failed(check.id, check.address, check.now);
         note.Add("login", "failed");
         if (wait.count() > 0) note.Add("wait", std::to_string(wait.count()));
-        return {{std::nullopt, wait}, std::nullopt};
+        return LoginResult{std::nullopt, wait};
     }
     throttle_->Succeeded(check.id, check.address);
-    Verified done;
-    if (PasswordNeedsUpgrade(account->passwordRecord, iterations_)) {
-        done.upgrade = HashPassword(check.secret, iterations_);
-    }
-    done.result.account = std::move(account);
-    return done;
-}
-
-LoginResult Authenticator::Finish(Verified verified, const std::string& secret, RequestNote& note) {
-    std::optional<Account>& account = verified.result.account;
-    if (!account) return std::move(verified.result);
+    Account& account = *check.account;
     if (verified.upgrade) {
         // A failed upgrade (a full disk) costs nothing but the next login's time.
         try {
-            if (accounts_.ReplacePasswordRecord(account->id, account->passwordRecord,
+            if (accounts_.ReplacePasswordRecord(account.id, account.passwordRecord,
                                                 *verified.upgrade)) {
-                account->passwordRecord = *verified.upgrade;
+                account.passwordRecord = *verified.upgrade;
                 note.Add("rehashed", std::to_string(iterations_));
             }
         } catch (const std::exception& error) {
             note.Add("rehash-error", error.what());
         }
     }
-    cache_.Remember(account->id, account->passwordRecord, secret, LoginThrottle::Clock::now());
-    return std::move(verified.result);
+    // Only a digest of the password stays, for the record it matched: a new password set
+    // through any instance of the service reads as another record here, and misses.
+    cache_.Remember(account.id, account.passwordRecord, check.secret, LoginThrottle::Clock::now());
+    return LoginResult{std::move(check.account)};
 }
 
 }  // namespace tidewell::webfolder

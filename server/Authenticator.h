@@ -61,15 +61,18 @@ private:
         std::optional<Account> account;
         LoginThrottle::Clock::time_point now;
     };
-    // The password check; a record to bring up to date comes back in upgrade.
+    // The password check: the account when the password is right, and a record to bring up to
+    // date.
     struct Verified {
-        LoginResult result;
+        Check check;
+        bool right = false;
         std::optional<std::string> upgrade;
     };
     std::variant<LoginResult, Check> Prepare(const Credentials& credentials, RequestNote& note);
-    Verified Verify(Check check, RequestNote& note);
-    // Stores the upgraded record (a database step) and remembers the password.
-    LoginResult Finish(Verified verified, const std::string& secret, RequestNote& note);
+    Verified Verify(Check check);
+    // The index's steps: counts a failure or clears the count, stores the upgraded record and
+    // remembers the password.
+    LoginResult Finish(Verified verified, RequestNote& note);
 
     const AccountStore& accounts_;
     int iterations_;

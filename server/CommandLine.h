@@ -20,21 +20,21 @@ public:
 };
 
 struct ServeOptions {
-    std::filesystem::path dataFolder;
+    StoreLocation location;
     std::string host = "127.0.0.1";
     int port = 8080;
     ServiceSettings settings;
 };
 
 struct AddUserOptions {
-    std::filesystem::path dataFolder;
+    StoreLocation location;
     AccountSettings account;  // the password is read later unless --password gave it
     bool passwordOnCommandLine = false;
     int passwordIterations = kPasswordIterations;
 };
 
 struct PruneOptions {
-    std::filesystem::path dataFolder;
+    StoreLocation location;
     std::optional<std::size_t> keep;
     std::optional<std::int64_t> keepBefore;  // seconds since 1970
     std::string account;                     // empty: every account
@@ -51,15 +51,21 @@ struct RestoreBackupOptions {
 };
 
 struct FsckOptions {
-    std::filesystem::path dataFolder;
+    StoreLocation location;
     bool repair = false;
     std::size_t maxRepairs = 100;
+};
+
+// Moves an embedded data folder into PostgreSQL and an object store.
+struct MigrateOptions {
+    std::filesystem::path dataFolder;
+    StoreLocation target;
 };
 
 struct HelpRequest {};
 
 using Command = std::variant<ServeOptions, AddUserOptions, PruneOptions, BackupOptions,
-                             RestoreBackupOptions, FsckOptions, HelpRequest>;
+                             RestoreBackupOptions, FsckOptions, MigrateOptions, HelpRequest>;
 
 // The arguments after the program's name (see UsageText). Options take their value as the
 // next argument or after "="; raises UsageError.

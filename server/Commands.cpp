@@ -10,7 +10,10 @@
 #include "ArchiveStore.h"
 #include "Backup.h"
 #include "DataFolder.h"
+#include "DistributedBackend.h"
 #include "Fsck.h"
+#include "Migrate.h"
+#include "ObjectFsck.h"
 #include "PasswordInput.h"
 #include "WebFolderServer.h"
 
@@ -36,13 +39,13 @@ int RunServe(const ServeOptions& options, std::ostream& out) {
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
 
-    WebFolderServer server(options.dataFolder, options.settings);
+    WebFolderServer server(options.location, options.settings);
     const int port = server.Listen(options.host, options.port);
     out << port << std::endl;
     const std::string shownHost =
         options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
     StandardErrorSink()("tidewell-webfolder: serving http://" + shownHost + ":" +
-                        std::to_string(port) + " from " + options.dataFolder.string() +
+                        std::to_string(port) + " from " + options.location.Describe() +
                         (options.settings.store.appendOnly ? " (append-only)" : ""));
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0 || (signal != SIGTERM && signal != SIGINT)) {
@@ -61,30 +64,74 @@ int RunAddUser(AddUserOptions options, std::istream& in, std::ostream& out) {
     } else {
         options.account.password = ReadPassword(in, STDIN_FILENO);
     }
-    const DataFolder folder(options.dataFolder);
-    const bool created = AccountStore(folder).Save(
-        options.account, static_cast<std::int64_t>(std::time(nullptr)), options.passwordIterations);
+    const auto backend = OpenBackend(options.location);
+    const bool created = AccountStore(backend->Index())
+                             .Save(options.account, static_cast<std::int64_t>(std::time(nullptr)),
+                                   options.passwordIterations);
     out << (created ? "created" : "updated") << " account " << options.account.userId << std::endl;
     return 0;
 }
 
 int RunPrune(const PruneOptions& options, std::ostream& out) {
-    const DataFolder folder(options.dataFolder);
+    const auto backend = OpenBackend(options.location);
     PruneRules rules{options.keep, options.keepBefore, std::nullopt};
     if (!options.account.empty()) {
-        const auto account = AccountStore(folder).Find(options.account);
+        const auto account = backend->Index().FindAccount(options.account);
         if (!account) throw Exception("no account " + options.account);
         rules.accountId = account->id;
     }
-    const PruneResult result = ArchiveStore(folder).Prune(rules);
+    const PruneResult result = ArchiveStore(backend->Index(), backend->Bytes()).Prune(rules);
     out << "removed " << result.archives << " archives (" << result.bytes << " bytes)";
     if (result.companies > 0) out << " and " << result.companies << " companies left empty";
     out << std::endl;
     return 0;
 }
 
+namespace {
+
+// fsck of the distributed store: it walks the bucket's prefix, which nothing else does.
+int RunObjectFsck(const FsckOptions& options, std::ostream& out) {
+    auto backend = OpenBackend(options.location);
+    auto& distributed = dynamic_cast<DistributedBackend&>(*backend);
+    const ObjectInconsistencies found = FindObjectInconsistencies(distributed);
+    for (const auto& object : found.strays) out << "not in the index: " << object << "\n";
+    for (const auto& upload : found.strayUploads) {
+        out << "unfinished upload not in the index: " << upload.key << "\n";
+    }
+    for (const auto& entry : found.lost) {
+        out << "object gone: " << entry.object << " (" << entry.size << " bytes)\n";
+    }
+    for (const auto& entry : found.resized) {
+        out << "size differs: " << entry.object << " (index " << entry.size << ", object "
+            << entry.actual << ")\n";
+    }
+    if (found.Count() == 0) {
+        out << "the index and the object store agree" << std::endl;
+        return 0;
+    }
+    out << found.Summary() << std::endl;
+    if (!options.repair) {
+        out << "nothing changed; --repair puts it right" << std::endl;
+        return 1;
+    }
+    if (found.Count() > options.maxRepairs) {
+        out << "nothing changed: " << found.Count() << " repairs are more than "
+            << options.maxRepairs
+            << "; make sure the bucket and prefix are the right ones, then raise --max-repairs"
+            << std::endl;
+        return 1;
+    }
+    RepairObjects(distributed, found);
+    out << "repaired; objects the index did not name are under " << distributed.Objects().Prefix()
+        << "orphans/" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
 int RunFsck(const FsckOptions& options, std::ostream& out) {
-    const DataFolder folder(options.dataFolder);
+    if (options.location.Distributed()) return RunObjectFsck(options, out);
+    const DataFolder folder(options.location.dataFolder);
     // Repairs would break the uploads of a running service.
     FileHandle claim;
     if (options.repair) claim = folder.ClaimForServing();
@@ -118,6 +165,17 @@ int RunFsck(const FsckOptions& options, std::ostream& out) {
     Repair(folder, found);
     out << "repaired; files the index did not name are in " << (folder.Root() / "orphans").string()
         << std::endl;
+    return 0;
+}
+
+int RunMigrate(const MigrateOptions& options, std::ostream& out) {
+    const MigrateResult result =
+        MigrateDataFolder(options.dataFolder, options.target,
+                          [&out](const std::string& line) { out << line << std::endl; });
+    out << "moved " << result.accounts << " accounts, " << result.companies << " companies and "
+        << result.archives << " archives (" << result.bytes << " bytes) into "
+        << options.target.Describe() << "; " << options.dataFolder.string()
+        << " is unchanged: serve the new place from now on" << std::endl;
     return 0;
 }
 

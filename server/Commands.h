@@ -25,4 +25,7 @@ int RunBackup(const BackupOptions& options, std::ostream& out);
 
 int RunRestoreBackup(const RestoreBackupOptions& options, std::ostream& out);
 
+// Moves a data folder into PostgreSQL and an object store.
+int RunMigrate(const MigrateOptions& options, std::ostream& out);
+
 }  // namespace tidewell::webfolder

@@ -17,7 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reply bodies from files go out in blocks this large.
+// Reply bodies from archives go out in blocks this large.
 constexpr std::size_t kFileBlockBytes = 256 * 1024;
 
 std::string AddressText(const sockaddr* address) {
@@ -63,22 +63,37 @@ const char* Outcome(MHD_RequestTerminationCode how) {
     }
 }
 
+// Holds up a reply whose reader has nothing ready: the connection is suspended from within
+// the library's call for content, the only safe place, and resumed from whichever thread the
+// bytes arrive on.
+class SuspendedReply : public ReadWaiter {
+public:
+    explicit SuspendedReply(MHD_Connection* connection) : connection_(connection) {}
+    void Suspend() override { MHD_suspend_connection(connection_); }
+    void Resume() override { MHD_resume_connection(connection_); }
+
+private:
+    MHD_Connection* connection_;
+};
+
 // Counts the reply bytes handed to the socket, for the log.
-struct FileReader {
-    std::shared_ptr<FileHandle> file;
+struct ReplyReader {
+    std::shared_ptr<ArchiveReader> reader;
+    std::shared_ptr<ReadWaiter> waiter;
     std::shared_ptr<std::atomic<std::uint64_t>> sent;
 };
 
-ssize_t ReadFileBlock(void* cls, std::uint64_t position, char* buffer, std::size_t max) {
-    auto& reader = *static_cast<FileReader*>(cls);
-    const ssize_t got = ::pread(reader.file->get(), buffer, max, static_cast<off_t>(position));
-    if (got <= 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-    *reader.sent += static_cast<std::uint64_t>(got);
-    return got;
+ssize_t ReadReplyBlock(void* cls, std::uint64_t position, char* buffer, std::size_t max) {
+    auto& reply = *static_cast<ReplyReader*>(cls);
+    const std::int64_t got = reply.reader->Read(position, buffer, max, reply.waiter);
+    if (got == ArchiveReader::kNotReady) return 0;
+    if (got < 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+    *reply.sent += static_cast<std::uint64_t>(got);
+    return static_cast<ssize_t>(got);
 }
 
-void FreeFileReader(void* cls) {
-    delete static_cast<FileReader*>(cls);
+void FreeReplyReader(void* cls) {
+    delete static_cast<ReplyReader*>(cls);
 }
 
 MHD_Result CountContentLength(void* cls, MHD_ValueKind, const char* key, const char*) {
@@ -270,12 +285,13 @@ struct DaemonCallbacks {
         if (answer.close || daemon.stopping_) request.keepAlive = false;
 
         MHD_Response* response = nullptr;
-        if (answer.file) {
+        if (answer.reader) {
             request.fileBytes = std::make_shared<std::atomic<std::uint64_t>>(0);
-            auto reader = std::make_unique<FileReader>(FileReader{answer.file, request.fileBytes});
+            auto reader = std::make_unique<ReplyReader>(ReplyReader{
+                answer.reader, std::make_shared<SuspendedReply>(connection), request.fileBytes});
             response = MHD_create_response_from_callback(
-                static_cast<std::uint64_t>(answer.fileSize), kFileBlockBytes, ReadFileBlock,
-                reader.get(), FreeFileReader);
+                static_cast<std::uint64_t>(answer.reader->Size()), kFileBlockBytes, ReadReplyBlock,
+                reader.get(), FreeReplyReader);
             if (response) reader.release();
         } else {
             request.bodyBytes = answer.body.size();
@@ -369,7 +385,7 @@ HttpDaemon::HttpDaemon(ListeningSocket socket, const HttpLimits& limits, Request
       log_(log),
       watch_(limits.pace),
       slots_(limits.perAddress),
-      lanes_(limits.storageThreads, limits.passwordThreads) {
+      lanes_(limits.storageThreads, limits.passwordThreads, limits.objectThreads) {
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
     if (socket_.IsIpv6()) flags |= MHD_USE_IPv6;
     daemon_ = MHD_start_daemon(

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "ArchiveBytes.h"
 #include "ConnectionWatch.h"
 #include "ListeningSocket.h"
 #include "RequestLog.h"
 #include "WorkerPool.h"
-#include "platform/FileHandle.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -40,10 +40,12 @@ struct HttpLimits {
     unsigned maxConnections = 1000;
     unsigned perAddress = 32;  // connections open at once from one address
     // Threads serving connections, and for the slow work off them: database steps and file
-    // writes, password checks. None of them waits for long, so one of each per core.
+    // writes, password checks. None of them waits for long, so one of each per core. The steps
+    // that make an archive durable may wait for an object store: more threads for them.
     unsigned threads = DefaultThreads();
     unsigned storageThreads = DefaultThreads();
     unsigned passwordThreads = DefaultThreads();
+    unsigned objectThreads = 4 * DefaultThreads();
     // Requests whose peer is this address name the client in X-Real-IP (a reverse proxy).
     std::string trustedProxy;
 };
@@ -60,9 +62,8 @@ struct HttpResponse {
     std::string contentType;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
-    // When set, the reply's body is this file's first fileSize bytes instead of body.
-    std::shared_ptr<FileHandle> file;
-    std::int64_t fileSize = 0;
+    // When set, the reply's body is what this reader gives instead of body.
+    std::shared_ptr<ArchiveReader> reader;
     bool close = false;  // the connection ends after the reply
     RequestNote note;    // what the log line says about the request
 };

@@ -12,12 +12,32 @@ namespace {
 
 std::chrono::seconds Remaining(FailureTable::Clock::time_point until,
                                FailureTable::Clock::time_point now) {
-    if (until <= now) return std::chrono::seconds(0);
-    // Rounded up, so a client told to wait N seconds is never refused after them.
-    return std::chrono::ceil<std::chrono::seconds>(until - now);
+    return WaitUntil(until, now);
 }
 
 }  // namespace
+
+std::chrono::seconds WaitUntil(FailureCount::Clock::time_point until,
+                               FailureCount::Clock::time_point now) {
+    if (until <= now) return std::chrono::seconds(0);
+    return std::chrono::ceil<std::chrono::seconds>(until - now);
+}
+
+FailureCount CountFailure(FailureCount count, const ThrottleRules& rules,
+                          FailureCount::Clock::time_point now) {
+    if (count.failures > 0 && now - count.last >= rules.forgetAfter) count = FailureCount{};
+    ++count.failures;
+    count.last = now;
+    const int beyond = count.failures - rules.freeFailures;
+    if (count.failures >= rules.lockAfter) {
+        count.refusedUntil = now + rules.lockTime;
+    } else if (beyond > 0) {
+        const int doublings = std::min(beyond - 1, 20);
+        count.refusedUntil = now + std::min<std::chrono::seconds>(
+                                       rules.firstWait * (1 << doublings), rules.longestWait);
+    }
+    return count;
+}
 
 FailureTable::FailureTable(ThrottleRules rules, std::size_t maxEntries)
     : rules_(rules), maxEntries_(std::max<std::size_t>(maxEntries, 1)) {}
@@ -42,17 +62,7 @@ std::chrono::seconds FailureTable::UntilRoom(Clock::time_point now) const {
 std::chrono::seconds FailureTable::Failed(const std::string& key, Clock::time_point now) {
     if (entries_.count(key) == 0 && !MakeRoom(now)) return UntilRoom(now);
     Entry& entry = entries_[key];
-    if (entry.failures > 0 && now - entry.last >= rules_.forgetAfter) entry = Entry{};
-    ++entry.failures;
-    entry.last = now;
-    const int beyond = entry.failures - rules_.freeFailures;
-    if (entry.failures >= rules_.lockAfter) {
-        entry.refusedUntil = now + rules_.lockTime;
-    } else if (beyond > 0) {
-        const int doublings = std::min(beyond - 1, 20);
-        entry.refusedUntil = now + std::min<std::chrono::seconds>(
-                                       rules_.firstWait * (1 << doublings), rules_.longestWait);
-    }
+    entry = CountFailure(entry, rules_, now);
     return Remaining(entry.refusedUntil, now);
 }
 
@@ -103,33 +113,30 @@ ThrottleRules LoginGuard::AddressRules() {
     return rules;
 }
 
-namespace {
-
-std::string PairKey(std::string_view account, const std::string& address) {
-    return LowerAscii(account) + '\n' + address;
+std::string ThrottlePairKey(std::string_view account, std::string_view address) {
+    return LowerAscii(account) + '\n' + std::string(address);
 }
-
-}  // namespace
 
 std::chrono::seconds LoginGuard::Wait(std::string_view account, std::string_view address,
                                       Clock::time_point now) {
     const std::string from = ThrottleAddress(address);
     std::lock_guard lock(mutex_);
-    return std::max(pairs_.Wait(PairKey(account, from), now), addresses_.Wait(from, now));
+    return std::max(pairs_.Wait(ThrottlePairKey(account, from), now), addresses_.Wait(from, now));
 }
 
 std::chrono::seconds LoginGuard::Failed(std::string_view account, std::string_view address,
                                         Clock::time_point now) {
     const std::string from = ThrottleAddress(address);
     std::lock_guard lock(mutex_);
-    return std::max(pairs_.Failed(PairKey(account, from), now), addresses_.Failed(from, now));
+    return std::max(pairs_.Failed(ThrottlePairKey(account, from), now),
+                    addresses_.Failed(from, now));
 }
 
 void LoginGuard::Succeeded(std::string_view account, std::string_view address) {
     // The address keeps its count: logging in to an account of one's own must not buy more
     // guesses at the others.
     std::lock_guard lock(mutex_);
-    pairs_.Succeeded(PairKey(account, ThrottleAddress(address)));
+    pairs_.Succeeded(ThrottlePairKey(account, ThrottleAddress(address)));
 }
 
 }  // namespace tidewell::webfolder

@@ -19,6 +19,24 @@ struct ThrottleRules {
     std::chrono::seconds forgetAfter{15 * 60};  // failures this old no longer count
 };
 
+// One key's failures in a row, and until when it is refused.
+struct FailureCount {
+    using Clock = std::chrono::steady_clock;
+    int failures = 0;
+    Clock::time_point last;
+    Clock::time_point refusedUntil;
+};
+
+// The count after one more failure at `now`: the waits grow, then the key is locked; failures
+// older than the rules' memory start the count over.
+FailureCount CountFailure(FailureCount count, const ThrottleRules& rules,
+                          FailureCount::Clock::time_point now);
+
+// How long until `until`, rounded up to whole seconds, so a client told to wait N seconds is
+// never refused after them; zero when it has passed.
+std::chrono::seconds WaitUntil(FailureCount::Clock::time_point until,
+                               FailureCount::Clock::time_point now);
+
 // Failures in a row per key, with the time until which the key is refused. A refused attempt
 // is answered at once without a password check and without counting, so waiting clients hold
 // nothing and a guesser gets one guess per wait.
@@ -40,11 +58,7 @@ public:
     std::size_t Size() const { return entries_.size(); }
 
 private:
-    struct Entry {
-        int failures = 0;
-        Clock::time_point last;
-        Clock::time_point refusedUntil;
-    };
+    using Entry = FailureCount;
     // Frees a place for a new key; false when every entry is refused.
     bool MakeRoom(Clock::time_point now);
     // When the first refused entry will have served its time.
@@ -71,6 +85,8 @@ public:
 
 // The address as the throttle counts it: an IPv6 client by its /64, the block one user gets.
 std::string ThrottleAddress(std::string_view address);
+// The key of an account at such an address; accounts compare without ASCII letter case.
+std::string ThrottlePairKey(std::string_view account, std::string_view address);
 
 // Slows down password guessing per account and address together, and per address. An
 // account is never slowed down as a whole: failures from other addresses must not lock its

@@ -54,11 +54,17 @@ void TemporaryFile::Write(const char* data, std::size_t size) {
         data += written;
         size -= static_cast<std::size_t>(written);
         size_ += written;
+        flushed_ = false;
     }
 }
 
-void TemporaryFile::MoveTo(const std::filesystem::path& target) {
+void TemporaryFile::Flush() {
     if (::fsync(file_.get()) != 0) Fail("cannot flush", path_);
+    flushed_ = true;
+}
+
+void TemporaryFile::MoveTo(const std::filesystem::path& target) {
+    if (!flushed_) Flush();
     file_.Reset();
     if (::rename(path_.c_str(), target.c_str()) != 0) Fail("cannot store", target);
     moved_ = true;

@@ -34,6 +34,8 @@ public:
     std::int64_t Size() const { return size_; }
     const std::filesystem::path& Path() const { return path_; }
 
+    // Makes the bytes written so far durable.
+    void Flush();
     // Flushes the bytes to the disk and renames the file to target (same file system).
     // Afterwards the file is no longer ours.
     void MoveTo(const std::filesystem::path& target);
@@ -42,6 +44,7 @@ private:
     std::filesystem::path path_;
     FileHandle file_;
     std::int64_t size_ = 0;
+    bool flushed_ = false;
     bool moved_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "ArchiveName.h"
+#include "TemporaryFile.h"
 #include "TextRules.h"
 #include "platform/CodePage.h"
 
@@ -45,12 +46,8 @@ Reply VerdictReply(UploadVerdict verdict) {
 }  // namespace
 
 UploadReceiver::UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives,
-                               const DataFolder& folder, std::int64_t now, std::string address)
-    : authenticator_(authenticator),
-      archives_(archives),
-      folder_(folder),
-      now_(now),
-      address_(std::move(address)) {}
+                               std::int64_t now, std::string address)
+    : authenticator_(authenticator), archives_(archives), now_(now), address_(std::move(address)) {}
 
 bool UploadReceiver::PartBegins(std::string_view name, std::string_view filename) {
     Guarded([&] { StartPart(name, filename); });
@@ -148,7 +145,7 @@ void UploadReceiver::FileChecked(LoginResult login, std::string filename) {
         }
         fields_.erase(companyName);
     }
-    file_ = std::make_unique<TemporaryFile>(folder_.UploadsFolder());
+    file_ = archives_.NewWriter(account_->id, archiveName_);
     buffer_.reserve(kWriteBytes + 64 * 1024);
     maxBytes_ = room.maxBytes;
     target_ = Target::File;
@@ -179,15 +176,22 @@ Work UploadReceiver::Finish(bool complete) {
         result_ = Reply(ReplyStatus::BadRequest, "빈 파일은 올릴 수 없습니다.");
         return {};
     }
-    return LastStep(Lane::Storage, [this] {
-        Guarded([this] { Store(); });
-        if (refusal_) result_ = *refusal_;
-        file_.reset();
+    return Work(Lane::Objects, [this] {
+        Guarded([this] { Seal(); });
+        return LastStep(Lane::Storage, [this] {
+            if (!refusal_) Guarded([this] { Store(); });
+            if (refusal_) result_ = *refusal_;
+            file_.reset();
+        });
     });
 }
 
-void UploadReceiver::Store() {
+void UploadReceiver::Seal() {
     WriteBuffered();
+    file_->Seal();
+}
+
+void UploadReceiver::Store() {
     const NewArchive archive{companyKey_, ReplaceControls(Field("companyname").value_or("")),
                              archiveName_};
     const std::int64_t size = file_->Size();

@@ -13,28 +13,29 @@
 #include "MultipartReader.h"
 #include "Reply.h"
 #include "RequestLog.h"
-#include "TemporaryFile.h"
 #include "WorkerPool.h"
 
 namespace tidewell::webfolder {
 
 // Takes the upload page's multipart body part by part as it arrives. The text fields come
-// first and are held in memory, each bounded; the file part goes to a temporary file, and only
-// after the account, the period, the name and the quota have been checked. A refused upload
-// keeps reading (and dropping) the rest of the body, so the client, which sends everything
+// first and are held in memory, each bounded; the file part goes to the archive store's writer,
+// and only after the account, the period, the name and the quota have been checked. A refused
+// upload keeps reading (and dropping) the rest of the body, so the client, which sends everything
 // before it reads, still gets the reply.
 //
 // Parsing runs on a serving thread; the checks, the writes and the storing are work for the
-// lanes: the receiver asks the reader to stop when such work is due (TakeWork gives it).
+// lanes: the receiver asks the reader to stop when such work is due (TakeWork gives it). The
+// bytes are sealed (flushed, or sent on into the object store) on the objects lane, and named
+// by the index on the storage lane after that.
 class UploadReceiver : public MultipartSink {
 public:
     static constexpr std::size_t kMaxFieldBytes = 4096;
     static constexpr int kMaxParts = 16;
-    // The file's bytes go to disk in pieces this large.
+    // The file's bytes go to the writer in pieces this large.
     static constexpr std::size_t kWriteBytes = 1024 * 1024;
 
-    UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives,
-                   const DataFolder& folder, std::int64_t now, std::string address);
+    UploadReceiver(Authenticator& authenticator, const ArchiveStore& archives, std::int64_t now,
+                   std::string address);
 
     bool PartBegins(std::string_view name, std::string_view filename) override;
     bool PartData(const char* data, std::size_t size) override;
@@ -54,6 +55,7 @@ private:
     void StartFile(std::string_view filename);
     void FileChecked(LoginResult login, std::string filename);
     void WriteBuffered();
+    void Seal();
     void Store();
     // Runs a step of work, turning its failure into the reply.
     void Guarded(const std::function<void()>& step);
@@ -63,7 +65,6 @@ private:
 
     Authenticator& authenticator_;
     const ArchiveStore& archives_;
-    const DataFolder& folder_;
     std::int64_t now_;
     std::string address_;
 
@@ -76,7 +77,7 @@ private:
     std::optional<Account> account_;
     std::string companyKey_;
     std::string archiveName_;
-    std::unique_ptr<TemporaryFile> file_;
+    std::unique_ptr<ArchiveWriter> file_;
     std::string buffer_;  // file bytes not written yet
     std::int64_t maxBytes_ = 0;
     Work due_;

@@ -3,7 +3,6 @@
 #include <ctime>
 #include <variant>
 
-#include "Fsck.h"
 #include "MultipartReader.h"
 #include "UploadReceiver.h"
 #include "WebPages.h"
@@ -108,42 +107,67 @@ private:
 
 }  // namespace
 
-WebFolderServer::WebFolderServer(const std::filesystem::path& dataFolder, ServiceSettings settings,
-                                 RequestLog::Sink logSink)
-    : settings_(std::move(settings)),
-      // One connection for each worker that may use the database, and one for good measure.
-      data_(dataFolder, settings_.http.storageThreads + settings_.http.passwordThreads + 1),
-      claim_(data_.ClaimForServing()),
-      accounts_(data_),
-      archives_(data_, settings_.store),
-      authenticator_(accounts_, settings_.passwordIterations),
-      gateway_(archives_),
-      log_(std::move(logSink)) {
-    if (const int tightened = data_.ModesTightened(); tightened > 0) {
-        log_.Write("tidewell-webfolder: made " + std::to_string(tightened) +
-                   " files and folders private to the service's user");
-    }
-    if (const std::size_t spooled = ClearUploads(data_); spooled > 0) {
-        log_.Write("tidewell-webfolder: removed " + std::to_string(spooled) +
-                   " unfinished uploads");
-    }
-    // Only told: whatever the index and the folder disagree on waits for the operator's fsck.
-    if (const std::string summary = FindInconsistencies(data_).Summary(); !summary.empty()) {
-        log_.Write("tidewell-webfolder: warning: " + summary +
-                   "; see `tidewell-webfolder fsck --data " + data_.Root().string() + "`");
-    }
+namespace {
+
+BackendTuning Tuned(const ServiceSettings& settings) {
+    BackendTuning tuning = settings.backend;
+    // One connection for each worker that may use the index, and one for good measure.
+    tuning.connections = settings.http.storageThreads + settings.http.passwordThreads + 1;
+    return tuning;
 }
 
-WebFolderServer::~WebFolderServer() = default;
+}  // namespace
+
+WebFolderServer::WebFolderServer(const StoreLocation& location, ServiceSettings settings,
+                                 RequestLog::Sink logSink)
+    : settings_(std::move(settings)),
+      log_(std::move(logSink)),
+      backend_(OpenBackend(location, Tuned(settings_))),
+      accounts_(backend_->Index()),
+      archives_(backend_->Index(), backend_->Bytes(), settings_.store),
+      authenticator_(accounts_, settings_.passwordIterations, backend_->MakeThrottle()),
+      gateway_(archives_) {
+    backend_->PrepareToServe([this](const std::string& line) { log_.Write(line); });
+}
+
+WebFolderServer::~WebFolderServer() {
+    Stop();
+}
 
 int WebFolderServer::Listen(const std::string& host, int port) {
     http_ = std::make_unique<HttpDaemon>(
         ListeningSocket(host, port), settings_.http,
         [this](const HttpRequest& request) { return Route(request); }, log_);
+    sweeper_ = std::thread([this] {
+        std::unique_lock lock(sweepMutex_);
+        while (!sweepWake_.wait_for(lock, settings_.sweepInterval, [this] { return stopping_; })) {
+            lock.unlock();
+            SweepNow();
+            lock.lock();
+        }
+    });
     return http_->Port();
 }
 
+void WebFolderServer::SweepNow() {
+    try {
+        if (const std::string done = backend_->Sweep(); !done.empty()) {
+            log_.Write("tidewell-webfolder: " + done);
+        }
+    } catch (const std::exception& error) {
+        log_.Write(std::string("tidewell-webfolder: housekeeping failed: ") + error.what());
+    }
+}
+
 void WebFolderServer::Stop() {
+    if (sweeper_.joinable()) {
+        {
+            std::lock_guard lock(sweepMutex_);
+            stopping_ = true;
+        }
+        sweepWake_.notify_all();
+        sweeper_.join();
+    }
     http_.reset();
 }
 
@@ -172,8 +196,8 @@ std::unique_ptr<RequestHandler> WebFolderServer::Route(const HttpRequest& reques
         const auto boundary = MultipartReader::BoundaryOf(request.contentType);
         if (!boundary) return Refuse(400, "multipart 본문의 경계가 없습니다.");
         return std::make_unique<UploadHandler>(
-            *boundary, std::make_unique<UploadReceiver>(authenticator_, archives_, data_, Now(),
-                                                        request.remote));
+            *boundary,
+            std::make_unique<UploadReceiver>(authenticator_, archives_, Now(), request.remote));
     }
     if (IsMultipart(request)) return Refuse(400, "이 페이지는 multipart 본문을 받지 않습니다.");
     if (gateway) {
@@ -222,8 +246,7 @@ HttpResponse WebFolderServer::DownloadAnswer(const LoginResult& login, const For
     response.contentType = "application/octet-stream";
     response.headers.emplace_back("Content-Disposition",
                                   "attachment; filename=\"" + archive.name + "\"");
-    response.file = std::move(archive.file);
-    response.fileSize = archive.size;
+    response.reader = std::move(archive.reader);
     response.note = std::move(note);
     return response;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
-#include <filesystem>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "AccountStore.h"
 #include "ArchiveStore.h"
 #include "Authenticator.h"
-#include "DataFolder.h"
+#include "Backend.h"
 #include "GatewayCommands.h"
 #include "HttpDaemon.h"
 #include "RequestLog.h"
@@ -23,6 +26,10 @@ struct ServiceSettings {
     HttpLimits http;
     StoreRules store;
     int passwordIterations = kPasswordIterations;
+    BackendTuning backend;
+    // How often a serving process does its housekeeping (Backend::Sweep); the first time one
+    // interval after the start.
+    std::chrono::seconds sweepInterval{600};
 };
 
 // The web-folder service over HTTP: the three pages the client posts to and the web pages it
@@ -31,8 +38,9 @@ class WebFolderServer {
 public:
     static constexpr std::size_t kMaxFormBytes = 16 * 1024;
 
-    // Opens (and if need be creates) the data folder and repairs what an unclean stop left.
-    WebFolderServer(const std::filesystem::path& dataFolder, ServiceSettings settings = {},
+    // Opens (and if need be creates) where accounts and archives are kept, and clears what an
+    // unclean stop left.
+    WebFolderServer(const StoreLocation& location, ServiceSettings settings = {},
                     RequestLog::Sink logSink = StandardErrorSink());
     WebFolderServer(const WebFolderServer&) = delete;
     WebFolderServer& operator=(const WebFolderServer&) = delete;
@@ -49,15 +57,21 @@ private:
     HttpResponse DownloadAnswer(const LoginResult& login, const FormFields& form,
                                 RequestNote& note) const;
 
+    void SweepNow();
+
     ServiceSettings settings_;
-    DataFolder data_;
-    FileHandle claim_;
+    RequestLog log_;
+    std::unique_ptr<Backend> backend_;
     AccountStore accounts_;
     ArchiveStore archives_;
     Authenticator authenticator_;
     GatewayCommands gateway_;
-    RequestLog log_;
     std::unique_ptr<HttpDaemon> http_;
+    // Housekeeping between requests, on a thread of its own; stopped before the daemon.
+    std::mutex sweepMutex_;
+    std::condition_variable sweepWake_;
+    bool stopping_ = false;
+    std::thread sweeper_;
 };
 
 }  // namespace tidewell::webfolder

@@ -35,8 +35,10 @@ private:
 };
 
 // Which threads a piece of slow work runs on. Password checks have threads of their own, so a
-// crowd of logins never holds up requests whose password the service knows already.
-enum class Lane { Storage, Password };
+// crowd of logins never holds up requests whose password the service knows already; so have
+// the steps that wait for an archive's bytes to be made durable (a flush, or an upload into the
+// object store that may take seconds), so they never hold up the index's short steps.
+enum class Lane { Storage, Password, Objects };
 
 // Slow work of one request, taken off the threads that serve connections: its first step and,
 // through what each step returns, the steps after it (possibly on the other lane).
@@ -58,12 +60,12 @@ Work LastStep(Lane lane, F f) {
     });
 }
 
-// The two lanes. Run carries a request's work from step to step and calls done (on a worker)
+// The lanes. Run carries a request's work from step to step and calls done (on a worker)
 // after the last one, or with the error that ended it.
 class WorkLanes {
 public:
-    WorkLanes(std::size_t storageThreads, std::size_t passwordThreads)
-        : storage_(storageThreads), password_(passwordThreads) {}
+    WorkLanes(std::size_t storageThreads, std::size_t passwordThreads, std::size_t objectThreads)
+        : storage_(storageThreads), password_(passwordThreads), objects_(objectThreads) {}
     WorkLanes(const WorkLanes&) = delete;
     WorkLanes& operator=(const WorkLanes&) = delete;
     // Waits for the work under way: a step may still hand its successor to the other lane.
@@ -76,11 +78,14 @@ public:
 
 private:
     void RunStep(Work work, Done done);
-    WorkerPool& PoolOf(Lane lane) { return lane == Lane::Password ? password_ : storage_; }
+    WorkerPool& PoolOf(Lane lane) {
+        return lane == Lane::Password ? password_ : lane == Lane::Objects ? objects_ : storage_;
+    }
 
     std::atomic<std::size_t> active_{0};
     WorkerPool storage_;
     WorkerPool password_;
+    WorkerPool objects_;
 };
 
 }  // namespace tidewell::webfolder

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
         if (const auto* restore = std::get_if<RestoreBackupOptions>(&command)) {
             return RunRestoreBackup(*restore, std::cout);
         }
+        if (const auto* migrate = std::get_if<MigrateOptions>(&command)) {
+            return RunMigrate(*migrate, std::cout);
+        }
         if (const auto* backup = std::get_if<BackupOptions>(&command)) {
             return RunBackup(*backup, std::cout);
         }

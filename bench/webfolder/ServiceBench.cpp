@@ -4,10 +4,13 @@
 // of them, 5000), printed next to the figures measured before the service moved to its
 // event-driven HTTP server.
 //
-//   tidewell_bench_webfolder [--old PATH-TO-AN-OLDER-tidewell-webfolder]
+//   tidewell_bench_webfolder [--old PATH-TO-AN-OLDER-tidewell-webfolder] [--distributed]
 //
 // With --old, that build is measured in the same run, on the same machine, the two taking
-// turns. Each figure is the best of TIDEWELL_BENCH_RUNS runs (3), the peak memory the highest.
+// turns. With --distributed, this build is measured on PostgreSQL and the object store too
+// (started by `script/engines run`, which names them in TIDEWELL_TEST_*), and the ratio of the
+// two back ends is printed. Each figure is the best of TIDEWELL_BENCH_RUNS runs (3), the peak
+// memory the highest.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -25,6 +28,10 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "PgConnection.h"
+#include "S3Client.h"
+#include "SystemRandom.h"
 
 extern char** environ;
 
@@ -89,10 +96,54 @@ int Wait(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Where a measured service keeps its state: a data folder, or a database of its own in the
+// engines' PostgreSQL and a prefix of its own in their bucket.
+struct Place {
+    std::vector<std::string> arguments;
+    std::string database;  // to drop afterwards
+};
+
+Place DataFolderIn(const fs::path& folder) {
+    return {{"--data", (folder / "data").string()}, {}};
+}
+
+std::string Variable(const char* name) {
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+Place DistributedIn(const fs::path& folder) {
+    const std::string base = Variable("TIDEWELL_TEST_PG_URI");
+    const std::string name = "bench_" + tidewell::webfolder::RandomHex(6);
+    tidewell::webfolder::PgConnection(base).Exec("CREATE DATABASE " + name);
+    fs::create_directories(folder / "spool");
+    return {{"--index", base.substr(0, base.rfind('/') + 1) + name, "--archives",
+             "s3://" + Variable("TIDEWELL_TEST_S3_BUCKET") + "/" + name + "/", "--spool",
+             (folder / "spool").string()},
+            name};
+}
+
+// The database and every object under the prefix go: the engines' store is small.
+void Clear(const Place& place) {
+    if (place.database.empty()) return;
+    try {
+        tidewell::webfolder::PgConnection(Variable("TIDEWELL_TEST_PG_URI"))
+            .Exec("DROP DATABASE IF EXISTS " + place.database + " WITH (FORCE)");
+        tidewell::webfolder::S3Client store(tidewell::webfolder::LoadS3Config({}),
+                                            Variable("TIDEWELL_TEST_S3_BUCKET"));
+        store.ListObjects(place.database + "/", [&](const auto& page) {
+            for (const auto& object : page) store.DeleteObject(object.key);
+        });
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "cannot drop %s: %s\n", place.database.c_str(), error.what());
+    }
+}
+
 // The account through the environment; builds from before it only knew --password.
-void AddUser(const std::string& program, const fs::path& data) {
-    const std::vector<std::string> base{program, "adduser", "--data", data.string(), "--id",
-                                        "bench", "--name",  "bench",  "--quota",     "2147483647"};
+void AddUser(const std::string& program, const Place& place) {
+    std::vector<std::string> base{program, "adduser"};
+    base.insert(base.end(), place.arguments.begin(), place.arguments.end());
+    base.insert(base.end(), {"--id", "bench", "--name", "bench", "--quota", "2147483647"});
     if (Wait(Spawn(base, -1, {"TIDEWELL_WEBFOLDER_PASSWORD=bench1234"})) == 0) return;
     auto withPassword = base;
     withPassword.insert(withPassword.end(), {"--password", "bench1234"});
@@ -215,9 +266,8 @@ double Requests(const std::string& base, const fs::path& folder) {
     const fs::path form = folder / "form";
     std::ofstream(form) << "cmd=userprofile&userid=bench&password=bench1234";
     const char* count = getenv("TIDEWELL_BENCH_REQUESTS");
-    const std::string command = "ab -q -n " + std::string(count ? count : "5000") +
-                                " -c 16 -p '" + form.string() +
-                                "' -T application/x-www-form-urlencoded '" + base +
+    const std::string command = "ab -q -n " + std::string(count ? count : "5000") + " -c 16 -p '" +
+                                form.string() + "' -T application/x-www-form-urlencoded '" + base +
                                 "/tidewellweb/gateway.asp' 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return 0;
@@ -238,16 +288,18 @@ double Requests(const std::string& base, const fs::path& folder) {
     return rate;
 }
 
-Figures Measure(const std::string& program) {
+Figures Measure(const std::string& program, bool distributed = false) {
     char pattern[] = "/tmp/tidewell-bench-XXXXXX";
     const fs::path folder = ::mkdtemp(pattern);
-    const fs::path data = folder / "data";
-    AddUser(program, data);
+    const Place place = distributed ? DistributedIn(folder) : DataFolderIn(folder);
+    AddUser(program, place);
 
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) std::exit(1);
-    const pid_t service =
-        Spawn({program, "serve", "--data", data.string(), "--listen", "127.0.0.1:0"}, pipeFds[1]);
+    std::vector<std::string> serve{program, "serve"};
+    serve.insert(serve.end(), place.arguments.begin(), place.arguments.end());
+    serve.insert(serve.end(), {"--listen", "127.0.0.1:0"});
+    const pid_t service = Spawn(serve, pipeFds[1]);
     ::close(pipeFds[1]);
     std::string portLine;
     char c;
@@ -283,6 +335,7 @@ Figures Measure(const std::string& program) {
     figures.peakMiB = PeakMiB(service);
     ::kill(service, SIGTERM);
     Wait(service);
+    Clear(place);
     fs::remove_all(folder);
     return figures;
 }
@@ -303,8 +356,25 @@ void Row(const char* name, const Figures& f) {
 
 int main(int argc, char** argv) {
     std::string older;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--old") older = argv[i + 1];
+    bool distributed = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--old" && i + 1 < argc) older = argv[i + 1];
+        if (std::string(argv[i]) == "--distributed") distributed = true;
+    }
+    if (distributed) {
+        if (Variable("TIDEWELL_TEST_PG_URI").empty() ||
+            Variable("TIDEWELL_TEST_S3_ENDPOINT").empty()) {
+            std::fprintf(stderr,
+                         "--distributed needs the engines: script/engines run %s --distributed\n",
+                         argv[0]);
+            return 2;
+        }
+        // What the service's programs read.
+        setenv("PGPASSFILE", Variable("TIDEWELL_TEST_PG_PASSFILE").c_str(), 1);
+        setenv("TIDEWELL_S3_ENDPOINT", Variable("TIDEWELL_TEST_S3_ENDPOINT").c_str(), 1);
+        setenv("TIDEWELL_S3_REGION", Variable("TIDEWELL_TEST_S3_REGION").c_str(), 1);
+        setenv("TIDEWELL_S3_ACCESS_KEY", Variable("TIDEWELL_TEST_S3_ACCESS_KEY").c_str(), 1);
+        setenv("TIDEWELL_S3_SECRET_KEY", Variable("TIDEWELL_TEST_S3_SECRET_KEY").c_str(), 1);
     }
     curl_global_init(CURL_GLOBAL_DEFAULT);
     std::printf("archive: %.0f MiB over loopback\n",
@@ -316,13 +386,21 @@ int main(int argc, char** argv) {
     // builds take turns so that both meet the same load.
     const char* runs = getenv("TIDEWELL_BENCH_RUNS");
     const int count = runs ? std::max(1, std::atoi(runs)) : 3;
-    Figures old, current;
+    Figures old, current, shared;
     for (int i = 0; i < count; ++i) {
         if (!older.empty()) KeepBest(old, Measure(older));
         KeepBest(current, Measure(TIDEWELL_WEBFOLDER_PROGRAM));
+        if (distributed) KeepBest(shared, Measure(TIDEWELL_WEBFOLDER_PROGRAM, true));
     }
     if (!older.empty()) Row("before (measured now)", old);
     Row("this build", current);
+    if (distributed) {
+        Row("this build, PostgreSQL + S3", shared);
+        std::printf("%-28s %10.2f %10.2f %10.2f %12.2f\n", "distributed / embedded",
+                    shared.upMiBps / current.upMiBps, shared.downMiBps / current.downMiBps,
+                    shared.requestsPerSecond / current.requestsPerSecond,
+                    shared.peakMiB / current.peakMiB);
+    }
     curl_global_cleanup();
     return 0;
 }

@@ -51,17 +51,22 @@ private:
     std::string error_;
 };
 
-TEST(DiskFullTest, LoginsListsAndDownloadsGoOnWhileUploadsAreRefused) {
-    TempDir dir;
+class DiskFullTest : public BackendTest {};
+TIDEWELL_ON_EVERY_BACKEND(DiskFullTest);
+
+// The disk that fills is the data folder's, or the one where the distributed store's uploads
+// wait.
+TEST_P(DiskFullTest, LoginsListsAndDownloadsGoOnWhileUploadsAreRefused) {
     SmallDisk disk(dir / "disk", "8m");
     if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Error();
+    store = TestStore::Make(GetParam(), disk / "data");
 
     // Records made with fewer iterations than the service wants: the first login would
     // rewrite them, which a full disk refuses without failing the login.
-    WebFolderService service(disk / "data", {"--password-iterations", "2000"});
-    service.AddUser("demo", "demo1234", "데모");
-    service.AddUser("kim", "pw-kim", "김");
-    WebFolderTestClient client(service);
+    const auto service = StartService({"--password-iterations", "2000"});
+    service->AddUser("demo", "demo1234", "데모");
+    service->AddUser("kim", "pw-kim", "김");
+    WebFolderTestClient client(*service);
     const std::string archive = RandomBytes(300000, 11);
     ASSERT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "상사", "20240101000000.bck", archive).Ok());
@@ -87,8 +92,8 @@ TEST(DiskFullTest, LoginsListsAndDownloadsGoOnWhileUploadsAreRefused) {
     fs::remove(filler);
     EXPECT_TRUE(
         client.Upload("demo", "demo1234", kKey1, "상사", "20240102000000.bck", "after").Ok());
-    ExpectIndexMatchesFiles(service.DataFolder());
-    EXPECT_EQ(service.Stop(), 0);
+    store->ExpectConsistent();
+    EXPECT_EQ(service->Stop(), 0);
 }
 
 }  // namespace

@@ -9,8 +9,7 @@
 #include <barrier>
 #include <thread>
 
-#include "AccountStore.h"
-#include "DataFolder.h"
+#include "Backend.h"
 #include "PasswordHash.h"
 #include "RawConnection.h"
 #include "WebFolderTestClient.h"
@@ -30,36 +29,31 @@ std::string Profile(const std::string& id, const std::string& password) {
         kGateway, EncodeForm({{"cmd", "userprofile"}, {"userid", id}, {"password", password}}));
 }
 
-// Accounts made straight in the data folder before the service starts, all with the same
-// password record made with `iterations`: quicker than a process and a hash per account.
-void AddShops(const fs::path& data, int count, int iterations) {
-    const webfolder::DataFolder folder(data);
-    const webfolder::AccountStore accounts(folder);
+// Accounts made straight in the store before the service starts, all with the same password
+// record made with `iterations`: quicker than a process and a hash per account.
+void AddShops(const TestStore& store, int count, int iterations) {
+    const auto backend = store.Open();
+    const std::string record = webfolder::HashPassword("pw-shop", iterations);
     for (int i = 0; i < count; ++i) {
-        webfolder::AccountSettings shop;
-        shop.userId = "shop" + std::to_string(i);
-        shop.password = "pw-shop";
-        shop.name = "가게 " + std::to_string(i);
-        accounts.Save(shop, std::time(nullptr), webfolder::kMinPasswordIterations);
+        backend->Index().SaveAccount(
+            {"shop" + std::to_string(i), "가게 " + std::to_string(i), record, 0, 1 << 30},
+            std::time(nullptr));
     }
-    auto db = folder.Database();
-    db->Prepare("UPDATE accounts SET password = ?")
-        .Bind(1, webfolder::HashPassword("pw-shop", iterations))
-        .Run();
 }
 
 double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-TEST(LoadTest, ALoginRushIsAnsweredInFull) {
-    TempDir dir;
+class LoadTest : public BackendTest {};
+TIDEWELL_ON_EVERY_BACKEND(LoadTest);
+
+TEST_P(LoadTest, ALoginRushIsAnsweredInFull) {
     constexpr int kShops = 200;
-    AddShops(dir / "data", kShops, 150000);
+    AddShops(*store, kShops, 150000);
     // The first login of the day checks every password: real work. The heads all arrive at
     // once and must not wait for it.
-    WebFolderService service(dir / "data",
-                             {"--password-iterations", "150000", "--head-timeout", "1"});
+    const auto service = StartService({"--password-iterations", "150000", "--head-timeout", "1"});
     std::barrier start(kShops);
     std::atomic<int> answered{0};
     std::vector<std::thread> shops;
@@ -67,21 +61,20 @@ TEST(LoadTest, ALoginRushIsAnsweredInFull) {
         shops.emplace_back([&, i] {
             const std::string from = "127.0.1." + std::to_string(1 + i / 25);
             start.arrive_and_wait();
-            const std::string reply =
-                Exchange(service.Port(), Profile("shop" + std::to_string(i), "pw-shop"), from, 60s);
+            const std::string reply = Exchange(
+                service->Port(), Profile("shop" + std::to_string(i), "pw-shop"), from, 60s);
             if (reply.find("STATUS=0\r\n") != std::string::npos) ++answered;
         });
     }
     for (auto& shop : shops) shop.join();
     EXPECT_EQ(answered.load(), kShops);
-    EXPECT_EQ(service.LogText().find("head-timeout"), std::string::npos);
+    EXPECT_EQ(service->LogText().find("head-timeout"), std::string::npos);
 }
 
-TEST(LoadTest, WrongPasswordsDoNotHoldUpALoggedInClient) {
-    TempDir dir;
-    WebFolderService service(dir / "data", {"--password-iterations", "1000000"});
-    service.AddUser("demo", "demo1234", "데모");
-    ASSERT_NE(Exchange(service.Port(), Profile("demo", "demo1234")).find("STATUS=0"),
+TEST_P(LoadTest, WrongPasswordsDoNotHoldUpALoggedInClient) {
+    const auto service = StartService({"--password-iterations", "1000000"});
+    service->AddUser("demo", "demo1234", "데모");
+    ASSERT_NE(Exchange(service->Port(), Profile("demo", "demo1234")).find("STATUS=0"),
               std::string::npos);
 
     // Sixteen guessers, each from ever new addresses, so every guess costs a full check.
@@ -93,7 +86,8 @@ TEST(LoadTest, WrongPasswordsDoNotHoldUpALoggedInClient) {
             for (int n = 0; !stop && n < 1000; ++n) {
                 const std::string from =
                     "127." + std::to_string(10 + g) + "." + std::to_string(n % 250) + ".1";
-                Exchange(service.Port(), Profile("nobody" + std::to_string(n), "guess"), from, 30s);
+                Exchange(service->Port(), Profile("nobody" + std::to_string(n), "guess"), from,
+                         30s);
                 ++guesses;
             }
         });
@@ -102,7 +96,7 @@ TEST(LoadTest, WrongPasswordsDoNotHoldUpALoggedInClient) {
     std::vector<double> times;
     for (int i = 0; i < 15; ++i) {
         const auto asked = Clock::now();
-        const std::string reply = Exchange(service.Port(), Profile("demo", "demo1234"));
+        const std::string reply = Exchange(service->Port(), Profile("demo", "demo1234"));
         times.push_back(Seconds(Clock::now() - asked));
         EXPECT_NE(reply.find("STATUS=0\r\n"), std::string::npos) << reply;
         std::this_thread::sleep_for(50ms);
@@ -130,12 +124,11 @@ std::string TricklingUpload() {
            b + "\r\nContent-Length: 1000000\r\n\r\n" + start;
 }
 
-TEST(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
-    TempDir dir;
+TEST_P(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
     // Forty connections in all, eight per address: five addresses could hold every one.
-    WebFolderService service(dir / "data", {"--max-connections", "40", "--per-address", "8",
-                                            "--body-window", "1", "--head-timeout", "2"});
-    service.AddUser("demo", "demo1234", "데모");
+    const auto service = StartService({"--max-connections", "40", "--per-address", "8",
+                                       "--body-window", "1", "--head-timeout", "2"});
+    service->AddUser("demo", "demo1234", "데모");
 
     std::atomic<bool> stop{false};
     std::atomic<long> longestMs{0};
@@ -146,7 +139,7 @@ TEST(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
             while (!stop) {
                 const auto opened = Clock::now();
                 try {
-                    RawConnection connection(service.Port(), from);
+                    RawConnection connection(service->Port(), from);
                     bool open = connection.Send(TricklingUpload());
                     while (open && !stop)
                         open = connection.Send("x") && !connection.ClosedWithin(300ms);
@@ -162,7 +155,7 @@ TEST(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
     int served = 0;
     for (int i = 0; i < 5; ++i) {
         const auto asked = Clock::now();
-        const std::string reply = Exchange(service.Port(), Profile("demo", "demo1234"));
+        const std::string reply = Exchange(service->Port(), Profile("demo", "demo1234"));
         served += reply.find("STATUS=0\r\n") != std::string::npos ? 1 : 0;
         EXPECT_LT(Seconds(Clock::now() - asked), 3.0);
         std::this_thread::sleep_for(500ms);
@@ -174,11 +167,11 @@ TEST(LoadTest, TricklingBodiesAreCutAndOthersAreServedMeanwhile) {
 
     // Their spool files went with them.
     const auto settled = Clock::now();
-    while (!fs::is_empty(service.DataFolder() / "uploads") && Clock::now() - settled < 5s) {
+    while (store->UnfinishedUploads() != 0 && Clock::now() - settled < 5s) {
         std::this_thread::sleep_for(50ms);
     }
-    EXPECT_TRUE(fs::is_empty(service.DataFolder() / "uploads"));
-    const std::string log = service.LogText();
+    EXPECT_EQ(store->UnfinishedUploads(), 0u);
+    const std::string log = service->LogText();
     EXPECT_NE(log.find("end=slow-body"), std::string::npos) << log.substr(0, 3000);
 }
 

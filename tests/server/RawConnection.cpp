@@ -46,15 +46,20 @@ bool RawConnection::Send(std::string_view bytes) {
 }
 
 std::string RawConnection::ReadAll(std::chrono::milliseconds time) {
+    return ReadSome(std::string::npos, time);
+}
+
+std::string RawConnection::ReadSome(std::size_t size, std::chrono::milliseconds time) {
     std::string received;
     const auto deadline = std::chrono::steady_clock::now() + time;
-    while (true) {
+    while (received.size() < size) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd poller{socket_.get(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&poller, 1, static_cast<int>(left.count())) <= 0) break;
         char buffer[4096];
-        const ssize_t got = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+        const ssize_t got =
+            ::recv(socket_.get(), buffer, std::min(sizeof buffer, size - received.size()), 0);
         if (got <= 0) break;
         received.append(buffer, static_cast<std::size_t>(got));
     }

@@ -21,6 +21,8 @@ public:
     bool ClosedWithin(std::chrono::milliseconds time);
     // Everything the service sends until it closes the connection or the time runs out.
     std::string ReadAll(std::chrono::milliseconds time);
+    // At most `size` bytes, as soon as they come (a client that reads slowly).
+    std::string ReadSome(std::size_t size, std::chrono::milliseconds time);
 
 private:
     FileHandle socket_;

@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 namespace tidewell::test {
 namespace {
 
-using RobustnessTest = WebFolderFixture;
+class RobustnessTest : public WebFolderFixture {};
+TIDEWELL_ON_EVERY_BACKEND(RobustnessTest);
 
 constexpr char kBoundary[] = "---------------------------120926051530123";
 constexpr char kMultipart[] =
@@ -52,7 +53,7 @@ CurlReply Curl(const TempDir& dir, const std::vector<std::string>& arguments) {
     return reply;
 }
 
-TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
+TEST_P(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
     const std::vector<std::string> clientHeaders{
         "-H", "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*", "-H",
         "User-Agent: Mozilla/4.0 (compatible; ICS)"};
@@ -65,7 +66,7 @@ TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
     auto args = clientHeaders;
     args.insert(args.end(),
                 {"-H", std::string("Content-Type: ") + kMultipart, "--data-binary",
-                 "@" + (dir / "body").string(), service.BaseUrl() + "/tidewellweb/gwupload.asp"});
+                 "@" + (dir / "body").string(), service->BaseUrl() + "/tidewellweb/gwupload.asp"});
     CurlReply upload = Curl(dir, args);
     ASSERT_EQ(upload.exitCode, 0);
     EXPECT_NE(upload.body.find("STATUS=0\r\n"), std::string::npos) << upload.body;
@@ -77,7 +78,7 @@ TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
                              {"userid", "demo"},
                              {"password", "demo1234"},
                              {"companykey", kKey1}}),
-                 service.BaseUrl() + "/tidewellweb/gateway.asp"});
+                 service->BaseUrl() + "/tidewellweb/gateway.asp"});
     const CurlReply info = Curl(dir, args);
     EXPECT_NE(info.body.find("LatestFile=20240102103000.bck\r\n"), std::string::npos) << info.body;
     EXPECT_NE(info.body.find(Utf8ToAnsi("CompanyName=가나다 상사\r\n")), std::string::npos);
@@ -86,7 +87,7 @@ TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
     args.insert(args.end(),
                 {"-H", "Content-Type: application/x-www-form-urlencoded", "--data-binary",
                  EncodeForm({{"userid", "demo"}, {"password", "demo1234"}, {"companykey", kKey1}}),
-                 service.BaseUrl() + "/tidewellweb/gwdownload.asp"});
+                 service->BaseUrl() + "/tidewellweb/gwdownload.asp"});
     const CurlReply download = Curl(dir, args);
     EXPECT_NE(
         download.headers.find("Content-Disposition: attachment; filename=\"20240102103000.bck\""),
@@ -95,8 +96,8 @@ TEST_F(RobustnessTest, RequestsShapedLikeTheClientsOverHttp10) {
     EXPECT_TRUE(download.body == archive);
 }
 
-TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
-    auto& http = client.http();
+TEST_P(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
+    auto& http = client->http();
     const std::string whole = ClientBody("20240102103000.bck", RandomBytes(20000, 8));
     const std::string b = kBoundary;
     auto partHeader = [&](const std::string& header) {
@@ -139,7 +140,7 @@ TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
         EXPECT_FALSE(reply.Ok());
     }
 
-    const TextReply oversized = client.PostForm(
+    const TextReply oversized = client->PostForm(
         "/tidewellweb/gateway.asp",
         "cmd=userprofile&userid=demo&password=demo1234&pad=" + std::string(1 << 20, 'p'));
     EXPECT_EQ(oversized.httpStatus, 413);
@@ -148,19 +149,19 @@ TEST_F(RobustnessTest, BrokenBodiesAreAnsweredWithoutHarm) {
     ASSERT_TRUE(multipartForm);
     EXPECT_EQ(multipartForm->status, 400);
 
-    EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
-    EXPECT_TRUE(ReadIndex(service.DataFolder()).empty());
-    ExpectIndexMatchesFiles(service.DataFolder());
+    EXPECT_TRUE(client->Command("userprofile", "demo", "demo1234").Ok());
+    EXPECT_TRUE(store->ReadIndex().empty());
+    store->ExpectConsistent();
 }
 
-TEST_F(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
+TEST_P(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
     std::vector<std::string> keys;
     for (int i = 0; i < 8; ++i) keys.push_back(std::string(31, 'a' + i) + "0");
     std::vector<std::thread> uploads;
     std::vector<int> ok(10, 0);
     for (int i = 0; i < 10; ++i) {
         uploads.emplace_back([&, i] {
-            WebFolderTestClient own(service);
+            WebFolderTestClient own(*service);
             const bool sameCompany = i >= 8;
             const std::string key = sameCompany ? kKey1 : keys[i];
             const std::string name = sameCompany ? "2024010" + std::to_string(i - 7) + "120000.bck"
@@ -173,38 +174,34 @@ TEST_F(RobustnessTest, ConcurrentUploadsLeaveAConsistentIndex) {
     for (auto& upload : uploads) upload.join();
     EXPECT_EQ(std::count(ok.begin(), ok.end(), 1), 10);
 
-    EXPECT_EQ(client.Command("companylist", "demo", "demo1234").Number("CompanyCount"), 9);
-    const auto index = ReadIndex(service.DataFolder());
+    EXPECT_EQ(client->Command("companylist", "demo", "demo1234").Number("CompanyCount"), 9);
+    const auto index = store->ReadIndex();
     EXPECT_EQ(index.size(), 10u);
     std::int64_t total = 0;
-    for (const IndexRow& row : index) total += ArchiveCost(service.DataFolder(), row.size);
-    EXPECT_EQ(client.Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
+    for (const IndexRow& row : index) total += store->Cost(row.size);
+    EXPECT_EQ(client->Command("diskusage", "demo", "demo1234").Number("DiskUsed"),
               total + 9 * kCompanyCharge);
     // Whichever of the two same-company uploads was stored last is the newest.
     const std::string latest =
-        client.Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile");
+        client->Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile");
     EXPECT_TRUE(latest == "20240101120000.bck" || latest == "20240102120000.bck") << latest;
-    ExpectIndexMatchesFiles(service.DataFolder());
+    store->ExpectConsistent();
 }
 
-TEST_F(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
+TEST_P(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
     const std::string secret = "Clear-Text-Secret-42";
-    service.AddUser("secret", secret, "비밀 사용자");
-    ASSERT_TRUE(client.Command("userprofile", "secret", secret).Ok());
-    EXPECT_FALSE(client.Command("userprofile", "secret", secret + "x").Ok());
-    ASSERT_TRUE(client.Upload("secret", secret, kKey1, "상사", "20240101120000.bck", "x").Ok());
-    EXPECT_EQ(service.Stop(), 0);
+    service->AddUser("secret", secret, "비밀 사용자");
+    ASSERT_TRUE(client->Command("userprofile", "secret", secret).Ok());
+    EXPECT_FALSE(client->Command("userprofile", "secret", secret + "x").Ok());
+    ASSERT_TRUE(client->Upload("secret", secret, kKey1, "상사", "20240101120000.bck", "x").Ok());
+    EXPECT_EQ(service->Stop(), 0);
 
-    std::string stored;
-    for (const char* file : {"webfolder.db", "webfolder.db-wal"}) {
-        if (fs::exists(service.DataFolder() / file))
-            stored += ReadFile(service.DataFolder() / file);
-    }
+    const std::string stored = store->IndexBytes();
     ASSERT_FALSE(stored.empty());
     EXPECT_EQ(stored.find(secret), std::string::npos);
 
     // One line per request, naming method, path, account, status, bytes and time.
-    const std::string log = service.LogText();
+    const std::string log = service->LogText();
     EXPECT_EQ(log.find(secret), std::string::npos);
     int requests = 0;
     for (std::size_t at = log.find("POST /tidewellweb/"); at != std::string::npos;
@@ -220,108 +217,104 @@ TEST_F(RobustnessTest, PasswordsStayOutOfTheDatabaseAndTheLog) {
     EXPECT_NE(log.find("stopped"), std::string::npos);
 }
 
-TEST_F(RobustnessTest, ARestartOnlyReportsWhatFsckRepairsWhenTold) {
+TEST_P(RobustnessTest, ARestartOnlyReportsWhatFsckRepairsWhenTold) {
     ASSERT_TRUE(
-        client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "older").Ok());
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "older").Ok());
     ASSERT_TRUE(
-        client.Upload("demo", "demo1234", kKey1, "상사", "20240102120000.bck", "newer").Ok());
-    ASSERT_EQ(service.Stop(), 0);
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240102120000.bck", "newer").Ok());
+    ASSERT_EQ(service->Stop(), 0);
 
-    const fs::path data = service.DataFolder();
-    const auto index = ReadIndex(data);
+    const auto index = store->ReadIndex();
     ASSERT_EQ(index.size(), 2u);
-    fs::remove(data / "archives" / index[1].file);  // the newest archive's file is lost
-    const fs::path companyFolder = (data / "archives" / index[0].file).parent_path();
-    WriteFile(companyFolder / "20240103120000-stray.bck", "stray");
-    WriteFile(data / "uploads" / "upload-half", "half");
-    const std::string strayName = companyFolder.filename().string() + "/20240103120000-stray.bck";
+    store->RemoveObject(index[1].object);  // the newest archive's bytes are lost
+    const std::string stray = store->PlantStray("stray");
+    store->PlantUnfinishedUpload();
 
     {
-        WebFolderService again(data);
-        EXPECT_TRUE(fs::is_empty(data / "uploads"));
-        EXPECT_EQ(ReadIndex(data).size(), 2u);
-        EXPECT_TRUE(fs::exists(companyFolder / "20240103120000-stray.bck"));
-        EXPECT_NE(again.LogText().find("1 files the index does not name, 1 index entries whose "
-                                       "file is gone"),
-                  std::string::npos)
-            << again.LogText();
+        const auto again = StartService();
+        EXPECT_EQ(store->UnfinishedUploads(), 0u);
+        EXPECT_EQ(store->ReadIndex().size(), 2u);
+        EXPECT_EQ(store->ObjectSize(index[1].object), -1);
+        // The embedded start compares the index with its folder and says so; the distributed
+        // one never walks the store at start.
+        const bool reported = again->LogText().find(
+                                  "1 files the index does not name, 1 index "
+                                  "entries whose file is gone") != std::string::npos;
+        EXPECT_EQ(reported, store->ComparesAtStart()) << again->LogText();
     }
 
-    const ToolResult report = RunWebFolderTool({"fsck", "--data", data.string()});
+    const ToolResult report = RunWebFolderTool(store->Command("fsck"));
     EXPECT_EQ(report.exitCode, 1) << report.output;
-    EXPECT_NE(report.output.find("not in the index: archives/" + strayName), std::string::npos)
-        << report.output;
-    EXPECT_NE(report.output.find("file gone: archives/" + index[1].file), std::string::npos);
+    EXPECT_NE(report.output.find("not in the index: " + stray), std::string::npos) << report.output;
+    EXPECT_NE(report.output.find(store->LostName(index[1].object)), std::string::npos);
     const ToolResult capped =
-        RunWebFolderTool({"fsck", "--data", data.string(), "--repair", "--max-repairs", "1"});
+        RunWebFolderTool(store->Command("fsck", {"--repair", "--max-repairs", "1"}));
     EXPECT_EQ(capped.exitCode, 1) << capped.output;
-    EXPECT_EQ(ReadIndex(data).size(), 2u);
-    const ToolResult repaired = RunWebFolderTool({"fsck", "--data", data.string(), "--repair"});
+    EXPECT_EQ(store->ReadIndex().size(), 2u);
+    const ToolResult repaired = RunWebFolderTool(store->Command("fsck", {"--repair"}));
     EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
-    EXPECT_TRUE(fs::exists(data / "orphans" / strayName));
-    ExpectIndexMatchesFiles(data);
-    EXPECT_EQ(RunWebFolderTool({"fsck", "--data", data.string()}).exitCode, 0);
+    EXPECT_TRUE(store->KeptAsOrphan(stray));
+    store->ExpectConsistent();
+    EXPECT_EQ(RunWebFolderTool(store->Command("fsck")).exitCode, 0);
 
-    WebFolderService after(data);
-    WebFolderTestClient afterClient(after);
+    const auto after = StartService();
+    WebFolderTestClient afterClient(*after);
     const TextReply info = afterClient.Command("companyinfo", "demo", "demo1234", kKey1);
     EXPECT_EQ(info.Value("LatestFile"), "20240101120000.bck");
     EXPECT_EQ(afterClient.Download("demo", "demo1234", kKey1)->body, "older");
 }
 
-TEST_F(RobustnessTest, AnArchivesFolderItCannotSeeStopsTheStartAndNothingIsLost) {
-    ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "one").Ok());
-    ASSERT_EQ(service.Stop(), 0);
-    const fs::path data = service.DataFolder();
-    const fs::path archives = data / "archives", away = dir / "archives-away";
-    fs::rename(archives, away);  // a disk not mounted yet: the folder is missing, or empty
-    TempDir other;
-    ASSERT_EQ(RunWebFolderTool({"adduser", "--data", (other / "data").string(), "--id", "x",
-                                "--name", "x", "--password", "x"})
-                  .exitCode,
-              0);
-    const std::function<void()> cases[] = {
-        [] {}, [&] { fs::create_directory(archives); },
-        [&] { fs::copy(other / "data" / "archives", archives); },  // another index's folder
-    };
-    for (const auto& prepare : cases) {
-        fs::remove_all(archives);
-        prepare();
-        for (const std::vector<std::string>& command :
-             {std::vector<std::string>{"serve", "--data", data.string(), "--listen", "127.0.0.1:0"},
-              {"fsck", "--data", data.string(), "--repair"},
-              {"prune", "--data", data.string(), "--keep", "1"}}) {
+TEST_P(RobustnessTest, AnArchivesStoreItCannotSeeStopsTheStartAndNothingIsLost) {
+    ASSERT_TRUE(
+        client->Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "one").Ok());
+    ASSERT_EQ(service->Stop(), 0);
+    for (const auto& hide : store->WaysToHideArchives()) {
+        hide();
+        for (const auto& command :
+             {store->Command("serve", {"--listen", "127.0.0.1:0"}),
+              store->Command("fsck", {"--repair"}), store->Command("prune", {"--keep", "1"})}) {
             const ToolResult refused = RunWebFolderTool(command, 20);
             EXPECT_EQ(refused.exitCode, 1) << command[0] << ": " << refused.output;
-            EXPECT_NE(refused.output.find("archives folder"), std::string::npos) << refused.output;
+            EXPECT_NE(refused.output.find("Nothing was changed."), std::string::npos)
+                << refused.output;
         }
-        EXPECT_EQ(ReadIndex(data).size(), 1u);
+        EXPECT_EQ(store->ReadIndex().size(), 1u);
     }
-    fs::remove_all(archives);
-    fs::rename(away, archives);
-    WebFolderService mounted(data);
-    WebFolderTestClient mountedClient(mounted);
+    store->RestoreArchives();
+    const auto mounted = StartService();
+    WebFolderTestClient mountedClient(*mounted);
     EXPECT_EQ(mountedClient.Download("demo", "demo1234", kKey1)->body, "one");
 }
 
-TEST_F(RobustnessTest, ASecondServiceCannotTakeAPortOrDataFolderInUse) {
+TEST_P(RobustnessTest, ASecondServiceTakesNoPortInUseAndAStoreOnlyWhenItIsShared) {
     const ToolResult second =
         RunWebFolderTool({"serve", "--data", (dir / "other").string(), "--listen",
-                          "127.0.0.1:" + std::to_string(service.Port())},
+                          "127.0.0.1:" + std::to_string(service->Port())},
                          20);
     EXPECT_EQ(second.exitCode, 1) << second.output;
     EXPECT_NE(second.output.find("cannot listen"), std::string::npos) << second.output;
 
-    // Nor the data folder of a running one: its start-up repair would break running uploads.
-    const ToolResult sameData = RunWebFolderTool(
-        {"serve", "--data", service.DataFolder().string(), "--listen", "127.0.0.1:0"}, 20);
-    EXPECT_EQ(sameData.exitCode, 1) << sameData.output;
-    EXPECT_NE(sameData.output.find("another tidewell-webfolder"), std::string::npos);
-    EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
+    if (!store->Shared()) {
+        // Nor the data folder of a running one: its start clears uploads/ under running uploads.
+        const ToolResult sameData =
+            RunWebFolderTool(store->Command("serve", {"--listen", "127.0.0.1:0"}), 20);
+        EXPECT_EQ(sameData.exitCode, 1) << sameData.output;
+        EXPECT_NE(sameData.output.find("another tidewell-webfolder"), std::string::npos);
+    } else {
+        // The distributed store takes any number: both serve the same account.
+        const auto other = StartService();
+        WebFolderTestClient otherClient(*other);
+        ASSERT_TRUE(
+            otherClient
+                .Upload("demo", "demo1234", kKey1, "상사", "20240101120000.bck", "from the other")
+                .Ok());
+        EXPECT_EQ(client->Download("demo", "demo1234", kKey1)->body, "from the other");
+    }
+    EXPECT_TRUE(client->Command("userprofile", "demo", "demo1234").Ok());
 }
 
-TEST_F(RobustnessTest, WebPagesAndUnknownRequests) {
-    auto& http = client.http();
+TEST_P(RobustnessTest, WebPagesAndUnknownRequests) {
+    auto& http = client->http();
     for (const char* path : {"/", "/member/pay_member_2.asp", "/support/tidewell.asp"}) {
         const auto page = http.Get(path);
         ASSERT_TRUE(page) << path;
@@ -332,7 +325,7 @@ TEST_F(RobustnessTest, WebPagesAndUnknownRequests) {
     EXPECT_EQ(http.Get("/tidewellweb/missing.asp")->status, 404);
     EXPECT_EQ(http.Post("/elsewhere", std::string(100000, 'x'), "text/plain")->status, 404);
     EXPECT_EQ(http.Put("/tidewellweb/gateway.asp", "x", "text/plain")->status, 405);
-    EXPECT_TRUE(client.Command("userprofile", "demo", "demo1234").Ok());
+    EXPECT_TRUE(client->Command("userprofile", "demo", "demo1234").Ok());
 }
 
 }  // namespace

@@ -18,11 +18,13 @@ std::string ArchiveName(int day) {
     return name;
 }
 
-TEST(StorageRulesTest, CompaniesPerAccountAndNameLengthsAreBounded) {
-    TempDir dir;
-    WebFolderService service(dir / "data", {"--max-companies", "2"});
-    service.AddUser("demo", "demo1234", "데모");
-    WebFolderTestClient client(service);
+class StorageRulesTest : public BackendTest {};
+TIDEWELL_ON_EVERY_BACKEND(StorageRulesTest);
+
+TEST_P(StorageRulesTest, CompaniesPerAccountAndNameLengthsAreBounded) {
+    const auto service = StartService({"--max-companies", "2"});
+    service->AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(*service);
     // 128 Hangul syllables are 256 bytes in CP949, one more than a name may have.
     std::string longName;
     for (int i = 0; i < 128; ++i) longName += "가";
@@ -47,10 +49,8 @@ TEST(StorageRulesTest, CompaniesPerAccountAndNameLengthsAreBounded) {
               longest);
 }
 
-TEST(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
-    TempDir dir;
-    auto service =
-        std::make_unique<WebFolderService>(dir / "data", std::vector<std::string>{"--append-only"});
+TEST_P(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
+    auto service = StartService({"--append-only"});
     service->AddUser("demo", "demo1234", "데모");
     auto client = std::make_unique<WebFolderTestClient>(*service);
     for (int day = 1; day <= 5; ++day) {
@@ -59,7 +59,7 @@ TEST(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
                                  "archive " + std::to_string(day))
                         .Ok());
     }
-    EXPECT_EQ(ReadIndex(service->DataFolder()).size(), 5u);
+    EXPECT_EQ(store->ReadIndex().size(), 5u);
     EXPECT_EQ(client->Command("companyinfo", "demo", "demo1234", kKey1).Value("LatestFile"),
               ArchiveName(5));
 
@@ -72,29 +72,27 @@ TEST(StorageRulesTest, AppendOnlyKeepsEverythingUntilAnOperatorPrunes) {
     EXPECT_EQ(client->Download("demo", "demo1234", kKey1)->body, "archive 5");
     client.reset();
     ASSERT_EQ(service->Stop(), 0);
-    const fs::path data = service->DataFolder();
-    ExpectIndexMatchesFiles(data);
+    store->ExpectConsistent();
 
-    const ToolResult pruned = RunWebFolderTool({"prune", "--data", data.string(), "--keep", "2"});
+    const ToolResult pruned = RunWebFolderTool(store->Command("prune", {"--keep", "2"}));
     EXPECT_EQ(pruned.exitCode, 0) << pruned.output;
     EXPECT_NE(pruned.output.find("removed 3 archives"), std::string::npos) << pruned.output;
     std::vector<std::string> kept;
-    for (const IndexRow& row : ReadIndex(data)) kept.push_back(row.name);
+    for (const IndexRow& row : store->ReadIndex()) kept.push_back(row.name);
     EXPECT_EQ(kept, (std::vector<std::string>{ArchiveName(4), ArchiveName(5)}));
-    ExpectIndexMatchesFiles(data);
+    store->ExpectConsistent();
 
-    // Without the option the usual rules hold on the same folder.
-    WebFolderService usual(data);
-    WebFolderTestClient usualClient(usual);
+    // Without the option the usual rules hold on the same store.
+    const auto usual = StartService();
+    WebFolderTestClient usualClient(*usual);
     EXPECT_TRUE(usualClient.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
 }
 
-TEST(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
-    TempDir dir;
-    WebFolderService service(dir / "data", {"--append-only"});
-    const std::int64_t small = ArchiveCost(service.DataFolder(), 100);
-    service.AddUser("demo", "demo1234", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
-    WebFolderTestClient client(service);
+TEST_P(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
+    const auto service = StartService({"--append-only"});
+    const std::int64_t small = store->Cost(100);
+    service->AddUser("demo", "demo1234", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
+    WebFolderTestClient client(*service);
     for (int day = 1; day <= 3; ++day) {
         ASSERT_TRUE(client
                         .Upload("demo", "demo1234", kKey1, "상사", ArchiveName(day),
@@ -124,10 +122,10 @@ TEST(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
 
     // The remedy in the README: a new password, then everything that arrived since the theft
     // goes, by arrival, whatever names it carries.
-    service.AddUser("demo", "new-secret", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
+    service->AddUser("demo", "new-secret", "데모", std::nullopt, 2 * kCompanyCharge + 6 * small);
     EXPECT_FALSE(client.Command("userprofile", "demo", "demo1234").Ok());
-    const ToolResult pruned = RunWebFolderTool({"prune", "--data", service.DataFolder().string(),
-                                                "--account", "demo", "--keep-before", theft});
+    const ToolResult pruned =
+        RunWebFolderTool(store->Command("prune", {"--account", "demo", "--keep-before", theft}));
     ASSERT_EQ(pruned.exitCode, 0) << pruned.output;
     EXPECT_NE(pruned.output.find("removed " + std::to_string(stolen + 1) + " archives"),
               std::string::npos)
@@ -138,7 +136,7 @@ TEST(StorageRulesTest, AThiefWithThePasswordIsUndoneByArrival) {
               ArchiveName(3));
     EXPECT_EQ(client.Download("demo", "new-secret", kKey1)->body, "good 3");
     EXPECT_TRUE(client.Upload("demo", "new-secret", kKey1, "상사", ArchiveName(4), "good 4").Ok());
-    ExpectIndexMatchesFiles(service.DataFolder());
+    store->ExpectConsistent();
 }
 
 // An upload's head and body; the archive comes last.
@@ -159,17 +157,16 @@ std::pair<std::string, std::string> RawUpload(const std::string& name, const std
         body};
 }
 
-TEST(StorageRulesTest, TwoUploadsThatFitEachAloneDoNotBothGetIn) {
-    TempDir dir;
-    WebFolderService service(dir / "data");
-    const std::int64_t cost = ArchiveCost(service.DataFolder(), 50000);
-    service.AddUser("demo", "demo1234", "데모", std::nullopt, kCompanyCharge + cost + cost / 2);
+TEST_P(StorageRulesTest, TwoUploadsThatFitEachAloneDoNotBothGetIn) {
+    const auto service = StartService();
+    const std::int64_t cost = store->Cost(50000);
+    service->AddUser("demo", "demo1234", "데모", std::nullopt, kCompanyCharge + cost + cost / 2);
     // Both are let in before either stores: the room is weighed again when each is stored.
     std::vector<std::unique_ptr<RawConnection>> uploads;
     std::vector<std::string> rests;
     for (int day = 1; day <= 2; ++day) {
         auto [head, body] = RawUpload(ArchiveName(day), RandomBytes(50000, day));
-        uploads.push_back(std::make_unique<RawConnection>(service.Port()));
+        uploads.push_back(std::make_unique<RawConnection>(service->Port()));
         ASSERT_TRUE(uploads.back()->Send(head + body.substr(0, body.size() - 20000)));
         rests.push_back(body.substr(body.size() - 20000));
     }
@@ -183,29 +180,60 @@ TEST(StorageRulesTest, TwoUploadsThatFitEachAloneDoNotBothGetIn) {
     }
     EXPECT_EQ(stored, 1);
     EXPECT_EQ(refused, 1);
-    EXPECT_EQ(ReadIndex(service.DataFolder()).size(), 1u);
-    ExpectIndexMatchesFiles(service.DataFolder());
+    EXPECT_EQ(store->ReadIndex().size(), 1u);
+    store->ExpectConsistent();
 }
 
-TEST(StorageRulesTest, BackupIsAFolderThatCanBeServed) {
-    TempDir dir;
-    WebFolderService service(dir / "data");
-    service.AddUser("demo", "demo1234", "데모");
-    WebFolderTestClient client(service);
+TEST_P(StorageRulesTest, AStoreTheIndexCannotCommitLetsNoArchiveGo) {
+    const auto service = StartService();
+    service->AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(*service);
+    for (int day = 1; day <= 3; ++day) {
+        ASSERT_TRUE(client
+                        .Upload("demo", "demo1234", kKey1, "상사", ArchiveName(day),
+                                "kept " + std::to_string(day))
+                        .Ok());
+    }
+    const auto before = store->ReadIndex();
+    // The fourth would push the first out, but the index cannot take it.
+    store->FailArchiveRows(true);
+    const TextReply failed =
+        client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(4), "the fourth");
+    EXPECT_EQ(failed.Value("STATUS"), "9") << failed.body;
+    store->FailArchiveRows(false);
+    const auto after = store->ReadIndex();
+    ASSERT_EQ(after.size(), 3u);
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].object, before[i].object);
+        EXPECT_EQ(store->ObjectSize(after[i].object), after[i].size) << "let go before the commit";
+    }
+    EXPECT_EQ(client.Download("demo", "demo1234", kKey1)->body, "kept 3");
+    store->Sweep();
+    store->ExpectConsistent();
+}
+
+constexpr char kFolderBackups[] =
+    "backups are the data folder's; PostgreSQL and the bucket have their own (pg_dump, versioning)";
+
+TEST_P(StorageRulesTest, BackupIsAFolderThatCanBeServed) {
+    TIDEWELL_ONLY_ON(Embedded, kFolderBackups);
+    const auto service = StartService();
+    service->AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(*service);
     const std::string one = RandomBytes(70000, 1), two = RandomBytes(5000, 2);
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey1, "상사", ArchiveName(1), one).Ok());
     ASSERT_TRUE(client.Upload("demo", "demo1234", kKey2, "상회", ArchiveName(1), two).Ok());
 
     // Taken while the service runs.
     const ToolResult backup = RunWebFolderTool(
-        {"backup", "--data", service.DataFolder().string(), (dir / "copy").string()});
+        {"backup", "--data", service->DataFolder().string(), (dir / "copy").string()});
     ASSERT_EQ(backup.exitCode, 0) << backup.output;
     EXPECT_NE(backup.output.find("2 archives"), std::string::npos) << backup.output;
     EXPECT_EQ(RunWebFolderTool(
-                  {"backup", "--data", service.DataFolder().string(), (dir / "copy").string()})
+                  {"backup", "--data", service->DataFolder().string(), (dir / "copy").string()})
                   .exitCode,
               1);
-    for (const auto& entry : fs::directory_iterator(service.DataFolder())) {
+    for (const auto& entry : fs::directory_iterator(service->DataFolder())) {
         EXPECT_EQ(entry.path().filename().string().rfind("backup-staging", 0), std::string::npos);
     }
     ASSERT_TRUE(client.Command("deletecompany", "demo", "demo1234", kKey1).Ok());
@@ -220,15 +248,15 @@ TEST(StorageRulesTest, BackupIsAFolderThatCanBeServed) {
         WebFolderTestClient restoredClient(restored);
         EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey1)->body == one);
         EXPECT_TRUE(restoredClient.Download("demo", "demo1234", kKey2)->body == two);
-        ExpectIndexMatchesFiles(restored.DataFolder());
+        TestStore::Make(Backend::Embedded, restored.DataFolder())->ExpectConsistent();
     }
 }
 
-TEST(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
-    TempDir dir;
-    WebFolderService service(dir / "data");
-    service.AddUser("demo", "demo1234", "데모");
-    WebFolderTestClient client(service);
+TEST_P(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
+    TIDEWELL_ONLY_ON(Embedded, kFolderBackups);
+    const auto service = StartService();
+    service->AddUser("demo", "demo1234", "데모");
+    WebFolderTestClient client(*service);
     for (int day = 1; day <= 3; ++day) {
         ASSERT_TRUE(client
                         .Upload("demo", "demo1234", std::string(31, 'a' + day) + "0", "상사",
@@ -237,7 +265,7 @@ TEST(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
     }
     const auto backup = [&](const std::string& name) {
         const ToolResult made = RunWebFolderTool(
-            {"backup", "--data", service.DataFolder().string(), (dir / name).string()});
+            {"backup", "--data", service->DataFolder().string(), (dir / name).string()});
         EXPECT_EQ(made.exitCode, 0) << made.output;
         return dir / name;
     };
@@ -247,7 +275,8 @@ TEST(StorageRulesTest, ABackupCutOffMidwayIsNeverTakenForAWholeOne) {
     fs::remove(noWord / "backup-complete");
     const fs::path missing = backup("missing");
     fs::remove(missing / "backup-complete");
-    fs::remove(missing / "archives" / ReadIndex(missing).front().file);
+    fs::remove(missing / "archives" /
+               TestStore::Make(Backend::Embedded, missing)->ReadIndex().front().object);
     const fs::path early = dir / "early";
     fs::create_directory(early);
     WriteFile(early / "backup-unfinished", "");

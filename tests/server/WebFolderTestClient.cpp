@@ -1,14 +1,11 @@
 #include "WebFolderTestClient.h"
 
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <charconv>
-#include <set>
 
 #include "platform/CodePage.h"
-#include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +100,14 @@ TextReply WebFolderTestClient::Command(const std::string& command, const std::st
 TextReply WebFolderTestClient::Upload(const std::string& id, const std::string& password,
                                       const std::string& key, const std::string& companyName,
                                       const std::string& fileName, const std::string& content) {
+    return ToTextReply(TryUpload(id, password, key, companyName, fileName, content));
+}
+
+httplib::Result WebFolderTestClient::TryUpload(const std::string& id, const std::string& password,
+                                               const std::string& key,
+                                               const std::string& companyName,
+                                               const std::string& fileName,
+                                               const std::string& content) {
     const httplib::MultipartFormDataItems items{
         {"userid", Utf8ToAnsi(id), "", ""},
         {"password", Utf8ToAnsi(password), "", ""},
@@ -110,7 +115,7 @@ TextReply WebFolderTestClient::Upload(const std::string& id, const std::string& 
         {"companyname", Utf8ToAnsi(companyName), "", ""},
         {"file", content, Utf8ToAnsi(fileName), "application/octet-stream"},
     };
-    return ToTextReply(client_.Post("/tidewellweb/gwupload.asp", items));
+    return client_.Post("/tidewellweb/gwupload.asp", items);
 }
 
 httplib::Result WebFolderTestClient::Download(const std::string& id, const std::string& password,
@@ -118,51 +123,6 @@ httplib::Result WebFolderTestClient::Download(const std::string& id, const std::
     return client_.Post("/tidewellweb/gwdownload.asp",
                         EncodeForm({{"userid", id}, {"password", password}, {"companykey", key}}),
                         "application/x-www-form-urlencoded");
-}
-
-std::int64_t ArchiveCost(const fs::path& dataFolder, std::int64_t size) {
-    struct statvfs st {};
-    EXPECT_EQ(::statvfs((dataFolder / "archives").c_str(), &st), 0);
-    const auto block = static_cast<std::int64_t>(st.f_frsize);
-    return (size + block - 1) / block * block + webfolder::kIndexRowCharge;
-}
-
-std::vector<IndexRow> ReadIndex(const fs::path& dataFolder) {
-    SqliteDatabase db(dataFolder / "webfolder.db", SQLITE_OPEN_READONLY);
-    auto rows = db.Prepare(
-        "SELECT c.company_key, a.name, a.file, a.size FROM archives a "
-        "JOIN companies c ON a.company_id = c.id ORDER BY c.company_key, a.name");
-    std::vector<IndexRow> index;
-    while (rows.Step()) {
-        index.push_back(
-            {rows.ColumnText(0), rows.ColumnText(1), rows.ColumnText(2), rows.ColumnInt(3)});
-    }
-    return index;
-}
-
-std::vector<std::string> ArchiveFiles(const fs::path& dataFolder) {
-    std::vector<std::string> files;
-    const fs::path root = dataFolder / "archives";
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_directory() || entry.path().filename() == ".tidewell-archives") continue;
-        files.push_back(fs::relative(entry.path(), root).string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-void ExpectIndexMatchesFiles(const fs::path& dataFolder) {
-    std::set<std::string> named;
-    for (const IndexRow& row : ReadIndex(dataFolder)) {
-        const fs::path file = dataFolder / "archives" / row.file;
-        ASSERT_TRUE(fs::is_regular_file(file)) << row.file;
-        EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(file)), row.size) << row.file;
-        named.insert(row.file);
-    }
-    for (const std::string& file : ArchiveFiles(dataFolder)) {
-        EXPECT_EQ(named.count(file), 1u) << "file outside the index: " << file;
-    }
-    EXPECT_TRUE(fs::is_empty(dataFolder / "uploads")) << "an upload was left behind";
 }
 
 }  // namespace tidewell::test

@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ArchiveStore.h"
+#include "ArchiveIndex.h"
+#include "TestStore.h"
 #include "TestSupport.h"
 #include "WebFolderService.h"
 
@@ -38,9 +39,6 @@ std::string EncodeForm(const Fields& fields);
 
 // What each company costs beyond its archives in the usage and the quota.
 inline constexpr std::int64_t kCompanyCharge = webfolder::kCompanyCharge;
-// What an archive of `size` bytes is charged in the data folder: whole blocks of its file
-// system and its index row.
-std::int64_t ArchiveCost(const std::filesystem::path& dataFolder, std::int64_t size);
 
 inline constexpr char kKey1[] = "0123456789abcdef0123456789abcdef";
 inline constexpr char kKey2[] = "fedcba9876543210fedcba9876543210";
@@ -57,6 +55,10 @@ public:
     TextReply Upload(const std::string& id, const std::string& password, const std::string& key,
                      const std::string& companyName, const std::string& fileName,
                      const std::string& content);
+    // The same, for a service that may be gone: no reply is no failure here.
+    httplib::Result TryUpload(const std::string& id, const std::string& password,
+                              const std::string& key, const std::string& companyName,
+                              const std::string& fileName, const std::string& content);
     httplib::Result Download(const std::string& id, const std::string& password,
                              const std::string& key);
 
@@ -68,36 +70,25 @@ private:
 
 TextReply ToTextReply(const httplib::Result& result);
 
-// One row of the archive index, read straight from the database.
-struct IndexRow {
-    std::string companyKey;
-    std::string name;
-    std::string file;
-    std::int64_t size = 0;
-};
-std::vector<IndexRow> ReadIndex(const std::filesystem::path& dataFolder);
-
-// Every regular file under the data folder's archives, relative to it ("1/2024...bck").
-std::vector<std::string> ArchiveFiles(const std::filesystem::path& dataFolder);
-
-// Fails the test when an index row's file is missing or has another size, or when a file
-// under archives is not in the index, or when an upload was left behind.
-void ExpectIndexMatchesFiles(const std::filesystem::path& dataFolder);
-
-// A running service with a temporary data folder, the account demo / demo1234 (no end date,
-// the default quota) and a client for it.
-class WebFolderFixture : public ::testing::Test {
+// A running service on a fresh store of the test's back end, the account demo / demo1234 (no
+// end date, the default quota) and a client for it.
+class WebFolderFixture : public BackendTest {
 protected:
-    WebFolderFixture() { service.AddUser("demo", "demo1234", "데모 사용자"); }
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        service = StartService();
+        client = std::make_unique<WebFolderTestClient>(*service);
+        service->AddUser("demo", "demo1234", "데모 사용자");
+    }
 
     // A file name as the client sends it: its full local path.
     static std::string ClientPath(const std::string& name) {
         return "C:\\Documents and Settings\\kim\\Local Settings\\Temp\\Tidewell\\" + name;
     }
 
-    TempDir dir;
-    WebFolderService service{dir / "data"};
-    WebFolderTestClient client{service};
+    std::unique_ptr<WebFolderService> service;
+    std::unique_ptr<WebFolderTestClient> client;
 };
 
 }  // namespace tidewell::test

@@ -66,19 +66,19 @@ TEST(PlanArchives, KeepsTheThreeStoredLastAndCountsWhatGoes) {
     auto plan = PlanArchives(three, "20240104000000.bck", 3);
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "b");
+    EXPECT_EQ(plan.released[0].object, "b");
     EXPECT_EQ(plan.releasedBytes, 20);
 
     plan = PlanArchives(three, "20240101000000.bck", 3);  // same name: replaced, nothing pushed out
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "a");
+    EXPECT_EQ(plan.released[0].object, "a");
 
     // Older data sent on purpose is stored and becomes the newest.
     plan = PlanArchives(three, "20231231000000.bck", 3);
     EXPECT_TRUE(plan.kept);
     ASSERT_EQ(plan.released.size(), 1u);
-    EXPECT_EQ(plan.released[0].file, "b");
+    EXPECT_EQ(plan.released[0].object, "b");
 
     plan = PlanArchives({}, "20240101000000.bck", 3);
     EXPECT_TRUE(plan.kept);
@@ -193,6 +193,39 @@ TEST(CommandLine, ReadsTheServiceLimitsAndTheOperatorCommands) {
              {"backup", "--data", "d"},
              {"backup", "--data", "d", "a", "b"}}) {
         EXPECT_THROW(Parse(words), UsageError) << words.back();
+    }
+}
+
+TEST(CommandLine, NamesTheDistributedStoreWholeAndNeverWithItsSecrets) {
+    const auto serve = std::get<ServeOptions>(
+        Parse({"serve", "--index", "postgresql://tw@db:5432/tw", "--archives", "s3://bucket/prod",
+               "--spool", "/var/cache/tw", "--download-memory", "64"}));
+    EXPECT_TRUE(serve.location.Distributed());
+    EXPECT_EQ(serve.location.index, "postgresql://tw@db:5432/tw");
+    EXPECT_EQ(serve.location.archives, "s3://bucket/prod");
+    EXPECT_EQ(serve.location.spool, "/var/cache/tw");
+    EXPECT_EQ(serve.settings.backend.downloadMemory, 64 << 20);
+    const auto migrate =
+        std::get<MigrateOptions>(Parse({"migrate", "--data", "d", "--to-index",
+                                        "postgres://tw@db/tw", "--to-archives", "s3://bucket"}));
+    EXPECT_EQ(migrate.dataFolder, "d");
+    EXPECT_EQ(migrate.target.archives, "s3://bucket");
+    EXPECT_FALSE(std::get<PruneOptions>(Parse({"prune", "--data", "d", "--keep", "1"}))
+                     .location.Distributed());
+
+    for (const auto& words : std::vector<std::vector<std::string>>{
+             {"serve", "--index", "postgresql://tw@db/tw"},
+             {"serve", "--archives", "s3://bucket/prod"},
+             {"serve", "--data", "d", "--index", "postgresql://db/tw", "--archives", "s3://b/p"},
+             {"serve", "--index", "postgresql://tw:secret@db/tw", "--archives", "s3://b/p"},
+             {"serve", "--index", "postgresql://db/tw?password=secret", "--archives", "s3://b/p"},
+             {"serve", "--index", "mysql://db/tw", "--archives", "s3://b/p"},
+             {"serve", "--index", "postgresql://db/tw", "--archives", "/srv/archives"},
+             {"serve", "--data", "d", "--s3-config", "s3.conf"},
+             {"adduser", "--data", "d", "--id", "a", "--name", "n", "--spool", "/tmp"},
+             {"backup", "--index", "postgresql://db/tw", "/b"},
+             {"migrate", "--data", "d", "--to-index", "postgresql://db/tw"}}) {
+        EXPECT_THROW(Parse(words), UsageError) << words[1] << " " << words[2];
     }
 }
 

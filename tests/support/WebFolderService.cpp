@@ -130,15 +130,31 @@ ToolResult RunWebFolderTool(const std::vector<std::string>& arguments, const Too
     return result;
 }
 
+ServiceStore ServiceStore::Folder(const std::filesystem::path& dataFolder) {
+    return {{"--data", dataFolder.string()},
+            dataFolder,
+            dataFolder.parent_path() / (dataFolder.filename().string() + ".log")};
+}
+
+std::vector<std::string> ServiceStore::Command(const std::string& command,
+                                               const std::vector<std::string>& rest) const {
+    std::vector<std::string> words{command};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    words.insert(words.end(), rest.begin(), rest.end());
+    return words;
+}
+
 WebFolderService::WebFolderService(std::filesystem::path dataFolder,
                                    std::vector<std::string> options)
-    : dataFolder_(std::move(dataFolder)),
-      logFile_(dataFolder_.parent_path() / (dataFolder_.filename().string() + ".log")) {
-    const FileHandle log(::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-    if (!log) throw Exception("cannot create " + logFile_.string());
+    : WebFolderService(ServiceStore::Folder(dataFolder), std::move(options)) {}
+
+WebFolderService::WebFolderService(ServiceStore store, std::vector<std::string> options)
+    : store_(std::move(store)) {
+    const FileHandle log(
+        ::open(store_.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    if (!log) throw Exception("cannot create " + store_.logFile.string());
     Pipe output;
-    std::vector<std::string> arguments{"serve", "--data", dataFolder_.string(), "--listen",
-                                       "127.0.0.1:0"};
+    std::vector<std::string> arguments = store_.Command("serve", {"--listen", "127.0.0.1:0"});
     if (std::find(options.begin(), options.end(), "--password-iterations") == options.end()) {
         arguments.insert(arguments.end(), {"--password-iterations", kTestPasswordIterations});
     }
@@ -184,22 +200,15 @@ std::string WebFolderService::BaseUrl() const {
 }
 
 std::string WebFolderService::LogText() const {
-    std::ifstream in(logFile_, std::ios::binary);
+    std::ifstream in(store_.logFile, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WebFolderService::AddUser(const std::string& id, const std::string& password,
                                const std::string& name, std::optional<std::int64_t> days,
                                std::optional<std::int64_t> quota) const {
-    std::vector<std::string> arguments{"adduser",
-                                       "--data",
-                                       dataFolder_.string(),
-                                       "--id",
-                                       id,
-                                       "--name",
-                                       name,
-                                       "--password-iterations",
-                                       kTestPasswordIterations};
+    std::vector<std::string> arguments = store_.Command(
+        "adduser", {"--id", id, "--name", name, "--password-iterations", kTestPasswordIterations});
     if (days) arguments.insert(arguments.end(), {"--days", std::to_string(*days)});
     if (quota) arguments.insert(arguments.end(), {"--quota", std::to_string(*quota)});
     ToolRun run;
