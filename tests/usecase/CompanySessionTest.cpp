@@ -120,6 +120,52 @@ TEST_F(CompanySessionTest, ACompanysFailureIsItsOwnOutcomeAndTheTransportEndsThe
     EXPECT_THROW(session.Transfer(second, smUpload, TKeepSide::Unanswered), HttpError);
 }
 
+// The list is minutes old when its transfer starts, and another computer sent newer data
+// meanwhile: read again, the company changed on both sides, so nothing is sent over the other
+// computer's data; asked again, it is a question, not an upload.
+TEST_F(CompanySessionTest, AChangeSinceTheListIsDecidedAgainBeforeAnythingMoves) {
+    const fs::path shop = MakeCompany("shop", "가게");
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    TTidewellCompanyPtr company = Listed("가게");
+    ASSERT_EQ(session.Transfer(company, company->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    ExecCompanySql(shop.string(), "delete from inventory where rowid < 10");
+    SetFileModifiedTime((shop / "default.mdb").string(), kOlder + 1);
+    company = Listed("가게");
+    ASSERT_EQ(session.Decide(*company).Mode, smUpload);
+
+    const fs::path elsewhere = core.dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(shop / "default.mdb", elsewhere / "default.mdb");
+    ExecCompanySql(elsewhere.string(), "delete from inventory where rowid > 90");
+    SetFileModifiedTime((elsewhere / "default.mdb").string(), kOlder + 2);
+    CompanySession other{SessionSetup()};
+    ASSERT_EQ(other.Login("kim", "pw1234").Kind, TLoginOutcome::loLoggedIn);
+    other.BuildList();
+    TTidewellUser& account = other.Account();
+    account.GetCompany(account.IndexOfCompany(company->CompanyKey))->LocalPath = elsewhere.string();
+    ASSERT_EQ(account.UploadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+
+    const auto uploads = [&] {
+        const std::string log = service.LogText();
+        int count = 0;
+        for (auto at = log.find("gwupload"); at != std::string::npos;
+             at = log.find("gwupload", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const int before = uploads();
+    const TCompanyOutcome changed = session.Transfer(company, smUpload, TKeepSide::Unanswered);
+    ASSERT_EQ(changed.Kind, TCompanyOutcome::coChanged);
+    EXPECT_EQ(changed.Previous.Mode, smUpload);
+    EXPECT_EQ(changed.Decision.Ask, TSyncDecision::akBothChanged);
+    EXPECT_EQ(Stamp(company->LatestFileTime), Stamp(kOlder + 2));  // the row shows it as it is
+    EXPECT_EQ(session.Transfer(company, smUpload, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coConflict);
+    EXPECT_EQ(uploads(), before);
+}
+
 // Going back to a safety archive is the newest change on this computer: the data takes the time
 // of the return, so the next sync sends it, with or without an agreement; when the web folder
 // changed meanwhile too, the user is asked.
