@@ -201,6 +201,60 @@ TEST_F(CliTest, ExitStatusForRefusalsUsageAndFailures) {
     EXPECT_NE(unknown.err.find("0123456789abcdef0123456789abcdef"), std::string::npos);
 }
 
+// A branch computer holds only its own company: a plain sync sends it, passes the account's other
+// company over (named once, not a failure). Its folder unplugged, the company is listed as missing
+// and never downloaded; forgetting it here keeps the web folder's archives.
+TEST_F(CliTest, ABranchComputerSendsItsOwnAndPassesTheOthersOver) {
+    f.MakeWebCompany("본점", kNewer);
+    const auto branch = f.MakeCompany("branch", "강남 지점", kOlder);
+    const std::string key = ReadCompanyKey(branch.string());
+    Register(0, branch, "강남 지점");
+    CliRun run = Cli({"sync"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto first = run.err.find("본점");
+    ASSERT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("본점", first + 1), std::string::npos) << run.err;
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(1).at(2), "none");
+
+    const fs::path unplugged = f.core.dir / "unplugged";
+    fs::rename(branch, unplugged);
+    auto rows = Rows(Cli({"list"}).out);
+    EXPECT_EQ(rows.at(1), (std::vector<std::string>{key, "강남 지점", "missing", "-",
+                                                    rows.at(1).at(4), branch.string()}));
+    run = Cli({"sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(branch.string()), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(branch));
+
+    ASSERT_EQ(Cli({"forget", key, "--yes"}).status, 0);
+    rows = Rows(Cli({"list"}).out);
+    EXPECT_EQ(rows.at(1).at(2), "download");  // the web folder's archives stay
+    EXPECT_FALSE(hive.OpenKey(kProgramKey, true)->ValueExists("Company00Path"));
+    EXPECT_TRUE(fs::exists(unplugged / "default.mdb"));
+}
+
+// --help is the answer on standard output; a command line that can't be run is one Korean line
+// and a hint on standard error, status 2.
+TEST_F(CliTest, HelpGoesToStandardOutputAndAUsageErrorIsOneLineAndAHint) {
+    CliRun run = Cli({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("사용법: tidewell-cli", 0), 0u) << run.out;
+    EXPECT_EQ(run.err, "");
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"frobnicate"},
+                                                  {"sync", "--prefer", "both"},
+                                                  {"forget"},
+                                                  {"list", "--folder"}}) {
+        run = Cli(wrong);
+        EXPECT_EQ(run.status, 2) << wrong.front();
+        EXPECT_EQ(run.out, "");
+        const auto lines = std::count(run.err.begin(), run.err.end(), '\n');
+        EXPECT_EQ(lines, 2) << run.err;
+        EXPECT_NE(run.err.find("\n사용법은 tidewell-cli --help로 볼 수 있습니다.\n"),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
 // Both sides changed since they last agreed: passed over unless the user says which to keep;
 // the way back to the state before the download then goes through history and restore.
 TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {

@@ -34,7 +34,9 @@ constexpr const char* kUsageText =
     "  account                      계정: 사용자명, 웹폴더 사용량, 사용기한\n"
     "  list                         사업장마다 한 줄(탭으로 구분): 키, 이름, 전송 방향,\n"
     "                               이 컴퓨터의 시각, 웹폴더의 시각, 이 컴퓨터의 폴더\n"
-    "                               (하루 넘게 앞선 시각에는 \"(future)\"가 붙습니다)\n"
+    "                               (하루 넘게 앞선 시각에는 \"(future)\"가 붙습니다;\n"
+    "                               등록된 폴더를 찾을 수 없으면 방향은 missing, 폴더는\n"
+    "                               찾던 곳)\n"
     "  sync [KEY...] [--wait]       전송이 필요한 모든 사업장, 또는 주어진 사업장을 전송합니다.\n"
     "                               이 컴퓨터에 폴더가 없는 사업장은 건너뜁니다.\n"
     "                               --wait: 다른 Tidewell 작업이 끝날 때까지 기다립니다\n"
@@ -651,10 +653,15 @@ private:
         for (const TCompanyRow& row : rows_) {
             const TTidewellCompany& c = *row.Company;
             const TSyncDecision decision = session_.Decide(c);
-            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << DirectionText(c) << '\t'
+            // A registered folder that is not found is named as missing, with where it was.
+            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t'
+                 << (row.Missing ? "missing" : DirectionText(c)) << '\t'
                  << TimeText(c.LocalModified, decision.LocalInFuture) << '\t'
                  << TimeText(c.LatestFileTime, decision.WebInFuture) << '\t'
-                 << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
+                 << (row.Missing           ? row.Missing->Path
+                     : c.LocalPath.empty() ? "-"
+                                           : c.LocalPath)
+                 << "\n";
         }
         return listed ? kDone : kFailed;
     }
