@@ -166,6 +166,40 @@ TEST_F(CompanySessionTest, AChangeSinceTheListIsDecidedAgainBeforeAnythingMoves)
     EXPECT_EQ(uploads(), before);
 }
 
+// A folder renamed in the folder picker takes the companies registered in it along, their
+// agreement too; a sibling whose name merely starts the same stays. No second slot, no company
+// left without its folder.
+TEST_F(CompanySessionTest, AFolderRenamedInThePickerTakesItsRegistrationsAlong) {
+    fs::create_directories(core.dir / "shops");
+    const fs::path inside = MakeCompany("shops/main", "본점");
+    const fs::path sibling = MakeCompany("shops-old", "옆 가게");
+    session.AddFolder(inside.string(), TSameFolder::LeaveAsItIs);
+    session.AddFolder(sibling.string(), TSameFolder::LeaveAsItIs);
+    TTidewellCompanyPtr company = Listed("본점");
+    ASSERT_EQ(session.Transfer(company, company->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    const TAgreedState agreed = session.Registry().Load().at(0).Synced;
+    ASSERT_GT(agreed.Time, 0);
+    company = Listed("본점");
+    ASSERT_EQ(company->SyncMode, smNone);
+
+    fs::rename(core.dir / "shops", core.dir / "branches");
+    EXPECT_EQ(
+        session.FolderRenamed((core.dir / "shops").string(), (core.dir / "branches").string()), 1);
+    EXPECT_EQ(company->LocalPath, (core.dir / "branches" / "main").string());
+    const std::vector<TCompanySlot> slots = session.Registry().Load();
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_EQ(slots[0].LocalPath, (core.dir / "branches" / "main").string());
+    EXPECT_EQ(slots[0].Synced.Time, agreed.Time);
+    EXPECT_EQ(slots[1].LocalPath, sibling.string());
+    for (const TCompanyRow& row : session.BuildList().Rows) {
+        EXPECT_FALSE(row.Missing) << row.Company->CompanyName;
+        if (row.Company->CompanyName == "본점") {
+            EXPECT_EQ(row.Company->SyncMode, smNone);
+        }
+    }
+}
+
 // Going back to a safety archive is the newest change on this computer: the data takes the time
 // of the return, so the next sync sends it, with or without an agreement; when the web folder
 // changed meanwhile too, the user is asked.
