@@ -44,6 +44,32 @@ TEST(MainList, LocalAndWebCompaniesMergeByKeyWithTheirDirections) {
     EXPECT_FALSE(f.view->Checked(Element::CheckBox1));
 }
 
+// The list follows its files: a database changed after the list was built comes back decided
+// again (checked for its upload), while a row the user set by hand keeps the user's choice.
+TEST(MainList, AChangedDatabaseIsDecidedAgainAndTheUsersChoicesStay) {
+    MainFixture f;
+    const auto shop = f.MakeCompany("shop", "가게", kOlder);
+    const auto other = f.MakeCompany("other", "다른 가게", kOlder);
+    f.Register(0, shop, "가게");
+    f.Register(1, other, "다른 가게");
+    f.LogIn();
+    f.form->btnSyncSelectedClick();  // both go up, then agree with the web folder
+    ASSERT_EQ(f.form->Row(f.RowOf("가게")).Company->SyncMode, smNone);
+    f.view->PointerRow = f.RowOf("다른 가게");
+    f.form->menuSyncModeDownloadClick();
+    f.form->ToggleRowCheck(f.RowOf("다른 가게"));
+
+    ExecCompanySql(shop.string(), "delete from inventory where rowid < 10");
+    SetFileModifiedTime((shop / "default.mdb").string(), kNewer);
+    f.form->CompanyFilesChanged();
+    const TCompanyRow& changed = f.form->Row(f.RowOf("가게"));
+    EXPECT_EQ(changed.Company->SyncMode, smUpload);
+    EXPECT_TRUE(changed.Checked);
+    const TCompanyRow& chosen = f.form->Row(f.RowOf("다른 가게"));
+    EXPECT_EQ(chosen.Company->SyncMode, smUserDownload);
+    EXPECT_TRUE(chosen.Checked);
+}
+
 TEST(MainList, TwoSlotsWithOneKeyGiveOneRowWithTheLaterFolder) {
     MainFixture f;
     const auto a = f.MakeCompany("a", "가게", kOlder);

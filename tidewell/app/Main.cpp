@@ -461,7 +461,7 @@ void TformMain::RefreshCompanyList() {
     const bool settingsReadable = list.SettingsReadable;
     const std::vector<TSkippedCompanySlot> damaged = list.Damaged;
     const std::string webRefusal = list.WebRefusal;
-    ApplyList(std::move(list), false);
+    ApplyList(std::move(list), {});
     if (!webListed) {
         ShowAppMessage("웹폴더의 사업장 목록을 받지 못해 이 컴퓨터의 사업장만 보여 드립니다.\r\n" +
                        webRefusal);
@@ -481,23 +481,17 @@ void TformMain::RefreshCompanyList() {
 
 void TformMain::RebuildListLocally() {
     if (!session_.LoggedIn()) return;
-    ApplyList(session_.RebuildLocally(), true);
+    // Taken before the rebuild: the web folder's companies are the same objects after it.
+    std::map<std::string, TRowChoice> choices;
+    for (int i = 0; i < RowCount(); ++i) {
+        choices[CompanyOf(i).CompanyKey] = {Decision(i), CompanyOf(i).SyncMode,
+                                            Rows[static_cast<std::size_t>(i)].Checked};
+    }
+    ApplyList(session_.RebuildLocally(), choices);
 }
 
-void TformMain::ApplyList(TCompanyList list, bool keepChoices) {
+void TformMain::ApplyList(TCompanyList list, const std::map<std::string, TRowChoice>& choices) {
     // What the user chose on a row stays where the decision it was chosen against stands.
-    struct Choice {
-        TSyncDecision Decided;
-        TSyncMode Mode;
-        bool Checked;
-    };
-    std::map<std::string, Choice> choices;
-    if (keepChoices) {
-        for (int i = 0; i < RowCount(); ++i) {
-            choices[CompanyOf(i).CompanyKey] = {Decision(i), CompanyOf(i).SyncMode,
-                                                Rows[static_cast<std::size_t>(i)].Checked};
-        }
-    }
     Rows = std::move(list.Rows);
     for (TCompanyRow& row : Rows) {
         const auto kept = choices.find(row.Company->CompanyKey);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -151,7 +152,13 @@ private:
     void RunTransfers(const std::vector<int>& rows, const std::function<void()>& after);
     // The list from what is known, without the service: after a stop, and when files change.
     void RebuildListLocally();
-    void ApplyList(TCompanyList list, bool keepChoices);
+    // A row's choice as the user left it, against the decision it was made under.
+    struct TRowChoice {
+        TSyncDecision Decided;
+        TSyncMode Mode = smNone;
+        bool Checked = false;
+    };
+    void ApplyList(TCompanyList list, const std::map<std::string, TRowChoice>& choices);
     // The service the window talks to, as the environment, the settings and tidewell-cli's
     // login say.
     TServiceChoice ChooseService();
