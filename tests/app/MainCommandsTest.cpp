@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "CompanyMaker.h"
 #include "MainTestSupport.h"
 #include "company/BackupCompany.h"
@@ -522,6 +524,48 @@ TEST(MainOpen, HostProductGetsTheQuotedFolderAsOneParameter) {
     f.view->PointerRow.reset();
     f.form->menuViewClick();
     EXPECT_EQ(f.view->StartedPrograms.size(), 1u);
+}
+
+// An action that cannot act says why, once, instead of doing nothing.
+TEST(MainOpen, AnActionThatCannotActSaysWhy) {
+    struct Case {
+        const char* name;
+        std::function<void(MainFixture&)> act;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"도움말 without a browser",
+         [](MainFixture& f) {
+             f.view->BrowserWorks = false;
+             f.form->Label3Click();
+         },
+         "/support/tidewell.asp"},
+        {"실행 without the host product", [](MainFixture& f) { f.form->menuViewClick(); },
+         "설치되어 있지 않아"},
+        {"실행 when the host product does not start",
+         [](MainFixture& f) {
+             f.core.hive()
+                 .OpenKey("Software\\QuenlowBarcode", true)
+                 ->WriteString("InstallPath", "/opt/quenlow barcode");
+             f.view->ProgramsStart = false;
+             f.form->menuViewClick();
+         },
+         "실행하지 못했습니다"},
+        {"모든 사업장 전송 with nothing checked",
+         [](MainFixture& f) { f.form->menuSyncAllClick(); }, "사업장을 선택해 주세요."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        MainFixture f;
+        f.Register(0, f.MakeCompany("shop", "가게", kOlder), "가게");
+        f.LogIn();
+        f.form->btnSyncSelectedClick();  // nothing left checked
+        f.core.ui.boxes.clear();
+        f.view->PointerRow = 0;
+        test.act(f);
+        ASSERT_EQ(f.Messages().size(), 1u);
+        EXPECT_NE(f.Messages()[0].find(test.said), std::string::npos) << f.Messages()[0];
+    }
 }
 
 TEST(MainAbout, VersionMessage) {
