@@ -8,8 +8,8 @@ namespace fs = std::filesystem;
 
 namespace tidewell::test {
 
-CliRunner::CliRunner(MainFixture& fixture)
-    : home(fixture.core.dir / "home"), config(home / "config"), bin(home / "bin") {
+CliRunner::CliRunner(MainFixture& fixture, const std::string& homeName)
+    : home(fixture.core.dir / homeName), config(home / "config"), bin(home / "bin") {
     for (const fs::path& folder : {config, bin, home / "data", home / "run"}) {
         fs::create_directories(folder);
     }

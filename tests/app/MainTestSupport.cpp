@@ -5,6 +5,7 @@
 #include "CompanyMaker.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
+#include "gateway/TidewellGateway.h"
 
 namespace fs = std::filesystem;
 
@@ -81,6 +82,19 @@ void MainFixture::UploadFromElsewhere(const fs::path& folder, TDateTime time,
     ASSERT_GE(index, 0);
     other.GetCompany(index)->LocalPath = elsewhere.string();
     ASSERT_EQ(other.UploadCompany(key).Kind, TTransferResult::trDone);
+}
+
+void MainFixture::PutInWebFolder(const std::string& key, const std::string& member, TDateTime time,
+                                 const std::string& tag) {
+    const fs::path dir = core.dir / ("web-" + tag);
+    fs::create_directories(dir);
+    WriteFile(dir / "default.mdb", member);
+    const std::string archive = (dir / (FormatDateTime("yyyymmddhhnnss", time) + ".bck")).string();
+    TBackupFile packer;
+    ASSERT_TRUE(packer.Backup({(dir / "default.mdb").string()}, archive));
+    TAnswerList answer;
+    ASSERT_TRUE(
+        TTidewellGateway(service.BaseUrl()).UploadFile("kim", "pw1234", key, tag, archive, answer));
 }
 
 void MainFixture::Register(int slot, const fs::path& folder, const std::string& name) {

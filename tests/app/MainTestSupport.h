@@ -34,6 +34,11 @@ public:
     // `sql` when given, stamped with `time`.
     void UploadFromElsewhere(const std::filesystem::path& folder, TDateTime time,
                              const std::string& sql = "");
+    // An archive in the web folder under the company's key whose default.mdb holds member's
+    // bytes, whatever they are (another computer's data, a damaged or foreign file), named
+    // after time; tag names its folder and, for a new company, the company.
+    void PutInWebFolder(const std::string& key, const std::string& member, TDateTime time,
+                        const std::string& tag);
     // What the window's logic is made from here: the fixture's settings and places, the
     // loopback service.
     TSessionSetup Setup();
