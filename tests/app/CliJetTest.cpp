@@ -145,6 +145,7 @@ TEST(CliJet, OtherFormatsAreRefusedByNameAndTheRunGoesOn) {
     const std::vector<Case> cases = {
         {"jet3", bytes(MakeJetHeaderVariant(false, 0)), "Jet 3 데이터베이스(옛 형식)입니다"},
         {"accdb", bytes(MakeJetHeaderVariant(true, 2)), "ACE 데이터베이스(.accdb 형식)입니다"},
+        {"garbage", bytes(std::string(8192, 'x')), "데이터베이스가 아닌 파일입니다"},
         {"cut", bytes(company.substr(0, 3 * 4096 + 100)), "Jet 4 데이터베이스"},
         {"flipped", bytes(flipped), "Jet 4 데이터베이스의 ver 테이블을 읽을 수 없습니다"},
         // The company's own data, as a Jet 4 file where its SQLite database is.

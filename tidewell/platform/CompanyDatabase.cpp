@@ -25,10 +25,11 @@ bool SameText(const std::string& a, const std::string& b) {
 }
 
 // A database of a kind that no engine here reads (a Jet 3 or ACE database, a Jet of an unknown
-// version) is refused naming what it is; so is an empty file when emptyToo (SQLite would take it
-// for an empty database). Anything else is the engine's to report: a missing file, or bytes of
-// no database at all ("not a database file").
-void RefuseOtherFormats(const std::string& file, bool emptyToo) {
+// version) is refused naming what it is; so are, when whole (a file about to be used as a
+// company's), an empty file (SQLite would take it for an empty database) and bytes of no
+// database at all. Anything else is the engine's to report: a missing file, or, when opening,
+// bytes of no database ("not a database file").
+void RefuseOtherFormats(const std::string& file, bool whole) {
     const DatabaseFormat format = DatabaseFileFormat(file);
     switch (format) {
         case DatabaseFormat::Jet3:
@@ -37,12 +38,14 @@ void RefuseOtherFormats(const std::string& file, bool emptyToo) {
             break;
         case DatabaseFormat::Empty: {
             std::error_code absent;
-            if (emptyToo && fs::exists(file, absent)) break;
+            if (whole && fs::exists(file, absent)) break;
             return;
         }
+        case DatabaseFormat::Other:
+            if (whole) break;
+            return;
         case DatabaseFormat::Sqlite:
         case DatabaseFormat::Jet4:
-        case DatabaseFormat::Other:
             return;
     }
     throw CompanyDatabaseError(NotCompanyDatabaseReason(format) + ": " + file,
