@@ -44,6 +44,7 @@ TEST(MainAdd, AJetFolderIsAddedByItsKeyAndOneWithoutAKeyIsRefused) {
         ASSERT_EQ(f.Messages().size(), 1u);
         EXPECT_EQ(f.Messages()[0].rfind("사업장 추가: ", 0), 0u) << f.Messages()[0];
         EXPECT_TRUE(Has(f.Messages()[0], c.told)) << f.Messages()[0];
+        EXPECT_FALSE(Has(f.Messages()[0], "다른 프로그램")) << "no wait helps here";
         EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
         EXPECT_EQ(ReadFile(f.core.dir / c.folder / "default.mdb"), c.database);
     }
