@@ -103,7 +103,7 @@ void WriteMark(const std::filesystem::path& file, const std::string& id) {
         WriteAll(out.get(), text.data(), text.size(), file.string());
     }
     SyncFile(file);
-    SyncFolder(file.parent_path());
+    SyncFolder(std::filesystem::canonical(file.parent_path()));  // archives/ may be a link
 }
 
 bool Tighten(const std::filesystem::path& path, mode_t wanted) {

@@ -43,7 +43,9 @@ public:
     std::string Place(std::int64_t companyId) override {
         const fs::path companyFolder = folder_.ArchivesFolder() / std::to_string(companyId);
         if (::mkdir(companyFolder.c_str(), 0700) == 0) {
-            SyncFolder(folder_.ArchivesFolder());  // the new folder's name, before what goes in it
+            // The new folder's name, before what goes in it. An operator may have linked
+            // archives/ to another disk: flush the folder the name really lives in.
+            SyncFolder(fs::canonical(folder_.ArchivesFolder()));
         } else if (errno != EEXIST) {
             const int code = errno;
             throw SystemError("cannot create " + companyFolder.string() + ": " + strerror(code),
