@@ -341,8 +341,8 @@ TEST_P(RobustnessTest, ArchivesLinkedToAnotherDiskTakeNewCompanies) {
     }
     const auto moved = StartService();
     WebFolderTestClient movedClient(*moved);
-    ASSERT_TRUE(movedClient.Upload("demo", "demo1234", kKey2, "지점", "20240101120000.bck", "two")
-                    .Ok());
+    ASSERT_TRUE(
+        movedClient.Upload("demo", "demo1234", kKey2, "지점", "20240101120000.bck", "two").Ok());
     EXPECT_EQ(movedClient.Download("demo", "demo1234", kKey2)->body, "two");
 }
 
