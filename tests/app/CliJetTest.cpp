@@ -1,18 +1,18 @@
 // Jet 4 company databases of the home platform through tidewell-cli, against the loopback
 // service: carried byte for byte, never while the host holds them, never converted unasked.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <sstream>
 
 #include "CliRunner.h"
 #include "HostProgram.h"
 #include "JetFixture.h"
-#include "archive/backup.h"
 #include "company/Common.h"
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testing::Not;
 
 namespace tidewell::test {
 namespace {
@@ -25,43 +25,6 @@ CliRunner Computer(MainFixture& f, const std::string& name) {
     cli.environment["TIDEWELL_USERID"] = "kim";
     cli.environment["TIDEWELL_PASSWORD"] = "pw1234";
     return cli;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The line of `list` for key, its tab-separated fields.
-std::vector<std::string> ListRow(const CliRunner& cli, const std::string& key) {
-    const CliOutcome run = cli.Run({"list"});
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.starts_with(key + "\t")) continue;
-        std::vector<std::string> fields;
-        std::istringstream parts(line);
-        for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
-        return fields;
-    }
-    return {};
-}
-
-// The bytes of the one member of an archive.
-std::string MemberOf(const fs::path& archive, const fs::path& scratch) {
-    fs::remove_all(scratch);
-    TBackupFile reader;
-    EXPECT_TRUE(reader.Restore(archive.string(), scratch.string()));
-    return ReadFile(scratch / "default.mdb");
-}
-
-// The archives the service keeps, newest name last.
-std::vector<fs::path> StoredArchives(const WebFolderService& service) {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::recursive_directory_iterator(service.DataFolder())) {
-        if (entry.path().extension() == ".bck") found.push_back(entry.path());
-    }
-    std::sort(found.begin(), found.end(),
-              [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
-    return found;
 }
 
 // A Jet company goes up from one computer and down to another byte for byte, and neither side
@@ -84,21 +47,21 @@ TEST(CliJet, AJetCompanyTravelsByteForByteAndNeverWhileTheHostHoldsIt) {
         HostProgram host = HostProgram::JetUser(shop / "default.mdb", "ldb");
         run = first.Run({"upload", kKey});
         EXPECT_EQ(run.status, 1);
-        EXPECT_TRUE(Has(run.err, "물결 상회: 다른 프로그램이 데이터베이스를 사용하고 있습니다"))
-            << run.err;
+        EXPECT_THAT(run.err,
+                    HasSubstr("물결 상회: 다른 프로그램이 데이터베이스를 사용하고 있습니다"));
     }
-    EXPECT_TRUE(StoredArchives(f.service).empty()) << "nothing was sent";
+    EXPECT_TRUE(f.StoredArchives().empty()) << "nothing was sent";
     EXPECT_EQ(ReadFile(shop / "default.mdb"), original);
     run = first.Run({"upload", kKey});
     ASSERT_EQ(run.status, 0) << run.err;
-    ASSERT_EQ(StoredArchives(f.service).size(), 1u);
-    EXPECT_EQ(MemberOf(StoredArchives(f.service).back(), f.core.dir / "unpacked"), original);
+    ASSERT_EQ(f.StoredArchives().size(), 1u);
+    EXPECT_EQ(ArchiveMember(f.StoredArchives().back(), f.core.dir / "unpacked"), original);
 
     const fs::path there = f.core.dir / "jet-there";
     run = second.Run({"download", kKey, "--folder", there.string()});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadFile(there / "default.mdb"), original);
-    const auto row = ListRow(second, kKey);
+    const auto row = second.ListRow(kKey);
     ASSERT_EQ(row.size(), 6u);
     EXPECT_EQ(row[1], "물결 상회");
     EXPECT_EQ(row[2], "none");
@@ -112,17 +75,17 @@ TEST(CliJet, AJetCompanyTravelsByteForByteAndNeverWhileTheHostHoldsIt) {
         HostProgram host = HostProgram::JetUser(there / "default.mdb", "open");
         run = second.Run({"sync"});
         EXPECT_EQ(run.status, 1);
-        EXPECT_TRUE(Has(run.err, "사용하고 있습니다")) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("사용하고 있습니다"));
         EXPECT_EQ(ReadFile(there / "default.mdb"), original);
     }
     run = second.Run({"sync"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadFile(there / "default.mdb"), newer);
-    EXPECT_EQ(ListRow(second, kKey).at(2), "none");
+    EXPECT_EQ(second.ListRow(kKey).at(2), "none");
     std::vector<fs::path> kept;
     for (const auto& entry : fs::directory_iterator(there / "Backup")) kept.push_back(entry.path());
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(MemberOf(kept[0], f.core.dir / "kept"), original);
+    EXPECT_EQ(ArchiveMember(kept[0], f.core.dir / "kept"), original);
 }
 
 // Members of formats no company keeps, and damaged Jet 4 files, are refused naming what the
@@ -173,13 +136,13 @@ TEST(CliJet, OtherFormatsAreRefusedByNameAndTheRunGoesOn) {
     EXPECT_EQ(run.status, 1);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].tag);
-        EXPECT_TRUE(Has(run.err, std::string(cases[i].tag) + ": ")) << run.err;
-        EXPECT_TRUE(Has(run.err, cases[i].told)) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(std::string(cases[i].tag) + ": "));
+        EXPECT_THAT(run.err, HasSubstr(cases[i].told));
         EXPECT_EQ(ReadFile(f.core.dir / cases[i].tag / "default.mdb"), before[i]);
     }
-    EXPECT_TRUE(Has(run.err, "20240302090000.bck의 default.mdb")) << run.err;
-    EXPECT_FALSE(Has(run.err, ".restoring")) << run.err;
-    EXPECT_TRUE(Has(run.err, "--prefer web")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("20240302090000.bck의 default.mdb"));
+    EXPECT_THAT(run.err, Not(HasSubstr(".restoring"))) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("--prefer web"));
     EXPECT_EQ(ReadFile(good / "default.mdb"), ReadFile(goodElsewhere / "default.mdb"));
 
     const std::string engineKey = ReadCompanyKey((f.core.dir / "engine").string());

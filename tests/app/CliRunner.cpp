@@ -1,5 +1,7 @@
 #include "CliRunner.h"
 
+#include <sstream>
+
 #include "DesktopSession.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -38,6 +40,18 @@ CliOutcome CliRunner::Run(const std::vector<std::string>& arguments,
     outcome.out = ReadFile(home / "cli.out");
     outcome.err = ReadFile(home / "cli.err");
     return outcome;
+}
+
+std::vector<std::string> CliRunner::ListRow(const std::string& key) const {
+    std::istringstream lines(Run({"list"}).out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with(key + "\t")) continue;
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+        return fields;
+    }
+    return {};
 }
 
 void CliRunner::Register(int slot, const fs::path& folder, const std::string& name) {

@@ -26,6 +26,8 @@ public:
 
     // input goes to standard input: passwords never appear on a command line.
     CliOutcome Run(const std::vector<std::string>& arguments, const std::string& input = "") const;
+    // The tab-separated fields of `list`'s line for key; empty when there is none.
+    std::vector<std::string> ListRow(const std::string& key) const;
     // Registers a company folder in the settings that the runs use.
     void Register(int slot, const std::filesystem::path& folder, const std::string& name);
 

@@ -1,4 +1,5 @@
 // The window's logic with Jet 4 company databases of the home platform.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "JetFixture.h"
@@ -7,13 +8,11 @@
 #include "company/Common.h"
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testing::Not;
 
 namespace tidewell::test {
 namespace {
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A company folder holding database as its default.mdb.
 fs::path Folder(MainFixture& f, const std::string& name, const std::string& database) {
@@ -43,8 +42,8 @@ TEST(MainAdd, AJetFolderIsAddedByItsKeyAndOneWithoutAKeyIsRefused) {
         f.form->AddCompanyFolder(Folder(f, c.folder, c.database).string());
         ASSERT_EQ(f.Messages().size(), 1u);
         EXPECT_EQ(f.Messages()[0].rfind("사업장 추가: ", 0), 0u) << f.Messages()[0];
-        EXPECT_TRUE(Has(f.Messages()[0], c.told)) << f.Messages()[0];
-        EXPECT_FALSE(Has(f.Messages()[0], "다른 프로그램")) << "no wait helps here";
+        EXPECT_THAT(f.Messages()[0], HasSubstr(c.told));
+        EXPECT_THAT(f.Messages()[0], Not(HasSubstr("다른 프로그램"))) << "no wait helps here";
         EXPECT_FALSE(f.ProgramKey().ValueExists("Company00Path"));
         EXPECT_EQ(ReadFile(f.core.dir / c.folder / "default.mdb"), c.database);
     }
@@ -77,8 +76,8 @@ TEST(MainTransfer, ADownloadOfTheOtherJetOrSqliteEngineAsksFirstAndNoKeepsTheDat
     f.form->btnSyncSelectedClick();
     ASSERT_GE(f.core.ui.boxes.size(), 1u);
     const MessageBoxRequest& question = f.core.ui.boxes[0];
-    EXPECT_TRUE(Has(question.text, "Jet 4 데이터베이스")) << question.text;
-    EXPECT_TRUE(Has(question.text, "SQLite 데이터베이스")) << question.text;
+    EXPECT_THAT(question.text, HasSubstr("Jet 4 데이터베이스"));
+    EXPECT_THAT(question.text, HasSubstr("SQLite 데이터베이스"));
     EXPECT_EQ(question.buttons, MessageButtons::YesNo);
     EXPECT_EQ(question.defaultButton, MessageResult::No);
     EXPECT_EQ(ReadFile(folder / "default.mdb"), here);

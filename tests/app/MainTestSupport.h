@@ -39,6 +39,8 @@ public:
     // after time; tag names its folder and, for a new company, the company.
     void PutInWebFolder(const std::string& key, const std::string& member, TDateTime time,
                         const std::string& tag);
+    // The archives the service keeps, by name (oldest first).
+    std::vector<std::filesystem::path> StoredArchives() const;
     // What the window's logic is made from here: the fixture's settings and places, the
     // loopback service.
     TSessionSetup Setup();
@@ -58,5 +60,9 @@ public:
     std::unique_ptr<HeadlessView> view;
     std::unique_ptr<TformMain> form;
 };
+
+// The bytes of an archive's default.mdb, unpacked into scratch (emptied first).
+std::string ArchiveMember(const std::filesystem::path& archive,
+                          const std::filesystem::path& scratch);
 
 }  // namespace tidewell::test
