@@ -178,6 +178,9 @@ private:
     void ShowRunProgress();
     // Both sides read again right before the transfer changed the decision: go on as it is now?
     bool AskToGoOnChanged(const TTidewellCompany& company, const TCompanyOutcome& outcome);
+    // Data of the other database engine would take the place of a company's: the user says
+    // whether it may (No unless told otherwise).
+    static bool AskFormatChange(const TFormatChange& change);
     // A company's outcome: shown at once (an ended period), kept for the message after the
     // loop (a refusal, a failure, and in a transfer command everything for its summary), or
     // nothing. False when the loop must end (a stop).

@@ -63,7 +63,8 @@ constexpr const char* kUsageText =
     "--prefer local|web (sync, upload, download): 마지막으로 맞춘 뒤 양쪽 자료가 모두\n"
     "바뀌었거나 맞춘 적이 없을 때, 또는 미래의 시각만이 방향을 정할 때 남길 쪽. 없으면 그런\n"
     "사업장은 건너뜁니다. local이면 웹폴더의 최신 자료를 먼저 사업장의 Backup 폴더에\n"
-    "보관합니다.\n"
+    "보관합니다. --prefer web(download, sync)이면 다른 데이터베이스 형식(SQLite, Jet 4)의\n"
+    "자료도 사업장의 자료를 대신할 수 있습니다. 없으면 그런 자료는 거절합니다.\n"
     "--scheduled (sync): 예약 실행. 성공하면 아무것도 알리지 않고, 실패하면 바탕화면 알림과\n"
     "같은 내용을 표준 오류로 보냅니다.\n"
     "로그인 정보는 TIDEWELL_USERID와 TIDEWELL_PASSWORD에서, 없으면 login이 저장한 것에서\n"
@@ -238,6 +239,8 @@ constexpr const char* kNeverAgreed =
 constexpr const char* kChooseSide = "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)";
 constexpr const char* kNoFolderHere = "이 컴퓨터에 폴더가 없습니다";
 constexpr const char* kMissingFolder = "등록된 폴더를 찾을 수 없어 전송하지 않았습니다";
+constexpr const char* kPreferWebForFormat =
+    "(--prefer web을 붙이면 내려받은 자료로 바꾸고, 이 컴퓨터의 자료는 백업 파일로 보관합니다.)";
 constexpr const char* kDeleteQuestion =
     "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 삭제됩니다.";
 
@@ -428,7 +431,11 @@ public:
           session_({&CurrentUserHive(), ResolveConfiguration(environment.Program), &SystemClock()}),
           progress_(err, options.scheduled),
           pump_(session_),
-          scopedPump_(pump_) {}
+          scopedPump_(pump_) {
+        session_.Account().OnFormatChange = [this](const TFormatChange& change) {
+            return AllowFormatChange(change);
+        };
+    }
 
     int Run() {
         int status = kFailed;
@@ -605,8 +612,23 @@ private:
         return status;
     }
 
-    // A problem of the run: one line on stderr, or, in a scheduled run, once in its report at
-    // the end (which goes to stderr as well).
+    // A company's database would change engine: a download only with --prefer web, a way back
+    // only when the user at the terminal says so.
+    bool AllowFormatChange(const TFormatChange& change) {
+        if (!change.WayBack) {
+            formatRefused_ = options_.prefer != "web";
+            return !formatRefused_;
+        }
+        if (!isatty(STDIN_FILENO)) return false;
+        progress_.End();
+        return AskYes(change.CompanyName + ": 되돌릴 자료는 " + change.NewFormat +
+                          "이고, 이 컴퓨터의 자료는 " + change.LocalFormat +
+                          "입니다. 바꾸면 이 사업장의 데이터베이스 형식이 바뀝니다. 되돌릴 "
+                          "자료로 바꾸시겠습니까?",
+                      err_);
+    }
+
+    // A problem of the run: one line on stderr, and one for the report of a scheduled run.
     void Tell(const std::string& text) {
         if (!options_.scheduled) err_ << OneLine(text) << "\n";
         problems_.Add(text);
@@ -760,7 +782,9 @@ private:
                 return failed(name + "\r\n" + reason, reason);
             }
             case TCompanyOutcome::coFailed:
-                return failed(name + ": " + outcome.Message, outcome.Message);
+                return failed(name + ": " + outcome.Message +
+                                  (formatRefused_ ? std::string(" ") + kPreferWebForFormat : ""),
+                              outcome.Message);
         }
         return kFailed;
     }
@@ -768,6 +792,7 @@ private:
     // One company's transfer; a failure of the transport ends the run and names the company.
     int Transfer(const TTidewellCompanyPtr& company, TSyncMode mode) {
         TCompanyOutcome outcome;
+        formatRefused_ = false;
         {
             const ProgressLine line(progress_, company->CompanyName);
             try {
@@ -899,6 +924,8 @@ private:
                 throw Failure{"사업장 키를 데이터베이스에 저장하지 못해 추가하지 않았습니다. " +
                               added.Problem +
                               " 다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요."};
+            case TAddOutcome::aoKeyNotMadeHere:
+                throw Failure{added.Problem};
             case TAddOutcome::aoNoKey:
                 throw Failure{"사업장 추가: 사업장키는 빈 값일 수 없습니다."};
             case TAddOutcome::aoNoName:
@@ -997,6 +1024,8 @@ private:
     std::vector<TCompanyRow> rows_;
     bool warned_ = false;  // the list left registered companies out
     TRunSummary summary_;
+    // The company's download would have changed its engine.
+    bool formatRefused_ = false;
     ConsoleProgress progress_;
     StopSignals signals_;
     SignalPump pump_;
