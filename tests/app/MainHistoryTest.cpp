@@ -107,6 +107,31 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     EXPECT_EQ(ReadSlotSynced(f.ProgramKey(), 0), Row().Synced);
 }
 
+// The list was built when only this computer had changed; B sends newer data before 전송 시작.
+// Read again, the company changed on both sides: the user is shown the change and asked, and
+// No sends nothing over B's data.
+TEST_F(TwoComputersTest, AChangeOnTheOtherComputerSinceTheListIsShownAndAsked) {
+    Edit(a, "delete from inventory where rowid < 10", kOlder + 1);
+    f.form->RefreshCompanyList();
+    ASSERT_EQ(Row().SyncMode, smUpload);
+    ASSERT_TRUE(f.form->Row(0).Checked);
+    OnB([&](TTidewellUser& user) {
+        Edit(b, "delete from inventory where rowid > 290", kOlder + 2);
+        user.UploadCompany(key);
+    });
+    const std::size_t stored = f.StoredArchives().size();
+    f.core.ui.boxes.clear();
+    f.core.ui.answers = {MessageResult::No};
+    f.form->btnSyncSelectedClick();
+    ASSERT_GE(f.core.ui.boxes.size(), 1u);
+    EXPECT_NE(f.core.ui.boxes[0].text.find("목록을 만든 뒤에 자료가 바뀌었습니다"),
+              std::string::npos)
+        << f.core.ui.boxes[0].text;
+    EXPECT_EQ(f.core.ui.boxes[0].defaultButton, MessageResult::No);
+    EXPECT_EQ(f.StoredArchives().size(), stored);
+    EXPECT_TRUE(BothSidesChanged(Row(), SystemClock().Now()));
+}
+
 TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownload) {
     Edit(a, "delete from inventory where rowid % 3 = 0", kOlder + 1);
     const std::string before = Content(a);
