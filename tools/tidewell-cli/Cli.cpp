@@ -902,7 +902,12 @@ private:
         const TSyncMode decided = session_.Decide(*company).Mode;
         const TSyncMode mode = upload ? (decided == smUpload ? smUpload : smUserUpload)
                                       : (decided == smDownload ? smDownload : smUserDownload);
-        return Transfer(company, mode);
+        // One company is a run too: its bytes, speed and time left on the progress line.
+        progress_.Run().Start({upload ? 0 : company->LatestFileSize});
+        progress_.Run().BeginCompany(0);
+        const int status = Transfer(company, mode);
+        progress_.Run().EndCompany();
+        return status;
     }
 
     // add FOLDER: registered once, however often it is added.
