@@ -200,6 +200,28 @@ TEST_F(CompanySessionTest, AFolderRenamedInThePickerTakesItsRegistrationsAlong) 
     }
 }
 
+// A company whose folder was moved away is listed as missing, never as a download; the folder
+// chosen for it takes the old registration's place: one slot, at the new folder.
+TEST_F(CompanySessionTest, AMissingFolderChosenAgainKeepsOneSlot) {
+    const fs::path shop = MakeCompany("shop", "가게");
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    const fs::path moved = core.dir / "moved";
+    fs::rename(shop, moved);
+    const TCompanyList list = session.BuildList();
+    ASSERT_EQ(list.Rows.size(), 1u);
+    ASSERT_TRUE(list.Rows[0].Missing);
+    EXPECT_EQ(list.Rows[0].Missing->Path, shop.string());
+    EXPECT_FALSE(list.Rows[0].Checked);
+    EXPECT_EQ(session.Transfer(list.Rows[0].Company, smDownload, TKeepSide::Unanswered).Nothing,
+              TCompanyOutcome::tnMissingFolder);
+
+    EXPECT_EQ(session.PickFolder(*list.Rows[0].Company, moved.string()), "");
+    session.SaveSlots(list.Rows);
+    const std::vector<TCompanySlot> slots = session.Registry().Load();
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_EQ(slots[0].LocalPath, moved.string());
+}
+
 // Going back to a safety archive is the newest change on this computer: the data takes the time
 // of the return, so the next sync sends it, with or without an agreement; when the web folder
 // changed meanwhile too, the user is asked.
