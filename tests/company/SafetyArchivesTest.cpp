@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "TestSupport.h"
 #include "company/Common.h"
@@ -52,6 +53,26 @@ TEST(SafetyArchives, PruningKeepsTheNewestAndNeverTheLastOne) {
         EXPECT_EQ(Left(company), std::vector<std::string>(made.end() - c.left, made.end()));
         EXPECT_TRUE(fs::exists(company / "Backup" / "notes.txt"));
     }
+}
+
+// Two archives written within one second (a download, then a way back whose name carries
+// another clock's time) come newest first, and pruning keeps the later one.
+TEST(SafetyArchives, OnesWrittenWithinOneSecondKeepTheOrderTheyWereMadeIn) {
+    test::TempDir dir;
+    const fs::path backup = dir / "shop" / "Backup";
+    fs::create_directories(backup);
+    const fs::file_time_type second =
+        std::chrono::time_point_cast<std::chrono::seconds>(fs::file_time_type::clock::now());
+    const std::vector<std::pair<const char*, int>> made = {{"tidewell202612100800.bck", 100},
+                                                           {"tidewell202601051020.bck", 600}};
+    for (const auto& [name, milliseconds] : made) {
+        test::WriteFile(backup / name, "x");
+        fs::last_write_time(backup / name, second + std::chrono::milliseconds(milliseconds));
+    }
+    EXPECT_EQ(Left(dir / "shop"),
+              (std::vector<std::string>{"tidewell202612100800.bck", "tidewell202601051020.bck"}));
+    PruneSafetyArchives((dir / "shop").string(), 1);
+    EXPECT_EQ(Left(dir / "shop"), (std::vector<std::string>{"tidewell202601051020.bck"}));
 }
 
 // Removing a chosen archive takes only one of the company's own; any other path is refused and
