@@ -337,6 +337,74 @@ void CopyRawBytes(sqlite3_file* file, const std::string& dest, const std::string
     removeDest.Keep();
 }
 
+// The bytes of a file the engine has open, read through its own handle a megabyte at a time:
+// no second descriptor is opened (closing one would drop this process's locks on the file) and
+// nothing is written anywhere. Whoever reads holds a lock that keeps writers out.
+class EngineFileSource : public ByteSource {
+public:
+    EngineFileSource(sqlite3_file* file, std::int64_t size, std::string name,
+                     std::function<void()> tick)
+        : file_(file), size_(size), name_(std::move(name)), tick_(std::move(tick)) {}
+
+    std::int64_t Size() override { return size_; }
+
+    std::size_t Read(void* buffer, std::size_t count) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t given = 0;
+        while (given < count && (held_ > used_ || fetched_ < size_)) {
+            if (used_ == held_) Fetch();
+            const std::size_t part = std::min(count - given, held_ - used_);
+            std::memcpy(out + given, buffer_.data() + used_, part);
+            used_ += part;
+            given += part;
+        }
+        return given;
+    }
+
+private:
+    void Fetch() {
+        if (tick_) tick_();
+        buffer_.resize(1 << 20);
+        const auto count = static_cast<int>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(buffer_.size()), size_ - fetched_));
+        if (file_->pMethods->xRead(file_, buffer_.data(), count, fetched_) != SQLITE_OK) {
+            throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name_, DatabaseProblem::Other);
+        }
+        fetched_ += count;
+        held_ = static_cast<std::size_t>(count);
+        used_ = 0;
+    }
+
+    sqlite3_file* file_;
+    std::int64_t size_;
+    std::string name_;
+    std::function<void()> tick_;
+    std::vector<char> buffer_;
+    std::int64_t fetched_ = 0;
+    std::size_t held_ = 0, used_ = 0;
+};
+
+std::int64_t FileSizeOf(sqlite3_file* file, const std::string& name) {
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, DatabaseProblem::Other);
+    }
+    return size;
+}
+
+// Moves every committed change of a WAL database into its file, through a connection of its
+// own; true when nothing is left only in the WAL. While the caller holds the write lock, the file
+// then holds the whole database and stays as it is (another checkpoint only writes the same
+// pages again). A reader of another program still on an older state keeps part of it back.
+bool CheckpointWhole(const std::string& target) {
+    SqliteDatabase db(target, SQLITE_OPEN_READWRITE);
+    sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+    int frames = -1, moved = -1;
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &moved);
+    return rc == SQLITE_OK && frames == moved;
+}
+
 using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
 
 // A database that the engine reads, replaced under its own write lock: taken at once, held while
@@ -362,17 +430,27 @@ void ReplaceReadableDatabase(const std::string& staged, const std::string& targe
     }
 
     if (steps.KeepCurrent) {
-        ScopedFileRemoval removeCopy(steps.CopyFile);
-        if (wal) {
-            // Committed changes may still wait in the WAL: a reader of its own sees them all,
-            // and nobody can add one while the write lock is held here.
-            SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
-            sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
-            VacuumInto(reader, steps.CopyFile, target, stop);
+        const auto tick = [&] { watch.Check(); };
+        // The file as it stands holds every committed change: in rollback-journal mode under the
+        // exclusive lock, in WAL mode once the WAL is checkpointed whole.
+        if (!wal || CheckpointWhole(target)) {
+            sqlite3_file* file = MainFile(live, target);
+            EngineFileSource current(file, FileSizeOf(file, target), target, tick);
+            steps.KeepCurrent(&current);
         } else {
-            CopyRawBytes(MainFile(live, target), steps.CopyFile, target, [&] { watch.Check(); });
+            // Readers of an older state hold part of the WAL back: a reader of its own sees
+            // every committed change, and nobody can add one while the write lock is held here.
+            ScopedFileRemoval removeCopy(steps.CopyFile);
+            {
+                SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
+                sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+                VacuumInto(reader, steps.CopyFile, target, stop);
+            }
+            SqliteDatabase copy = OpenAsItStands(steps.CopyFile, false);
+            sqlite3_file* file = MainFile(copy, steps.CopyFile);
+            EngineFileSource current(file, FileSizeOf(file, steps.CopyFile), steps.CopyFile, tick);
+            steps.KeepCurrent(&current);
         }
-        steps.KeepCurrent(steps.CopyFile);
     }
     if (steps.BeforeReplace) steps.BeforeReplace();
 
@@ -420,12 +498,10 @@ void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
     sqlite3_file* file = MainFile(live, target);
     const RawFileLock lock(file, SQLITE_LOCK_EXCLUSIVE, target, stop);
     if (steps.KeepCurrent) {
-        ScopedFileRemoval removeCopy(steps.CopyFile);
-        CopyRawBytes(file, steps.CopyFile, target, [&] {
-            ProcessMessages();
+        EngineFileSource current(file, FileSizeOf(file, target), target, [&] {
             if (StopWanted(stop)) throw OperationStopped();
         });
-        steps.KeepCurrent(steps.CopyFile);
+        steps.KeepCurrent(&current);
     }
     if (AnyOpenedByAnotherProcess(target, false)) {
         throw CompanyDatabaseError(
@@ -623,7 +699,7 @@ void SqliteEngine::Replace(const std::string& staged, const std::string& target,
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) throw FileError("파일을 읽을 수 없습니다", target);
-        if (steps.KeepCurrent) steps.KeepCurrent({});
+        if (steps.KeepCurrent) steps.KeepCurrent(nullptr);
         if (steps.BeforeReplace) steps.BeforeReplace();
         if (steps.SettleNew) steps.SettleNew(staged);
         ReplaceFile(staged, target, true);
