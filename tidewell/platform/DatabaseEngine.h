@@ -116,7 +116,9 @@ public:
                          const ReplaceSteps& steps, const StopQuery& stop) const = 0;
     // The file's bytes in dest (a new file for this user only), with writers held off.
     virtual void CopyFile(const std::string& source, const std::string& dest) const = 0;
-    // Whether another process has the database, or a file of the engine's beside it, open.
+    // Whether another process has the database, or a file of the engine's beside it, open: asked
+    // of the engine's own means (its locks, a lock file, the kernel's leases), never by walking
+    // every process's handles. Asked while this process holds no lock on the file.
     virtual bool InUse(const std::string& file) const = 0;
     // The files the engine keeps beside a database file (journals, a lock file), by path.
     virtual std::vector<std::string> CompanionFiles(const std::string& file) const = 0;
