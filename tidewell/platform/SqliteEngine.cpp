@@ -427,10 +427,13 @@ std::int64_t FileSizeOf(sqlite3_file* file, const std::string& name) {
 bool CheckpointWhole(const std::string& target) {
     SqliteDatabase db(target, SQLITE_OPEN_READWRITE);
     sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+    // Until it has read the database, the connection does not know the WAL is there and reports
+    // a checkpoint of nothing.
+    db.Prepare("SELECT count(*) FROM sqlite_master").Run();
     int frames = -1, moved = -1;
     const int rc =
         sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &moved);
-    return rc == SQLITE_OK && frames == moved;
+    return rc == SQLITE_OK && frames >= 0 && frames == moved;
 }
 
 using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
