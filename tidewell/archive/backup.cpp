@@ -379,13 +379,15 @@ void TBackupFile::Pack(PackState& pack, const PackMember& member) {
 
 void TBackupFile::WriteBlocks(PackState& pack, std::int64_t& remaining) {
     BlockPipeline& pipeline = *pack.pipeline;
+    bool readFailed = false;  // the member's bytes, not the archive, failed
     try {
         pack.writer->WriteBytes(kSignature.data(), kSignature.size());
         while (remaining > 0 && continue_ &&
                (pack.maxSize == 0 || pack.writer->Position() < pack.maxSize - kBlockReserve)) {
             ReadAhead(pipeline, pack.feed);
             BlockJob& job = pipeline.Front();
-            if (job.readFailure) std::rethrow_exception(job.readFailure);
+            readFailed = job.readFailure != nullptr;
+            if (readFailed) std::rethrow_exception(job.readFailure);
             if (job.end) {
                 pipeline.PopFront();
                 remaining = 0;  // the file shrank since it was opened: the member ends here
@@ -409,7 +411,7 @@ void TBackupFile::WriteBlocks(PackState& pack, std::int64_t& remaining) {
         pack.writer->WriteInt32(0);
         if (remaining > 0 && continue_) StartNextDisk(pack);
     } catch (const Exception& e) {
-        Fail(beCannotWriteArchive, e.what());
+        Fail(readFailed ? beCannotReadFile : beCannotWriteArchive, e.what());
     }
 }
 
