@@ -98,7 +98,7 @@ bool TTidewellUser::Login(const std::string& userID, const std::string& password
                    : AnswerToEpochTime(answer.Values("ExpireAt"));
     RemainingDays = AnswerToInteger(answer.Values("RemainingDays"));
     DiskQuota = AnswerToInt64(answer.Values("DiskQuota"));
-    RefreshDiskUsage();
+    if (UsageAtLogin) RefreshDiskUsage();
     return true;
 }
 
