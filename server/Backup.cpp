@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "BackupManifest.h"
-#include "TemporaryFile.h"
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace fs = std::filesystem;
 
@@ -22,20 +22,11 @@ namespace {
 // A folder that is removed with everything in it when it goes out of scope.
 class StagingFolder {
 public:
-    explicit StagingFolder(const fs::path& parent) {
-        std::string pattern = (parent / "backup-staging-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw Exception("cannot create a staging folder in " + parent.string() + ": " +
-                            strerror(errno));
-        }
-        path_ = pattern;
-    }
+    explicit StagingFolder(const fs::path& parent)
+        : path_(CreatePrivateFolder(parent, "backup-staging-")) {}
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
-    ~StagingFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
+    ~StagingFolder() { RemoveTreeQuietly(path_); }
     const fs::path& Path() const { return path_; }
 
 private:
@@ -44,7 +35,8 @@ private:
 
 void MakeFolder(const fs::path& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw FileError("cannot create " + folder.string() + ": " + strerror(errno), errno);
+        const int code = errno;
+        throw SystemError("cannot create " + folder.string() + ": " + strerror(code), code);
     }
 }
 
@@ -61,19 +53,16 @@ void CopyIndex(SqliteDatabase& source, const fs::path& target) {
 }
 
 void WriteFile(const fs::path& file, const std::string& text) {
-    const FileHandle out(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!out || ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        ::fsync(out.get()) != 0) {
-        throw FileError("cannot write " + file.string() + ": " + strerror(errno), errno);
+    {
+        const FileHandle out = CreatePrivateFile(file);
+        WriteAll(out.get(), text.data(), text.size(), file.string());
     }
+    SyncFile(file);
 }
 
 void CopyFile(const fs::path& from, const fs::path& to) {
     fs::copy_file(from, to);
-    const FileHandle file(::open(to.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file || ::fsync(file.get()) != 0) {
-        throw FileError("cannot flush " + to.string() + ": " + strerror(errno), errno);
-    }
+    SyncFile(to);
 }
 
 }  // namespace
@@ -107,7 +96,8 @@ BackupResult BackupDataFolder(const DataFolder& folder, const fs::path& destinat
             MakeFolder(staged.parent_path());
             const fs::path original = folder.ArchivesFolder() / file;
             if (::link(original.c_str(), staged.c_str()) != 0) {
-                throw FileError("cannot link " + original.string() + ": " + strerror(errno), errno);
+                const int code = errno;
+                throw SystemError("cannot link " + original.string() + ": " + strerror(code), code);
             }
         }
     }
@@ -132,10 +122,7 @@ BackupResult BackupDataFolder(const DataFolder& folder, const fs::path& destinat
         if (entry.is_directory()) SyncFolder(entry.path());
     }
     SyncFolder(destination / "archives");
-    {
-        const FileHandle file(::open(index.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!file || ::fsync(file.get()) != 0) throw Exception("cannot flush " + index.string());
-    }
+    SyncFile(index);
     // Last: what vouches for the rest.
     BackupManifest{static_cast<std::int64_t>(result.archives), result.bytes, FileSha256(index)}
         .Write(destination);

@@ -7,9 +7,9 @@
 #include <charconv>
 #include <fstream>
 
-#include "TemporaryFile.h"
 #include "platform/Error.h"
 #include "platform/FileHandle.h"
+#include "platform/FileKit.h"
 
 namespace tidewell::webfolder {
 
@@ -17,16 +17,13 @@ void BackupManifest::Write(const std::filesystem::path& folder) const {
     const std::string text = "tidewell-webfolder backup\narchives=" + std::to_string(archives) +
                              "\nbytes=" + std::to_string(bytes) + "\nindex-sha256=" + indexSha256 +
                              "\n";
-    const std::filesystem::path part = folder / (std::string(kFile) + ".part");
-    {
-        const FileHandle out(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (!out ||
-            ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-            ::fsync(out.get()) != 0) {
-            throw Exception("cannot write " + part.string());
-        }
-    }
-    std::filesystem::rename(part, folder / kFile);
+    TemporaryFile part = CreateTemporaryFile(folder, std::string(kFile) + ".part-");
+    ScopedFileRemoval removal(part.path);
+    WriteAll(part.handle.get(), text.data(), text.size(), part.path.string());
+    part.handle.Reset();
+    SyncFile(part.path);
+    std::filesystem::rename(part.path, folder / kFile);
+    removal.Keep();
     SyncFolder(folder);
 }
 

@@ -1,6 +1,8 @@
 #include "DataFolder.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -12,6 +14,7 @@
 #include "BackupManifest.h"
 #include "SystemRandom.h"
 #include "platform/Error.h"
+#include "platform/FileKit.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -90,14 +93,17 @@ std::optional<std::string> ReadMark(const std::filesystem::path& file) {
 }
 
 void WriteMark(const std::filesystem::path& file, const std::string& id) {
-    const FileHandle out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     const std::string text = id + "\n";
-    if (!out || ::write(out.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        ::fsync(out.get()) != 0) {
-        throw Exception("cannot write " + file.string());
+    {
+        const FileHandle out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!out) {
+            const int code = errno;
+            throw SystemError("cannot write " + file.string() + ": " + strerror(code), code);
+        }
+        WriteAll(out.get(), text.data(), text.size(), file.string());
     }
-    const FileHandle folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder) ::fsync(folder.get());
+    SyncFile(file);
+    SyncFolder(std::filesystem::canonical(file.parent_path()));  // archives/ may be a link
 }
 
 bool Tighten(const std::filesystem::path& path, mode_t wanted) {

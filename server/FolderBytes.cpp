@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "SystemRandom.h"
-#include "TemporaryFile.h"
+#include "UploadFile.h"
 #include "platform/Error.h"
 
 namespace fs = std::filesystem;
@@ -42,8 +42,14 @@ public:
 
     std::string Place(std::int64_t companyId) override {
         const fs::path companyFolder = folder_.ArchivesFolder() / std::to_string(companyId);
-        if (::mkdir(companyFolder.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw Exception("cannot create " + companyFolder.string() + ": " + strerror(errno));
+        if (::mkdir(companyFolder.c_str(), 0700) == 0) {
+            // The new folder's name, before what goes in it. An operator may have linked
+            // archives/ to another disk: flush the folder the name really lives in.
+            SyncFolder(fs::canonical(folder_.ArchivesFolder()));
+        } else if (errno != EEXIST) {
+            const int code = errno;
+            throw SystemError("cannot create " + companyFolder.string() + ": " + strerror(code),
+                              code);
         }
         // A name no other upload will pick: the archive's time for people reading the folder,
         // then 128 random bits.
@@ -59,7 +65,7 @@ public:
 private:
     const DataFolder& folder_;
     std::string name_;
-    TemporaryFile file_;
+    UploadFile file_;
     std::string placed_;
     bool kept_ = false;
 };

@@ -1,10 +1,6 @@
 #include "S3Bytes.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <nettle/sha2.h>
-#include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +11,8 @@
 #include <mutex>
 
 #include "SystemRandom.h"
-#include "TemporaryFile.h"
 #include "platform/FileHandle.h"
+#include "platform/FileKit.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -41,14 +37,9 @@ std::string HexDigest(sha256_ctx& context) {
 // An upload's bytes on the instance's disk while they arrive: a file unlinked as soon as it is
 // made, so it vanishes with the process however that ends.
 FileHandle OpenSpool(const std::filesystem::path& folder) {
-    std::string pattern = (folder / "tidewell-upload-XXXXXX").string();
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        const int code = errno;
-        throw FileError("cannot create a file in " + folder.string() + ": " + strerror(code), code);
-    }
-    ::unlink(pattern.c_str());
-    return FileHandle(fd);
+    TemporaryFile spool = CreateTemporaryFile(folder, "tidewell-upload-");
+    RemoveFileQuietly(spool.path);
+    return std::move(spool.handle);
 }
 
 // One upload into the store, shared with the jobs that send its parts.
@@ -148,16 +139,7 @@ private:
     };
 
     void Append(const char* data, std::size_t size) {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t written = ::write(spool_.get(), data + done, size - done);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                const int code = errno;
-                throw FileError(std::string("cannot spool an upload: ") + strerror(code), code);
-            }
-            done += static_cast<std::size_t>(written);
-        }
+        WriteAll(spool_.get(), data, size, "the spool of " + key_);
         sha256_update(&partHash_, size, reinterpret_cast<const std::uint8_t*>(data));
         size_ += static_cast<std::int64_t>(size);
     }

@@ -5,15 +5,17 @@
 #include <algorithm>
 
 #include "ArchiveName.h"
-#include "TemporaryFile.h"
 #include "TextRules.h"
+#include "UploadFile.h"
 #include "platform/CodePage.h"
+#include "platform/Error.h"
 
 namespace tidewell::webfolder {
 namespace {
 
 Reply FailureReply(const std::exception& error) {
-    if (const auto* file = dynamic_cast<const FileError*>(&error); file && file->code() == EFBIG) {
+    if (const auto* file = dynamic_cast<const SystemError*>(&error);
+        file && file->code() == EFBIG) {
         return Reply(ReplyStatus::ServerError,
                      "파일이 서버가 한 파일에 쓸 수 있는 크기를 넘어 올릴 수 없습니다. 관리자에게 "
                      "알려 주세요.");

@@ -1,5 +1,7 @@
 #include "CliRunner.h"
 
+#include <sstream>
+
 #include "DesktopSession.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
@@ -8,8 +10,8 @@ namespace fs = std::filesystem;
 
 namespace tidewell::test {
 
-CliRunner::CliRunner(MainFixture& fixture)
-    : home(fixture.core.dir / "home"), config(home / "config"), bin(home / "bin") {
+CliRunner::CliRunner(MainFixture& fixture, const std::string& homeName)
+    : home(fixture.core.dir / homeName), config(home / "config"), bin(home / "bin") {
     for (const fs::path& folder : {config, bin, home / "data", home / "run"}) {
         fs::create_directories(folder);
     }
@@ -38,6 +40,18 @@ CliOutcome CliRunner::Run(const std::vector<std::string>& arguments,
     outcome.out = ReadFile(home / "cli.out");
     outcome.err = ReadFile(home / "cli.err");
     return outcome;
+}
+
+std::vector<std::string> CliRunner::ListRow(const std::string& key) const {
+    std::istringstream lines(Run({"list"}).out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with(key + "\t")) continue;
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+        return fields;
+    }
+    return {};
 }
 
 void CliRunner::Register(int slot, const fs::path& folder, const std::string& name) {

@@ -21,10 +21,13 @@ struct CliOutcome {
 // bin/ (so no real systemctl is ever reached). Nothing of the test's own environment goes in.
 class CliRunner {
 public:
-    explicit CliRunner(MainFixture& fixture);
+    // homeName: a home of its own under the fixture's folder, for a second computer.
+    explicit CliRunner(MainFixture& fixture, const std::string& homeName = "home");
 
     // input goes to standard input: passwords never appear on a command line.
     CliOutcome Run(const std::vector<std::string>& arguments, const std::string& input = "") const;
+    // The tab-separated fields of `list`'s line for key; empty when there is none.
+    std::vector<std::string> ListRow(const std::string& key) const;
     // Registers a company folder in the settings that the runs use.
     void Register(int slot, const std::filesystem::path& folder, const std::string& name);
 

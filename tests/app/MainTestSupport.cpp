@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "CompanyMaker.h"
+#include "archive/backup.h"
 #include "company/Common.h"
 #include "company/LocalCompanyList.h"
+#include "gateway/TidewellGateway.h"
 
 namespace fs = std::filesystem;
 
@@ -83,6 +87,29 @@ void MainFixture::UploadFromElsewhere(const fs::path& folder, TDateTime time,
     ASSERT_EQ(other.UploadCompany(key).Kind, TTransferResult::trDone);
 }
 
+void MainFixture::PutInWebFolder(const std::string& key, const std::string& member, TDateTime time,
+                                 const std::string& tag) {
+    const fs::path dir = core.dir / ("web-" + tag);
+    fs::create_directories(dir);
+    WriteFile(dir / "default.mdb", member);
+    const std::string archive = (dir / (FormatDateTime("yyyymmddhhnnss", time) + ".bck")).string();
+    TBackupFile packer;
+    ASSERT_TRUE(packer.Backup({(dir / "default.mdb").string()}, archive));
+    TAnswerList answer;
+    ASSERT_TRUE(
+        TTidewellGateway(service.BaseUrl()).UploadFile("kim", "pw1234", key, tag, archive, answer));
+}
+
+std::vector<fs::path> MainFixture::StoredArchives() const {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(service.DataFolder())) {
+        if (entry.path().extension() == ".bck") found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+    return found;
+}
+
 void MainFixture::Register(int slot, const fs::path& folder, const std::string& name) {
     auto key = ProgramKey();
     key.WriteString(CompanySlotValue(slot, "Key"), ReadCompanyKey(folder.string()));
@@ -106,6 +133,13 @@ std::vector<std::string> MainFixture::Messages() const {
     std::vector<std::string> texts;
     for (const auto& box : core.ui.boxes) texts.push_back(box.text);
     return texts;
+}
+
+std::string ArchiveMember(const fs::path& archive, const fs::path& scratch) {
+    fs::remove_all(scratch);
+    TBackupFile reader;
+    EXPECT_TRUE(reader.Restore(archive.string(), scratch.string()));
+    return ReadFile(scratch / "default.mdb");
 }
 
 }  // namespace tidewell::test

@@ -34,6 +34,13 @@ public:
     // `sql` when given, stamped with `time`.
     void UploadFromElsewhere(const std::filesystem::path& folder, TDateTime time,
                              const std::string& sql = "");
+    // An archive in the web folder under the company's key whose default.mdb holds member's
+    // bytes, whatever they are (another computer's data, a damaged or foreign file), named
+    // after time; tag names its folder and, for a new company, the company.
+    void PutInWebFolder(const std::string& key, const std::string& member, TDateTime time,
+                        const std::string& tag);
+    // The archives the service keeps, by name (oldest first).
+    std::vector<std::filesystem::path> StoredArchives() const;
     // What the window's logic is made from here: the fixture's settings and places, the
     // loopback service.
     TSessionSetup Setup();
@@ -53,5 +60,9 @@ public:
     std::unique_ptr<HeadlessView> view;
     std::unique_ptr<TformMain> form;
 };
+
+// The bytes of an archive's default.mdb, unpacked into scratch (emptied first).
+std::string ArchiveMember(const std::filesystem::path& archive,
+                          const std::filesystem::path& scratch);
 
 }  // namespace tidewell::test

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "CompanyMaker.h"
+#include "JetFixture.h"
 #include "TestSupport.h"
 #include "company/Common.h"
 
@@ -16,8 +17,7 @@ namespace {
 
 // 32 characters of "0123456789abcdef".
 bool IsCompanyKey(const std::string& key) {
-    return key.size() == 32 &&
-           key.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return key.size() == 32 && key.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 class CompanyKeyTest : public testing::Test {
@@ -139,6 +139,44 @@ TEST_F(CompanyKeyTest, StringsAreReadFromTheFirstRowOrRefused) {
     auto rows = OpenCompanyQuery(folder, "userinfo", cmdTable);
     EXPECT_EQ(rows.AsString(0), "다온 마트");
     EXPECT_THROW(OpenCompanyQuery(folder, "select * from missing"), CompanyDatabaseError);
+}
+
+// A Jet 4 database of the host product is read by the same routines, and only read: the key and
+// name come from it, other questions get their defaults (so does a damaged file), and nothing
+// is ever written into it, a missing key least of all.
+TEST_F(CompanyKeyTest, AJetDatabaseIsReadByTheSameRoutinesAndNeverWritten) {
+    const auto jetFolder = [&](const std::string& name, const std::string& bytes) {
+        fs::create_directories(core.dir / name);
+        test::WriteFile(core.dir / name / "default.mdb", bytes);
+        return (core.dir / name).string();
+    };
+    const std::string key = "00112233445566778899aabbccddeeff";
+    const std::string bytes = test::MakeJetCompany(key, "물결 상회");
+    const std::string folder = jetFolder("jet", bytes);
+    EXPECT_EQ(ReadCompanyKey(folder), key);
+    EXPECT_EQ(EnsureCompanyKey(folder), key);
+    EXPECT_EQ(ReadCompanyStringDef(folder, "select legalname from [userinfo]", "d"), "물결 상회");
+    EXPECT_EQ(ReadCompanyStringDef(folder, "select legalname from userinfo where 0", "d"), "d");
+    EXPECT_EQ(ReadCompanyStringDef(folder, "select nothing from userinfo", "d"), "d");
+    EXPECT_TRUE(CompanyFieldExists(folder, "[VER]", "DBKEY"));
+    EXPECT_FALSE(CompanyFieldExists(folder, "ver", "nothing"));
+    ExecCompanySql(folder, "update [ver] set dbkey = 'x'");
+    EXPECT_EQ(core.ui.boxes.size(), 1u) << "a statement fails as any failing statement does";
+
+    const std::string cut = jetFolder("cut", bytes.substr(0, 3 * 4096 + 100));
+    EXPECT_EQ(ReadCompanyKey(cut), "");
+    EXPECT_EQ(ReadCompanyStringDef(cut, "select legalname from userinfo", "d"), "d");
+
+    const std::string noKey = jetFolder("no-key", test::MakeJetCompany(std::nullopt, "가게"));
+    try {
+        EnsureCompanyKey(noKey);
+        ADD_FAILURE() << "no key may be made up for a Jet database";
+    } catch (const CompanyDatabaseError& error) {
+        EXPECT_EQ(error.problem(), DatabaseProblem::ReadOnly);
+        EXPECT_THAT(error.what(), HasSubstr("사업장 키가 없습니다"));
+    }
+    EXPECT_EQ(test::ReadFile(core.dir / "jet" / "default.mdb"), bytes);
+    EXPECT_EQ(ReadCompanyKey(noKey), "");
 }
 
 }  // namespace

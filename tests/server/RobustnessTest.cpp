@@ -328,5 +328,23 @@ TEST_P(RobustnessTest, WebPagesAndUnknownRequests) {
     EXPECT_TRUE(client->Command("userprofile", "demo", "demo1234").Ok());
 }
 
+// Operators move the archives to a bigger disk with a link; a new company's folder is flushed
+// where it really lives instead of being refused for the link.
+TEST_P(RobustnessTest, ArchivesLinkedToAnotherDiskTakeNewCompanies) {
+    TIDEWELL_ONLY_ON(Embedded, "only a data folder has archives/ and uploads/ to link");
+    ASSERT_EQ(service->Stop(), 0);
+    const fs::path disk = dir / "bigger-disk";
+    fs::create_directory(disk);
+    for (const char* name : {"archives", "uploads"}) {
+        fs::rename(dir / "data" / name, disk / name);
+        fs::create_directory_symlink(disk / name, dir / "data" / name);
+    }
+    const auto moved = StartService();
+    WebFolderTestClient movedClient(*moved);
+    ASSERT_TRUE(
+        movedClient.Upload("demo", "demo1234", kKey2, "지점", "20240101120000.bck", "two").Ok());
+    EXPECT_EQ(movedClient.Download("demo", "demo1234", kKey2)->body, "two");
+}
+
 }  // namespace
 }  // namespace tidewell::test

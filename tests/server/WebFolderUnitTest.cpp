@@ -1,14 +1,25 @@
+#include <errno.h>
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "Account.h"
 #include "ArchiveName.h"
 #include "ArchiveStore.h"
 #include "CommandLine.h"
 #include "CredentialCache.h"
+#include "DataFolder.h"
+#include "FolderBytes.h"
 #include "FormBody.h"
 #include "LoginGuard.h"
 #include "PasswordHash.h"
 #include "RequestLog.h"
+#include "TestSupport.h"
+#include "UploadFile.h"
+#include "platform/Error.h"
+#include "platform/FileKit.h"
+
+namespace fs = std::filesystem;
 
 namespace tidewell::webfolder {
 namespace {
@@ -292,6 +303,57 @@ TEST(LogValue, PlainWordsStayBareEverythingElseIsQuotedAndEscaped) {
     EXPECT_EQ(LogValue("a b=c"), "\"a b=c\"");
     EXPECT_EQ(LogValue("say \"hi\" \\ bye"), "\"say \\\"hi\\\" \\\\ bye\"");
     EXPECT_EQ(LogValue("\xC8\xAB\n"), "\"\\xC8\\xAB\\x0A\"");
+}
+
+// A fault on the way into the data folder is raised with its errno, so that a full disk is
+// answered as one, and leaves neither the upload nor an archive the disk may forget.
+TEST(FolderBytes, AFaultOnTheWayInSaysWhyAndLeavesNothing) {
+    struct Case {
+        const char* fault;
+        int writeError;  // injected after the first bytes; -1: none
+        int syncError;   // injected while the archive is put in place; 0: none
+        int raised;
+        bool diskFull;
+    };
+    const Case cases[] = {
+        {"the disk fills up", ENOSPC, 0, ENOSPC, true},
+        {"the quota is spent", EDQUOT, 0, EDQUOT, true},
+        {"the disk takes no more bytes and says nothing", ScopedWriteFault::kNoProgress, 0, ENOSPC,
+         true},
+        {"the new name cannot be made durable", -1, EIO, EIO, false},
+    };
+    test::TempDir dir;
+    const DataFolder folder(dir / "data");
+    FolderBytes bytes(folder);
+    // The company's folder exists: what fails is the sync of the name given in it.
+    const fs::path company = folder.ArchivesFolder() / "7";
+    fs::create_directory(company);
+    const std::string archive(100000, 'a');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        int raised = 0;
+        bool diskFull = false;
+        try {
+            const auto writer = bytes.NewWriter(1, "20240101000000.bck");
+            {
+                std::optional<ScopedWriteFault> full;
+                if (c.writeError >= 0) full.emplace(1000, c.writeError);
+                writer->Write(archive.data(), archive.size());
+            }
+            writer->Seal();
+            std::optional<ScopedSyncFault> unflushable;
+            if (c.syncError != 0) unflushable.emplace(c.syncError);
+            writer->Place(7);
+            ADD_FAILURE() << "stored as if nothing had happened";
+        } catch (const SystemError& error) {
+            raised = error.code();
+            diskFull = IsDiskFull(error);
+        }
+        EXPECT_EQ(raised, c.raised);
+        EXPECT_EQ(diskFull, c.diskFull);
+        EXPECT_TRUE(fs::is_empty(company));
+        EXPECT_TRUE(fs::is_empty(folder.UploadsFolder()));
+    }
 }
 
 }  // namespace

@@ -105,7 +105,9 @@ private:
 };
 
 TformMain::TformMain(TformMainView& view, const TSessionSetup& setup)
-    : View(view), session_(setup) {}
+    : View(view), session_(setup) {
+    session_.Account().OnFormatChange = &TformMain::AskFormatChange;
+}
 
 TformMain::~TformMain() = default;
 
@@ -595,6 +597,21 @@ TKeepSide TformMain::AskWhichSideToKeep(const TTidewellCompany& company,
     }
 }
 
+bool TformMain::AskFormatChange(const TFormatChange& change) {
+    const std::string incoming = change.WayBack ? "되돌릴 자료" : "내려받은 자료";
+    MessageBoxRequest question;
+    question.title = kApplicationTitle;
+    question.text = change.CompanyName + "\r\n" + incoming + "는 " + change.NewFormat +
+                    "이고, 이 컴퓨터의 자료는 " + change.LocalFormat +
+                    "입니다.\r\n바꾸면 이 사업장의 데이터베이스 형식이 바뀝니다. 이 컴퓨터의 "
+                    "자료는 백업 파일로 보관됩니다.\r\n\r\n" +
+                    incoming + "로 바꾸시겠습니까?";
+    question.icon = MessageIcon::Question;
+    question.buttons = MessageButtons::YesNo;
+    question.defaultButton = MessageResult::No;
+    return CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+}
+
 void TformMain::TransferCheckedCompanies() {
     for (int i = 0; i < RowCount(); ++i) {
         if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
@@ -679,6 +696,9 @@ void TformMain::AddCompanyFolder(const std::string& folder) {
                 "사업장 추가: 사업장 키를 데이터베이스에 저장하지 못해 사업장을 추가하지 "
                 "않았습니다.\r\n" +
                 added.Problem + "\r\n다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요.");
+            return;
+        case TAddOutcome::aoKeyNotMadeHere:
+            ShowAppMessage("사업장 추가: " + added.Problem);
             return;
         case TAddOutcome::aoNoKey:
             Assert(false, "사업장 추가: 사업장키는 빈 값일 수 없습니다.", kUnit, __LINE__);

@@ -127,6 +127,9 @@ private:
     TTidewellProgressEvent ProgressEvent();
     // Both sides changed: the user says which to keep.
     TKeepSide AskWhichSideToKeep(const TTidewellCompany& company, const TSyncDecision& decision);
+    // Data of the other database engine would take the place of a company's: the user says
+    // whether it may (No unless told otherwise).
+    static bool AskFormatChange(const TFormatChange& change);
     // A company's outcome: shown at once (an ended period), kept for the message after the
     // loop (a refusal, a failure), or nothing. False when the loop must end (a stop).
     bool NoteOutcome(const TTidewellCompany& company, const TCompanyOutcome& outcome,

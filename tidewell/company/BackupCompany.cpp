@@ -107,6 +107,17 @@ std::string MemberName(const std::string& target) {
     return name;
 }
 
+// A message about a staging file, naming instead what the user knows: the archive's member. The
+// staging file is gone by the time anyone reads it.
+std::string AboutMember(std::string message, const std::string& staging,
+                        const std::string& member) {
+    for (std::size_t at = message.find(staging); at != std::string::npos;
+         at = message.find(staging, at + member.size())) {
+        message.replace(at, staging.size(), member);
+    }
+    return message;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -259,6 +270,20 @@ void TCompanyRestore::CheckOwner(const std::string& staged) const {
                     ")의 자료여서 복원하지 않았습니다. 이 컴퓨터의 자료는 그대로 있습니다.");
 }
 
+void TCompanyRestore::CheckFormat(const std::string& staged) const {
+    const DatabaseFormat local = DatabaseFileFormat(CompanyDatabaseFile(folder_));
+    const DatabaseFormat arriving = DatabaseFileFormat(staged);
+    // A file that is no database of either engine is replaced whatever comes: its bytes go into
+    // the safety archive as they are.
+    if (local == arriving || !IsCompanyDatabaseFormat(local)) return;
+    const std::string localName = DatabaseFormatName(local);
+    const std::string newName = DatabaseFormatName(arriving);
+    if (ConfirmFormatChange && ConfirmFormatChange(localName, newName)) return;
+    throw Exception((CompanyName.empty() ? std::string() : CompanyName + ": ") + "복원할 자료(" +
+                    newName + ")가 이 컴퓨터의 자료(" + localName +
+                    ")와 형식이 달라 복원하지 않았습니다. 이 컴퓨터의 자료는 그대로 있습니다.");
+}
+
 bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     // A folder that was there when the operation began and is gone now is not made again: its
     // path may lead to an empty mount point by now.
@@ -318,11 +343,14 @@ bool TCompanyRestore::Stage(const std::string& ArchiveName) {
     try {
         CheckCompanyDatabaseFile(staged->staging, ShouldStop);
     } catch (const CompanyDatabaseError& error) {
+        const std::string member =
+            fs::path(ArchiveName).filename().string() + "의 " + kCompanyDatabaseName;
         throw Exception(
             "내려받은 자료가 올바른 사업장 데이터베이스가 아니어서 복원하지 않았습니다.\r\n" +
-            std::string(error.what()));
+            AboutMember(error.what(), staged->staging, member));
     }
     CheckOwner(staged->staging);
+    CheckFormat(staged->staging);
     return true;
 }
 

@@ -100,12 +100,19 @@ public:
     // another one by then (a drive unplugged, its bare mount point left at the path). Unset,
     // Stage notes the folder as it finds or makes it.
     std::optional<FileIdentity> FolderIdentity;
+    // Asked when the archive's database is of another engine than the folder's (SQLite where a
+    // Jet 4 database is, or the other way round), with both formats as users read them: true
+    // lets the archive's take its place. Unset, such an archive is refused: a company never
+    // changes engine unless the user says so.
+    std::function<bool(const std::string& localFormat, const std::string& newFormat)>
+        ConfirmFormatChange;
 
     // Unpacks every member into a staging file (owner-only from its first byte) beside its
     // target and checks them: a member never takes the place of a folder or of the database's
     // own journal files, and the archive must hold a default.mdb that opens as a database,
     // passes quick_check and belongs to the company. False when the archive broke off or was
-    // cancelled; raises with the reason when a member or the data is refused.
+    // cancelled; raises with the reason when a member or the data is refused (a database is named
+    // as the archive's member then, never as the staging file it was in).
     bool Stage(const std::string& ArchiveName);
     // Replaces the targets, all or nothing, default.mdb last and through the database engine
     // when a database is there (see ReplaceCompanyDatabase); the steps run under its lock.
@@ -121,6 +128,7 @@ private:
     struct Member;
     void CheckFolder();
     void CheckOwner(const std::string& staged) const;
+    void CheckFormat(const std::string& staged) const;
 
     std::string folder_;
     std::vector<Member> members_;

@@ -26,6 +26,17 @@ std::string StoreKeyStatement(const std::string& key) {
     return "update [ver] set dbkey = '" + key + "'";
 }
 
+// A database this program only reads and that holds no key: no key is made up for it, since it
+// could never be stored there. The key is made where the host product writes the database. A
+// database that does not even open as a company's says why instead.
+std::string NoKeyMadeHere(const std::string& folder, const std::string& why) {
+    if (std::string problem = CompanyDatabaseProblem(folder); !problem.empty()) return problem;
+    return "사업장 데이터베이스에 사업장 키가 없습니다(" + CompanyDatabaseFile(folder) + "). " +
+           why +
+           ". 재고 프로그램이 이 데이터베이스를 쓰는 컴퓨터에서 Tidewell로 이 사업장을 추가하면 "
+           "사업장 키가 만들어지니, 그 뒤에 다시 추가해 주세요.";
+}
+
 // value / unit with one decimal, rounded half away from zero, for value >= 0.
 std::string FormatTenths(std::int64_t value, std::int64_t unit, const char* suffix) {
     const std::int64_t whole = value / unit;
@@ -230,6 +241,10 @@ std::string NewCompanyKey(const Clock& clock) {
 std::string EnsureCompanyKey(const std::string& folder, const Clock& clock) {
     std::string key = ReadCompanyKey(folder);
     if (!key.empty()) return key;
+    if (const std::string why = CompanyDatabaseWriteRefusal(CompanyDatabaseFile(folder));
+        !why.empty()) {
+        throw CompanyDatabaseError(NoKeyMadeHere(folder, why), DatabaseProblem::ReadOnly);
+    }
     key = NewCompanyKey(clock);
     if (!CompanyFieldExists(folder, kKeyTable, kKeyColumn)) ExecCompanySql(folder, kAddKeyColumn);
     ExecCompanySql(folder, StoreKeyStatement(key));
@@ -241,6 +256,12 @@ TStoredCompanyKey EnsureStoredCompanyKey(const std::string& folder, const Clock&
     result.Key = ReadCompanyKey(folder);
     if (!result.Key.empty()) {
         result.Stored = true;
+        return result;
+    }
+    if (const std::string why = CompanyDatabaseWriteRefusal(CompanyDatabaseFile(folder));
+        !why.empty()) {
+        result.ReadOnly = true;
+        result.Problem = NoKeyMadeHere(folder, why);
         return result;
     }
     result.Key = NewCompanyKey(clock);

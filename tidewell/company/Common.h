@@ -94,7 +94,9 @@ bool CompanyFieldExists(const std::string& folder, const std::string& table,
 // A fresh company key: 32 characters of "0123456789abcdef".
 std::string NewCompanyKey(const Clock& clock = SystemClock());
 // The stored key, or a new one stored in every row of ver (adding the dbkey column when
-// missing). Never empty; raises only when the database can't be opened for the writes.
+// missing). Never empty; raises when the database can't be opened for the writes, and when its
+// engine only reads it here (CompanyDatabaseError, ReadOnly): no key is made up that could
+// never be stored.
 std::string EnsureCompanyKey(const std::string& folder, const Clock& clock = SystemClock());
 // The stored key, or empty text; never fails and shows nothing.
 std::string ReadCompanyKey(const std::string& folder);
@@ -102,10 +104,12 @@ std::string ReadCompanyKey(const std::string& folder);
 // A company's key for registering it: the stored one, or a new one written into the database
 // as EnsureCompanyKey does, without any message box. Stored says whether the database holds
 // the key now; Problem says why not (the database busy with another program's writes, locked,
-// damaged, or a ver table without a row).
+// damaged, or a ver table without a row). ReadOnly: the database holds no key and its engine
+// only reads it here; no key was made (Key is empty) and Problem says where one is made.
 struct TStoredCompanyKey {
     std::string Key;
     bool Stored = false;
+    bool ReadOnly = false;
     std::string Problem;
 };
 TStoredCompanyKey EnsureStoredCompanyKey(const std::string& folder,

@@ -254,6 +254,10 @@ FileSignature TTidewellUser::RestoreInto(const TTidewellCompany& company, const 
     restore.CompanyKey = company.CompanyKey;
     restore.CompanyName = company.CompanyName;
     restore.FolderIdentity = plan.Folder;
+    restore.ConfirmFormatChange = [&](const std::string& local, const std::string& arriving) {
+        return OnFormatChange &&
+               OnFormatChange({company.CompanyName, local, arriving, plan.WayBack});
+    };
     // A restore that did not finish left the previous database in place; stamping it with a
     // new time would make it look as if it held the new data.
     if (!restore.Stage(plan.Archive)) {
@@ -318,6 +322,7 @@ TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyK
     // Going back is a change made on this computer now: with its old time the data would look
     // older than the web folder's and the next sync would take that back over it.
     plan.Time = NowAtFileResolution(clock_);
+    plan.WayBack = true;
     const EmptyFolderRemoval dropBackupFolder(plan.SafetyFolder);
     RestoreInto(*company, plan, [this](TBackupFile* s, const std::string&, TPercentage p, bool&) {
         ReportStage(s, "복원", "이전 자료를 복원중입니다...", p);

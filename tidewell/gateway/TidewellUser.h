@@ -70,6 +70,15 @@ using TTidewellProgressEvent =
     std::function<void(const void* Sender, const std::string& Caption, const std::string& Message,
                        std::int64_t Total, std::int64_t Done, std::uint8_t Percent)>;
 
+// A download or a way back whose database is of the other engine than the company's database
+// here (an SQLite file where a Jet 4 one is, or the other way round): what would be replaced.
+struct TFormatChange {
+    std::string CompanyName;
+    std::string LocalFormat;  // the database here, as users read its format
+    std::string NewFormat;    // the one that would take its place
+    bool WayBack = false;     // one of the company's safety archives, not the web folder's
+};
+
 // What an account works with, as the program's configuration gave it.
 struct TAccountSetup {
     ServiceEndpoint Service;
@@ -97,6 +106,9 @@ public:
     std::int64_t DiskQuota = 0;
     std::int64_t DiskUsed = 0;
     TTidewellProgressEvent OnProgress;
+    // Asked before a database of the other engine takes the place of a company's: true lets it.
+    // Unset, such a download or way back is refused with both formats named, nothing changed.
+    std::function<bool(const TFormatChange&)> OnFormatChange;
     std::int64_t TransferSize = 0;
     std::int64_t TransferDone = 0;
 
@@ -183,6 +195,7 @@ private:
         std::string SafetyFolder;            // where the safety archive goes
         std::string WorkFolder;              // the operation's private folder
         TDateTime Time = 0;                  // given to the restored database; zero: its own
+        bool WayBack = false;                // a safety archive put back
     };
     // Stages and checks the archive, then, holding the database's lock, packs what it replaces
     // into a new safety archive and commits it. onProgress reports the staging. Returns how the

@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "platform/FileKit.h"
+#include "platform/JetDatabase.h"
+#include "platform/JetLockFile.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +22,100 @@ bool SameText(const std::string& a, const std::string& b) {
         return std::tolower(static_cast<unsigned char>(x)) ==
                std::tolower(static_cast<unsigned char>(y));
     });
+}
+
+// A database of a kind that no engine here reads (a Jet 3 or ACE database, a Jet of an unknown
+// version) is refused naming what it is; so are, when whole (a file about to be used as a
+// company's), an empty file (SQLite would take it for an empty database) and bytes of no
+// database at all. Anything else is the engine's to report: a missing file, or, when opening,
+// bytes of no database ("not a database file").
+void RefuseOtherFormats(const std::string& file, bool whole) {
+    const DatabaseFormat format = DatabaseFileFormat(file);
+    switch (format) {
+        case DatabaseFormat::Jet3:
+        case DatabaseFormat::Ace:
+        case DatabaseFormat::JetUnknown:
+            break;
+        case DatabaseFormat::Empty: {
+            std::error_code absent;
+            if (whole && fs::exists(file, absent)) break;
+            return;
+        }
+        case DatabaseFormat::Other:
+            if (whole) break;
+            return;
+        case DatabaseFormat::Sqlite:
+        case DatabaseFormat::Jet4:
+            return;
+    }
+    throw CompanyDatabaseError(NotCompanyDatabaseReason(format) + ": " + file,
+                               DatabaseProblem::NotADatabase);
+}
+
+// How a database looks from outside: its file and the file of its pending changes.
+std::pair<FileSignature, FileSignature> LookOf(const std::string& file) {
+    const std::string pending = PendingChangesFile(file);
+    return {SignatureOf(file), pending.empty() ? FileSignature{} : SignatureOf(pending)};
+}
+
+// A database of one engine replaced by a file of the other, which the user agreed to: no engine
+// carries the content across, so the file takes the database's place by rename, and only while
+// no other program has it, or a file of its engine beside it, open. The current content is kept
+// as its own engine copies it (an SQLite snapshot holds what still waits in the WAL). The
+// rename happens under a write lock of this process on the file, which holds every writer off
+// (the same replacement as for a Jet database: it asks nothing of the content); a change made
+// between the copy and that lock is found and refuses the replacement. The old engine's files
+// beside the database go with it, so that the new engine never takes them for its own.
+void ReplaceAcrossEngines(const std::string& staged, const std::string& target,
+                          const ReplaceSteps& steps, const StopQuery& stop) {
+    const DatabaseEngine& old = EngineFor(target);
+    if (old.InUse(target)) {
+        throw CompanyDatabaseError(
+            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
+            DatabaseProblem::Busy);
+    }
+    const auto before = LookOf(target);
+    std::optional<ScopedFileRemoval> removeCopy;
+    if (steps.KeepCurrent) {
+        RemoveFileQuietly(steps.CopyFile);
+        try {
+            old.Snapshot(target, steps.CopyFile, stop);
+        } catch (const CompanyDatabaseError& error) {
+            // A damaged database is kept as it is: its bytes are all there is to keep.
+            if (error.problem() != DatabaseProblem::Damaged &&
+                error.problem() != DatabaseProblem::NotADatabase) {
+                throw;
+            }
+            old.CopyFile(target, steps.CopyFile);
+        }
+        removeCopy.emplace(steps.CopyFile);
+    }
+    JetReplaceSteps rename;
+    rename.beforeReplace = [&] {
+        if (LookOf(target) != before) {
+            throw CompanyDatabaseError(
+                "바꾸려는 동안 다른 프로그램이 데이터베이스를 바꾸었습니다. 그 프로그램을 닫고 "
+                "다시 하십시오: " +
+                    target,
+                DatabaseProblem::Busy);
+        }
+        if (steps.KeepCurrent) steps.KeepCurrent(steps.CopyFile);
+        if (steps.BeforeReplace) steps.BeforeReplace();
+        for (const std::string& companion : old.CompanionFiles(target)) {
+            RemoveFileQuietly(companion);
+        }
+    };
+    if (steps.SettleNew)
+        rename.settleNew = [&](const fs::path& file) { steps.SettleNew(file.string()); };
+    try {
+        ReplaceJetDatabaseFile(staged, target, rename, stop);
+    } catch (const JetDatabaseError& error) {
+        throw CompanyDatabaseError(
+            error.reason() + ": " + target,
+            error.problem() == JetProblem::InUse || error.problem() == JetProblem::Changed
+                ? DatabaseProblem::Busy
+                : DatabaseProblem::Other);
+    }
 }
 
 }  // namespace
@@ -115,6 +211,7 @@ CompanyConnection::CompanyConnection(const std::string& connectionString,
                                      std::chrono::milliseconds busyTimeout) {
     const CompanyConnectionParams params = ParseCompanyConnectionString(connectionString);
     dataSource_ = params.dataSource;
+    RefuseOtherFormats(dataSource_, false);
     connection_ = EngineFor(dataSource_).Open(dataSource_, params.mode, busyTimeout);
 }
 
@@ -224,6 +321,7 @@ void CopyCompanyDatabaseFile(const std::string& source, const std::string& dest)
 
 void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
                              const StopQuery& stop) {
+    RefuseOtherFormats(source, true);
     EngineFor(source).Snapshot(source, dest, stop);
 }
 
@@ -232,14 +330,20 @@ std::optional<std::string> ReadDatabaseFileText(const std::string& file, const s
 }
 
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop) {
+    RefuseOtherFormats(file, true);
     EngineFor(file).Check(file, stop);
 }
 
 void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
                             const ReplaceSteps& steps, const StopQuery& stop) {
+    const DatabaseFormat there = DatabaseFileFormat(target);
+    const DatabaseFormat arriving = DatabaseFileFormat(staged);
+    if (there != arriving && IsCompanyDatabaseFormat(there) && IsCompanyDatabaseFormat(arriving)) {
+        ReplaceAcrossEngines(staged, target, steps, stop);
+        return;
+    }
     // The database there decides how it is replaced; where there is none, the new one does.
-    const std::string& decides =
-        DatabaseFileFormat(target) == DatabaseFormat::Empty ? staged : target;
+    const std::string& decides = there == DatabaseFormat::Empty ? staged : target;
     EngineFor(decides).Replace(staged, target, steps, stop);
 }
 
@@ -268,6 +372,10 @@ bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess) {
         }
     }
     return false;
+}
+
+std::string CompanyDatabaseWriteRefusal(const std::string& file) {
+    return EngineFor(file).WriteRefusal();
 }
 
 bool CompanyDatabaseInUse(const std::string& file) {

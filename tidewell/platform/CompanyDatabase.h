@@ -108,8 +108,10 @@ void SnapshotCompanyDatabase(const std::string& source, const std::string& dest,
 // (nothing is created beside it); nullopt when the file can't be read or gives no row.
 std::optional<std::string> ReadDatabaseFileText(const std::string& file, const std::string& sql);
 
-// Raises CompanyDatabaseError unless file opens as a database and passes quick_check. The file
-// is read as it stands: nothing is created beside it.
+// Raises CompanyDatabaseError unless file opens as a database and passes its engine's check
+// (SQLite: quick_check; Jet 4: the catalogue and the version table read). A file of any other
+// format (an empty one too) is refused naming the format found. The file is read as it stands:
+// nothing is created beside it.
 void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {});
 
 // Puts the content of staged (a checked database file that nobody else uses) into the database
@@ -122,7 +124,10 @@ void CheckCompanyDatabaseFile(const std::string& file, const StopQuery& stop = {
 // there that the engine can't read (damaged, or no database), is replaced by staged (which then
 // takes target's permissions) only when no other process has it open; the stale -wal, -shm and
 // -journal go with it. When the database stays busy, or the file is in use, raises
-// CompanyDatabaseError and target is as it was. staged may be changed or consumed.
+// CompanyDatabaseError and target is as it was. staged may be changed or consumed. A Jet 4
+// database is replaced by rename only (see JetEngine.h), and so is a database of one engine by a
+// file of the other: only while nobody else has it open, its old engine's files beside it going
+// with it.
 void ReplaceCompanyDatabase(const std::string& staged, const std::string& target,
                             const ReplaceSteps& steps, const StopQuery& stop = {});
 // The same without keeping or settling anything.
@@ -132,6 +137,9 @@ void ReplaceCompanyDatabase(const std::string& staged, const std::string& target
 // Whether another process of this user has the file open (looked up in /proc); with
 // countThisProcess, a descriptor of this process counts too.
 bool OpenedByAnotherProcess(const std::string& file, bool countThisProcess = false);
+// Why nothing can be written into the database file here (its engine only reads); empty when its
+// engine writes.
+std::string CompanyDatabaseWriteRefusal(const std::string& file);
 // Whether another program has the database, or one of the files its engine keeps beside it,
 // open.
 bool CompanyDatabaseInUse(const std::string& file);

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "platform/FileKit.h"
+#include "platform/JetEngine.h"
 #include "platform/SqliteEngine.h"
 
 namespace tidewell {
@@ -10,6 +11,11 @@ namespace {
 
 const SqliteEngine& Sqlite() {
     static const SqliteEngine engine;
+    return engine;
+}
+
+const JetEngine& Jet() {
+    static const JetEngine engine;
     return engine;
 }
 
@@ -25,8 +31,9 @@ DatabaseFormat DatabaseFileFormat(const std::string& file) {
 
 const DatabaseEngine& EngineFor(const std::string& file) {
     switch (DatabaseFileFormat(file)) {
-        case DatabaseFormat::Sqlite:
         case DatabaseFormat::Jet4:
+            return Jet();
+        case DatabaseFormat::Sqlite:
         case DatabaseFormat::Jet3:
         case DatabaseFormat::Ace:
         case DatabaseFormat::JetUnknown:
@@ -38,7 +45,7 @@ const DatabaseEngine& EngineFor(const std::string& file) {
 }
 
 const std::vector<const DatabaseEngine*>& DatabaseEngines() {
-    static const std::vector<const DatabaseEngine*> engines = {&Sqlite()};
+    static const std::vector<const DatabaseEngine*> engines = {&Sqlite(), &Jet()};
     return engines;
 }
 

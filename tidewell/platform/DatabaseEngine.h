@@ -25,6 +25,7 @@ enum class DatabaseProblem {
     Damaged,       // a database whose pages do not hold together
     Busy,          // another program holds a lock that did not go within the waiting time
     CannotOpen,    // missing, unreadable, or the folder can't be written
+    ReadOnly,      // a write asked of an engine that only reads its files here
 };
 
 // Every failure of a company database: the file is missing, not a database, damaged or
@@ -125,6 +126,9 @@ public:
     // The companion that holds committed changes not yet in the file, whose time and size
     // count as the database's own; empty when the engine keeps none.
     virtual std::string PendingChangesFile(const std::string& file) const = 0;
+    // Why nothing is ever written into this engine's files here (no statement, no compaction);
+    // empty when the engine writes them.
+    virtual std::string WriteRefusal() const { return {}; }
 };
 
 // The format of a database file by its first bytes (see DatabaseFormat.h), read in a way that
@@ -132,10 +136,11 @@ public:
 // empty or unreadable.
 DatabaseFormat DatabaseFileFormat(const std::string& file);
 
-// The engine for a file by its format. A file that is not there yet is made by this build's
-// own engine; a file of no format it has an engine for goes to that engine too, which says what
-// is wrong with it (and can still keep and replace its bytes). The engine for Jet 4 files
-// (JetDatabase.h) goes in here, chosen by the format.
+// The engine for a file by its format: SQLite files to this build's own engine, Jet 4 files to
+// the one that reads the host product's files through libmdb (JetEngine.h). A file that is not
+// there yet is made by this build's own engine; a file of no format it has an engine for goes
+// to that engine too, which can still keep and replace its bytes (the company-database routines
+// refuse to read it, naming its format).
 const DatabaseEngine& EngineFor(const std::string& file);
 // Every engine this build has.
 const std::vector<const DatabaseEngine*>& DatabaseEngines();

@@ -12,6 +12,17 @@ public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A failure the system reported, with its error number (errno), for callers whose answer depends
+// on it: a full disk is told apart from a broken one.
+class SystemError : public Exception {
+public:
+    SystemError(const std::string& message, int code) : Exception(message), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
 // A failed invariant check. The text names the unit and line the check belongs to,
 // as "message (unit, line N)", which is what users and logs have always seen.
 class AssertionFailed : public Exception {
@@ -28,7 +39,9 @@ public:
 
 // Whether the user wants the operation under way to stop; an empty query never does.
 using StopQuery = std::function<bool()>;
-inline bool StopWanted(const StopQuery& query) { return query && query(); }
+inline bool StopWanted(const StopQuery& query) {
+    return query && query();
+}
 
 // Raises AssertionFailed when condition is false.
 void Assert(bool condition, const std::string& message, const std::string& unit, int line);

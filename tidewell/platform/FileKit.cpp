@@ -21,17 +21,20 @@ namespace {
 // Bytes WriteAll may still write while a fault is injected; negative when none is.
 std::atomic<std::int64_t> writeBudget{-1};
 std::atomic<int> injectedError{ENOSPC};
+// The error SyncFile and SyncFolder fail with while a fault is injected; 0 when none is.
+std::atomic<int> injectedSyncError{0};
 
 [[noreturn]] void WriteFailed(const std::string& name, int error) {
-    throw Exception("파일을 쓸 수 없습니다 (" + std::string(strerror(error)) + "): " + name);
+    throw SystemError("파일을 쓸 수 없습니다 (" + std::string(strerror(error)) + "): " + name,
+                      error);
 }
 
 // How much of count may be written now; 0 means the injected fault strikes.
 std::size_t Allowed(std::size_t count) {
     std::int64_t budget = writeBudget.load();
     while (budget >= 0) {
-        const auto take = static_cast<std::int64_t>(std::min<std::size_t>(
-            count, static_cast<std::size_t>(budget)));
+        const auto take = static_cast<std::int64_t>(
+            std::min<std::size_t>(count, static_cast<std::size_t>(budget)));
         if (writeBudget.compare_exchange_weak(budget, budget - take)) {
             return static_cast<std::size_t>(take);
         }
@@ -45,7 +48,10 @@ void WriteAll(int fd, const void* data, std::size_t count, const std::string& na
     const auto* bytes = static_cast<const char*>(data);
     while (count > 0) {
         const std::size_t allowed = Allowed(count);
-        if (allowed == 0) WriteFailed(nameForErrors, injectedError.load());
+        const int injected = injectedError.load();
+        if (allowed == 0 && injected != ScopedWriteFault::kNoProgress) {
+            WriteFailed(nameForErrors, injected);
+        }
         const ssize_t n = ::write(fd, bytes, allowed);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) WriteFailed(nameForErrors, errno);
@@ -58,8 +64,10 @@ void WriteAll(int fd, const void* data, std::size_t count, const std::string& na
 FileHandle CreatePrivateFile(const fs::path& file) {
     FileHandle fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd) {
-        throw Exception("파일을 만들 수 없습니다 (" + std::string(strerror(errno)) +
-                        "): " + file.string());
+        const int error = errno;
+        throw SystemError(
+            "파일을 만들 수 없습니다 (" + std::string(strerror(error)) + "): " + file.string(),
+            error);
     }
     return fd;
 }
@@ -68,8 +76,10 @@ TemporaryFile CreateTemporaryFile(const fs::path& folder, std::string_view prefi
     std::string pattern = (folder / (std::string(prefix) + "XXXXXX")).string();
     FileHandle fd(::mkostemp(pattern.data(), O_CLOEXEC));  // mkostemp makes 0600 files
     if (!fd) {
-        throw Exception("임시 파일을 만들 수 없습니다 (" + std::string(strerror(errno)) +
-                        "): " + folder.string());
+        const int error = errno;
+        throw SystemError("임시 파일을 만들 수 없습니다 (" + std::string(strerror(error)) +
+                              "): " + folder.string(),
+                          error);
     }
     return {std::move(fd), fs::path(pattern)};
 }
@@ -77,8 +87,10 @@ TemporaryFile CreateTemporaryFile(const fs::path& folder, std::string_view prefi
 fs::path CreatePrivateFolder(const fs::path& parent, std::string_view prefix) {
     std::string pattern = (parent / (std::string(prefix) + "XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {  // mkdtemp makes 0700 folders
-        throw Exception("작업 폴더를 만들 수 없습니다 (" + std::string(strerror(errno)) +
-                        "): " + parent.string());
+        const int error = errno;
+        throw SystemError("작업 폴더를 만들 수 없습니다 (" + std::string(strerror(error)) +
+                              "): " + parent.string(),
+                          error);
     }
     return pattern;
 }
@@ -87,17 +99,24 @@ namespace {
 
 void Sync(const fs::path& path, int flags) {
     FileHandle fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd || ::fsync(fd.get()) != 0) {
-        throw Exception("디스크에 기록할 수 없습니다 (" + std::string(strerror(errno)) +
-                        "): " + path.string());
+    int error = fd ? injectedSyncError.load() : errno;
+    if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+    if (error != 0) {
+        throw SystemError(
+            "디스크에 기록할 수 없습니다 (" + std::string(strerror(error)) + "): " + path.string(),
+            error);
     }
 }
 
 }  // namespace
 
-void SyncFile(const fs::path& file) { Sync(file, O_RDONLY); }
+void SyncFile(const fs::path& file) {
+    Sync(file, O_RDONLY);
+}
 
-void SyncFolder(const fs::path& folder) { Sync(folder, O_RDONLY | O_DIRECTORY); }
+void SyncFolder(const fs::path& folder) {
+    Sync(folder, O_RDONLY | O_DIRECTORY);
+}
 
 std::optional<FileIdentity> IdentityOf(const fs::path& path) {
     struct stat st {};
@@ -143,6 +162,16 @@ ScopedWriteFault::ScopedWriteFault(std::int64_t bytesAllowed, int error) {
     writeBudget = std::max<std::int64_t>(0, bytesAllowed);
 }
 
-ScopedWriteFault::~ScopedWriteFault() { writeBudget = -1; }
+ScopedWriteFault::~ScopedWriteFault() {
+    writeBudget = -1;
+}
+
+ScopedSyncFault::ScopedSyncFault(int error) {
+    injectedSyncError = error;
+}
+
+ScopedSyncFault::~ScopedSyncFault() {
+    injectedSyncError = 0;
+}
 
 }  // namespace tidewell

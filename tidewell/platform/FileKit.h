@@ -12,7 +12,8 @@
 namespace tidewell {
 
 // The few file routines every layer needs, written once: complete writes, private new files
-// and folders, and removal that never complains.
+// and folders, and removal that never complains. What the system refused is raised as
+// SystemError (an Exception with the errno), so a caller can tell a full disk from the rest.
 
 // Writes every byte or raises Exception naming the file and the reason. EINTR is retried; a
 // write that makes no progress counts as a full disk.
@@ -85,12 +86,25 @@ std::string LowerAscii(std::string_view text);
 
 // Fault injection for tests: while an object lives, WriteAll lets bytesAllowed more bytes
 // through in the whole process and then fails with error, as a disk that fills up would.
+// With kNoProgress the system is asked to write nothing instead, as a device that stops taking
+// bytes without saying why.
 class ScopedWriteFault {
 public:
+    static constexpr int kNoProgress = 0;
     explicit ScopedWriteFault(std::int64_t bytesAllowed, int error = 28 /* ENOSPC */);
     ScopedWriteFault(const ScopedWriteFault&) = delete;
     ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
     ~ScopedWriteFault();
+};
+
+// Fault injection for tests: while an object lives, SyncFile and SyncFolder fail with error in
+// the whole process, as a disk that cannot flush would.
+class ScopedSyncFault {
+public:
+    explicit ScopedSyncFault(int error = 5 /* EIO */);
+    ScopedSyncFault(const ScopedSyncFault&) = delete;
+    ScopedSyncFault& operator=(const ScopedSyncFault&) = delete;
+    ~ScopedSyncFault();
 };
 
 }  // namespace tidewell

@@ -175,6 +175,33 @@ void RequireJet4(const fs::path& file) {
     }
 }
 
+// A read of a table that did not come to its value, told as the check tells its failures.
+void ThrowUnlessRead(const ReaderOutcome& outcome, const fs::path& file, const std::string& table,
+                     const std::string& column) {
+    if (!outcome.exited) {
+        throw JetDatabaseError(JetProblem::Damaged,
+                               "Jet 4 데이터베이스를 읽다가 시간이나 메모리의 한도를 넘었습니다. "
+                               "파일이 손상된 것으로 보입니다",
+                               file);
+    }
+    switch (static_cast<JetReadStatus>(outcome.status)) {
+        case JetReadStatus::Ok:
+            return;
+        case JetReadStatus::NoTable:
+            throw JetDatabaseError(JetProblem::NotCompany,
+                                   "Jet 4 데이터베이스에 " + table + " 테이블이 없습니다", file);
+        case JetReadStatus::NoColumn:
+            throw JetDatabaseError(
+                JetProblem::NotCompany,
+                "Jet 4 데이터베이스의 " + table + " 테이블에 " + column + " 열이 없습니다", file);
+        default:
+            throw JetDatabaseError(JetProblem::Damaged,
+                                   "Jet 4 데이터베이스의 " + table +
+                                       " 테이블을 읽을 수 없습니다. 파일이 손상되었습니다",
+                                   file);
+    }
+}
+
 }  // namespace
 
 fs::path JetReaderProgram() {
@@ -234,16 +261,38 @@ void CheckJetDatabase(const fs::path& file, const StopQuery& stop, const JetRead
     }
 }
 
+std::optional<std::string> JetFirstValue(const fs::path& file, const std::string& table,
+                                         const std::string& column, const StopQuery& stop,
+                                         const JetReaderLimits& limits) {
+    RequireJet4(file);
+    const ReaderOutcome outcome = RunReader({"value", file.string(), table, column}, limits, stop);
+    if (outcome.exited && outcome.status == static_cast<int>(JetReadStatus::NoRow)) {
+        return std::nullopt;
+    }
+    ThrowUnlessRead(outcome, file, table, column);
+    return outcome.output;
+}
+
+std::vector<std::string> JetColumnNames(const fs::path& file, const std::string& table,
+                                        const StopQuery& stop, const JetReaderLimits& limits) {
+    RequireJet4(file);
+    const ReaderOutcome outcome = RunReader({"columns", file.string(), table}, limits, stop);
+    ThrowUnlessRead(outcome, file, table, {});
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < outcome.output.size();) {
+        const std::size_t end = outcome.output.find('\n', at);
+        if (end == std::string::npos) break;
+        names.push_back(outcome.output.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
 std::optional<std::string> ReadJetFirstValue(const fs::path& file, const std::string& table,
                                              const std::string& column,
                                              const JetReaderLimits& limits) {
     try {
-        RequireJet4(file);
-        const ReaderOutcome outcome =
-            RunReader({"value", file.string(), table, column}, limits, {});
-        if (outcome.exited && outcome.status == static_cast<int>(JetReadStatus::Ok)) {
-            return outcome.output;
-        }
+        return JetFirstValue(file, table, column, {}, limits);
     } catch (const Exception&) {
         // The callers have their defaults for every failure.
     }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Error.h"
 
@@ -58,8 +59,21 @@ inline constexpr const char* kJetVersionTable = "ver";
 void CheckJetDatabase(const std::filesystem::path& file, const StopQuery& stop = {},
                       const JetReaderLimits& limits = {});
 
-// The value of column in table's first row, as text; nullopt on any failure (no such file,
-// another format, damage, no table, column or row). Names match without regard to ASCII case.
+// The value of column in table's first row, as text (a null reads as empty text); nullopt when
+// the table has no row. Raises JetDatabaseError when the file is no sound Jet 4 file or has no
+// such table or column (NotCompany), or OperationStopped. Names match without regard to ASCII
+// case.
+std::optional<std::string> JetFirstValue(const std::filesystem::path& file,
+                                         const std::string& table, const std::string& column,
+                                         const StopQuery& stop = {},
+                                         const JetReaderLimits& limits = {});
+// The names of table's columns in table order; raises as JetFirstValue does.
+std::vector<std::string> JetColumnNames(const std::filesystem::path& file, const std::string& table,
+                                        const StopQuery& stop = {},
+                                        const JetReaderLimits& limits = {});
+
+// JetFirstValue with nullopt for any failure as well (no such file, another format, damage, no
+// table, column or row).
 std::optional<std::string> ReadJetFirstValue(const std::filesystem::path& file,
                                              const std::string& table, const std::string& column,
                                              const JetReaderLimits& limits = {});

@@ -206,6 +206,10 @@ TAddOutcome CompanySession::AddFolder(const std::string& folder, TSameFolder sam
         const CompanyOperation operation(account_.Places(), account_.LockWait);
         const TStoredCompanyKey key = EnsureStoredCompanyKey(folder, clock_);
         outcome.CompanyKey = key.Key;
+        if (key.ReadOnly) {
+            outcome.Problem = key.Problem;
+            return fail(TAddOutcome::aoKeyNotMadeHere);
+        }
         if (!key.Stored) {
             // Registered under a key its database does not hold, the company would never be
             // listed, and adding it again would be refused as another company's folder.

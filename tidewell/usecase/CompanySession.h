@@ -102,6 +102,9 @@ struct TAddOutcome {
         aoBelongsTo,  // the folder is another company's (Owner names it)
         aoSlotsFull,  // every slot is taken
         aoFailed,     // the database or the operation lock failed (Problem)
+        // the database has no key and is of an engine that only reads here (Problem says
+        // where the key is made): nothing is registered
+        aoKeyNotMadeHere,
     };
     TKind Kind = aoNoDatabase;
     std::string CompanyKey;

@@ -57,7 +57,8 @@ constexpr const char* kUsageText =
     "  schedule status | remove     the next and the last scheduled run | no more schedule\n"
     "--prefer local|web (sync, upload, download): which side to keep when both changed since\n"
     "they last agreed, or when only a time in the future would decide; without it such\n"
-    "companies are passed over.\n"
+    "companies are passed over. --prefer web (download, sync) also lets data of the other\n"
+    "database format (SQLite, Jet 4) take the place of a company's; without it that is refused.\n"
     "--scheduled (sync): a run of the schedule: quiet when it succeeds; when it fails, a\n"
     "desktop notification and the same text on standard error.\n"
     "Credentials come from TIDEWELL_USERID and TIDEWELL_PASSWORD; what is unset comes from\n"
@@ -218,6 +219,8 @@ constexpr const char* kPassedOver = "양쪽 자료가 모두 변경되어 전송
 constexpr const char* kFutureTime =
     "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없으므로 전송하지 않았습니다.";
 constexpr const char* kChooseSide = "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)";
+constexpr const char* kPreferWebForFormat =
+    "(--prefer web을 붙이면 내려받은 자료로 바꾸고, 이 컴퓨터의 자료는 백업 파일로 보관합니다.)";
 constexpr const char* kDeleteQuestion =
     "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 삭제됩니다.";
 
@@ -379,7 +382,11 @@ public:
           session_({&CurrentUserHive(), ResolveConfiguration(environment.Program), &SystemClock()}),
           progress_(err, options.scheduled),
           pump_(session_),
-          scopedPump_(pump_) {}
+          scopedPump_(pump_) {
+        session_.Account().OnFormatChange = [this](const TFormatChange& change) {
+            return AllowFormatChange(change);
+        };
+    }
 
     int Run() {
         int status = kFailed;
@@ -557,6 +564,22 @@ private:
         return status;
     }
 
+    // A company's database would change engine: a download only with --prefer web, a way back
+    // only when the user at the terminal says so.
+    bool AllowFormatChange(const TFormatChange& change) {
+        if (!change.WayBack) {
+            formatRefused_ = options_.prefer != "web";
+            return !formatRefused_;
+        }
+        if (!isatty(STDIN_FILENO)) return false;
+        progress_.End();
+        return AskYes(change.CompanyName + ": 되돌릴 자료는 " + change.NewFormat +
+                          "이고, 이 컴퓨터의 자료는 " + change.LocalFormat +
+                          "입니다. 바꾸면 이 사업장의 데이터베이스 형식이 바뀝니다. 되돌릴 "
+                          "자료로 바꾸시겠습니까?",
+                      err_);
+    }
+
     // A problem of the run: one line on stderr, and one for the report of a scheduled run.
     void Tell(const std::string& text) {
         err_ << OneLine(text) << "\n";
@@ -657,7 +680,8 @@ private:
                 return kFailed;
             }
             case TCompanyOutcome::coFailed:
-                Tell(name + ": " + outcome.Message);
+                Tell(name + ": " + outcome.Message +
+                     (formatRefused_ ? std::string(" ") + kPreferWebForFormat : ""));
                 return kFailed;
         }
         return kFailed;
@@ -666,6 +690,7 @@ private:
     // One company's transfer; a failure of the transport ends the run and names the company.
     int Transfer(const TTidewellCompanyPtr& company, TSyncMode mode) {
         TCompanyOutcome outcome;
+        formatRefused_ = false;
         {
             const ProgressLine line(progress_, company->CompanyName);
             try {
@@ -762,6 +787,8 @@ private:
                 throw Failure{"사업장 키를 데이터베이스에 저장하지 못해 추가하지 않았습니다. " +
                               added.Problem +
                               " 다른 프로그램이 자료를 다 쓴 뒤에 다시 추가해 주세요."};
+            case TAddOutcome::aoKeyNotMadeHere:
+                throw Failure{added.Problem};
             case TAddOutcome::aoNoKey:
                 throw Failure{"사업장 추가: 사업장키는 빈 값일 수 없습니다."};
             case TAddOutcome::aoNoName:
@@ -847,6 +874,8 @@ private:
     TLoginOutcome login_;
     std::vector<TCompanyRow> rows_;
     bool warned_ = false;  // the list left registered companies out
+    // The company's download would have changed its engine.
+    bool formatRefused_ = false;
     ConsoleProgress progress_;
     StopSignals signals_;
     SignalPump pump_;

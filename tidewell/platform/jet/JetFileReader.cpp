@@ -109,4 +109,22 @@ JetReadStatus ReadJetFirstValue(const std::string& file, const std::string& tabl
     return JetReadStatus::NoColumn;
 }
 
+JetReadStatus ReadJetColumnNames(const std::string& file, const std::string& tableName,
+                                 std::vector<std::string>& names) {
+    const Handle mdb(mdb_open(file.c_str(), MDB_NOFLAGS));
+    if (const JetReadStatus opened = CheckOpened(mdb.get()); opened != JetReadStatus::Ok) {
+        return opened;
+    }
+    Table table;
+    if (const JetReadStatus found = OpenTable(mdb.get(), tableName, table);
+        found != JetReadStatus::Ok) {
+        return found;
+    }
+    names.clear();
+    for (unsigned int c = 0; c < table->num_cols; ++c) {
+        names.emplace_back(static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c))->name);
+    }
+    return JetReadStatus::Ok;
+}
+
 }  // namespace tidewell::jet

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tidewell::jet {
 
@@ -31,5 +32,9 @@ JetReadStatus CheckJetBuffer(const void* data, std::size_t size, const std::stri
 // text). Names are matched without regard to ASCII case, as the engine does.
 JetReadStatus ReadJetFirstValue(const std::string& file, const std::string& table,
                                 const std::string& column, std::string& value);
+
+// The names of table's columns, in table order.
+JetReadStatus ReadJetColumnNames(const std::string& file, const std::string& table,
+                                 std::vector<std::string>& names);
 
 }  // namespace tidewell::jet

@@ -5,6 +5,8 @@
 //     exit 0 when the file opens, its catalogue reads and every row of TABLE decodes
 //   tidewell-jet-reader CPU_SECONDS MEMORY_MB value FILE TABLE COLUMN
 //     writes COLUMN of TABLE's first row to standard output (UTF-8) and exits 0
+//   tidewell-jet-reader CPU_SECONDS MEMORY_MB columns FILE TABLE
+//     writes the names of TABLE's columns to standard output, each followed by a line feed
 //
 // Any other exit code is a JetReadStatus; a signal means a limit was reached.
 #include <sys/resource.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/jet/JetFileReader.h"
 
@@ -68,7 +71,8 @@ bool ParsePositive(const char* text, long& value) {
 int main(int argc, char** argv) {
     long cpuSeconds = 0, memoryMb = 0;
     if (argc < 6 || !ParsePositive(argv[1], cpuSeconds) || !ParsePositive(argv[2], memoryMb)) {
-        std::fprintf(stderr, "usage: tidewell-jet-reader CPU_SECONDS MEMORY_MB check|value ...\n");
+        std::fprintf(stderr,
+                     "usage: tidewell-jet-reader CPU_SECONDS MEMORY_MB check|value|columns ...\n");
         return kUsage;
     }
     // Nothing the caller left open is ours to keep.
@@ -85,6 +89,15 @@ int main(int argc, char** argv) {
         if (status == JetReadStatus::Ok &&
             std::fwrite(value.data(), 1, value.size(), stdout) != value.size()) {
             return kUsage;
+        }
+        if (std::fflush(stdout) != 0) return kUsage;
+        return static_cast<int>(status);
+    }
+    if (command == "columns" && argc == 6) {
+        std::vector<std::string> names;
+        const JetReadStatus status = tidewell::jet::ReadJetColumnNames(argv[4], argv[5], names);
+        if (status == JetReadStatus::Ok) {
+            for (const std::string& name : names) std::printf("%s\n", name.c_str());
         }
         if (std::fflush(stdout) != 0) return kUsage;
         return static_cast<int>(status);
