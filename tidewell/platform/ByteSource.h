@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "platform/FileHandle.h"
 
 namespace tidewell {
 
@@ -15,6 +18,19 @@ public:
     virtual std::int64_t Size() = 0;
     // Up to count bytes into buffer, fewer only at the end. A failure raises Exception.
     virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+};
+
+// The bytes of a file that nobody else writes (a copy made for this work), read in order.
+class FileByteSource : public ByteSource {
+public:
+    explicit FileByteSource(const std::string& file);  // raises SystemError
+    std::int64_t Size() override { return size_; }
+    std::size_t Read(void* buffer, std::size_t count) override;
+
+private:
+    std::string file_;
+    FileHandle handle_;
+    std::int64_t size_ = 0;
 };
 
 }  // namespace tidewell
