@@ -1,17 +1,20 @@
 // Time of each stage of a company backup (copy, compaction, packing) and of the whole backup,
 // for a large company database (256 MiB unless TIDEWELL_BENCH_MIB says otherwise), with the
-// process's peak memory so far after each stage.
+// process's peak memory so far after each stage and each stage's wall time against its floor
+// (of_cp: a plain copy of the file; of_pack_floor: the block library on every core in memory).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
 
+#include "BenchFloors.h"
 #include "BenchMeasures.h"
 #include "CompanyMaker.h"
 #include "company/BackupCompany.h"
@@ -95,9 +98,48 @@ std::string Archive() {
     return Company().work + "/bench.bck";
 }
 
+// The floors each stage is held against, measured once: a plain copy of the file, and the
+// block library on every core with the file in memory.
+struct Floors {
+    double copy = 0, pack = 0;
+};
+const Floors& FloorsOf() {
+    static const Floors floors = [] {
+        const std::string database = CompanyDatabaseFile(Company().folder);
+        return Floors{bench::CopyFloorSeconds(database, Company().work + "/floor.mdb"),
+                      bench::PackFloorSeconds(database)};
+    }();
+    return floors;
+}
+
+// The stage's wall time, of its floor.
+void AgainstFloor(benchmark::State& state, double seconds, double floor, const char* name) {
+    state.counters[name] = seconds / floor / static_cast<double>(state.iterations());
+}
+
+void BM_FloorCopy(benchmark::State& state) {
+    for (auto _ : state) {
+        state.SetIterationTime(FloorsOf().copy);
+    }
+    Report(state, Company().bytes);
+}
+
+void BM_FloorPackInMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        state.SetIterationTime(FloorsOf().pack);
+    }
+    Report(state, Company().bytes);
+}
+
 void BM_Copy(benchmark::State& state) {
     const BenchCompany& company = Company();
-    for (auto _ : state) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
+        seconds += bench::SecondsSince(start);
+    }
+    AgainstFloor(state, seconds, FloorsOf().copy, "of_cp");
     Report(state, company.bytes);
 }
 
@@ -118,12 +160,16 @@ void BM_Compaction(benchmark::State& state) {
 // What a backup does now: one consistent, compacted snapshot of the live database.
 void BM_Snapshot(benchmark::State& state) {
     const BenchCompany& company = Company();
+    double seconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove(Compacted());
         state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
         SnapshotCompanyDatabase(CompanyDatabaseFile(company.folder), Compacted());
+        seconds += bench::SecondsSince(start);
     }
+    AgainstFloor(state, seconds, FloorsOf().copy, "of_cp");
     state.counters["snapshot_MiB"] = static_cast<double>(fs::file_size(Compacted())) / (1 << 20);
     Report(state, company.bytes);
 }
@@ -132,27 +178,37 @@ void BM_Packing(benchmark::State& state) {
     const BenchCompany& company = Company();
     if (!fs::exists(Copy())) CopyCompanyDatabaseFile(CompanyDatabaseFile(company.folder), Copy());
     const auto bytes = static_cast<std::int64_t>(fs::file_size(Copy()));
+    double seconds = 0;
     for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
         TBackupFile packer;
         packer.SetBackupMode(bmAll);
         packer.CompressionLevel = clDefault;
         if (!packer.Backup({Copy()}, Archive())) state.SkipWithError("packing failed");
+        seconds += bench::SecondsSince(start);
     }
+    AgainstFloor(state, seconds, FloorsOf().pack, "of_pack_floor");
     state.counters["archive_MiB"] = static_cast<double>(fs::file_size(Archive())) / (1 << 20);
     Report(state, bytes);
 }
 
 void BM_WholeBackup(benchmark::State& state) {
     const BenchCompany& company = Company();
+    double seconds = 0;
     for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
         TBackupCompany backup(company.work);
         backup.SourceFolder = company.folder;
         std::string result;
         backup.Backup(Archive(), result);
+        seconds += bench::SecondsSince(start);
     }
+    AgainstFloor(state, seconds, FloorsOf().copy + FloorsOf().pack, "of_cp_plus_pack_floor");
     Report(state, company.bytes);
 }
 
+BENCHMARK(BM_FloorCopy)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorPackInMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Copy)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Compaction)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Snapshot)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchFloors.h"
 #include "BenchMeasures.h"
 #include "CompanyMaker.h"
 #include "TestSupport.h"
@@ -62,6 +63,17 @@ public:
         end_ = Steady::now();
         return wall_;
     }
+    // The wall time of the stages that reported message.
+    double Stage(const std::string& message) const {
+        double seconds = 0;
+        for (std::size_t i = 0; i < marks_.size(); ++i) {
+            const auto until = i + 1 < marks_.size() ? marks_[i + 1].second : end_;
+            if (marks_[i].first == message)
+                seconds += std::chrono::duration<double>(until - marks_[i].second).count();
+        }
+        return seconds;
+    }
+    double Wall() const { return wall_; }
     void Print(const char* what) const {
         std::printf("%s: %.2f s wall, %.2f s CPU (load %s)\n", what, wall_, cpuUsed_,
                     bench::LoadAverage().c_str());
@@ -150,6 +162,44 @@ private:
     std::thread thread_;
 };
 
+// Each stage beside its floor: the plain copy of the file, the block library on every core with
+// the file in memory, the archive received and nothing else.
+void PrintAgainstFloors(const Measure& upload, const Measure& download, const fs::path& database,
+                        const fs::path& work, const std::string& url, const std::string& key) {
+    fs::create_directories(work);
+    const double copy = bench::CopyFloorSeconds(database, work / "floor-copy.mdb");
+    const double pack = bench::PackFloorSeconds(database);
+    const fs::path received = work / "floor-received";
+    fs::create_directories(received);
+    TTidewellGateway gateway(url);
+    gateway.DownloadFolder = received.string();
+    TAnswerList answer;
+    const auto start = Steady::now();
+    gateway.DownloadFile("bench", "bench1234", key, answer);
+    const double receive = bench::SecondsSince(start);
+    fs::remove_all(received);
+
+    std::printf(
+        "against the floors: cp of the file %.2f s, block library on %u cores in memory "
+        "%.2f s, plain receive %.2f s\n",
+        copy, std::thread::hardware_concurrency(), pack, receive);
+    const auto line = [](const char* stage, double seconds, const char* floor,
+                         double floorSeconds) {
+        std::printf("  %-44s %6.2f s = %5.2f x %s\n", stage, seconds,
+                    floorSeconds > 0 ? seconds / floorSeconds : 0.0, floor);
+    };
+    const double uploadPack = upload.Stage("업로드할 자료를 백업중입니다...");
+    line("upload: snapshot and packing", uploadPack, "(cp + block library)", copy + pack);
+    line("upload: sending", upload.Stage("자료를 전송중입니다..."), "plain receive", receive);
+    line("download: receiving", download.Stage("자료를 전송중입니다..."), "plain receive", receive);
+    line("download: safety archive of the local data", download.Stage("복원 준비중..."),
+         "block library", pack);
+    line("download: restore, check and replacement",
+         download.Stage("다운로드한 자료를 복원중입니다..."), "cp", copy);
+    line("download: whole", download.Wall(), "(plain receive + block library + cp)",
+         receive + pack + copy);
+}
+
 int Run() {
     test::CoreFixture core;  // private work folder and settings for this run
     test::WebFolderService service(core.dir / "service");
@@ -185,6 +235,7 @@ int Run() {
     measure.Start();
     user.UploadCompany(company->CompanyKey);
     const double upload = measure.Stop();
+    const Measure uploaded = measure;
     measure.Print("upload");
     std::printf("  archive %.1f MiB; %.2f of the %.1f s measured before (target at most 0.45)\n",
                 user.TransferSize / 1048576.0, upload / kTodayUploadSeconds, kTodayUploadSeconds);
@@ -196,9 +247,15 @@ int Run() {
     measure.Start();
     user.DownloadCompany(company->CompanyKey);
     const double download = measure.Stop();
+    const Measure downloaded = measure;
     measure.Print("download onto existing data (loopback)");
-    std::printf("  %.2f of the %.1f s measured before\n", download / kTodayDownloadSeconds,
-                kTodayDownloadSeconds);
+    std::printf("  %.2f of the %.1f s measured before; %.2f of the upload\n",
+                download / kTodayDownloadSeconds, kTodayDownloadSeconds, download / upload);
+    // Before the floors, which hold the whole file in memory.
+    std::printf("client peak memory: %.1f MiB\n", bench::PeakMiB());
+    PrintAgainstFloors(uploaded, downloaded, a / "default.mdb", core.dir / "floors",
+                       service.BaseUrl(), company->CompanyKey);
+    if (getenv("TIDEWELL_BENCH_NO_LINK")) return 0;
 
     // The same over a 20 MB/s link, against receiving alone and restoring alone.
     ThrottlingProxy link(service.Port(), kLinkBytesPerSecond);
@@ -228,7 +285,6 @@ int Run() {
         "  receiving alone %.2f s + restoring alone %.2f s = %.2f s; the download took "
         "%.2f of that (target at most 1.15)\n",
         receiving, restoring, receiving + restoring, throttled / (receiving + restoring));
-    std::printf("client peak memory: %.1f MiB\n", bench::PeakMiB());
     return 0;
 }
 

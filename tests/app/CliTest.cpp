@@ -165,6 +165,25 @@ TEST_F(CliTest, AccountListAndSyncInBothDirections) {
     EXPECT_NE(run.err.find("전송할 사업장이 없습니다."), std::string::npos);
 }
 
+// A transfer logs in once and asks the service for nothing it does not use: the disk usage is
+// asked for only where it is shown.
+TEST_F(CliTest, ATransferLogsInOnceAndAsksOnlyWhatItUses) {
+    Register(0, f.MakeCompany("up", "올리기", kNewer, 300), "올리기");
+    const auto count = [&](const std::string& command) {
+        const std::string log = f.service.LogText();
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = log.find(command, at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    CliRun run = Cli({"sync"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(count("userprofile"), 1u) << f.service.LogText();
+    EXPECT_EQ(count("diskusage"), 0u);
+    run = Cli({"account"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(count("diskusage"), 1u);
+}
+
 TEST_F(CliTest, DownloadIntoANewFolderAddAndRemove) {
     const std::string key = f.MakeWebCompany("가게", kNewer);
     const fs::path target = f.core.dir / "new place";

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
+#include "platform/ByteSource.h"
 #include "platform/DateTime.h"
 #include "platform/DosTime.h"
+#include "platform/Error.h"
 
 namespace tidewell::test {
 
@@ -28,7 +31,8 @@ protected:
     std::filesystem::path Put(const std::string& relative, const std::string& bytes) {
         return Put(relative, bytes, kDate);
     }
-    std::filesystem::path Put(const std::string& relative, const std::string& bytes, DosDateTime date) {
+    std::filesystem::path Put(const std::string& relative, const std::string& bytes,
+                              DosDateTime date) {
         const auto path = Path(relative);
         std::filesystem::create_directories(path.parent_path());
         WriteFile(path, bytes);
@@ -67,5 +71,26 @@ inline std::string Compressible(std::size_t size) {
     text.resize(size);
     return text;
 }
+
+// The bytes of a member without a file, handed out as the packer asks; fails at failAt when
+// that is within them.
+class StringSource : public ByteSource {
+public:
+    explicit StringSource(std::string bytes, std::size_t failAt = std::string::npos)
+        : bytes_(std::move(bytes)), failAt_(failAt) {}
+    std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        if (given_ >= failAt_) throw Exception("the source broke off");
+        count = std::min(count, bytes_.size() - given_);
+        std::memcpy(buffer, bytes_.data() + given_, count);
+        given_ += count;
+        return count;
+    }
+
+private:
+    std::string bytes_;
+    std::size_t failAt_;
+    std::size_t given_ = 0;
+};
 
 }  // namespace tidewell::test

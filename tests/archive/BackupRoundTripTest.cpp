@@ -117,6 +117,31 @@ TEST_F(BackupRoundTrip, PatternsSubfoldersAndDuplicates) {
     EXPECT_EQ(Get("dest/upper.txt"), "root/Upper.TXT");
 }
 
+// Members given by a source (a database read under its lock) go first, under the name and time
+// given, and a listed file of that name is not packed again; a source that breaks off fails the
+// archive rather than leaving a short member in it.
+TEST_F(BackupRoundTrip, SourcesGoFirstUnderTheirNameAndTimeAndOnlyOnce) {
+    const std::string bytes = RandomBytes(40000, 3) + Compressible(30000);
+    Put("src/db.mdb", "the file on the disk");
+    Put("src/other.txt", "other");
+    const DosDateTime date = DosTime(2011, 5, 6, 7, 8, 10);
+    const std::string src = LowerAscii(P("src"));
+    StringSource source(bytes);
+    TBackupFile backup;
+    ASSERT_TRUE(backup.Backup({{P("src/db.mdb"), date, &source}}, {P("src/*.*")}, P("out.bck")));
+    EXPECT_EQ(Names(P("out.bck")),
+              (std::vector<std::string>{Stored(src + "/db.mdb"), Stored(src + "/other.txt")}));
+    ASSERT_TRUE(backup.Restore(P("out.bck"), P("dest")));
+    EXPECT_TRUE(SameBytes(Get("dest/db.mdb"), bytes));
+    EXPECT_EQ(DateOf("dest/db.mdb"), date);
+    EXPECT_EQ(Get("dest/other.txt"), "other");
+
+    StringSource broken(bytes, 20000);
+    backup.OnError = [](TBackupFile*, int, const std::string&) {};
+    EXPECT_FALSE(backup.Backup({{P("src/db.mdb"), date, &broken}}, {}, P("broken.bck")));
+    EXPECT_EQ(backup.ErrorCode(), beCannotReadFile);
+}
+
 TEST_F(BackupRoundTrip, SpansDiskFilesAndRestoresWhole) {
     const std::string data = RandomBytes(200000, 3);
     Put("big.bin", data);

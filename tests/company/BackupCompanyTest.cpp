@@ -298,7 +298,7 @@ TEST_F(BackupCompanyTest, ACommitThatFailsAtTheDatabasePutsTheOtherFilesBack) {
     ASSERT_TRUE(restore.Stage(archive));
     TCommitSteps steps;
     steps.CopyFile = (core.dir / "copy.mdb").string();
-    steps.KeepCurrent = [&](const std::string&, const std::vector<std::string>& others) {
+    steps.KeepCurrent = [&](ByteSource*, const std::vector<std::string>& others) {
         EXPECT_EQ(others, std::vector<std::string>{target + "/notes.txt"});
         stop = true;  // the user stops while the database is being written
     };

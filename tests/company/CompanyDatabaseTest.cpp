@@ -320,5 +320,61 @@ TEST(CompanyDatabaseReplace, AnotherProgramsOpenDatabaseSeesTheNewContent) {
     for (int fd : {ready[0], ready[1], go[0], go[1], answer[0], answer[1]}) close(fd);
 }
 
+// What is kept before a replacement is read from the live file under the lock, with every
+// committed change, and without a copy on the disk first, in both journal modes. Only where a
+// reader of an older state holds part of the WAL back is a copy made (and removed again).
+TEST(CompanyDatabaseReplace, WhatIsKeptHoldsEveryCommittedChangeAndIsCopiedOnlyWhenItMustBe) {
+    struct Case {
+        const char* mode;
+        bool olderReader;
+        bool copied;
+    };
+    for (const Case& c :
+         {Case{"delete", false, false}, Case{"wal", false, false}, Case{"wal", true, true}}) {
+        SCOPED_TRACE(std::string(c.mode) + (c.olderReader ? " with an older reader" : ""));
+        test::TempDir dir;
+        const fs::path live = dir / "default.mdb";
+        const fs::path staged = dir / "staged.mdb";
+        {
+            SqliteDatabase db(staged, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            db.Execute("CREATE TABLE t(x)");
+        }
+        SqliteDatabase host(live, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        host.Execute(std::string("PRAGMA journal_mode=") + c.mode);
+        host.Execute("PRAGMA wal_autocheckpoint=0");  // committed changes stay in the WAL
+        host.Execute("CREATE TABLE t(x)");
+        host.Execute("INSERT INTO t VALUES (1)");
+        std::optional<SqliteDatabase> reader;
+        if (c.olderReader) {
+            reader.emplace(live, SQLITE_OPEN_READONLY);
+            reader->Execute("BEGIN");
+            reader->Prepare("SELECT count(*) FROM t").Run();
+        }
+        for (int i = 0; i < 40; ++i) host.Execute("INSERT INTO t VALUES (zeroblob(3000))");
+
+        ReplaceSteps steps;
+        steps.CopyFile = (dir / "copy.mdb").string();
+        bool copied = false;
+        steps.KeepCurrent = [&](ByteSource* current) {
+            ASSERT_NE(current, nullptr);
+            copied = fs::exists(steps.CopyFile);
+            std::string bytes(static_cast<std::size_t>(current->Size()), '\0');
+            std::size_t got = 0;
+            while (std::size_t n = current->Read(bytes.data() + got, 7000)) got += n;
+            EXPECT_EQ(got, bytes.size());
+            test::WriteFile(dir / "kept.mdb", bytes);
+        };
+        ReplaceCompanyDatabase(staged.string(), live.string(), steps);
+        reader.reset();
+
+        EXPECT_EQ(copied, c.copied);
+        EXPECT_FALSE(fs::exists(steps.CopyFile));
+        SqliteDatabase kept(dir / "kept.mdb", SQLITE_OPEN_READWRITE);
+        auto rows = kept.Prepare("SELECT count(*) FROM t");
+        ASSERT_TRUE(rows.Step());
+        EXPECT_EQ(rows.ColumnInt(0), 41);
+    }
+}
+
 }  // namespace
 }  // namespace tidewell

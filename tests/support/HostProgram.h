@@ -10,7 +10,7 @@
 namespace tidewell::test {
 
 // The host product writing its company database, as a process of its own (tidewell-test-host):
-// its locks are a real other program's, and /proc shows the database open in it.
+// its locks are a real other program's, and so is its handle on the database.
 class HostProgram {
 public:
     // A till committing one sale every intervalMs into database, in journal mode "wal" or

@@ -84,12 +84,29 @@ private:
     fs::path path_;
 };
 
+// A listed file as the source of its member.
+class FileSource : public TMemberSource {
+public:
+    explicit FileSource(TFileStream& file) : file_(file) {}
+    std::int64_t Size() override { return file_.Size(); }
+    std::size_t Read(void* buffer, std::size_t count) override { return file_.Read(buffer, count); }
+
+private:
+    TFileStream& file_;
+};
+
 // The member being packed, read ahead of what is written.
 struct SourceFeed {
-    TFileStream* source = nullptr;
+    TMemberSource* source = nullptr;
     std::int64_t unread = 0;
     bool finished = false;  // its end, or a failure to read, is in the pipeline
 };
+
+// The key a path is listed under: its absolute form, lower-cased.
+std::string ListedKey(const std::string& path) {
+    std::error_code ec;
+    return LowerAscii(TrimBlanks(fs::absolute(path, ec).lexically_normal().string()));
+}
 
 // The stored name of a listed path: the format's readers split names at "\".
 std::string StoredName(const std::string& listedName) {
@@ -176,9 +193,11 @@ std::string BackupErrorMessage(int code) {
 }
 
 struct TBackupFile::PackMember {
-    fs::path path;           // opened by this
+    fs::path path;           // opened by this, unless a source gives the bytes
     std::string storedName;  // CP949
     bool isFileList = false;
+    TMemberSource* source = nullptr;
+    std::int32_t date = -1;  // a source's
 };
 
 struct TBackupFile::PackState {
@@ -210,6 +229,11 @@ void TBackupFile::SetBackupMode(TBackupMode mode) {
 }
 
 bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::string& ArchiveName) {
+    return Backup({}, Files, ArchiveName);
+}
+
+bool TBackupFile::Backup(const std::vector<TSourceMember>& Sources,
+                         const std::vector<std::string>& Files, const std::string& ArchiveName) {
     const bool streamMode = ArchiveName == kStreamName;
     errorCode_ = 0;
     errorDetail_.clear();
@@ -218,19 +242,35 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
 
     FileListBuilder list(streamMode ? std::string() : ArchiveName, backupMode_ == bmIncremental);
     for (const std::string& entry : Files) list.AddEntry(entry);
+    std::vector<std::string> sourceKeys;
+    for (const TSourceMember& source : Sources) sourceKeys.push_back(ListedKey(source.Name));
+    std::vector<ListedFile> files;
+    for (const ListedFile& file : list.Files()) {
+        if (std::find(sourceKeys.begin(), sourceKeys.end(), file.name) == sourceKeys.end()) {
+            files.push_back(file);
+        }
+    }
 
     continue_ = true;
     RaiseProgress("", 0);
 
     std::string fileListText;
-    for (const ListedFile& file : list.Files()) {
+    const auto noteListed = [&](const std::string& key, std::int32_t date, std::int64_t size) {
+        totalSize_ += size;
+        if (SaveFileID) {
+            fileListText +=
+                StoredName(key) + '\t' + std::to_string(date) + '=' + std::to_string(size) + "\r\n";
+        }
+    };
+    std::vector<std::int64_t> sourceSizes;
+    for (std::size_t i = 0; i < Sources.size(); ++i) {
+        sourceSizes.push_back(Sources[i].Source->Size());
+        noteListed(sourceKeys[i], Sources[i].Date, sourceSizes.back());
+    }
+    for (const ListedFile& file : files) {
         struct stat st {};
         if (::stat(file.path.c_str(), &st) != 0) continue;
-        totalSize_ += st.st_size;
-        if (SaveFileID) {
-            fileListText += StoredName(file.name) + '\t' + std::to_string(DosTimeOf(st.st_mtime)) +
-                            '=' + std::to_string(st.st_size) + "\r\n";
-        }
+        noteListed(file.name, DosTimeOf(st.st_mtime), st.st_size);
     }
 
     std::vector<PackMember> members;
@@ -244,9 +284,11 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
             Fail(beCannotSaveFileIds, e.what());
         }
     }
-    for (const ListedFile& file : list.Files()) {
-        members.push_back({file.path, StoredName(file.name), false});
+    for (std::size_t i = 0; i < Sources.size(); ++i) {
+        members.push_back({Sources[i].Name, StoredName(sourceKeys[i]), false, Sources[i].Source,
+                           Sources[i].Date});
     }
+    for (const ListedFile& file : files) members.push_back({file.path, StoredName(file.name)});
 
     PackState pack;
     pack.archiveName = ArchiveName;
@@ -254,7 +296,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
                                                     ZlibLevel(CompressionLevel), WorkerThreads);
     // A stream is one piece: a disk change would have to close the caller's stream.
     pack.maxSize = (streamMode || MaxSize <= 0) ? 0 : MaxSize;
-    fileCount_ = static_cast<std::int32_t>(list.Files().size());
+    fileCount_ = static_cast<std::int32_t>(Sources.size() + files.size());
     try {
         if (streamMode && !OutStream) throw ArchiveError("no output stream was given");
         pack.writer = streamMode ? std::make_unique<ArchiveWriter>(*OutStream)
@@ -271,7 +313,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Files, const std::strin
     for (const PackMember& member : members) {
         if (!continue_) break;
         std::error_code ec;
-        if (!fs::exists(member.path, ec)) continue;  // gone since it was listed
+        if (!member.source && !fs::exists(member.path, ec)) continue;  // gone since it was listed
         Pack(pack, member);
     }
 
@@ -301,17 +343,24 @@ void TBackupFile::Pack(PackState& pack, const PackMember& member) {
         return;
     }
     currentFile_ = member.path.string();
-    std::optional<TFileStream> source;
+    std::optional<TFileStream> file;
+    std::optional<FileSource> fileSource;
+    TMemberSource* source = member.source;
     std::int64_t remaining = 0;
     try {
-        source.emplace(member.path, TFileStream::Mode::Read);
-        pack.writer->WriteInt32(source->ModifiedTime().value_or(-1));
+        if (source) {
+            pack.writer->WriteInt32(member.date);
+        } else {
+            file.emplace(member.path, TFileStream::Mode::Read);
+            source = &fileSource.emplace(*file);
+            pack.writer->WriteInt32(file->ModifiedTime().value_or(-1));
+        }
         remaining = source->Size();
     } catch (const std::exception& e) {
         Fail(beCannotReadFile, e.what());
         return;
     }
-    pack.feed = {&*source, remaining, false};
+    pack.feed = {source, remaining, false};
     {
         ClearOnExit clear(*pack.pipeline);
         do {
@@ -319,22 +368,26 @@ void TBackupFile::Pack(PackState& pack, const PackMember& member) {
         } while (remaining > 0 && continue_);
     }
     pack.feed = {};
-    source.reset();
+    fileSource.reset();
+    file.reset();
     // A file whose data did not all reach the archive still needs backing up.
-    if (SetArchiveFlag && !member.isFileList && remaining <= 0 && errorCode_ == 0) {
+    if (SetArchiveFlag && !member.isFileList && !member.source && remaining <= 0 &&
+        errorCode_ == 0) {
         ClearArchiveFlag(member.path);
     }
 }
 
 void TBackupFile::WriteBlocks(PackState& pack, std::int64_t& remaining) {
     BlockPipeline& pipeline = *pack.pipeline;
+    bool readFailed = false;  // the member's bytes, not the archive, failed
     try {
         pack.writer->WriteBytes(kSignature.data(), kSignature.size());
         while (remaining > 0 && continue_ &&
                (pack.maxSize == 0 || pack.writer->Position() < pack.maxSize - kBlockReserve)) {
             ReadAhead(pipeline, pack.feed);
             BlockJob& job = pipeline.Front();
-            if (job.readFailure) std::rethrow_exception(job.readFailure);
+            readFailed = job.readFailure != nullptr;
+            if (readFailed) std::rethrow_exception(job.readFailure);
             if (job.end) {
                 pipeline.PopFront();
                 remaining = 0;  // the file shrank since it was opened: the member ends here
@@ -358,7 +411,7 @@ void TBackupFile::WriteBlocks(PackState& pack, std::int64_t& remaining) {
         pack.writer->WriteInt32(0);
         if (remaining > 0 && continue_) StartNextDisk(pack);
     } catch (const Exception& e) {
-        Fail(beCannotWriteArchive, e.what());
+        Fail(readFailed ? beCannotReadFile : beCannotWriteArchive, e.what());
     }
 }
 

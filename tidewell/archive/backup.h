@@ -8,6 +8,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/FileStream.h"
+#include "platform/ByteSource.h"
 
 namespace tidewell {
 
@@ -31,6 +32,17 @@ enum TBackupError {
 std::string BackupErrorMessage(int code);
 
 class TBackupFile;
+
+// The bytes of a member that has no file of its own to be read from; Read runs on the thread
+// that packs.
+using TMemberSource = ByteSource;
+
+// A member packed from a source: stored under Name as a listed file of that path would be.
+struct TSourceMember {
+    std::string Name;
+    std::int32_t Date = -1;           // its time as an MS-DOS date and time; -1: none
+    TMemberSource* Source = nullptr;  // not owned
+};
 
 using TProgressEvent = std::function<void(TBackupFile* Sender, const std::string& Filename,
                                           TPercentage Percent, bool& Continue)>;
@@ -88,6 +100,10 @@ public:
     // True when the archive was completed; False when it was cancelled or failed (the error is
     // reported through OnError or the error dialog).
     bool Backup(const std::vector<std::string>& Files, const std::string& ArchiveName);
+    // The same with Sources packed first, in their order, and then the files of Files; a file
+    // listed under a source's name is packed once, as the source.
+    bool Backup(const std::vector<TSourceMember>& Sources, const std::vector<std::string>& Files,
+                const std::string& ArchiveName);
     // True when the archive was read to its end without error or cancel; False at once when the
     // archive file does not exist. An unreadable header, a damaged record outside a member being
     // written, or a missing end marker raise archive::ArchiveError.

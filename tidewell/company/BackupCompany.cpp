@@ -149,15 +149,16 @@ void TBackupCompany::Backup(const std::string& ArchiveName, std::string& ResultN
     ScopedFileRemoval removeCopy(copy);
     SetFileModifiedTime(copy, time);
     // A default-named archive only lives for one upload; one with a name of its own is kept.
-    ResultName = Pack({copy}, wanted, !ArchiveName.empty());
+    ResultName = Pack({}, {copy}, wanted, !ArchiveName.empty());
 }
 
-void TBackupCompany::KeepFiles(const std::vector<std::string>& Files,
+void TBackupCompany::KeepFiles(const std::vector<TSourceMember>& Sources,
+                               const std::vector<std::string>& Files,
                                const std::string& ArchiveName, std::string& ResultName) {
     Assert(!ArchiveName.empty(), "file name is not specified.", kUnit, __LINE__);
     const std::string folder = fs::path(ArchiveName).parent_path().string();
     if (!IsFolder(folder)) ForceFolder(folder);
-    ResultName = Pack(Files, ArchiveName, true);
+    ResultName = Pack(Sources, Files, ArchiveName, true);
 }
 
 void TBackupCompany::KeepArchive(const std::string& Archive, const std::string& ArchiveName,
@@ -184,7 +185,8 @@ void TBackupCompany::KeepArchive(const std::string& Archive, const std::string& 
     }
 }
 
-std::string TBackupCompany::Pack(const std::vector<std::string>& files, const std::string& wanted,
+std::string TBackupCompany::Pack(const std::vector<TSourceMember>& sources,
+                                 const std::vector<std::string>& files, const std::string& wanted,
                                  bool keeps) {
     const std::string folder = fs::path(wanted).parent_path().string();
     // Written under a hidden name: whoever looks for archives never finds a half-written one.
@@ -200,7 +202,7 @@ std::string TBackupCompany::Pack(const std::vector<std::string>& files, const st
     packer.SaveFileID = false;
     packer.OnProgress = Stoppable(OnProgress, ShouldStop);
     packer.OnError = [](TBackupFile*, int, const std::string&) {};  // raised below instead
-    const bool packed = packer.Backup(files, temp.path.string());
+    const bool packed = packer.Backup(sources, files, temp.path.string());
     if (StopWanted(ShouldStop)) throw OperationStopped();
     if (!packed) throw Exception("백업 파일을 만들지 못했습니다: " + ArchiveProblem(packer));
 
@@ -397,7 +399,7 @@ void TCompanyRestore::Commit(const TCommitSteps& steps) {
     ReplaceSteps replace;
     replace.CopyFile = steps.CopyFile;
     if (steps.KeepCurrent) {
-        replace.KeepCurrent = [&](const std::string& copy) {
+        replace.KeepCurrent = [&](ByteSource* current) {
             std::vector<std::string> others;
             for (const Member& member : members_) {
                 std::error_code ec;
@@ -406,7 +408,7 @@ void TCompanyRestore::Commit(const TCommitSteps& steps) {
                     others.push_back(member.final);
                 }
             }
-            steps.KeepCurrent(copy, others);
+            steps.KeepCurrent(current, others);
         };
     }
     replace.BeforeReplace = [&] {

@@ -47,11 +47,16 @@ public:
     // (owner-only). Raises when it can't be made.
     bool CopyAndCompact(const std::string& DatabaseFile);
 
-    // Packs Files as they are (the database's copy first, named default.mdb) into a kept archive
-    // at ArchiveName (its folder made when missing; a name that is taken gets a counter, as in
-    // Backup), on the disk and under its name before this returns. Raises as Backup does.
+    // Packs Sources and then Files as they are (the database first, named default.mdb) into a
+    // kept archive at ArchiveName (its folder made when missing; a name that is taken gets a
+    // counter, as in Backup), on the disk and under its name before this returns. Raises as
+    // Backup does.
+    void KeepFiles(const std::vector<TSourceMember>& Sources, const std::vector<std::string>& Files,
+                   const std::string& ArchiveName, std::string& ResultName);
     void KeepFiles(const std::vector<std::string>& Files, const std::string& ArchiveName,
-                   std::string& ResultName);
+                   std::string& ResultName) {
+        KeepFiles({}, Files, ArchiveName, ResultName);
+    }
     // Keeps a finished archive made elsewhere (the web folder's, fetched) as it is: copied to
     // ArchiveName's folder under a hidden name, made durable, then given ArchiveName (or a
     // counter, as in KeepFiles). ResultName receives the path.
@@ -62,19 +67,19 @@ private:
     const Clock& clock_;
     // Packs files into an archive under a hidden name and gives it the name wanted: kept
     // archives are synced and never replace another; the path it got.
-    std::string Pack(const std::vector<std::string>& files, const std::string& wanted, bool keeps);
+    std::string Pack(const std::vector<TSourceMember>& sources,
+                     const std::vector<std::string>& files, const std::string& wanted, bool keeps);
 };
 
 // What TCompanyRestore::Commit does while it holds the company database's write lock.
 struct TCommitSteps {
-    // Where the copy of the current database goes (a new file named default.mdb in a private
-    // folder); used only with KeepCurrent.
+    // Where a copy of the current database goes if one has to be made (a new file named
+    // default.mdb in a private folder); used only with KeepCurrent.
     std::string CopyFile;
-    // Keeps what the commit is about to replace: the database's copy (empty when the folder
-    // holds no database) and every other file of the folder that a member will replace. An
-    // error raised here changes nothing.
-    std::function<void(const std::string& databaseCopy, const std::vector<std::string>& others)>
-        KeepCurrent;
+    // Keeps what the commit is about to replace: the database's current content, read while the
+    // lock holds it still (null when the folder holds no database), and every other file of the
+    // folder that a member will replace. An error raised here changes nothing.
+    std::function<void(ByteSource* database, const std::vector<std::string>& others)> KeepCurrent;
     // The new database is in place, or about to take its place in a rename that keeps its time
     // and size: file holds it (see ReplaceSteps).
     std::function<void(const std::string& file)> SettleNew;

@@ -11,6 +11,7 @@
 #include "company/SafetyArchives.h"
 #include "gateway/ArchiveReceiver.h"
 #include "gateway/TidewellGateway.h"
+#include "platform/DosTime.h"
 #include "platform/FileKit.h"
 #include "platform/SettingsHive.h"
 
@@ -100,7 +101,7 @@ bool TTidewellUser::Login(const std::string& userID, const std::string& password
                    : AnswerToEpochTime(answer.Values("ExpireAt"));
     RemainingDays = AnswerToInteger(answer.Values("RemainingDays"));
     DiskQuota = AnswerToInt64(answer.Values("DiskQuota"));
-    RefreshDiskUsage();
+    if (UsageAtLogin) RefreshDiskUsage();
     return true;
 }
 
@@ -299,16 +300,15 @@ FileSignature TTidewellUser::RestoreInto(const TTidewellCompany& company, const 
     FileSignature settled;
     TCommitSteps steps;
     steps.CopyFile = plan.WorkFolder + "/" + kCompanyDatabaseName;
-    steps.KeepCurrent = [&](const std::string& copy, const std::vector<std::string>& others) {
-        std::vector<std::string> files;
-        if (!copy.empty()) {
+    steps.KeepCurrent = [&](ByteSource* database, const std::vector<std::string>& others) {
+        std::vector<TSourceMember> sources;
+        if (database) {
             TDateTime time = 0;
             if (!GetCompanyDatabaseTime(folder, time)) time = clock_.Now();
-            SetFileModifiedTime(copy, time);  // the archive keeps the data's own time
-            files.push_back(copy);
+            // Stored as a copy in the work folder would be, with the data's own time.
+            sources.push_back({steps.CopyFile, PackDosDateTime(time).value_or(-1), database});
         }
-        files.insert(files.end(), others.begin(), others.end());
-        if (files.empty()) return;
+        if (sources.empty() && others.empty()) return;
         ReportStage(nullptr, "복원", "복원 준비중...", 0);
         TBackupCompany backup(plan.WorkFolder, clock_);
         backup.SourceFolder = folder;
@@ -317,7 +317,7 @@ FileSignature TTidewellUser::RestoreInto(const TTidewellCompany& company, const 
             HandlePrepareProgress(s, f, p, c);
         };
         std::string made;
-        backup.KeepFiles(files, SafetyArchiveName(plan.SafetyFolder, clock_.Now()), made);
+        backup.KeepFiles(sources, others, SafetyArchiveName(plan.SafetyFolder, clock_.Now()), made);
         dropSafety.emplace(made);
         bool go = true;
         onProgress(nullptr, {}, 100, go);  // what remains is the replacement itself

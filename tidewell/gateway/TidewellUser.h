@@ -118,6 +118,9 @@ public:
     // How long a transfer waits for another run of this user (the window, a scheduled
     // command) to finish its operation; nullopt waits as long as it takes.
     std::optional<std::chrono::milliseconds> LockWait = std::chrono::milliseconds(5000);
+    // Whether Login asks for the disk usage too; an operation that never shows it skips the
+    // request (RefreshDiskUsage asks later).
+    bool UsageAtLogin = true;
 
     // False without a request when the stripped ID or password is blank; raises with the
     // service's MESSAGE when it refuses.

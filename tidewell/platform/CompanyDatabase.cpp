@@ -99,7 +99,10 @@ void ReplaceAcrossEngines(const std::string& staged, const std::string& target,
                     target,
                 DatabaseProblem::Busy);
         }
-        if (steps.KeepCurrent) steps.KeepCurrent(steps.CopyFile);
+        if (steps.KeepCurrent) {
+            FileByteSource current(steps.CopyFile);
+            steps.KeepCurrent(&current);
+        }
         if (steps.BeforeReplace) steps.BeforeReplace();
         for (const std::string& companion : old.CompanionFiles(target)) {
             RemoveFileQuietly(companion);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteSource.h"
 #include "platform/DatabaseFormat.h"
 #include "platform/Error.h"
 
@@ -46,13 +47,14 @@ enum class CompanyShareMode {
 
 // What replacing a database does while it holds the target's write lock.
 struct ReplaceSteps {
-    // Where the copy of the current content goes: a path for a new file in a private folder.
+    // Where a copy of the current content goes when one has to be made (a path for a new file in
+    // a private folder); it is removed afterwards.
     std::string CopyFile;
-    // Keeps what is about to be replaced, before anything changes: copy holds the current content
-    // (a consistent snapshot with every committed change; a file the engine can't read, byte
-    // for byte), or is empty when there is no file at the target. It is removed afterwards. An
-    // error raised here leaves the target as it was.
-    std::function<void(const std::string& copy)> KeepCurrent;
+    // Keeps what is about to be replaced, before anything changes: current gives the current
+    // content (every committed change; a file the engine can't read, byte for byte) while the
+    // lock holds it still, or is null when there is no file at the target. An error raised here
+    // leaves the target as it was.
+    std::function<void(ByteSource* current)> KeepCurrent;
     // Runs after KeepCurrent, still before the target changes (the other files of the same
     // change take their places). An error raised here leaves the target as it was.
     std::function<void()> BeforeReplace;
@@ -115,7 +117,9 @@ public:
                          const ReplaceSteps& steps, const StopQuery& stop) const = 0;
     // The file's bytes in dest (a new file for this user only), with writers held off.
     virtual void CopyFile(const std::string& source, const std::string& dest) const = 0;
-    // Whether another process has the database, or a file of the engine's beside it, open.
+    // Whether another process has the database, or a file of the engine's beside it, open: asked
+    // of the engine's own means (its locks, a lock file, the kernel's leases), never by walking
+    // every process's handles. Asked while this process holds no lock on the file.
     virtual bool InUse(const std::string& file) const = 0;
     // The files the engine keeps beside a database file (journals, a lock file), by path.
     virtual std::vector<std::string> CompanionFiles(const std::string& file) const = 0;

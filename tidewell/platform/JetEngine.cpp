@@ -253,7 +253,11 @@ void JetEngine::Replace(const std::string& staged, const std::string& target,
     JetReplaceSteps jet;
     jet.copyFile = steps.CopyFile;
     if (steps.KeepCurrent) {
-        jet.keepCurrent = [&](const fs::path& copy) { steps.KeepCurrent(copy.string()); };
+        jet.keepCurrent = [&](const fs::path& copy) {
+            if (copy.empty()) return steps.KeepCurrent(nullptr);
+            FileByteSource current(copy.string());
+            steps.KeepCurrent(&current);
+        };
     }
     jet.beforeReplace = steps.BeforeReplace;
     if (steps.SettleNew) {

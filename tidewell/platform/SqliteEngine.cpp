@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -187,31 +188,58 @@ void MatchPageSize(const std::string& staged, std::int64_t pageSize) {
     db.Execute("VACUUM");
 }
 
-// Whether another process has the database or one of its journal files open; with
-// countThisProcess, a connection of this process counts too.
-bool AnyOpenedByAnotherProcess(const std::string& target, bool countThisProcess) {
-    for (const std::string& file :
-         {target, target + kSidecars[0], target + kSidecars[1], target + kSidecars[2]}) {
-        if (OpenedByAnotherProcess(file, countThisProcess)) return true;
+// While held, nobody else has the file open through fd's file (no other program, no other handle
+// of this one), and whoever opens it meanwhile waits until it is let go: the kernel grants a write
+// lease to the sole opener only. Nothing else is asked (no walk over every process's handles);
+// a file of another user, or a file system without leases, counts as opened elsewhere.
+class SoleOpener {
+public:
+    explicit SoleOpener(int fd) : fd_(fd) {
+        // The signal an opener's wait sends is one that is ignored unless asked for.
+        held_ = fd_ >= 0 && ::fcntl(fd_, F_SETSIG, SIGURG) == 0 &&
+                ::fcntl(fd_, F_SETLEASE, F_WRLCK) == 0;
     }
-    return false;
+    SoleOpener(const SoleOpener&) = delete;
+    SoleOpener& operator=(const SoleOpener&) = delete;
+    ~SoleOpener() {
+        if (held_) ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+    }
+    explicit operator bool() const { return held_; }
+
+private:
+    int fd_;
+    bool held_ = false;
+};
+
+// This process's handle on the file (the engine's connection's own): found among this
+// process's handles by what each refers to, so that none is opened (closing one would drop
+// every lock this process holds on the file). -1 when there is none.
+int OwnDescriptorOf(const std::string& file) {
+    struct stat wanted {};
+    if (::stat(file.c_str(), &wanted) != 0) return -1;
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const int fd = std::atoi(name.c_str());
+        struct stat open {};
+        if (::fstat(fd, &open) == 0 && S_ISREG(open.st_mode) && open.st_dev == wanted.st_dev &&
+            open.st_ino == wanted.st_ino) {
+            return fd;
+        }
+    }
+    return -1;
 }
 
-// Renames staged over target when nobody has target open (this process aside when it holds the
-// database's lock itself); the old file's sidecars would be read as belonging to the new one, so
-// they go first.
-void ReplaceFile(const std::string& staged, const std::string& target, bool countThisProcess) {
+// Renames staged over target, which the caller makes sure nobody else has open; the old file's
+// sidecars would be read as belonging to the new one, so they go first.
+void ReplaceFile(const std::string& staged, const std::string& target) {
     struct stat old {};
     const bool existed = ::lstat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) {
         throw CompanyDatabaseError(
             "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target,
             DatabaseProblem::Other);
-    }
-    if (AnyOpenedByAnotherProcess(target, countThisProcess)) {
-        throw CompanyDatabaseError(
-            "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
-            DatabaseProblem::Busy);
     }
     if (existed) ::chmod(staged.c_str(), old.st_mode & 07777);
     try {
@@ -337,13 +365,84 @@ void CopyRawBytes(sqlite3_file* file, const std::string& dest, const std::string
     removeDest.Keep();
 }
 
+// The bytes of a file the engine has open, read through its own handle a megabyte at a time:
+// no second descriptor is opened (closing one would drop this process's locks on the file) and
+// nothing is written anywhere. Whoever reads holds a lock that keeps writers out.
+class EngineFileSource : public ByteSource {
+public:
+    EngineFileSource(sqlite3_file* file, std::int64_t size, std::string name,
+                     std::function<void()> tick)
+        : file_(file), size_(size), name_(std::move(name)), tick_(std::move(tick)) {}
+
+    std::int64_t Size() override { return size_; }
+
+    std::size_t Read(void* buffer, std::size_t count) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t given = 0;
+        while (given < count && (held_ > used_ || fetched_ < size_)) {
+            if (used_ == held_) Fetch();
+            const std::size_t part = std::min(count - given, held_ - used_);
+            std::memcpy(out + given, buffer_.data() + used_, part);
+            used_ += part;
+            given += part;
+        }
+        return given;
+    }
+
+private:
+    void Fetch() {
+        if (tick_) tick_();
+        buffer_.resize(1 << 20);
+        const auto count = static_cast<int>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(buffer_.size()), size_ - fetched_));
+        if (file_->pMethods->xRead(file_, buffer_.data(), count, fetched_) != SQLITE_OK) {
+            throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name_, DatabaseProblem::Other);
+        }
+        fetched_ += count;
+        held_ = static_cast<std::size_t>(count);
+        used_ = 0;
+    }
+
+    sqlite3_file* file_;
+    std::int64_t size_;
+    std::string name_;
+    std::function<void()> tick_;
+    std::vector<char> buffer_;
+    std::int64_t fetched_ = 0;
+    std::size_t held_ = 0, used_ = 0;
+};
+
+std::int64_t FileSizeOf(sqlite3_file* file, const std::string& name) {
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        throw CompanyDatabaseError("파일을 읽을 수 없습니다: " + name, DatabaseProblem::Other);
+    }
+    return size;
+}
+
+// Moves every committed change of a WAL database into its file, through a connection of its
+// own; true when nothing is left only in the WAL. While the caller holds the write lock, the file
+// then holds the whole database and stays as it is (another checkpoint only writes the same
+// pages again). A reader of another program still on an older state keeps part of it back.
+bool CheckpointWhole(const std::string& target) {
+    SqliteDatabase db(target, SQLITE_OPEN_READWRITE);
+    sqlite3_busy_timeout(db.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+    // Until it has read the database, the connection does not know the WAL is there and reports
+    // a checkpoint of nothing.
+    db.Prepare("SELECT count(*) FROM sqlite_master").Run();
+    int frames = -1, moved = -1;
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &moved);
+    return rc == SQLITE_OK && frames >= 0 && frames == moved;
+}
+
 using BackupHandle = std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)>;
 
 // A database that the engine reads, replaced under its own write lock: taken at once, held while
 // the current content is copied and kept and until the new content is committed (or has taken
 // its place by rename), so that no other program commits a change the copy would not hold.
 void ReplaceReadableDatabase(const std::string& staged, const std::string& target,
-                             SqliteDatabase& live, bool wal, bool inUse, const ReplaceSteps& steps,
+                             SqliteDatabase& live, bool wal, const ReplaceSteps& steps,
                              const StopQuery& stop) {
     if (wal) MatchPageSize(staged, PragmaNumber(live, "PRAGMA page_size"));
     SqliteDatabase source = OpenAsItStands(staged, false);
@@ -362,26 +461,39 @@ void ReplaceReadableDatabase(const std::string& staged, const std::string& targe
     }
 
     if (steps.KeepCurrent) {
-        ScopedFileRemoval removeCopy(steps.CopyFile);
-        if (wal) {
-            // Committed changes may still wait in the WAL: a reader of its own sees them all,
-            // and nobody can add one while the write lock is held here.
-            SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
-            sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
-            VacuumInto(reader, steps.CopyFile, target, stop);
+        const auto tick = [&] { watch.Check(); };
+        // The file as it stands holds every committed change: in rollback-journal mode under the
+        // exclusive lock, in WAL mode once the WAL is checkpointed whole.
+        if (!wal || CheckpointWhole(target)) {
+            sqlite3_file* file = MainFile(live, target);
+            EngineFileSource current(file, FileSizeOf(file, target), target, tick);
+            steps.KeepCurrent(&current);
         } else {
-            CopyRawBytes(MainFile(live, target), steps.CopyFile, target, [&] { watch.Check(); });
+            // Readers of an older state hold part of the WAL back: a reader of its own sees
+            // every committed change, and nobody can add one while the write lock is held here.
+            ScopedFileRemoval removeCopy(steps.CopyFile);
+            {
+                SqliteDatabase reader(target, SQLITE_OPEN_READONLY);
+                sqlite3_busy_timeout(reader.get(), static_cast<int>(kCompanyBusyTimeout.count()));
+                VacuumInto(reader, steps.CopyFile, target, stop);
+            }
+            SqliteDatabase copy = OpenAsItStands(steps.CopyFile, false);
+            sqlite3_file* file = MainFile(copy, steps.CopyFile);
+            EngineFileSource current(file, FileSizeOf(file, steps.CopyFile), steps.CopyFile, tick);
+            steps.KeepCurrent(&current);
         }
-        steps.KeepCurrent(steps.CopyFile);
     }
     if (steps.BeforeReplace) steps.BeforeReplace();
 
     // Nobody else has it open: the new file takes the old one's place in one rename, still under
     // the lock. Copying through the engine would write every page twice (journal and file).
-    if (!wal && !inUse && !AnyOpenedByAnotherProcess(target, false)) {
-        if (steps.SettleNew) steps.SettleNew(staged);
-        ReplaceFile(staged, target, false);
-        return;  // letting go of the backup releases the old file's lock
+    if (!wal) {
+        const SoleOpener sole(OwnDescriptorOf(target));
+        if (sole) {
+            if (steps.SettleNew) steps.SettleNew(staged);
+            ReplaceFile(staged, target);
+            return;  // letting go of the backup releases the old file's lock
+        }
     }
     for (;;) {
         const int rc = sqlite3_backup_step(backup.get(), kBackupPagesPerStep);
@@ -420,21 +532,20 @@ void ReplaceUnreadableFile(const std::string& staged, const std::string& target,
     sqlite3_file* file = MainFile(live, target);
     const RawFileLock lock(file, SQLITE_LOCK_EXCLUSIVE, target, stop);
     if (steps.KeepCurrent) {
-        ScopedFileRemoval removeCopy(steps.CopyFile);
-        CopyRawBytes(file, steps.CopyFile, target, [&] {
-            ProcessMessages();
+        EngineFileSource current(file, FileSizeOf(file, target), target, [&] {
             if (StopWanted(stop)) throw OperationStopped();
         });
-        steps.KeepCurrent(steps.CopyFile);
+        steps.KeepCurrent(&current);
     }
-    if (AnyOpenedByAnotherProcess(target, false)) {
+    const SoleOpener sole(OwnDescriptorOf(target));
+    if (!sole) {
         throw CompanyDatabaseError(
             "다른 프로그램이 데이터베이스를 사용하고 있어 바꿀 수 없습니다: " + target,
             DatabaseProblem::Busy);
     }
     if (steps.BeforeReplace) steps.BeforeReplace();
     if (steps.SettleNew) steps.SettleNew(staged);
-    ReplaceFile(staged, target, false);
+    ReplaceFile(staged, target);
 }
 
 // The rows of one statement; the statement keeps its connection alive.
@@ -623,10 +734,10 @@ void SqliteEngine::Replace(const std::string& staged, const std::string& target,
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) throw FileError("파일을 읽을 수 없습니다", target);
-        if (steps.KeepCurrent) steps.KeepCurrent({});
+        if (steps.KeepCurrent) steps.KeepCurrent(nullptr);
         if (steps.BeforeReplace) steps.BeforeReplace();
         if (steps.SettleNew) steps.SettleNew(staged);
-        ReplaceFile(staged, target, true);
+        ReplaceFile(staged, target);
         return;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -634,8 +745,6 @@ void SqliteEngine::Replace(const std::string& staged, const std::string& target,
             "데이터베이스 자리에 파일이 아닌 것이 있어 바꿀 수 없습니다: " + target,
             DatabaseProblem::Other);
     }
-    // Asked before this process opens the database itself: any connection then is someone's.
-    const bool inUse = AnyOpenedByAnotherProcess(target, true);
     std::optional<SqliteDatabase> live;
     std::string journal;
     try {
@@ -648,7 +757,7 @@ void SqliteEngine::Replace(const std::string& staged, const std::string& target,
         return;
     }
     try {
-        ReplaceReadableDatabase(staged, target, *live, journal == "wal", inUse, steps, stop);
+        ReplaceReadableDatabase(staged, target, *live, journal == "wal", steps, stop);
     } catch (const SqliteError& error) {
         throw Translate(error, target);
     }
@@ -668,7 +777,11 @@ void SqliteEngine::CopyFile(const std::string& source, const std::string& dest) 
 }
 
 bool SqliteEngine::InUse(const std::string& file) const {
-    return AnyOpenedByAnotherProcess(file, false);
+    // Only one handle of this process's own may be open: the one opened here. A program with the
+    // database open in WAL mode has the database file open too.
+    const FileHandle probe(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!probe) return false;
+    return !SoleOpener(probe.get());
 }
 
 std::vector<std::string> SqliteEngine::CompanionFiles(const std::string& file) const {

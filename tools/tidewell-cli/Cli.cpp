@@ -476,6 +476,9 @@ private:
     bool LogIn(const std::string& userID, const std::string& password) {
         session_.Account().Service.URL = service_;
         if (options_.wait) session_.Account().LockWait = std::nullopt;
+        // One login per run: what it answers is kept for the work that follows, and the disk
+        // usage is asked for only where it is shown.
+        session_.Account().UsageAtLogin = options_.command == "account";
         login_ = session_.Login(userID, password);
         return login_.Kind == TLoginOutcome::loLoggedIn;
     }
