@@ -118,13 +118,17 @@ TEST(CliJet, OtherFormatsAreRefusedByNameAndTheRunGoesOn) {
     std::vector<std::string> before;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const fs::path folder = f.MakeCompany(cases[i].tag, cases[i].tag, kOlder);
-        const std::string key = ReadCompanyKey(folder.string());
         cli.Register(static_cast<int>(i), folder, cases[i].tag);
         before.push_back(ReadFile(folder / "default.mdb"));
-        f.PutInWebFolder(key, cases[i].member(key), kNewer, cases[i].tag);
     }
     const fs::path good = f.MakeCompany("good", "good", kOlder);
     cli.Register(static_cast<int>(cases.size()), good, "good");
+    // This computer and the web folder agree first; then the web folder's side changes.
+    ASSERT_EQ(cli.Run({"sync"}).status, 0);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string key = ReadCompanyKey((f.core.dir / cases[i].tag).string());
+        f.PutInWebFolder(key, cases[i].member(key), kNewer, cases[i].tag);
+    }
     const fs::path goodElsewhere = f.core.dir / "good-elsewhere";
     fs::create_directories(goodElsewhere);
     fs::copy_file(good / "default.mdb", goodElsewhere / "default.mdb");

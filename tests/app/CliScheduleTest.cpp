@@ -34,9 +34,10 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
     const fs::path units = cli.config / "systemd" / "user";
     const fs::path timer = units / "tidewell-sync.timer", service = units / "tidewell-sync.service";
 
-    // No systemctl on PATH: the units are written and the user is told how to switch them on.
+    // No systemctl on PATH: the units are written and the user is told how to switch them on;
+    // the timer is not on, so the command did not do all it was asked.
     CliOutcome run = cli.Run({"schedule", "install", "--daily", "18:45"});
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.out.find("systemctl --user enable --now tidewell-sync.timer"), std::string::npos)
         << run.out;
     EXPECT_NE(run.err.find("tidewell-cli login"), std::string::npos) << "no login kept yet";
@@ -59,7 +60,8 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
         EXPECT_EQ(SystemdVerdict(units), "");
     }
     run = cli.Run({"schedule", "status"});
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;  // written, but off
+    EXPECT_NE(run.out.find("예약이 꺼져 있어 실행되지 않습니다"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("예약: 매일 18:45"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("마지막 실행: 아직 없습니다"), std::string::npos) << run.out;
 
@@ -95,7 +97,7 @@ TEST(CliSchedule, InstallWritesUnitsSystemdAcceptsAndRemoveTakesThemAway) {
     // A failing systemctl (no user manager): remove still takes the units away.
     WriteScript(cli.bin / "systemctl",
                 "echo 'Failed to connect to bus: No medium found' >&2\nexit 1\n");
-    ASSERT_EQ(cli.Run({"schedule", "install", "--spread", "0"}).status, 0);
+    ASSERT_EQ(cli.Run({"schedule", "install", "--spread", "0"}).status, 1);
     EXPECT_NE(ReadFile(timer).find("\nOnCalendar=*-*-* 21:00:00\n"), std::string::npos);
     EXPECT_EQ(ReadFile(timer).find("RandomizedDelaySec"), std::string::npos);
     run = cli.Run({"schedule", "remove"});

@@ -140,14 +140,15 @@ TEST_F(CliTest, AccountListAndSyncInBothDirections) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto rows = Rows(run.out);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0],
-              (std::vector<std::string>{downKey, "내려받기", "download", "2024-03-01 09:00:00",
-                                        "2024-03-02 09:00:00", down.string()}));
+    // Never agreed here, and the times differ: which side stays is the user's word.
+    EXPECT_EQ(rows[0], (std::vector<std::string>{downKey, "내려받기", "conflict download",
+                                                 "2024-03-01 09:00:00", "2024-03-02 09:00:00",
+                                                 down.string()}));
     EXPECT_EQ(rows[1][1], "올리기");
     EXPECT_EQ(rows[1][2], "upload");
     EXPECT_EQ(rows[1][4], "-");
 
-    run = Cli({"sync"});
+    run = Cli({"sync", "--prefer", "web"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("자료를 전송중입니다..."), std::string::npos);  // progress
 
@@ -219,6 +220,60 @@ TEST_F(CliTest, ExitStatusForRefusalsUsageAndFailures) {
     EXPECT_NE(unknown.err.find("0123456789abcdef0123456789abcdef"), std::string::npos);
 }
 
+// A branch computer holds only its own company: a plain sync sends it, passes the account's other
+// company over (named once, not a failure). Its folder unplugged, the company is listed as missing
+// and never downloaded; forgetting it here keeps the web folder's archives.
+TEST_F(CliTest, ABranchComputerSendsItsOwnAndPassesTheOthersOver) {
+    f.MakeWebCompany("본점", kNewer);
+    const auto branch = f.MakeCompany("branch", "강남 지점", kOlder);
+    const std::string key = ReadCompanyKey(branch.string());
+    Register(0, branch, "강남 지점");
+    CliRun run = Cli({"sync"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto first = run.err.find("본점");
+    ASSERT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("본점", first + 1), std::string::npos) << run.err;
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(1).at(2), "none");
+
+    const fs::path unplugged = f.core.dir / "unplugged";
+    fs::rename(branch, unplugged);
+    auto rows = Rows(Cli({"list"}).out);
+    EXPECT_EQ(rows.at(1), (std::vector<std::string>{key, "강남 지점", "missing", "-",
+                                                    rows.at(1).at(4), branch.string()}));
+    run = Cli({"sync"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(branch.string()), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(branch));
+
+    ASSERT_EQ(Cli({"forget", key, "--yes"}).status, 0);
+    rows = Rows(Cli({"list"}).out);
+    EXPECT_EQ(rows.at(1).at(2), "download");  // the web folder's archives stay
+    EXPECT_FALSE(hive.OpenKey(kProgramKey, true)->ValueExists("Company00Path"));
+    EXPECT_TRUE(fs::exists(unplugged / "default.mdb"));
+}
+
+// --help is the answer on standard output; a command line that can't be run is one Korean line
+// and a hint on standard error, status 2.
+TEST_F(CliTest, HelpGoesToStandardOutputAndAUsageErrorIsOneLineAndAHint) {
+    CliRun run = Cli({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("사용법: tidewell-cli", 0), 0u) << run.out;
+    EXPECT_EQ(run.err, "");
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"frobnicate"},
+                                                  {"sync", "--prefer", "both"},
+                                                  {"forget"},
+                                                  {"list", "--folder"}}) {
+        run = Cli(wrong);
+        EXPECT_EQ(run.status, 2) << wrong.front();
+        EXPECT_EQ(run.out, "");
+        const auto lines = std::count(run.err.begin(), run.err.end(), '\n');
+        EXPECT_EQ(lines, 2) << run.err;
+        EXPECT_NE(run.err.find("\n사용법은 tidewell-cli --help로 볼 수 있습니다.\n"),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
 // Both sides changed since they last agreed: passed over unless the user says which to keep;
 // the way back to the state before the download then goes through history and restore.
 TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
@@ -250,13 +305,13 @@ TEST_F(CliTest, BothSidesChangedNeedsAPreferenceAndHistoryGoesBack) {
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"history", key}).out).size(), 2u);
     EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");  // the way back is a local change
-    // It is this computer's newest change by its time too: without the agreement (a slot an
-    // older version wrote) the next sync still sends it rather than taking the web folder's.
+    // It is this computer's newest change by its time too; without the agreement (a slot an
+    // older version wrote) nothing says which side is newer: the user says it.
     for (const char* value : {"Company00Synced", "Company00SyncedFile", "Company00SyncedArchive"}) {
         hive.OpenKey(kProgramKey, true)->DeleteValue(value);
     }
-    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "upload");
-    ASSERT_EQ(Cli({"sync"}).status, 0);
+    EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "conflict upload");
+    ASSERT_EQ(Cli({"sync", "--prefer", "local"}).status, 0);
     EXPECT_EQ(OpenCompanyQuery(a.string(), "select count(*) from inventory").AsInteger(0), 150);
     EXPECT_EQ(Rows(Cli({"list"}).out).at(0).at(2), "none");
 }
@@ -308,14 +363,14 @@ TEST_F(CliTest, ARefusedCompanyIsNamedAndTheOthersStillGo) {
     Register(1, f.MakeCompany("b", "가게 나", kNewer), "가게 나");
     Register(2, f.MakeCompany("c", "가게 다", kNewer), "가게 다");
 
-    const CliRun run = Cli({"sync"});
+    const CliRun run = Cli({"sync", "--prefer", "web"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("가게 가: 복원할 자료가 다른 사업장(남의 가게)의 자료여서"),
               std::string::npos)
         << run.err;
     const auto rows = Rows(Cli({"list"}).out);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0][2], "download");  // still the mix-up: nothing was replaced
+    EXPECT_EQ(rows[0][2], "conflict download");  // still the mix-up: nothing was replaced
     EXPECT_EQ(rows[1][2], "none");
     EXPECT_EQ(rows[2][2], "none");
 }
@@ -430,14 +485,14 @@ TEST_F(CliTest, KilledDownloadsLeaveNothingOnceRunAgain) {
     SetFileModifiedTime((local / "default.mdb").string(), kOlder);
     Register(0, local, "가게");
     for (const int delayMs : {0, 150, 400}) {
-        const pid_t run = Start({"download", key});
+        const pid_t run = Start({"download", key, "--prefer", "web"});
         AwaitProgress("전송");
         usleep(delayMs * 1000);
         kill(run, SIGKILL);
         Finish(run);
         SetFileModifiedTime((local / "default.mdb").string(), kOlder);  // in case it got through
     }
-    const CliRun again = Cli({"download", key});
+    const CliRun again = Cli({"download", key, "--prefer", "web"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(WorkingFiles().empty());
     for (const auto& entry : fs::recursive_directory_iterator(local)) {

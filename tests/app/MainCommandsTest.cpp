@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "CompanyMaker.h"
 #include "MainTestSupport.h"
 #include "company/BackupCompany.h"
@@ -62,14 +64,22 @@ TEST(MainTransfer, ThreeCheckedRowsStopAtTheOneWithoutAFolder) {
     f.Register(1, third, "셋째");
     f.LogIn();
     ASSERT_EQ(f.form->RowCount(), 3);
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(f.form->Row(i).Checked);
+    // Never agreed with the web folder: asked, not checked; without a folder: not checked.
+    EXPECT_FALSE(f.form->Row(f.RowOf("첫째")).Checked);
+    EXPECT_FALSE(f.form->Row(f.RowOf("둘째")).Checked);
+    EXPECT_TRUE(f.form->Row(f.RowOf("셋째")).Checked);
+    for (int i = 0; i < 3; ++i) {
+        if (!f.form->Row(i).Checked) f.form->ToggleRowCheck(i);
+    }
     const int rebuilds = f.view->RowsChangedCount;
+    f.core.ui.answers = {MessageResult::Yes};  // keep this computer's 첫째
     f.form->btnSyncSelectedClick();
-    EXPECT_EQ(
-        f.Messages(),
-        (std::vector<std::string>{"둘째의 폴더가 선택되어 있지 않습니다.\r폴더을 선택해 주세요."}));
-    EXPECT_EQ(f.form->Row(f.RowOf("첫째")).Company->SyncMode, smNone);   // uploaded
-    EXPECT_EQ(f.form->Row(f.RowOf("셋째")).Company->LatestFileTime, 0);  // never sent
+    // The folderless row is passed over and named in the summary; the rows after it still go.
+    ASSERT_EQ(f.Messages().size(), 2u);
+    EXPECT_NE(f.Messages()[1].find("건너뛴 사업장:\r\n둘째: "), std::string::npos)
+        << f.Messages()[1];
+    EXPECT_EQ(f.form->Row(f.RowOf("첫째")).Company->SyncMode, smNone);  // uploaded
+    EXPECT_EQ(f.form->Row(f.RowOf("셋째")).Company->SyncMode, smNone);  // uploaded too
     EXPECT_GT(f.view->RowsChangedCount, rebuilds);
     EXPECT_FALSE(f.view->Visible(Element::panelProgress));
     EXPECT_FALSE(f.form->Busy());
@@ -94,10 +104,12 @@ TEST(MainTransfer, EndedPeriodRefusesUploadsButDownloadsStillRun) {
         return true;
     };
     f.form->vtClick();
+    if (!f.form->Row(webRow).Checked) f.form->ToggleRowCheck(webRow);
     f.form->btnSyncSelectedClick();
-    EXPECT_EQ(f.Messages(), (std::vector<std::string>{
-                                "올리기 하나\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.",
-                                "올리기 둘\r\n사용기한이 만료되어 자료를 전송할 수 없습니다."}));
+    ASSERT_EQ(f.Messages().size(), 3u);  // each refusal as it comes, then the summary
+    EXPECT_EQ(f.Messages()[0], "올리기 하나\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.");
+    EXPECT_EQ(f.Messages()[1], "올리기 둘\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.");
+    EXPECT_NE(f.Messages()[2].find("전송한 사업장: 웹"), std::string::npos) << f.Messages()[2];
     EXPECT_TRUE(fs::exists(target / "default.mdb"));
     EXPECT_EQ(ReadCompanyKey(target.string()), web);
 }
@@ -113,7 +125,9 @@ TEST(MainTransfer, CheckedRowWithNothingToDoIsPassedOverSilently) {
     const int uploads = Requests(f, "gwupload");
     f.form->ToggleRowCheck(0);
     f.form->btnSyncSelectedClick();
-    EXPECT_TRUE(f.Messages().empty());
+    // Nothing is sent; the summary says why.
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_NE(f.Messages()[0].find("건너뛴 사업장:\r\n가게: "), std::string::npos);
     EXPECT_EQ(Requests(f, "gwupload"), uploads);
 }
 
@@ -125,8 +139,9 @@ TEST(MainTransfer, SyncAllWithoutCheckedRowsJustRebuilds) {
     f.core.ui.boxes.clear();
     const int rebuilds = f.view->RowsChangedCount;
     f.form->menuSyncAllClick();
-    EXPECT_TRUE(f.Messages().empty());
-    EXPECT_GT(f.view->RowsChangedCount, rebuilds);
+    // Nothing to do is said, not silently rebuilt.
+    EXPECT_EQ(f.Messages(), (std::vector<std::string>{"사업장을 선택해 주세요."}));
+    EXPECT_EQ(f.view->RowsChangedCount, rebuilds);
 }
 
 TEST(MainTransfer, SingleCompanyCommandUploadsTheHotRowWhateverItsMark) {
@@ -139,10 +154,12 @@ TEST(MainTransfer, SingleCompanyCommandUploadsTheHotRowWhateverItsMark) {
     f.LogIn();
     ASSERT_EQ(f.form->Row(0).Company->SyncMode, smDownload);
     f.view->PointerRow = 0;
-    f.form->ToggleRowCheck(0);
+    if (f.form->Row(0).Checked) f.form->ToggleRowCheck(0);
     f.form->menuSyncModeUploadClick();
     ASSERT_EQ(f.form->Row(0).Company->SyncMode, smUserUpload);
     ASSERT_FALSE(f.form->Row(0).Checked);
+    // Never agreed: asked first, and this computer's data is kept.
+    f.core.ui.answers = {MessageResult::Yes};
     f.form->menuSyncSelectedClick();
     // The web folder now holds the older local data: both sides agree again.
     EXPECT_EQ(FormatDateTime("yyyymmddhhnnss", f.form->Row(0).Company->LatestFileTime),
@@ -206,9 +223,11 @@ TEST(MainBusy, CommandsAreRefusedWhileATransferRuns) {
     EXPECT_TRUE(sawBusy);
     EXPECT_EQ(pickerCalls, 0);
     EXPECT_EQ(rebuildsDuring, 0);
-    // Only the close asked something (whether to stop the transfer); it was answered no.
-    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    // Only the close asked something (whether to stop the transfer); it was answered no. Then
+    // the summary came.
+    ASSERT_EQ(f.core.ui.boxes.size(), 2u);
     EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(f.core.ui.boxes[1].text.rfind("전송을 마쳤습니다. (전송 1)", 0), 0u);
     EXPECT_EQ(Requests(f, "gwupload"), 1);
     EXPECT_EQ(f.view->CloseRequests, 0);
     EXPECT_TRUE(f.form->FormCloseQuery());
@@ -268,8 +287,9 @@ TEST(MainAdd, TheLowestFreeSlotAndNoCheckForDuplicates) {
     EXPECT_EQ(key.ReadString("Company02Path"), folder.string());
     EXPECT_EQ(key.ReadString("Company02Name"), "새 가게");
     EXPECT_EQ(key.ReadString("Company02Key"), ReadCompanyKey(folder.string()));
+    // The same folder again keeps its one slot.
     f.form->imgCompanyAddClick();
-    EXPECT_EQ(key.ReadString("Company04Path"), folder.string());
+    EXPECT_FALSE(key.ValueExists("Company04Path"));
     EXPECT_EQ(f.form->RowCount(), 1);
     EXPECT_FALSE(f.view->WaitCursor);
 }
@@ -328,8 +348,9 @@ TEST(MainTransfer, ARefusedUploadIsToldWithTheServicesMessage) {
     f.form->btnSyncSelectedClick();
     ASSERT_EQ(f.Messages().size(), 1u);
     const std::string message = f.Messages()[0];
-    EXPECT_EQ(message.rfind("가게\r\n", 0), 0u) << message;
-    EXPECT_GT(message.size(), std::string("가게\r\n").size());
+    const std::size_t named = message.find("전송하지 못한 사업장:\r\n가게\r\n");
+    ASSERT_NE(named, std::string::npos) << message;
+    EXPECT_GT(message.size(), named + std::string("전송하지 못한 사업장:\r\n가게\r\n").size());
     EXPECT_EQ(message.find("STATUS="), std::string::npos) << "the service's own text is shown";
     EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
 }
@@ -361,10 +382,15 @@ TEST(MainTransfer, ARefusedCompanyDoesNotStopTheOthersAndAllAreToldTogether) {
     f.LogIn();
     ASSERT_EQ(f.form->RowCount(), 4);
     ASSERT_EQ(f.form->Row(0).Company->SyncMode, smDownload);
+    // Never agreed here: the web folder's side is the one chosen for both mix-ups.
+    for (int i = 0; i < 4; ++i) {
+        if (!f.form->Row(i).Checked) f.form->ToggleRowCheck(i);
+    }
+    f.core.ui.answers = {MessageResult::No, MessageResult::No};
     f.form->btnSyncSelectedClick();
-    ASSERT_EQ(f.Messages().size(), 1u);
-    const std::string told = f.Messages()[0];
-    EXPECT_EQ(told.rfind("가게 가\r\n", 0), 0u) << told;
+    ASSERT_EQ(f.Messages().size(), 3u);
+    const std::string told = f.Messages()[2];
+    EXPECT_NE(told.find("전송하지 못한 사업장:\r\n가게 가\r\n"), std::string::npos) << told;
     EXPECT_NE(told.find("\r\n\r\n가게 라\r\n"), std::string::npos) << told;
     EXPECT_NE(told.find("다른 사업장(남의 가게)"), std::string::npos) << told;
     EXPECT_EQ(Requests(f, "gwupload"), 4);  // the two mix-ups, then both uploads of this run
@@ -401,7 +427,10 @@ TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {
     };
     const int rebuilds = f.view->RowsChangedCount;
     f.form->btnSyncSelectedClick();
-    EXPECT_TRUE(f.Messages().empty());
+    // The word after a cancel: both named as cancelled.
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_EQ(f.Messages()[0].rfind("전송을 취소했습니다.", 0), 0u) << f.Messages()[0];
+    EXPECT_NE(f.Messages()[0].find("취소한 사업장: 하나, 둘"), std::string::npos);
     EXPECT_EQ(Requests(f, "gwupload"), 0);
     EXPECT_GT(f.view->RowsChangedCount, rebuilds);
     EXPECT_EQ(f.form->Row(0).Company->SyncMode, smUpload);
@@ -422,9 +451,13 @@ TEST(MainDelete, LocalOnlyCompanyLosesItsSlotAndKeepsItsFolder) {
     f.form->imgCompanyDeleteClick();
     ASSERT_EQ(f.core.ui.boxes.size(), 1u);
     EXPECT_EQ(f.core.ui.boxes[0].title, "Quenlow 바코드 Tidewell");
-    EXPECT_EQ(f.core.ui.boxes[0].text,
-              "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 "
-              "삭제됩니다.");
+    // The fixed question first, then what goes.
+    const std::string& question = f.core.ui.boxes[0].text;
+    EXPECT_EQ(question.rfind("선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 "
+                             "모든 내용이 함께 삭제됩니다.",
+                             0),
+              0u);
+    EXPECT_NE(question.find("\r- 가게"), std::string::npos) << question;
     EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(f.core.ui.boxes[0].defaultButton, MessageResult::No);
     EXPECT_EQ(f.core.ui.boxes[0].icon, MessageIcon::Warning);
@@ -491,6 +524,48 @@ TEST(MainOpen, HostProductGetsTheQuotedFolderAsOneParameter) {
     f.view->PointerRow.reset();
     f.form->menuViewClick();
     EXPECT_EQ(f.view->StartedPrograms.size(), 1u);
+}
+
+// An action that cannot act says why, once, instead of doing nothing.
+TEST(MainOpen, AnActionThatCannotActSaysWhy) {
+    struct Case {
+        const char* name;
+        std::function<void(MainFixture&)> act;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"도움말 without a browser",
+         [](MainFixture& f) {
+             f.view->BrowserWorks = false;
+             f.form->Label3Click();
+         },
+         "/support/tidewell.asp"},
+        {"실행 without the host product", [](MainFixture& f) { f.form->menuViewClick(); },
+         "설치되어 있지 않아"},
+        {"실행 when the host product does not start",
+         [](MainFixture& f) {
+             f.core.hive()
+                 .OpenKey("Software\\QuenlowBarcode", true)
+                 ->WriteString("InstallPath", "/opt/quenlow barcode");
+             f.view->ProgramsStart = false;
+             f.form->menuViewClick();
+         },
+         "실행하지 못했습니다"},
+        {"모든 사업장 전송 with nothing checked",
+         [](MainFixture& f) { f.form->menuSyncAllClick(); }, "사업장을 선택해 주세요."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        MainFixture f;
+        f.Register(0, f.MakeCompany("shop", "가게", kOlder), "가게");
+        f.LogIn();
+        f.form->btnSyncSelectedClick();  // nothing left checked
+        f.core.ui.boxes.clear();
+        f.view->PointerRow = 0;
+        test.act(f);
+        ASSERT_EQ(f.Messages().size(), 1u);
+        EXPECT_NE(f.Messages()[0].find(test.said), std::string::npos) << f.Messages()[0];
+    }
 }
 
 TEST(MainAbout, VersionMessage) {

@@ -81,9 +81,12 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     f.core.ui.answers = {MessageResult::Yes};
     f.core.ui.boxes.clear();
     f.view->PointerRow = 0;
+    const std::size_t keptBefore = ListSafetyArchives(a.string()).size();
     f.form->menuSyncSelectedClick();
-    ASSERT_EQ(f.core.ui.boxes.size(), 1u);
+    ASSERT_EQ(f.core.ui.boxes.size(), 2u);  // the question, then the summary
     EXPECT_EQ(f.core.ui.boxes[0].buttons, MessageButtons::YesNoCancel);
+    // The promise of the question: the web folder's data stays here as a safety archive.
+    EXPECT_EQ(ListSafetyArchives(a.string()).size(), keptBefore + 1);
     EXPECT_EQ(f.core.ui.boxes[0].yesText, "내 컴퓨터 자료");
     EXPECT_NE(f.core.ui.boxes[0].text.find("양쪽 자료가 모두 변경되었습니다"), std::string::npos);
     EXPECT_EQ(Row().SyncMode, smNone);
@@ -96,11 +99,37 @@ TEST_F(TwoComputersTest, BothSidesEditedAsksWhichToKeepAndThenTheyAgree) {
     EXPECT_TRUE(f.form->Row(0).Checked);
     f.core.ui.boxes.clear();
     f.form->btnSyncSelectedClick();
-    EXPECT_TRUE(f.core.ui.boxes.empty());
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u);  // the summary alone
+    EXPECT_EQ(f.core.ui.boxes[0].text.rfind("전송을 마쳤습니다. (전송 1)", 0), 0u);
     EXPECT_EQ(Row().SyncMode, smNone);
 
     f.form->FormDestroy();  // the agreed time stays with its slot
     EXPECT_EQ(ReadSlotSynced(f.ProgramKey(), 0), Row().Synced);
+}
+
+// The list was built when only this computer had changed; B sends newer data before 전송 시작.
+// Read again, the company changed on both sides: the user is shown the change and asked, and
+// No sends nothing over B's data.
+TEST_F(TwoComputersTest, AChangeOnTheOtherComputerSinceTheListIsShownAndAsked) {
+    Edit(a, "delete from inventory where rowid < 10", kOlder + 1);
+    f.form->RefreshCompanyList();
+    ASSERT_EQ(Row().SyncMode, smUpload);
+    ASSERT_TRUE(f.form->Row(0).Checked);
+    OnB([&](TTidewellUser& user) {
+        Edit(b, "delete from inventory where rowid > 290", kOlder + 2);
+        user.UploadCompany(key);
+    });
+    const std::size_t stored = f.StoredArchives().size();
+    f.core.ui.boxes.clear();
+    f.core.ui.answers = {MessageResult::No};
+    f.form->btnSyncSelectedClick();
+    ASSERT_GE(f.core.ui.boxes.size(), 1u);
+    EXPECT_NE(f.core.ui.boxes[0].text.find("목록을 만든 뒤에 자료가 바뀌었습니다"),
+              std::string::npos)
+        << f.core.ui.boxes[0].text;
+    EXPECT_EQ(f.core.ui.boxes[0].defaultButton, MessageResult::No);
+    EXPECT_EQ(f.StoredArchives().size(), stored);
+    EXPECT_TRUE(BothSidesChanged(Row(), SystemClock().Now()));
 }
 
 TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownload) {

@@ -67,11 +67,14 @@ TEST(MainTransfer, ADownloadOfTheOtherJetOrSqliteEngineAsksFirstAndNoKeepsTheDat
     f.Register(0, folder, "가게");
     const std::string key = ReadCompanyKey(folder.string());
     const std::string here = ReadFile(folder / "default.mdb");
+    f.LogIn();
+    f.form->btnSyncSelectedClick();  // this computer and the web folder agree first
     const std::string jet = MakeJetCompany(key, "가게");
     f.PutInWebFolder(key, jet, kNewer, "jet");
-    f.LogIn();
+    f.form->RefreshCompanyList();
     ASSERT_EQ(f.form->Row(0).Company->SyncMode, smDownload);
 
+    f.core.ui.boxes.clear();
     f.core.ui.answers = {MessageResult::No};
     f.form->btnSyncSelectedClick();
     ASSERT_GE(f.core.ui.boxes.size(), 1u);
@@ -86,7 +89,7 @@ TEST(MainTransfer, ADownloadOfTheOtherJetOrSqliteEngineAsksFirstAndNoKeepsTheDat
     f.core.ui.boxes.clear();
     f.core.ui.answers = {MessageResult::Yes};
     f.form->btnSyncSelectedClick();
-    EXPECT_EQ(f.core.ui.boxes.size(), 1u) << "the question only";
+    EXPECT_EQ(f.core.ui.boxes.size(), 2u) << "the question, then the summary";
     EXPECT_EQ(ReadFile(folder / "default.mdb"), jet);
     EXPECT_EQ(f.form->Row(0).Company->SyncMode, smNone);
     std::vector<fs::path> kept;

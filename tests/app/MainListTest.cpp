@@ -28,7 +28,8 @@ TEST(MainList, LocalAndWebCompaniesMergeByKeyWithTheirDirections) {
     const TTidewellCompany& first = *f.form->Row(0).Company;
     EXPECT_EQ(first.CompanyKey, webOnly);
     EXPECT_EQ(first.SyncMode, smDownload);
-    EXPECT_TRUE(f.form->Row(0).Checked);
+    // Without a folder here it waits for the user to choose one.
+    EXPECT_FALSE(f.form->Row(0).Checked);
     const TTidewellCompany& merged = *f.form->Row(1).Company;
     EXPECT_EQ(merged.CompanyName, "서비스 이름");
     EXPECT_EQ(merged.LocalPath, bothFolder.string());
@@ -41,6 +42,32 @@ TEST(MainList, LocalAndWebCompaniesMergeByKeyWithTheirDirections) {
     EXPECT_EQ(f.form->FindCompanyRow(both), 1);
     EXPECT_EQ(f.form->FindCompanyRow("none"), -1);
     EXPECT_FALSE(f.view->Checked(Element::CheckBox1));
+}
+
+// The list follows its files: a database changed after the list was built comes back decided
+// again (checked for its upload), while a row the user set by hand keeps the user's choice.
+TEST(MainList, AChangedDatabaseIsDecidedAgainAndTheUsersChoicesStay) {
+    MainFixture f;
+    const auto shop = f.MakeCompany("shop", "가게", kOlder);
+    const auto other = f.MakeCompany("other", "다른 가게", kOlder);
+    f.Register(0, shop, "가게");
+    f.Register(1, other, "다른 가게");
+    f.LogIn();
+    f.form->btnSyncSelectedClick();  // both go up, then agree with the web folder
+    ASSERT_EQ(f.form->Row(f.RowOf("가게")).Company->SyncMode, smNone);
+    f.view->PointerRow = f.RowOf("다른 가게");
+    f.form->menuSyncModeDownloadClick();
+    f.form->ToggleRowCheck(f.RowOf("다른 가게"));
+
+    ExecCompanySql(shop.string(), "delete from inventory where rowid < 10");
+    SetFileModifiedTime((shop / "default.mdb").string(), kNewer);
+    f.form->CompanyFilesChanged();
+    const TCompanyRow& changed = f.form->Row(f.RowOf("가게"));
+    EXPECT_EQ(changed.Company->SyncMode, smUpload);
+    EXPECT_TRUE(changed.Checked);
+    const TCompanyRow& chosen = f.form->Row(f.RowOf("다른 가게"));
+    EXPECT_EQ(chosen.Company->SyncMode, smUserDownload);
+    EXPECT_TRUE(chosen.Checked);
 }
 
 TEST(MainList, TwoSlotsWithOneKeyGiveOneRowWithTheLaterFolder) {
@@ -154,7 +181,7 @@ TEST_F(SyncedRowTest, UploadEntryOnADownloadRowGivesTheUsersUpload) {
     SetFileModifiedTime((folder / "default.mdb").string(), EncodeDate(2023, 1, 1));
     f.form->RefreshCompanyList();
     ASSERT_EQ(Mode(), smDownload);
-    f.form->ToggleRowCheck(0);
+    if (Checked()) f.form->ToggleRowCheck(0);
     ASSERT_FALSE(Checked());
     f.form->menuSyncModeUploadClick();
     EXPECT_EQ(Mode(), smUserUpload);

@@ -21,6 +21,44 @@ TEST(MainLogin, BlankFieldsShowTheMessageAndFocusTheFirstBlankField) {
     EXPECT_EQ(f.service.LogText(), before);      // no request went out
 }
 
+// A service that takes the login and then says nothing: closing the window asks, as during a
+// transfer, and the login button, which reads 취소 meanwhile, stops it at once; the window is
+// back at its login as before, with nothing to tell.
+TEST(MainLogin, ALoginToAStalledServiceCanBeCancelledAndClosingAsks) {
+    MainFixture f;
+    const test::RawServer stalled([](const std::string&) { return test::RawReply{"", true}; });
+    f.form->User().Service.URL = stalled.url();
+    class CancellingPump : public MessagePump {
+    public:
+        explicit CancellingPump(MainFixture& f) : f_(f) {}
+        void ProcessMessages() override {
+            if (done_) return;
+            done_ = true;
+            caption = f_.view->Text(Element::btnLogin);
+            f_.core.ui.answers = {MessageResult::No};
+            closes = f_.form->FormCloseQuery();
+            f_.form->Button1Click();
+        }
+        bool Terminated() const override { return false; }
+        std::string caption;
+        bool closes = true;
+
+    private:
+        MainFixture& f_;
+        bool done_ = false;
+    } pump(f);
+    const ScopedMessagePump scoped(pump);
+    f.LogIn();
+    EXPECT_EQ(pump.caption, "취소");
+    EXPECT_FALSE(pump.closes);
+    ASSERT_EQ(f.Messages().size(), 1u);  // the question whether to close, nothing after
+    EXPECT_NE(f.Messages()[0].find("로그인을 취소하고"), std::string::npos) << f.Messages()[0];
+    EXPECT_EQ(f.view->Text(Element::btnLogin), "로그인");
+    EXPECT_TRUE(f.view->Enabled(Element::Edit1));
+    EXPECT_TRUE(f.view->Visible(Element::panelLogin));
+    EXPECT_FALSE(f.form->Busy());
+}
+
 TEST(MainLogin, RefusedLoginShowsTheGenericMessageAndEnablesTheControls) {
     MainFixture f;
     f.LogIn("kim", "wrong");

@@ -26,10 +26,10 @@ TEST(MainStartup, PlacementValuesAreTakenOnlyInsideTheWorkArea) {
     MainFixture f;
     auto key = f.ProgramKey();
     // Work area of the headless view: 0, 0, 1920 x 1040.
-    key.WriteInteger("MainFormLeft", 1920);   // = left + width: ignored
-    key.WriteInteger("MainFormTop", 0);       // = top: taken
-    key.WriteInteger("MainFormWidth", 479);   // below the minimum: ignored
-    key.WriteInteger("MainFormHeight", 1040); // = the work area's height: taken
+    key.WriteInteger("MainFormLeft", 1920);    // = left + width: ignored
+    key.WriteInteger("MainFormTop", 0);        // = top: taken
+    key.WriteInteger("MainFormWidth", 479);    // below the minimum: ignored
+    key.WriteInteger("MainFormHeight", 1040);  // = the work area's height: taken
     f.Restart();
     EXPECT_FALSE(f.view->Centered);
     EXPECT_EQ(f.view->WindowRect.Left, 0);
@@ -157,7 +157,11 @@ TEST(MainShutdown, CompaniesTheListCouldNotSeeKeepTheirSlots) {
     key.WriteString("Company06Name", "외장 디스크");
     key.WriteString("Company06Path", "/media/unplugged/shop");
     f.LogIn();  // one damaged company does not cost the login
-    ASSERT_EQ(f.form->RowCount(), 1);
+    // The unplugged one stays in the list as missing, never as a download into nowhere.
+    ASSERT_EQ(f.form->RowCount(), 2);
+    ASSERT_TRUE(f.form->MissingFolder(1));
+    EXPECT_EQ(f.form->MissingFolder(1)->Path, "/media/unplugged/shop");
+    EXPECT_FALSE(f.form->Row(1).Checked);
     ASSERT_EQ(f.Messages().size(), 1u);
     EXPECT_NE(f.Messages()[0].find("망가진 가게"), std::string::npos);
     EXPECT_EQ(f.Messages()[0].find("외장 디스크"), std::string::npos);

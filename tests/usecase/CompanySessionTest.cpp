@@ -104,6 +104,9 @@ TEST_F(CompanySessionTest, ACompanysFailureIsItsOwnOutcomeAndTheTransportEndsThe
     const TTidewellCompanyPtr mixed = Listed("웹 가게");
     mixed->LocalPath = web.string();  // as the list showed it before the data was swapped
 
+    // Read again right before, the swap is a change since the list: nothing moves yet.
+    const TCompanyOutcome changed = session.Transfer(mixed, smUserDownload, TKeepSide::Unanswered);
+    EXPECT_EQ(changed.Kind, TCompanyOutcome::coChanged);
     const TCompanyOutcome refused = session.Transfer(mixed, smUserDownload, TKeepSide::Unanswered);
     EXPECT_EQ(refused.Kind, TCompanyOutcome::coFailed);
     EXPECT_EQ(refused.Message.rfind("선택한 폴더에 다른 사업장의 자료가 있어", 0), 0u)
@@ -115,6 +118,108 @@ TEST_F(CompanySessionTest, ACompanysFailureIsItsOwnOutcomeAndTheTransportEndsThe
     session.Account().Service.URL = "http://127.0.0.1:1";  // nothing listens there
     SetFileModifiedTime((other / "default.mdb").string(), kOlder + 1);
     EXPECT_THROW(session.Transfer(second, smUpload, TKeepSide::Unanswered), HttpError);
+}
+
+// The list is minutes old when its transfer starts, and another computer sent newer data
+// meanwhile: read again, the company changed on both sides, so nothing is sent over the other
+// computer's data; asked again, it is a question, not an upload.
+TEST_F(CompanySessionTest, AChangeSinceTheListIsDecidedAgainBeforeAnythingMoves) {
+    const fs::path shop = MakeCompany("shop", "가게");
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    TTidewellCompanyPtr company = Listed("가게");
+    ASSERT_EQ(session.Transfer(company, company->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    ExecCompanySql(shop.string(), "delete from inventory where rowid < 10");
+    SetFileModifiedTime((shop / "default.mdb").string(), kOlder + 1);
+    company = Listed("가게");
+    ASSERT_EQ(session.Decide(*company).Mode, smUpload);
+
+    const fs::path elsewhere = core.dir / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(shop / "default.mdb", elsewhere / "default.mdb");
+    ExecCompanySql(elsewhere.string(), "delete from inventory where rowid > 90");
+    SetFileModifiedTime((elsewhere / "default.mdb").string(), kOlder + 2);
+    CompanySession other{SessionSetup()};
+    ASSERT_EQ(other.Login("kim", "pw1234").Kind, TLoginOutcome::loLoggedIn);
+    other.BuildList();
+    TTidewellUser& account = other.Account();
+    account.GetCompany(account.IndexOfCompany(company->CompanyKey))->LocalPath = elsewhere.string();
+    ASSERT_EQ(account.UploadCompany(company->CompanyKey).Kind, TTransferResult::trDone);
+
+    const auto uploads = [&] {
+        const std::string log = service.LogText();
+        int count = 0;
+        for (auto at = log.find("gwupload"); at != std::string::npos;
+             at = log.find("gwupload", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const int before = uploads();
+    const TCompanyOutcome changed = session.Transfer(company, smUpload, TKeepSide::Unanswered);
+    ASSERT_EQ(changed.Kind, TCompanyOutcome::coChanged);
+    EXPECT_EQ(changed.Previous.Mode, smUpload);
+    EXPECT_EQ(changed.Decision.Ask, TSyncDecision::akBothChanged);
+    EXPECT_EQ(Stamp(company->LatestFileTime), Stamp(kOlder + 2));  // the row shows it as it is
+    EXPECT_EQ(session.Transfer(company, smUpload, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coConflict);
+    EXPECT_EQ(uploads(), before);
+}
+
+// A folder renamed in the folder picker takes the companies registered in it along, their
+// agreement too; a sibling whose name merely starts the same stays. No second slot, no company
+// left without its folder.
+TEST_F(CompanySessionTest, AFolderRenamedInThePickerTakesItsRegistrationsAlong) {
+    fs::create_directories(core.dir / "shops");
+    const fs::path inside = MakeCompany("shops/main", "본점");
+    const fs::path sibling = MakeCompany("shops-old", "옆 가게");
+    session.AddFolder(inside.string(), TSameFolder::LeaveAsItIs);
+    session.AddFolder(sibling.string(), TSameFolder::LeaveAsItIs);
+    TTidewellCompanyPtr company = Listed("본점");
+    ASSERT_EQ(session.Transfer(company, company->SyncMode, TKeepSide::Unanswered).Kind,
+              TCompanyOutcome::coDone);
+    const TAgreedState agreed = session.Registry().Load().at(0).Synced;
+    ASSERT_GT(agreed.Time, 0);
+    company = Listed("본점");
+    ASSERT_EQ(company->SyncMode, smNone);
+
+    fs::rename(core.dir / "shops", core.dir / "branches");
+    EXPECT_EQ(
+        session.FolderRenamed((core.dir / "shops").string(), (core.dir / "branches").string()), 1);
+    EXPECT_EQ(company->LocalPath, (core.dir / "branches" / "main").string());
+    const std::vector<TCompanySlot> slots = session.Registry().Load();
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_EQ(slots[0].LocalPath, (core.dir / "branches" / "main").string());
+    EXPECT_EQ(slots[0].Synced.Time, agreed.Time);
+    EXPECT_EQ(slots[1].LocalPath, sibling.string());
+    for (const TCompanyRow& row : session.BuildList().Rows) {
+        EXPECT_FALSE(row.Missing) << row.Company->CompanyName;
+        if (row.Company->CompanyName == "본점") {
+            EXPECT_EQ(row.Company->SyncMode, smNone);
+        }
+    }
+}
+
+// A company whose folder was moved away is listed as missing, never as a download; the folder
+// chosen for it takes the old registration's place: one slot, at the new folder.
+TEST_F(CompanySessionTest, AMissingFolderChosenAgainKeepsOneSlot) {
+    const fs::path shop = MakeCompany("shop", "가게");
+    session.AddFolder(shop.string(), TSameFolder::LeaveAsItIs);
+    const fs::path moved = core.dir / "moved";
+    fs::rename(shop, moved);
+    const TCompanyList list = session.BuildList();
+    ASSERT_EQ(list.Rows.size(), 1u);
+    ASSERT_TRUE(list.Rows[0].Missing);
+    EXPECT_EQ(list.Rows[0].Missing->Path, shop.string());
+    EXPECT_FALSE(list.Rows[0].Checked);
+    EXPECT_EQ(session.Transfer(list.Rows[0].Company, smDownload, TKeepSide::Unanswered).Nothing,
+              TCompanyOutcome::tnMissingFolder);
+
+    EXPECT_EQ(session.PickFolder(*list.Rows[0].Company, moved.string()), "");
+    session.SaveSlots(list.Rows);
+    const std::vector<TCompanySlot> slots = session.Registry().Load();
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_EQ(slots[0].LocalPath, moved.string());
 }
 
 // Going back to a safety archive is the newest change on this computer: the data takes the time

@@ -81,6 +81,15 @@ TEST(DecideSync, OnlyAChangeOnOneSideSinceTheAgreementTravelsByItself) {
              NewWebArchive(c, kNow + 2, "20240307120000.bck");
          },
          smDownload, TSyncDecision::akFutureTime},
+        // A copy of the folder added on a second computer: the later time may be the older work.
+        {"no agreement, data on both sides at different times",
+         [](auto& c) {
+             c.Synced = {};
+             EditLocally(c, kAgreed + kHour);
+         },
+         smUpload, TSyncDecision::akNeverAgreed},
+        {"no agreement, both sides at the same time", [](auto& c) { c.Synced = {}; }, smNone,
+         TSyncDecision::akNone},
         {"no agreement, nothing here to lose",
          [](auto& c) {
              c.Synced = {};

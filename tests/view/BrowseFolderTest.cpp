@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "TestSupport.h"
+#include "platform/UserInterface.h"
 #include "view/BrowseFolder.h"
 
 namespace tidewell {
@@ -297,6 +298,35 @@ TEST_F(BrowseFolderTest, EnterAfterNamingANewFolderOnlyRenamesIt) {
     });
     EXPECT_TRUE(BrowseForFolder("제목", folder, true));
     EXPECT_EQ(folder, (dir / "a" / "지점").string());
+}
+
+// Renaming a folder that holds a registered company asks first: No keeps the folder as it was,
+// Yes renames it and tells the caller, so the registration follows.
+TEST_F(BrowseFolderTest, RenamingARegisteredCompanysFolderAsksAndTheRegistrationFollows) {
+    test::RecordingUserInterface ui;
+    const ScopedUserInterface scopedUi(ui);
+    std::vector<std::pair<std::string, std::string>> renamed;
+    TWexBrowseForFolderDialog dialog;
+    dialog.SetRenameHooks(
+        {[&](const std::string& folder) {
+             return folder == (dir / "회사").string() ? std::string("본점 가게") : std::string();
+         },
+         [&](const std::string& from, const std::string& to) { renamed.emplace_back(from, to); }});
+    dialog.SetSelectedFolder(Q(dir / "회사"));
+    dialog.Prepare();
+    const QModelIndex folder = dialog.Model()->index(Q(dir / "회사"));
+    ui.answers = {MessageResult::No};
+    EXPECT_FALSE(dialog.Model()->setData(folder, QStringLiteral("지점들"), Qt::EditRole));
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_NE(ui.boxes[0].text.find("본점 가게"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(dir / "회사" / "본점"));
+    EXPECT_TRUE(renamed.empty());
+
+    ui.answers = {MessageResult::Yes};
+    EXPECT_TRUE(dialog.Model()->setData(folder, QStringLiteral("지점들"), Qt::EditRole));
+    EXPECT_TRUE(fs::is_directory(dir / "지점들" / "본점"));
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_EQ(renamed[0], std::make_pair((dir / "회사").string(), (dir / "지점들").string()));
 }
 
 TEST_F(BrowseFolderTest, EnterPressesTheFocusedButton) {

@@ -20,24 +20,43 @@ void HeadlessView::SetText(Element element, const std::string& text) {
     if (OnTextChanged) OnTextChanged(element, text);
 }
 
-bool HeadlessView::Enabled(Element element) const { return Lookup(enabled_, element, true); }
+bool HeadlessView::Enabled(Element element) const {
+    return Lookup(enabled_, element, true);
+}
 
 // As designed: the progress panel starts hidden, everything else visible.
 bool HeadlessView::Visible(Element element) const {
     return Lookup(visible_, element, element != Element::panelProgress);
 }
 
-bool HeadlessView::Checked(Element element) const { return Lookup(checked_, element, false); }
+bool HeadlessView::Checked(Element element) const {
+    return Lookup(checked_, element, false);
+}
 
-int HeadlessView::Position(Element element) const { return Lookup(positions_, element, 0); }
+int HeadlessView::Position(Element element) const {
+    return Lookup(positions_, element, 0);
+}
 
 HeadlessView::LabelLook HeadlessView::Look(Element element) const {
     return Lookup(looks_, element, LabelLook{});
 }
 
 bool HeadlessView::BrowseForFolder(const std::string& title, std::string& folder,
-                                   bool showNewFolder) {
-    return OnBrowseForFolder && OnBrowseForFolder(title, folder, showNewFolder);
+                                   bool showNewFolder, const TFolderRenameHooks& renames) {
+    RenameHooks = renames;
+    const bool picked = OnBrowseForFolder && OnBrowseForFolder(title, folder, showNewFolder);
+    RenameHooks = {};
+    return picked;
+}
+
+std::optional<TSafetyArchiveChoice> HeadlessView::ChooseSafetyArchive(
+    const std::string& companyName, const std::vector<TSafetyArchive>& archives,
+    const std::string& note) {
+    if (OnChooseSafetyArchives) return OnChooseSafetyArchives(companyName, archives, note);
+    if (!OnChooseSafetyArchive) return std::nullopt;
+    const std::optional<int> index = OnChooseSafetyArchive(companyName, archives, note);
+    if (!index) return std::nullopt;
+    return TSafetyArchiveChoice{TSafetyArchiveChoice::Restore, {*index}};
 }
 
 }  // namespace tidewell

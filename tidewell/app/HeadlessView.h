@@ -24,11 +24,20 @@ public:
     // Answers the folder picker: return false to cancel.
     std::function<bool(const std::string& title, std::string& folder, bool showNewFolder)>
         OnBrowseForFolder;
-    // Answers the choice of a safety archive: nullopt cancels.
+    // What the picker may do meanwhile: rename folders through these.
+    TFolderRenameHooks RenameHooks;
+    // Answers the choice of a safety archive to go back to: nullopt cancels.
     std::function<std::optional<int>(const std::string& companyName,
                                      const std::vector<TSafetyArchive>& archives,
                                      const std::string& note)>
         OnChooseSafetyArchive;
+    // The same with every choice the dialog offers (it takes precedence when set).
+    std::function<std::optional<TSafetyArchiveChoice>(const std::string& companyName,
+                                                      const std::vector<TSafetyArchive>& archives,
+                                                      const std::string& note)>
+        OnChooseSafetyArchives;
+    // Answers the settings dialog: false cancels.
+    std::function<bool(TWindowSettings& settings)> OnEditSettings;
     // Called whenever the logic sets a text (the command line shows progress from it).
     std::function<void(Element, const std::string&)> OnTextChanged;
 
@@ -48,6 +57,9 @@ public:
     int CloseRequests = 0;
     std::optional<Element> Focused;
     std::vector<std::string> OpenedUrls;
+    bool BrowserWorks = true;
+    bool ProgramsStart = true;
+    std::vector<std::string> WatchedFiles;
     struct StartedProgram {
         std::string Program, Parameters, WorkingFolder;
     };
@@ -94,21 +106,26 @@ public:
     bool IsOverFolderLink(int row) const override {
         return PointerRow == row && PointerOverFolderLink;
     }
-    bool BrowseForFolder(const std::string& title, std::string& folder,
-                         bool showNewFolder) override;
-    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
-                                           const std::vector<TSafetyArchive>& archives,
-                                           const std::string& note) override {
-        if (!OnChooseSafetyArchive) return std::nullopt;
-        return OnChooseSafetyArchive(companyName, archives, note);
+    bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
+                         const TFolderRenameHooks& renames) override;
+    std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
+        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
+        const std::string& note) override;
+    bool EditSettings(TWindowSettings& settings) override {
+        return OnEditSettings && OnEditSettings(settings);
     }
     Shell& DesktopShell() override { return *this; }
+    void WatchCompanyFiles(const std::vector<std::string>& paths) override { WatchedFiles = paths; }
 
     // Shell
-    void OpenUrl(const std::string& url) override { OpenedUrls.push_back(url); }
-    void StartProgram(const std::string& program, const std::string& parameters,
+    bool OpenUrl(const std::string& url) override {
+        OpenedUrls.push_back(url);
+        return BrowserWorks;
+    }
+    bool StartProgram(const std::string& program, const std::string& parameters,
                       const std::string& workingFolder) override {
         StartedPrograms.push_back({program, parameters, workingFolder});
+        return ProgramsStart;
     }
 
 private:

@@ -1,8 +1,11 @@
 #include "app/Main.h"
 
+#include <map>
+
 #include "company/Common.h"
 #include "company/HostProduct.h"
 #include "gateway/HttpClient.h"
+#include "platform/CompanyDatabase.h"
 #include "platform/Error.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
@@ -43,17 +46,47 @@ private:
     TformMainView& view_;
 };
 
-// Marks the time a transfer command runs, whichever way it ends.
-class TransferScope {
-public:
-    explicit TransferScope(bool& running) : running_(running) { running_ = true; }
-    TransferScope(const TransferScope&) = delete;
-    TransferScope& operator=(const TransferScope&) = delete;
-    ~TransferScope() { running_ = false; }
+bool IsUpload(TSyncMode mode) {
+    return mode == smUpload || mode == smUserUpload;
+}
 
-private:
-    bool& running_;
-};
+// The way a decision points, in the words of the list's state captions.
+std::string DecisionText(const TSyncDecision& decision) {
+    if (decision.Ask != TSyncDecision::akNone) return "남길 쪽을 정해야 합니다";
+    switch (decision.Mode) {
+        case smUpload:
+        case smUserUpload:
+            return "올리기";
+        case smDownload:
+        case smUserDownload:
+            return "내려받기";
+        default:
+            return "필요없음";
+    }
+}
+
+std::string TimeText(TDateTime time) {
+    return time > 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", time) : std::string("없음");
+}
+
+// Why a company the transfer did not take up was passed over.
+std::string PassedOverText(const TCompanyOutcome& outcome) {
+    switch (outcome.Nothing) {
+        case TCompanyOutcome::tnNoFolder:
+            return "이 컴퓨터에 폴더가 없습니다. 폴더를 선택해 주세요.";
+        case TCompanyOutcome::tnMissingFolder:
+            return "등록된 폴더를 찾을 수 없습니다.";
+        case TCompanyOutcome::tnNoDatabase:
+            return "폴더에 사업장 자료(default.mdb)가 없습니다.";
+        case TCompanyOutcome::tnNoArchive:
+            return "웹폴더에 내려받을 자료가 없습니다.";
+        case TCompanyOutcome::tnUnknown:
+            return "이 계정의 사업장이 아닙니다.";
+        case TCompanyOutcome::tnNoDirection:
+            break;
+    }
+    return "웹폴더와 내컴퓨터의 자료가 동일합니다.";
+}
 
 // The next choice when the user clicks the transfer-state area, for the decided mode d.
 TSyncMode NextSyncMode(TSyncMode d, TSyncMode current) {
@@ -88,8 +121,9 @@ void ShowApplicationError(const std::exception& error) {
 // Sets Busy and the wait cursor for a long operation and restores both however it ends.
 class TformMain::BusyScope {
 public:
-    explicit BusyScope(TformMain& form) : form_(form) {
+    BusyScope(TformMain& form, TActivity activity) : form_(form) {
         form_.Busy_ = true;
+        form_.Activity_ = activity;
         form_.View.SetWaitCursor(true);
     }
     BusyScope(const BusyScope&) = delete;
@@ -97,6 +131,7 @@ public:
     ~BusyScope() {
         form_.View.SetWaitCursor(false);
         form_.Busy_ = false;
+        form_.Activity_ = TActivity::Other;
         if (std::exchange(form_.CloseAfterStop_, false)) form_.View.CloseWindow();
     }
 
@@ -104,9 +139,18 @@ private:
     TformMain& form_;
 };
 
-TformMain::TformMain(TformMainView& view, const TSessionSetup& setup)
-    : View(view), session_(setup) {
+TformMain::TformMain(TformMainView& view, const TSessionSetup& setup,
+                     const std::string& keptLoginService)
+    : View(view),
+      session_(setup),
+      Configuration_(setup.Configuration),
+      KeptLoginService_(keptLoginService) {
+    User().Service.URL = ChooseService().URL;
     session_.Account().OnFormatChange = &TformMain::AskFormatChange;
+}
+
+TServiceChoice TformMain::ChooseService() {
+    return ChooseWindowService(Configuration_, session_.Settings(), KeptLoginService_);
 }
 
 TformMain::~TformMain() = default;
@@ -136,27 +180,40 @@ std::string TformMain::SiteURL(const std::string& path) const {
     return User().Service.URL + path;
 }
 
-void TformMain::RunCommand(TPanel panel, const std::function<void()>& work,
+void TformMain::RunCommand(TActivity activity, TPanel panel, const std::function<void()>& work,
                            const std::function<void()>& after) {
     if (Busy_) return;
-    BusyScope busy(*this);
+    BusyScope busy(*this, activity);
     session_.ResetStop();
-    {
-        std::optional<ProgressPanelScope> shown;
-        if (panel == TPanel::Shown) shown.emplace(View);
-        const TransferScope running(TransferRunning_);
-        Refusals_.clear();
-        try {
-            if (work) work();
-        } catch (const OperationStopped&) {
-            // The user stopped: what is left waits for another time.
-        } catch (...) {
-            ShowRefusals();
-            throw;
-        }
+    std::optional<ProgressPanelScope> shown;
+    if (panel == TPanel::Shown) shown.emplace(View);
+    Refusals_.clear();
+    bool stopped = false;
+    try {
+        if (work) work();
+    } catch (const OperationStopped&) {
+        stopped = true;  // the user stopped: what is left waits for another time
+    } catch (...) {
+        shown.reset();
         ShowRefusals();
+        throw;
     }
-    if (after) after();
+    // The list as the service now has it; 취소 still stops that (a stalled service), and a list
+    // after a stop is made from what is known, at once.
+    if (after && !stopped) {
+        if (shown) {
+            View.SetVisible(Element::labelProgressSize, false);
+            View.SetText(Element::labelProgressCaption, "목록을 새로 고치는 중입니다...");
+        }
+        try {
+            after();
+        } catch (const OperationStopped&) {
+            stopped = true;
+        }
+    }
+    if (stopped && after) RebuildListLocally();
+    shown.reset();
+    ShowRefusals();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -219,12 +276,18 @@ void TformMain::FormShow() {
 
 bool TformMain::FormCloseQuery() {
     if (!Busy_) return true;
-    // A transfer can be stopped cleanly; the window closes once it has.
-    if (TransferRunning_ && !CloseAfterStop_) {
+    // What runs can be stopped cleanly, a request to a stalled service too; the window closes
+    // once it has.
+    if (!CloseAfterStop_) {
+        const char* question =
+            Activity_ == TActivity::Transfer
+                ? "자료를 전송하고 있습니다.\r\n전송을 취소하고 프로그램을 닫으시겠습니까?"
+            : Activity_ == TActivity::Login
+                ? "로그인하고 있습니다.\r\n로그인을 취소하고 프로그램을 닫으시겠습니까?"
+                : "작업을 하고 있습니다.\r\n작업을 취소하고 프로그램을 닫으시겠습니까?";
         const MessageResult answer = CurrentUserInterface().ShowMessageBox(
-            {kApplicationTitle,
-             "자료를 전송하고 있습니다.\r\n전송을 취소하고 프로그램을 닫으시겠습니까?",
-             MessageIcon::Question, MessageButtons::YesNo, MessageResult::No});
+            {kApplicationTitle, question, MessageIcon::Question, MessageButtons::YesNo,
+             MessageResult::No});
         if (answer == MessageResult::Yes) {
             CloseAfterStop_ = true;
             session_.RequestStop();
@@ -268,7 +331,11 @@ void TformMain::SetLoginControlsEnabled(bool enabled) {
 }
 
 void TformMain::Button1Click() {
-    if (Busy_) return;
+    if (Busy_) {
+        // btnLogin reads 취소 while the login runs.
+        if (Activity_ == TActivity::Login) session_.RequestStop();
+        return;
+    }
     const std::string userID = View.Text(Element::Edit1);
     const std::string password = View.Text(Element::Edit2);
     const bool idBlank = TrimBlanks(userID).empty();
@@ -279,12 +346,19 @@ void TformMain::Button1Click() {
         if (idBlank) View.SetFocus(Element::Edit1);
         return;
     }
-    BusyScope busy(*this);
+    BusyScope busy(*this, TActivity::Login);
+    session_.ResetStop();
     SetLoginControlsEnabled(false);
+    View.SetText(Element::btnLogin, "취소");
+    View.SetEnabled(Element::btnLogin, true);
+    const auto again = [&] {
+        View.SetText(Element::btnLogin, "로그인");
+        SetLoginControlsEnabled(true);
+    };
     // The window says the same for every way a login can fail; only a service that can't be
     // reached is told apart from a wrong password.
     const auto failed = [&](const std::string& why) {
-        SetLoginControlsEnabled(true);
+        again();
         ShowAppMessage("로그인하는 중 오류가 발생하였습니다." +
                        (why.empty() ? std::string() : "\r\n" + why));
         View.SetFocus(Element::Edit2);
@@ -292,9 +366,13 @@ void TformMain::Button1Click() {
     const TLoginOutcome login = session_.Login(userID, password);
     switch (login.Kind) {
         case TLoginOutcome::loBlank:
-            SetLoginControlsEnabled(true);
+            again();
             ShowAppMessage(
                 "로그인실패\r\n입력하신 아이디와 비밀번호가 등록된 정보와 일치하지 않습니다.");
+            View.SetFocus(Element::Edit2);
+            return;
+        case TLoginOutcome::loStopped:
+            again();
             View.SetFocus(Element::Edit2);
             return;
         case TLoginOutcome::loRefused:
@@ -312,10 +390,18 @@ void TformMain::Button1Click() {
         ExpireLinkAttached_ = true;
         ShowServicePeriod();
         RefreshCompanyList();
+        View.SetText(Element::btnLogin, "로그인");
+        View.SetEnabled(Element::btnLogin, false);
         View.SetVisible(Element::panelLogin, false);
         View.SetEnabled(Element::CheckBox1, true);
         View.SetEnabled(Element::vt, true);
         View.SetFocus(Element::vt);
+    } catch (const OperationStopped&) {
+        // Stopped while the list came: back to the login, as if it had not happened.
+        session_.Logout();
+        ExpireLinkAttached_ = false;
+        again();
+        View.SetFocus(Element::Edit2);
     } catch (const HttpError& transport) {
         failed(transport.what());
     } catch (const std::exception&) {
@@ -339,16 +425,23 @@ void TformMain::Edit2KeyPress(char key) {
     if (key == '\r') Button1Click();
 }
 
+void TformMain::OpenSitePage(const std::string& path) {
+    const std::string url = SiteURL(path);
+    if (!View.DesktopShell().OpenUrl(url)) {
+        ShowAppMessage("웹 브라우저를 열 수 없습니다. 다음 주소를 직접 열어 주세요.\r\n" + url);
+    }
+}
+
 void TformMain::labelUserExpireAtClick() {
-    if (ExpireLinkAttached_) View.DesktopShell().OpenUrl(SiteURL("/member/pay_member_2.asp"));
+    if (ExpireLinkAttached_) OpenSitePage("/member/pay_member_2.asp");
 }
 
 void TformMain::Label4Click() {
-    View.DesktopShell().OpenUrl(SiteURL("/"));
+    OpenSitePage("/");
 }
 
 void TformMain::Label3Click() {
-    View.DesktopShell().OpenUrl(SiteURL("/support/tidewell.asp"));
+    OpenSitePage("/support/tidewell.asp");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -365,26 +458,85 @@ void TformMain::RefreshCompanyList() {
     View.SetChecked(Element::CheckBox1, false);
     ListComplete_ = false;
     TCompanyList list = session_.BuildList();
-    Rows = std::move(list.Rows);
-    View.RowsChanged();
-    // Without the settings the rows lack the stored companies: the shutdown must not rewrite
-    // the slots from them.
-    ListComplete_ = list.SettingsReadable;
-    if (!list.WebListed) {
+    const bool webListed = list.WebListed;
+    const bool settingsReadable = list.SettingsReadable;
+    const std::vector<TSkippedCompanySlot> damaged = list.Damaged;
+    const std::string webRefusal = list.WebRefusal;
+    ApplyList(std::move(list), {});
+    if (!webListed) {
         ShowAppMessage("웹폴더의 사업장 목록을 받지 못해 이 컴퓨터의 사업장만 보여 드립니다.\r\n" +
-                       list.WebRefusal);
+                       webRefusal);
     }
-    if (!list.SettingsReadable) {
+    if (!settingsReadable) {
         ShowAppMessage("설정 파일을 읽을 수 없어 이 컴퓨터의 사업장을 목록에 넣지 못했습니다.\r\n" +
                        session_.Settings().file().string());
     }
-    if (!list.Damaged.empty()) {
-        std::string damaged;
-        for (const TSkippedCompanySlot& skipped : list.Damaged) {
-            damaged += "\r\n" + skipped.CompanyName + " (" + skipped.LocalPath + ")";
+    if (!damaged.empty()) {
+        std::string names;
+        for (const TSkippedCompanySlot& skipped : damaged) {
+            names += "\r\n" + skipped.CompanyName + " (" + skipped.LocalPath + ")";
         }
-        ShowAppMessage("다음 사업장의 자료를 읽을 수 없어 목록에서 뺐습니다." + damaged);
+        ShowAppMessage("다음 사업장의 자료를 읽을 수 없어 목록에서 뺐습니다." + names);
     }
+}
+
+void TformMain::RebuildListLocally() {
+    if (!session_.LoggedIn()) return;
+    // Taken before the rebuild: the web folder's companies are the same objects after it.
+    std::map<std::string, TRowChoice> choices;
+    for (int i = 0; i < RowCount(); ++i) {
+        choices[CompanyOf(i).CompanyKey] = {Decision(i), CompanyOf(i).SyncMode,
+                                            Rows[static_cast<std::size_t>(i)].Checked};
+    }
+    ApplyList(session_.RebuildLocally(), choices);
+}
+
+void TformMain::ApplyList(TCompanyList list, const std::map<std::string, TRowChoice>& choices) {
+    // What the user chose on a row stays where the decision it was chosen against stands.
+    Rows = std::move(list.Rows);
+    for (TCompanyRow& row : Rows) {
+        const auto kept = choices.find(row.Company->CompanyKey);
+        if (kept == choices.end()) continue;
+        const TSyncDecision now = session_.Decide(*row.Company);
+        if (now.Mode != kept->second.Decided.Mode || now.Ask != kept->second.Decided.Ask) continue;
+        row.Company->SyncMode = kept->second.Mode;
+        row.Checked = kept->second.Checked;
+    }
+    // Without the settings the rows lack the stored companies: the shutdown must not rewrite
+    // the slots from them.
+    ListComplete_ = list.SettingsReadable;
+    View.RowsChanged();
+    View.WatchCompanyFiles(WatchedCompanyFiles());
+}
+
+std::vector<std::string> TformMain::WatchedCompanyFiles() const {
+    std::vector<std::string> paths;
+    for (int i = 0; i < RowCount(); ++i) {
+        const TTidewellCompany& company = CompanyOf(i);
+        if (!company.LocalPath.empty()) {
+            const std::string database = CompanyDatabaseFile(company.LocalPath);
+            paths.push_back(company.LocalPath);
+            paths.push_back(database);
+            paths.push_back(PendingChangesFile(database));
+        } else if (const auto& missing = Rows[static_cast<std::size_t>(i)].Missing) {
+            // Where it would come back: the folder itself, or the folder that would hold it.
+            paths.push_back(missing->Path);
+            paths.push_back(std::filesystem::path(missing->Path).parent_path().string());
+        }
+    }
+    return paths;
+}
+
+void TformMain::CompanyFilesChanged() {
+    // A command's own changes are followed by its own rebuild; an open picker's choice goes to
+    // the rows it was opened on.
+    if (Busy_ || Picking_ || !session_.LoggedIn()) return;
+    RebuildListLocally();
+}
+
+std::optional<TMissingFolder> TformMain::MissingFolder(int row) const {
+    if (!RowExists(row)) return std::nullopt;
+    return Rows[static_cast<std::size_t>(row)].Missing;
 }
 
 TSyncDecision TformMain::Decision(int row) const {
@@ -405,21 +557,77 @@ void TformMain::vtClick() {
         Rows[static_cast<std::size_t>(*row)].Checked = company.SyncMode != smNone;
         View.RepaintRow(*row);
     } else if (View.IsOverFolderLink(*row)) {
-        std::string folder = company.LocalPath;
-        if (!View.BrowseForFolder(company.CompanyName + "의 데이터 폴더를 선택하세요.", folder,
-                                  true)) {
-            return;
-        }
-        // The picker ran its own loop; the rows may have been rebuilt meanwhile.
-        if (!RowExists(*row)) return;
-        const std::string owner = session_.PickFolder(company, folder);
-        if (!owner.empty()) {
-            ShowAppMessage("선택한 폴더는 다른 사업장(" + owner + ")의 폴더입니다.\r\n" +
-                           company.CompanyName + "의 폴더로 쓸 수 없습니다.");
-            return;
-        }
-        View.RepaintRow(*row);
+        ChooseFolder(*row);
     }
+}
+
+TFolderRenameHooks TformMain::FolderRenames() {
+    TFolderRenameHooks hooks;
+    hooks.RegisteredCompanyIn = [this](const std::string& folder) {
+        std::string names;
+        try {
+            for (const TCompanySlot& slot : session_.Registry().Load()) {
+                const bool inside =
+                    slot.LocalPath == folder || slot.LocalPath.starts_with(folder + "/");
+                if (inside && names.find(slot.CompanyName) == std::string::npos) {
+                    names += (names.empty() ? "" : ", ") + slot.CompanyName;
+                }
+            }
+        } catch (const std::exception&) {
+            // settings that can't be read name nobody
+        }
+        return names;
+    };
+    hooks.Renamed = [this](const std::string& from, const std::string& to) {
+        session_.FolderRenamed(from, to);
+    };
+    return hooks;
+}
+
+bool TformMain::BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder) {
+    bool renamed = false;
+    TFolderRenameHooks hooks = FolderRenames();
+    hooks.Renamed = [this, &renamed](const std::string& from, const std::string& to) {
+        session_.FolderRenamed(from, to);
+        renamed = true;
+    };
+    // While the picker is open the list keeps its rows: what is picked goes to them.
+    Picking_ = true;
+    const bool picked = View.BrowseForFolder(title, folder, showNewFolder, hooks);
+    Picking_ = false;
+    // A folder renamed in the picker moved registered companies: the list shows them there.
+    if (renamed) RebuildListLocally();
+    return picked;
+}
+
+void TformMain::ChooseFolder(int row) {
+    const std::string key = CompanyOf(row).CompanyKey;
+    std::string folder = CompanyOf(row).LocalPath;
+    if (folder.empty()) {
+        if (const auto missing = MissingFolder(row)) folder = missing->Path;
+    }
+    if (!BrowseForFolder(CompanyOf(row).CompanyName + "의 데이터 폴더를 선택하세요.", folder,
+                         true)) {
+        return;
+    }
+    const int now = FindCompanyRow(key);
+    if (now < 0) return;
+    TTidewellCompany& company = CompanyOf(now);
+    const std::string owner = session_.PickFolder(company, folder);
+    if (!owner.empty()) {
+        ShowAppMessage("선택한 폴더는 다른 사업장(" + owner + ")의 폴더입니다.\r\n" +
+                       company.CompanyName + "의 폴더로 쓸 수 없습니다.");
+        return;
+    }
+    Rows[static_cast<std::size_t>(now)].Missing.reset();
+    View.RepaintRow(now);
+    View.WatchCompanyFiles(WatchedCompanyFiles());
+}
+
+void TformMain::menuChooseFolderClick() {
+    const auto row = View.HotRow();
+    if (Busy_ || !row || !RowExists(*row)) return;
+    ChooseFolder(*row);
 }
 
 void TformMain::PopupMenu1Popup() {
@@ -427,10 +635,14 @@ void TformMain::PopupMenu1Popup() {
     // keyboard opened it.
     const auto row = View.HotRow();
     const bool overRow = row && RowExists(*row);
-    for (Element e : {Element::menuSyncMode, Element::menuSyncSelected, Element::menuView}) {
+    for (Element e : {Element::menuSyncMode, Element::menuSyncSelected, Element::menuView,
+                      Element::menuChooseFolder}) {
         View.SetEnabled(e, overRow);
     }
     View.SetEnabled(Element::menuRestore, overRow && !CompanyOf(*row).LocalPath.empty());
+    // Only what is registered here can leave this computer's list.
+    View.SetEnabled(Element::menuForget,
+                    overRow && (!CompanyOf(*row).LocalPath.empty() || MissingFolder(*row)));
     if (!overRow) return;
     const TSyncMode mode = CompanyOf(*row).SyncMode;
     const Element checked = mode == smUserDownload ? Element::menuSyncModeDownload
@@ -498,6 +710,11 @@ void TformMain::StartProgress(const TTidewellCompany& company) {
     View.SetText(Element::labelProgressSize, "");
     View.SetText(Element::labelProgressCaption, "");
     View.SetPosition(Element::ProgressBar, 0);
+    ShowRunProgress();
+}
+
+void TformMain::ShowRunProgress() {
+    View.SetText(Element::labelProgressRun, Summary_ ? RunProgressText(Progress_) : "");
 }
 
 TTidewellProgressEvent TformMain::ProgressEvent() {
@@ -509,12 +726,27 @@ TTidewellProgressEvent TformMain::ProgressEvent() {
 
 bool TformMain::NoteOutcome(const TTidewellCompany& company, const TCompanyOutcome& outcome,
                             const char* refusedFallback) {
+    const auto refused = [&](const std::string& reason) {
+        if (Summary_) {
+            Summary_->Refused.push_back({company.CompanyName, reason});
+        } else {
+            Refusals_.push_back(company.CompanyName + "\r\n" + reason);
+        }
+    };
     switch (outcome.Kind) {
+        case TCompanyOutcome::coDone:
+            if (Summary_) Summary_->Transferred.push_back({company.CompanyName, {}});
+            return true;
         case TCompanyOutcome::coStopped:
+            if (Summary_) Summary_->Cancelled.push_back({company.CompanyName, {}});
             return false;
         case TCompanyOutcome::coExpired:
             ShowAppMessage(company.CompanyName + "\r\n" +
                            "사용기한이 만료되어 자료를 전송할 수 없습니다.");
+            if (Summary_) {
+                Summary_->PassedOver.push_back(
+                    {company.CompanyName, "사용기한이 만료되어 올릴 수 없습니다."});
+            }
             return true;
         case TCompanyOutcome::coRefused: {
             std::string reason = outcome.Message;
@@ -522,15 +754,30 @@ bool TformMain::NoteOutcome(const TTidewellCompany& company, const TCompanyOutco
                 reason = refusedFallback;
                 if (!outcome.Status.empty()) reason += " (STATUS=" + outcome.Status + ")";
             }
-            Refusals_.push_back(company.CompanyName + "\r\n" + reason);
+            refused(reason);
             return true;
         }
         case TCompanyOutcome::coFailed:
-            Refusals_.push_back(company.CompanyName + "\r\n" + outcome.Message);
+            refused(outcome.Message);
             return true;
-        default:
+        case TCompanyOutcome::coNothing:
+            if (Summary_)
+                Summary_->PassedOver.push_back({company.CompanyName, PassedOverText(outcome)});
+            return true;
+        case TCompanyOutcome::coConflict:
+            if (Summary_) {
+                Summary_->PassedOver.push_back(
+                    {company.CompanyName, "남길 쪽을 정하지 않아 전송하지 않았습니다."});
+            }
+            return true;
+        case TCompanyOutcome::coChanged:
+            if (Summary_) {
+                Summary_->PassedOver.push_back(
+                    {company.CompanyName, "목록을 만든 뒤에 자료가 바뀌어 전송하지 않았습니다."});
+            }
             return true;
     }
+    return true;
 }
 
 void TformMain::ShowRefusals() {
@@ -545,20 +792,42 @@ void TformMain::ShowRefusals() {
     ShowAppMessage(text);
 }
 
+bool TformMain::AskToGoOnChanged(const TTidewellCompany& company, const TCompanyOutcome& outcome) {
+    MessageBoxRequest question;
+    question.title = kApplicationTitle;
+    question.text =
+        company.CompanyName + "\r\n목록을 만든 뒤에 자료가 바뀌었습니다.\r\n내 컴퓨터: " +
+        TimeText(company.LocalModified) + "\r\n웹폴더: " + TimeText(company.LatestFileTime) +
+        "\r\n\r\n목록에서는 " + DecisionText(outcome.Previous) + "였지만 지금은 " +
+        DecisionText(outcome.Decision) + "입니다. 지금의 자료대로 전송하시겠습니까?";
+    question.icon = MessageIcon::Question;
+    question.buttons = MessageButtons::YesNo;
+    question.defaultButton = MessageResult::No;
+    return CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+}
+
 void TformMain::TransferCompany(int row) {
     if (!RowExists(row)) return;
     // A copy: the company stays valid whatever the handlers that run meanwhile do to the rows.
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
-    if (company->LocalPath.empty()) return;
     StartProgress(*company);
     TCompanyOutcome outcome =
         session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered, ProgressEvent());
-    bool upload = company->SyncMode == smUpload || company->SyncMode == smUserUpload;
+    if (outcome.Kind == TCompanyOutcome::coChanged) {
+        // The row shows the company as it is now while the question asks about it.
+        View.RepaintRow(row);
+        if (AskToGoOnChanged(*company, outcome)) {
+            outcome = session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered,
+                                        ProgressEvent());
+        }
+    }
+    bool upload = IsUpload(company->SyncMode);
     if (outcome.Kind == TCompanyOutcome::coConflict) {
         const TKeepSide keep = AskWhichSideToKeep(*company, outcome.Decision);
-        if (keep == TKeepSide::Unanswered) return;
-        upload = keep == TKeepSide::Local;
-        outcome = session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+        if (keep != TKeepSide::Unanswered) {
+            upload = keep == TKeepSide::Local;
+            outcome = session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+        }
     }
     if (!NoteOutcome(*company, outcome,
                      upload ? "웹폴더가 자료를 받지 않았습니다."
@@ -572,12 +841,15 @@ TKeepSide TformMain::AskWhichSideToKeep(const TTidewellCompany& company,
     const auto time = [](TDateTime t, bool future) {
         return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + (future ? " (미래 시각)" : "");
     };
+    const char* why =
+        decision.Ask == TSyncDecision::akFutureTime
+            ? "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없습니다."
+        : decision.Ask == TSyncDecision::akNeverAgreed
+            ? "이 컴퓨터와 웹폴더의 자료를 맞춘 적이 없어 어느 쪽이 최신인지 알 수 없습니다."
+            : "양쪽 자료가 모두 변경되었습니다.";
     MessageBoxRequest question;
     question.title = kApplicationTitle;
-    question.text = company.CompanyName + "\r\n" +
-                    (decision.Ask == TSyncDecision::akFutureTime
-                         ? "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없습니다."
-                         : "양쪽 자료가 모두 변경되었습니다.") +
+    question.text = company.CompanyName + "\r\n" + why +
                     "\r\n내 컴퓨터: " + time(company.LocalModified, decision.LocalInFuture) +
                     "\r\n웹폴더: " + time(company.LatestFileTime, decision.WebInFuture) +
                     "\r\n\r\n어느 쪽 자료를 남기시겠습니까? 남기지 않는 쪽의 자료는 "
@@ -613,16 +885,60 @@ bool TformMain::AskFormatChange(const TFormatChange& change) {
 }
 
 void TformMain::TransferCheckedCompanies() {
-    for (int i = 0; i < RowCount(); ++i) {
-        if (!Rows[static_cast<std::size_t>(i)].Checked) continue;
-        const TTidewellCompany& company = CompanyOf(i);
-        if (company.LocalPath.empty()) {
-            ShowAppMessage(company.CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
-                           "폴더을 선택해 주세요.");
-            break;
+    std::vector<TTidewellCompanyPtr> companies;
+    std::vector<std::int64_t> expected;
+    for (const TCompanyRow& row : Rows) {
+        if (!row.Checked) continue;
+        const TTidewellCompany& company = *row.Company;
+        companies.push_back(row.Company);
+        // What it will move: the web folder's archive, or for an upload about as much as its
+        // last one (the database's size when there is none).
+        std::int64_t bytes = company.LatestFileSize;
+        if (IsUpload(company.SyncMode) && bytes <= 0 && !company.LocalPath.empty()) {
+            bytes = std::max<std::int64_t>(GetPathSize(CompanyDatabaseFile(company.LocalPath)), 0);
         }
-        TransferCompany(i);
+        expected.push_back(bytes);
     }
+    Progress_.Start(expected);
+    for (std::size_t i = 0; i < companies.size(); ++i) {
+        Progress_.BeginCompany(static_cast<int>(i));
+        try {
+            // The rows may have been rebuilt since: the company's row as it is now.
+            const int row = FindCompanyRow(companies[i]->CompanyKey);
+            if (row >= 0) TransferCompany(row);
+        } catch (const OperationStopped&) {
+            if (Summary_) {
+                Summary_->Stopped = true;
+                for (std::size_t rest = i + 1; rest < companies.size(); ++rest) {
+                    Summary_->Cancelled.push_back({companies[rest]->CompanyName, {}});
+                }
+            }
+            throw;
+        }
+        Progress_.EndCompany();
+    }
+}
+
+void TformMain::RunTransfers(const std::vector<int>& rows, const std::function<void()>& after) {
+    Summary_.emplace();
+    RunCommand(
+        TActivity::Transfer, TPanel::Shown,
+        [&] {
+            if (rows.empty()) {
+                TransferCheckedCompanies();
+                return;
+            }
+            Progress_.Start(std::vector<std::int64_t>(rows.size(), 0));
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                Progress_.BeginCompany(static_cast<int>(i));
+                TransferCompany(rows[i]);
+                Progress_.EndCompany();
+            }
+        },
+        after);
+    std::optional<TRunSummary> summary;
+    summary.swap(Summary_);
+    if (summary && !summary->Empty()) ShowAppMessage(RunSummaryText(*summary));
 }
 
 void TformMain::btnCancelTransferClick() {
@@ -635,29 +951,27 @@ void TformMain::btnSyncSelectedClick() {
         ShowAppMessage("사업장을 선택해 주세요.");
         return;
     }
-    RunCommand(
-        TPanel::Shown, [this] { TransferCheckedCompanies(); },
-        [this] {
-            RefreshCompanyList();
-            RefreshDiskUsageLabel();
-        });
+    RunTransfers({}, [this] {
+        RefreshCompanyList();
+        RefreshDiskUsageLabel();
+    });
 }
 
 void TformMain::menuSyncAllClick() {
-    RunCommand(
-        TPanel::Shown, [this] { TransferCheckedCompanies(); }, [this] { RefreshCompanyList(); });
+    if (Busy_) return;
+    if (!CheckedRowExists()) {
+        ShowAppMessage("사업장을 선택해 주세요.");
+        return;
+    }
+    RunTransfers({}, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::menuSyncSelectedClick() {
     // Busy here too: closing the window in the middle of this transfer would pull the account
     // away from under it.
     const auto row = View.HotRow();
-    RunCommand(
-        TPanel::Shown,
-        [&] {
-            if (row) TransferCompany(*row);
-        },
-        [this] { RefreshCompanyList(); });
+    if (Busy_ || !row || !RowExists(*row)) return;
+    RunTransfers({*row}, [this] { RefreshCompanyList(); });
 }
 
 void TformMain::ShowTransferProgress(const void*, const std::string&, const std::string& message,
@@ -668,6 +982,10 @@ void TformMain::ShowTransferProgress(const void*, const std::string&, const std:
     View.SetText(Element::labelProgressCaption, message);
     View.SetPosition(Element::ProgressBar, percent);
     View.Repaint(Element::labelProgressSize);
+    if (Summary_) {
+        Progress_.Report(total, done);
+        ShowRunProgress();
+    }
 }
 
 void TformMain::RefreshDiskUsageLabel() {
@@ -681,15 +999,19 @@ void TformMain::RefreshDiskUsageLabel() {
 void TformMain::imgCompanyAddClick() {
     if (Busy_) return;
     std::string folder;
-    if (!View.BrowseForFolder("사업장 폴더를 선택하세요.", folder, false)) return;
-    RunCommand(TPanel::Hidden, {}, [&] { AddCompanyFolder(folder); });
+    if (!BrowseForFolder("사업장 폴더를 선택하세요.", folder, false)) return;
+    RunCommand(TActivity::Other, TPanel::Hidden, {}, [&] { AddCompanyFolder(folder); });
 }
 
 void TformMain::AddCompanyFolder(const std::string& folder) {
-    // The window adds a folder again when asked to: the shutdown rewrite stores it once.
-    const TAddOutcome added = session_.AddFolder(folder, TSameFolder::AddAgain);
+    // A folder registered already stays registered once: no second slot for it.
+    const TAddOutcome added = session_.AddFolder(folder, TSameFolder::LeaveAsItIs);
     switch (added.Kind) {
         case TAddOutcome::aoNoDatabase:
+            ShowAppMessage(
+                "선택한 폴더에 사업장 자료(default.mdb)가 없어 추가하지 "
+                "않았습니다.\r\n" +
+                folder);
             return;
         case TAddOutcome::aoKeyNotStored:
             ShowAppMessage(
@@ -719,8 +1041,10 @@ void TformMain::AddCompanyFolder(const std::string& folder) {
             return;
         case TAddOutcome::aoFailed:
             throw Exception(added.Problem);
-        case TAddOutcome::aoAdded:
         case TAddOutcome::aoAlreadyAdded:
+            ShowAppMessage(added.CompanyName + ": 이미 추가된 사업장입니다. 바꾼 것이 없습니다.");
+            break;
+        case TAddOutcome::aoAdded:
             break;
     }
     RefreshCompanyList();
@@ -732,17 +1056,34 @@ void TformMain::imgCompanyDeleteClick() {
         ShowAppMessage("사업장을 선택해 주세요.");
         return;
     }
+    // The fixed question first, then every company it removes and what goes with it.
+    std::string names;
+    for (const TCompanyRow& row : Rows) {
+        if (!row.Checked) continue;
+        const TTidewellCompany& company = *row.Company;
+        std::string what;
+        if (company.LatestFileSize > 0) {
+            what = company.WebArchiveCount > 0
+                       ? "웹폴더의 백업 파일 " + std::to_string(company.WebArchiveCount) +
+                             "개도 삭제됩니다"
+                       : "웹폴더의 백업 파일도 삭제됩니다";
+        } else {
+            what = "웹폴더에는 자료가 없습니다";
+        }
+        names += "\r- " + company.CompanyName + " (" + what + ")";
+    }
     const MessageResult answer = CurrentUserInterface().ShowMessageBox(
         {kMainFormCaption,
          "선택된 사업장을 목록에서 삭제하시겠습니까?\r\r삭제시 웹폴더의 모든 내용이 함께 "
-         "삭제됩니다.",
+         "삭제됩니다.\r\r삭제할 사업장:" +
+             names + "\r\r이 컴퓨터의 사업장 폴더는 지우지 않습니다.",
          MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
-    if (answer != MessageResult::No) DeleteCheckedCompanies();
+    if (answer == MessageResult::Yes) DeleteCheckedCompanies();
 }
 
 void TformMain::DeleteCheckedCompanies() {
     RunCommand(
-        TPanel::Hidden,
+        TActivity::Other, TPanel::Hidden,
         [this] {
             for (int i = 0; i < RowCount(); ++i) {
                 if (Rows[static_cast<std::size_t>(i)].Checked) RemoveCompany(i);
@@ -754,20 +1095,56 @@ void TformMain::DeleteCheckedCompanies() {
         });
 }
 
-void TformMain::RemoveCompany(int row) {
+void TformMain::RemoveCompany(int row, TRemoveScope scope) {
     const TTidewellCompanyPtr company = Rows.at(static_cast<std::size_t>(row)).Company;
-    NoteOutcome(*company, session_.Remove(company), "웹폴더에서 사업장을 삭제하지 못했습니다.");
+    NoteOutcome(*company, session_.Remove(company, scope),
+                "웹폴더에서 사업장을 삭제하지 못했습니다.");
+}
+
+void TformMain::menuForgetClick() {
+    const auto row = View.HotRow();
+    if (Busy_ || !row || !RowExists(*row)) return;
+    const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
+    if (company->LocalPath.empty() && !MissingFolder(*row)) {
+        ShowAppMessage(company->CompanyName + "\r\n이 컴퓨터에 등록된 사업장이 아닙니다.");
+        return;
+    }
+    const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+        {kMainFormCaption,
+         "이 컴퓨터의 목록에서 다음 사업장을 삭제하시겠습니까?\r\r" + company->CompanyName +
+             "\r\r웹폴더의 백업 파일과 이 컴퓨터의 사업장 폴더는 그대로 남습니다.",
+         MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
+    if (answer != MessageResult::Yes) return;
+    RunCommand(
+        TActivity::Other, TPanel::Hidden,
+        [&] {
+            const int now = FindCompanyRow(company->CompanyKey);
+            if (now >= 0) RemoveCompany(now, TRemoveScope::ThisComputer);
+        },
+        [this] { RebuildListLocally(); });
 }
 
 void TformMain::menuViewClick() {
     if (Busy_) return;
-    const std::string installPath = ReadInstallPath(session_.Settings());
     const auto row = View.HotRow();
-    if (installPath.empty() || !row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) {
+    if (!row || !RowExists(*row)) return;
+    const std::string installPath = ReadInstallPath(session_.Settings());
+    if (installPath.empty()) {
+        ShowAppMessage(
+            "Quenlow 바코드가 이 컴퓨터에 설치되어 있지 않아 사업장을 열 수 "
+            "없습니다.");
+        return;
+    }
+    if (CompanyOf(*row).LocalPath.empty()) {
+        ShowAppMessage(CompanyOf(*row).CompanyName +
+                       "\r\n이 컴퓨터에 폴더가 없어 열 수 없습니다. 폴더를 선택해 주세요.");
         return;
     }
     const THostLaunch launch = HostLaunchLine(installPath, CompanyOf(*row).LocalPath);
-    View.DesktopShell().StartProgram(launch.Program, launch.Parameters, launch.WorkingFolder);
+    if (!View.DesktopShell().StartProgram(launch.Program, launch.Parameters,
+                                          launch.WorkingFolder)) {
+        ShowAppMessage("Quenlow 바코드를 실행하지 못했습니다.\r\n" + launch.Program);
+    }
 }
 
 void TformMain::menuRestoreClick() {
@@ -776,25 +1153,60 @@ void TformMain::menuRestoreClick() {
     if (!row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) return;
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
     const THistory history = session_.History(*company);
-    std::string note;
+    std::string web;
     if (history.OlderInWebFolder > 0) {
-        note = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
-               "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
+        web = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
+              "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
     }
     if (history.Archives.empty()) {
         ShowAppMessage(company->CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
-                       (note.empty() ? std::string() : "\r\n" + note));
+                       (web.empty() ? std::string() : "\r\n" + web));
         return;
     }
+    std::int64_t bytes = 0;
+    for (const TSafetyArchive& archive : history.Archives) bytes += archive.Size;
+    const std::string note = "사업장마다 최근 백업 파일 " +
+                             std::to_string(session_.SafetyArchivesKept()) +
+                             "개를 보관합니다 (설정에서 바꿀 수 있습니다). 지금 " +
+                             std::to_string(history.Archives.size()) + "개, " + FormatSize(bytes) +
+                             "." + (web.empty() ? "" : "\r\n" + web);
     const auto chosen = View.ChooseSafetyArchive(company->CompanyName, history.Archives, note);
-    if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(history.Archives.size())) return;
-    const std::string archive = history.Archives[static_cast<std::size_t>(*chosen)].Path;
+    if (!chosen || chosen->Indices.empty()) return;
+    std::vector<TSafetyArchive> picked;
+    for (int index : chosen->Indices) {
+        if (index < 0 || index >= static_cast<int>(history.Archives.size())) return;
+        picked.push_back(history.Archives[static_cast<std::size_t>(index)]);
+    }
+    if (chosen->Action == TSafetyArchiveChoice::Remove) {
+        std::string names;
+        for (const TSafetyArchive& archive : picked) names += "\r\n" + archive.Name;
+        const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+            {kApplicationTitle,
+             company->CompanyName +
+                 "\r\n다음 백업 파일을 지우시겠습니까? 지운 자료로는 되돌릴 "
+                 "수 없습니다." +
+                 names,
+             MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
+        if (answer != MessageResult::Yes) return;
+        std::string failed;
+        for (const TSafetyArchive& archive : picked) {
+            try {
+                session_.RemoveSafetyArchive(*company, archive.Path);
+            } catch (const std::exception& error) {
+                failed += "\r\n" + std::string(error.what());
+            }
+        }
+        if (!failed.empty()) ShowAppMessage("백업 파일을 지우지 못했습니다." + failed);
+        return;
+    }
+    const std::string archive = picked.front().Path;
     RunCommand(
-        TPanel::Shown,
+        TActivity::Other, TPanel::Shown,
         [&] {
             StartProgress(*company);
             const TCompanyOutcome outcome =
                 session_.RestoreSafetyArchive(company, archive, ProgressEvent());
+            if (outcome.Kind == TCompanyOutcome::coStopped) throw OperationStopped();
             // The default error report, as for any error of the way back.
             if (outcome.Kind == TCompanyOutcome::coFailed) {
                 throw Exception(company->CompanyName + ": " + outcome.Message);
@@ -804,7 +1216,80 @@ void TformMain::menuRestoreClick() {
 }
 
 void TformMain::menuRefreshClick() {
-    RunCommand(TPanel::Hidden, {}, [this] { RefreshCompanyList(); });
+    if (Busy_) return;
+    RunCommand(
+        TActivity::Other, TPanel::Shown,
+        [this] {
+            TTidewellCompany none;
+            none.CompanyName = "새로 고침";
+            StartProgress(none);
+        },
+        [this] { RefreshCompanyList(); });
+}
+
+void TformMain::menuSettingsClick() {
+    if (Busy_) return;
+    TWindowSettings settings;
+    const TServiceChoice service = ChooseService();
+    settings.ServiceURL = ChosenServiceURL(session_.Settings());
+    settings.ServiceInUse = service.URL;
+    if (service.Source == TServiceChoice::ssEnvironment) {
+        settings.ServiceLockedBy = "환경 변수 TIDEWELL_SERVICE_URL이 정한 주소를 씁니다.";
+    }
+    settings.SafetyArchivesKept = session_.SafetyArchivesKept();
+    if (session_.LoggedIn()) settings.Account = User().UserID + " (" + User().UserName + ")";
+    if (!View.EditSettings(settings)) return;
+    session_.SetSafetyArchivesKept(settings.SafetyArchivesKept);
+    if (settings.ServiceLockedBy.empty()) {
+        const std::string typed = TrimBlanks(settings.ServiceURL);
+        const std::string address = ServiceAddressOf(typed);
+        if (!typed.empty() && address.empty()) {
+            ShowAppMessage(
+                "웹폴더 서비스 주소가 올바르지 않습니다. http:// 또는 https://로 "
+                "시작하는 주소를 입력해 주세요.\r\n" +
+                typed);
+            return;
+        }
+        SetChosenServiceURL(session_.Settings(), address);
+    }
+    const std::string now = ChooseService().URL;
+    const bool moved = now != User().Service.URL;
+    // Another service knows other companies: the login was to the one before.
+    if (session_.LoggedIn() && (moved || settings.LogoutWanted)) {
+        if (moved && !settings.LogoutWanted) {
+            ShowAppMessage(
+                "웹폴더 서비스 주소를 바꾸었습니다. 새 주소로 다시 로그인해 "
+                "주세요.\r\n" +
+                now);
+        }
+        menuLogoutClick();
+    }
+    User().Service.URL = now;
+}
+
+void TformMain::menuLogoutClick() {
+    if (Busy_ || !session_.LoggedIn()) return;
+    // The registered companies are written as the shutdown would, then the login goes.
+    if (ListComplete_) session_.SaveSlots(Rows);
+    Rows.clear();
+    ListComplete_ = false;
+    session_.Logout();
+    View.RowsChanged();
+    View.WatchCompanyFiles({});
+    ExpireLinkAttached_ = false;
+    for (Element e : {Element::labelUserName, Element::labelUserDiskUsed,
+                      Element::labelUserExpireAt, Element::Edit2}) {
+        View.SetText(e, "");
+    }
+    View.SetLabelLook(Element::labelUserExpireAt, LabelColor::WindowText, "", false);
+    View.SetChecked(Element::CheckBox1, false);
+    View.SetEnabled(Element::CheckBox1, false);
+    View.SetEnabled(Element::vt, false);
+    View.SetText(Element::btnLogin, "로그인");
+    SetLoginControlsEnabled(true);
+    View.SetVisible(Element::panelLogin, true);
+    View.CoverWithLoginPanel();
+    View.SetFocus(TrimBlanks(View.Text(Element::Edit1)).empty() ? Element::Edit1 : Element::Edit2);
 }
 
 void TformMain::N3Click() {

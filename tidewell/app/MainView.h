@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,8 +30,11 @@ enum class Element {
     labelProgressSize,
     ProgressBar,
     labelProgressCaption,
+    labelProgressRun,  // the whole run: company n of N, bytes, speed, time left
     imgCompanyAdd,
     imgCompanyDelete,
+    btnRefresh,
+    labelSettings,
     Label3,
     menuSyncMode,
     menuSyncModeAuto,
@@ -38,10 +42,14 @@ enum class Element {
     menuSyncModeDownload,
     menuSyncSelected,
     menuView,
+    menuChooseFolder,
     menuRestore,
+    menuForget,
     menuRefresh,
     menuSelectAll,
     menuSyncAll,
+    menuSettings,
+    menuLogout,
     N3,
 };
 
@@ -52,6 +60,33 @@ struct WindowBounds {
     int Top = 0;
     int Width = 0;
     int Height = 0;
+};
+
+// What the user chose in the way-back dialog: one archive to go back to, or archives to remove.
+struct TSafetyArchiveChoice {
+    enum TAction { Restore, Remove };
+    TAction Action = Restore;
+    std::vector<int> Indices;  // into the archives shown; one for Restore
+};
+
+// The window's settings as its dialog shows and edits them.
+struct TWindowSettings {
+    std::string ServiceURL;       // the address typed (empty: the one tidewell-cli login kept, or
+                                  // the built-in one)
+    std::string ServiceInUse;     // what the window talks to now
+    std::string ServiceLockedBy;  // not empty: the address can't be changed here, and why
+    int SafetyArchivesKept = 10;
+    std::string Account;        // who is logged in ("아이디 (이름)"); empty: nobody
+    bool LogoutWanted = false;  // the dialog was closed with its 로그아웃 button
+};
+
+// The folder picker's part in keeping the registered companies right when the user renames a
+// folder in it.
+struct TFolderRenameHooks {
+    // The name of a registered company whose folder is folder or lies in it; empty when none.
+    std::function<std::string(const std::string& folder)> RegisteredCompanyIn;
+    // The rename happened.
+    std::function<void(const std::string& from, const std::string& to)> Renamed;
 };
 
 // Everything the toolkit does for the main window. The logic never touches a widget; the Qt
@@ -91,7 +126,7 @@ public:
     virtual void Repaint(Element element) = 0;
 
     // Company list: the rows come from the logic; the view tracks the pointer.
-    virtual void RowsChanged() = 0;            // rows were rebuilt
+    virtual void RowsChanged() = 0;  // rows were rebuilt
     virtual void RepaintRow(int row) = 0;
     virtual std::optional<int> RowUnderPointer() const = 0;
     virtual std::optional<int> HotRow() const = 0;  // the row the context menu acts on
@@ -99,14 +134,20 @@ public:
     virtual bool IsOverFolderLink(int row) const = 0;
 
     // Dialogs and the desktop
-    virtual bool BrowseForFolder(const std::string& title, std::string& folder,
-                                 bool showNewFolder) = 0;
-    // Shows a company's safety archives (newest first) and a note about the web folder's own
-    // older copies (empty: none); the index the user chose, or nullopt when cancelled.
-    virtual std::optional<int> ChooseSafetyArchive(const std::string& companyName,
-                                                   const std::vector<TSafetyArchive>& archives,
-                                                   const std::string& note) = 0;
+    virtual bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
+                                 const TFolderRenameHooks& renames) = 0;
+    // Shows a company's safety archives (newest first) and a note (how many are kept, the web
+    // folder's own older copies); what the user chose, or nullopt when cancelled.
+    virtual std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
+        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
+        const std::string& note) = 0;
+    // The settings dialog; false when cancelled (settings unchanged).
+    virtual bool EditSettings(TWindowSettings& settings) = 0;
     virtual Shell& DesktopShell() = 0;
+
+    // The files whose change changes the list (the companies' databases and folders): the view
+    // tells the logic (CompanyFilesChanged) once they have been still for a moment.
+    virtual void WatchCompanyFiles(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace tidewell

@@ -8,9 +8,11 @@
 #include "platform/MessagePump.h"
 #include "platform/SettingsHive.h"
 #include "platform/UserInterface.h"
+#include "usecase/KeptLogin.h"
 #include "view/Fonts.h"
 #include "view/KoreanTexts.h"
 #include "view/MainWindow.h"
+#include "view/Pictures.h"
 #include "view/QtServices.h"
 
 namespace {
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     // No display name: the desktop would add it to every window's title ("폴더 찾아보기 — ...").
     QApplication::setApplicationName("tidewell");
-    QApplication::setWindowIcon(QIcon(":/pictures/LOGO_QUENLOW"));
+    QApplication::setWindowIcon(tidewell::ProgramIcon());
     tidewell::InstallFontSubstitutions();
     QApplication::setFont(tidewell::DesignFont(9));
     const tidewell::TKoreanTexts korean;
@@ -42,10 +44,13 @@ int main(int argc, char** argv) {
     const tidewell::ScopedUserInterface installedBoxes(boxes);
     const tidewell::ScopedMessagePump installedPump(pump);
 
+    // The service `tidewell-cli login` kept serves the window too, unless told otherwise.
+    const auto kept = tidewell::ReadKeptLogin();
     int result = 0;
     {
         tidewell::TformMainWindow window(
-            {&tidewell::CurrentUserHive(), configuration, &tidewell::SystemClock()});
+            {&tidewell::CurrentUserHive(), configuration, &tidewell::SystemClock()}, nullptr,
+            kept ? kept->ServiceURL : std::string());
         boxes.SetParent(&window);
         window.ShowAsStored();
         result = QApplication::exec();

@@ -161,6 +161,30 @@ void TBackupCompany::KeepFiles(const std::vector<TSourceMember>& Sources,
     ResultName = Pack(Sources, Files, ArchiveName, true);
 }
 
+void TBackupCompany::KeepArchive(const std::string& Archive, const std::string& ArchiveName,
+                                 std::string& ResultName) {
+    Assert(!ArchiveName.empty(), "file name is not specified.", kUnit, __LINE__);
+    const std::string folder = fs::path(ArchiveName).parent_path().string();
+    if (!IsFolder(folder)) ForceFolder(folder);
+    TemporaryFile temp = CreateTemporaryFile(
+        folder, "." + fs::path(ArchiveName).filename().string() + kPartialMarker);
+    temp.handle.Reset();
+    ScopedFileRemoval removeTemp(temp.path);
+    std::error_code ec;
+    fs::copy_file(Archive, temp.path, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        throw Exception("백업 파일을 보관하지 못했습니다 (" + ec.message() + "): " + ArchiveName);
+    }
+    SyncFile(temp.path);
+    ResultName = PublishArchive(temp.path.string(), ArchiveName, false);
+    SyncFolder(fs::path(ResultName).parent_path());
+    removeTemp.Keep();
+    struct stat st {};
+    if (::stat(CompanyDatabaseFile(SourceFolder).c_str(), &st) == 0) {
+        ::chmod(ResultName.c_str(), st.st_mode & 0666);
+    }
+}
+
 std::string TBackupCompany::Pack(const std::vector<TSourceMember>& sources,
                                  const std::vector<std::string>& files, const std::string& wanted,
                                  bool keeps) {

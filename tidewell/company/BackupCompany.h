@@ -57,6 +57,11 @@ public:
                    std::string& ResultName) {
         KeepFiles({}, Files, ArchiveName, ResultName);
     }
+    // Keeps a finished archive made elsewhere (the web folder's, fetched) as it is: copied to
+    // ArchiveName's folder under a hidden name, made durable, then given ArchiveName (or a
+    // counter, as in KeepFiles). ResultName receives the path.
+    void KeepArchive(const std::string& Archive, const std::string& ArchiveName,
+                     std::string& ResultName);
 
 private:
     const Clock& clock_;

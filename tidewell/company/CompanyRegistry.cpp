@@ -246,6 +246,25 @@ void CompanyRegistry::Rewrite(const std::vector<TCompanySlot>& listed,
     batch.Commit();
 }
 
+int CompanyRegistry::Repath(const std::string& from, const std::string& to) {
+    std::optional<RegistryKey> key = hive_.OpenKey(kProgramKey, false);
+    if (!key || from.empty() || to.empty()) return 0;
+    SettingsBatch batch = hive_.Batch();
+    int moved = 0;
+    for (int slot = 0; slot < kCompanySlotCount; ++slot) {
+        if (!InUse(*key, slot)) continue;
+        const std::string name = CompanySlotValue(slot, "Path");
+        const std::string path = ReadSlotText(*key, name);
+        const bool inside = path.size() > from.size() && path.starts_with(from) &&
+                            (path[from.size()] == '/' || from.back() == '/');
+        if (path != from && !inside) continue;
+        key->WriteString(name, to + path.substr(from.size()));
+        ++moved;
+    }
+    batch.Commit();
+    return moved;
+}
+
 std::vector<TCompanySlot> CompanyRegistry::RegisteredAt(const std::string& folder) {
     std::vector<TCompanySlot> found;
     const std::optional<RegistryKey> key = hive_.OpenKey(kProgramKey, false);

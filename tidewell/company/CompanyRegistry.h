@@ -85,6 +85,11 @@ public:
     // gives its key a folder.
     void Rewrite(const std::vector<TCompanySlot>& listed, const std::vector<TCompanySlot>& unseen);
 
+    // A folder renamed or moved from `from` to `to`: every slot that registers it, or a folder
+    // inside it, follows to the new place (the agreed state stays: the data did not change).
+    // How many slots changed.
+    int Repath(const std::string& from, const std::string& to);
+
     // The slots that register folder, in slot order; nothing when the program key is missing.
     std::vector<TCompanySlot> RegisteredAt(const std::string& folder);
     // The names of the registered companies, in slot order.

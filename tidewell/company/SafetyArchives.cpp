@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "archive/ArchiveIo.h"
 #include "company/Common.h"
@@ -70,7 +71,9 @@ std::string SafetyArchiveName(const std::string& safetyFolder, TDateTime now) {
 }
 
 std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder) {
-    std::vector<TSafetyArchive> archives;
+    // Each with the exact time it was written: two made within one second (a download, then a
+    // way back) still come in the order they were made, which pruning relies on.
+    std::vector<std::pair<fs::file_time_type, TSafetyArchive>> found;
     std::error_code ec;
     for (fs::directory_iterator it(fs::path(companyFolder) / "Backup", ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -86,13 +89,41 @@ std::vector<TSafetyArchive> ListSafetyArchives(const std::string& companyFolder)
         archive.DataTime = StoredDataTime(archive.Path);
         archive.Size = GetPathSize(archive.Path);
         GetFileModifiedTime(archive.Path, archive.MadeTime);
-        archives.push_back(std::move(archive));
+        std::error_code timeError;
+        const fs::file_time_type written = fs::last_write_time(it->path(), timeError);
+        found.emplace_back(written, std::move(archive));
     }
-    std::sort(archives.begin(), archives.end(), [](const TSafetyArchive& a, const TSafetyArchive& b) {
-        if (a.MadeTime != b.MadeTime) return a.MadeTime > b.MadeTime;
-        return Counter(a.Name) > Counter(b.Name);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first > b.first;
+        return Counter(a.second.Name) > Counter(b.second.Name);
     });
+    std::vector<TSafetyArchive> archives;
+    for (auto& entry : found) archives.push_back(std::move(entry.second));
     return archives;
+}
+
+std::vector<TSafetyArchive> PruneSafetyArchives(const std::string& companyFolder, int kept) {
+    std::vector<TSafetyArchive> archives = ListSafetyArchives(companyFolder);
+    std::vector<TSafetyArchive> removed;
+    const std::size_t keep = static_cast<std::size_t>(std::max(kept, 1));
+    for (std::size_t i = keep; i < archives.size(); ++i) {
+        std::error_code ec;
+        if (fs::remove(archives[i].Path, ec)) removed.push_back(archives[i]);
+    }
+    return removed;
+}
+
+void RemoveSafetyArchive(const std::string& companyFolder, const std::string& archivePath) {
+    for (const TSafetyArchive& archive : ListSafetyArchives(companyFolder)) {
+        if (archive.Path != archivePath) continue;
+        std::error_code ec;
+        if (!fs::remove(archive.Path, ec) && ec) {
+            throw Exception("백업 파일을 지우지 못했습니다 (" + ec.message() +
+                            "): " + archive.Path);
+        }
+        return;
+    }
+    throw Exception("이 사업장의 백업 파일이 아닙니다: " + archivePath);
 }
 
 }  // namespace tidewell

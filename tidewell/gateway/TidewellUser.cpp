@@ -79,7 +79,10 @@ bool TTidewellUser::HasCredentials() const {
 }
 
 std::unique_ptr<TTidewellGateway> TTidewellUser::NewGateway() const {
-    return std::make_unique<TTidewellGateway>(Service);
+    auto gateway = std::make_unique<TTidewellGateway>(Service);
+    // Every request of the account ends at once when the user stops, also one that stalls.
+    gateway->HttpClient->ShouldStop = [this] { return StopRequested(); };
+    return gateway;
 }
 
 bool TTidewellUser::Login(const std::string& userID, const std::string& password) {
@@ -133,6 +136,31 @@ TTransferResult TTidewellUser::LoadCompanies() {
     }
     Companies = std::move(loaded);
     return TTransferResult::Done();
+}
+
+void TTidewellUser::ReadCompanyAgain(TTidewellCompany& company) {
+    if (!HasCredentials()) return;
+    TAnswerList info;
+    for (int attempt = 0; attempt < kCompanyInfoTries; ++attempt) {
+        NewGateway()->GetCompanyInfo(UserID, Password, company.CompanyKey, info);
+        if (info.HasName("STATUS")) break;
+    }
+    const TTidewellCompanyPtr now =
+        info.Values("STATUS") == "0" ? CompanyFromInfo(info) : std::make_shared<TTidewellCompany>();
+    company.LatestFileTime = now->LatestFileTime;
+    company.LatestFileSize = now->LatestFileSize;
+    company.LatestFileName = now->LatestFileName;
+    company.WebArchiveCount = now->WebArchiveCount;
+}
+
+void TTidewellUser::Logout() {
+    UserID.clear();
+    Password.clear();
+    UserName.clear();
+    Created = LastModified = ExpireAt = 0;
+    RemainingDays = 0;
+    DiskQuota = DiskUsed = 0;
+    Companies.clear();
 }
 
 TTidewellCompanyPtr TTidewellUser::GetCompany(int index) const {
@@ -327,6 +355,41 @@ TTransferResult TTidewellUser::RestoreCompanyArchive(const std::string& companyK
     RestoreInto(*company, plan, [this](TBackupFile* s, const std::string&, TPercentage p, bool&) {
         ReportStage(s, "복원", "이전 자료를 복원중입니다...", p);
     });
+    return TTransferResult::Done();
+}
+
+TTransferResult TTidewellUser::KeepNewestArchive(const std::string& companyKey, std::string& kept) {
+    const int index = IndexOfCompany(companyKey);
+    if (!HasCredentials() || index < 0) return TTransferResult::Nothing();
+    const TTidewellCompanyPtr company = GetCompany(index);
+    const std::string folder = company->LocalPath;
+    if (folder.empty()) return TTransferResult::Nothing();
+
+    CompanyOperation operation(places_, LockWait, StopQueryOf());
+    const std::string safetyFolder = SafetyArchiveFolder(folder);
+    TransferDone = 0;
+    TransferSize = company->LatestFileSize;
+    ArchiveReceiver receiver(NewGateway(), UserID, Password, company->CompanyKey,
+                             operation.Folder(), StopQueryOf());
+    const auto report = [this, &receiver] {
+        TransferDone = receiver.Received();
+        if (!OnProgress) return;
+        const std::int64_t done =
+            TransferSize > 0 ? std::min(TransferDone, TransferSize) : TransferDone;
+        OnProgress(receiver.Sender(), "보관", "웹폴더의 자료를 백업 파일로 보관중입니다...",
+                   TransferSize, done, TransferPercent(done, TransferSize));
+    };
+    report();
+    TAnswerList answer;
+    const std::string archive = receiver.Finish(answer, report);
+    report();
+    if (!FileExists(archive)) {
+        return TTransferResult::Refused(answer.Values("STATUS"), answer.Values("MESSAGE"));
+    }
+    const EmptyFolderRemoval dropBackupFolder(safetyFolder);
+    TBackupCompany keeper(operation.Folder(), clock_);
+    keeper.SourceFolder = folder;
+    keeper.KeepArchive(archive, SafetyArchiveName(safetyFolder, clock_.Now()), kept);
     return TTransferResult::Done();
 }
 

@@ -132,6 +132,12 @@ public:
     TTransferResult LoadCompanies();
     // Forgets every company (rows that still show one keep it alive).
     void ClearCompanies() { Companies.clear(); }
+    // Asks the service for one company's details again and takes the web folder's side of it
+    // from them (newest archive, its size, how many there are); nothing else is asked. A
+    // refusal means the web folder holds no archive of it now. A failed request raises.
+    void ReadCompanyAgain(TTidewellCompany& Company);
+    // Forgets the login: credentials, what the service said about the account, the companies.
+    void Logout();
 
     int CompanyCount() const { return static_cast<int>(Companies.size()); }
     // Raises for an index outside 0..CompanyCount()-1.
@@ -154,6 +160,10 @@ public:
     // the next sync sends it rather than taking the web folder's copy over it.
     TTransferResult RestoreCompanyArchive(const std::string& CompanyKey,
                                           const std::string& ArchivePath);
+    // Fetches the web folder's newest archive of the company into its Backup folder as a safety
+    // archive, without restoring anything, so that its data stays reachable once this
+    // computer's data has replaced it there. Kept is the archive's path.
+    TTransferResult KeepNewestArchive(const std::string& CompanyKey, std::string& Kept);
 
     // Asks the transfer under way to stop at its next block or network wait. It stays asked
     // until ResetStop, so a loop over several companies ends too.

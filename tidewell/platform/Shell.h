@@ -8,11 +8,12 @@ namespace tidewell {
 class Shell {
 public:
     virtual ~Shell() = default;
-    // Opens a URL with the user's default handler; the outcome is not reported.
-    virtual void OpenUrl(const std::string& url) = 0;
+    // Opens a URL with the user's default handler; false when nothing could open it (no
+    // browser), so that the user can be told.
+    virtual bool OpenUrl(const std::string& url) = 0;
     // Starts a program with one parameter text (passed as one argument) in a working folder,
-    // without waiting; the outcome is not reported.
-    virtual void StartProgram(const std::string& program, const std::string& parameters,
+    // without waiting; false when it could not be started.
+    virtual bool StartProgram(const std::string& program, const std::string& parameters,
                               const std::string& workingFolder) = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "usecase/CompanySession.h"
 
+#include <filesystem>
+
 #include "company/Common.h"
 #include "company/CompanyOperation.h"
 #include "gateway/HttpClient.h"
 #include "platform/SettingsHive.h"
+#include "usecase/ProgramSettings.h"
 
 namespace tidewell {
 namespace {
@@ -34,6 +37,21 @@ bool IsDownload(TSyncMode mode) {
     return mode == smDownload || mode == smUserDownload;
 }
 
+// Times compare to the second, as the list shows them.
+bool SameSecond(TDateTime a, TDateTime b) {
+    return FormatDateTime("yyyymmddhhnnss", a) == FormatDateTime("yyyymmddhhnnss", b);
+}
+
+bool SameDecision(const TSyncDecision& a, const TSyncDecision& b) {
+    return a.Mode == b.Mode && a.Ask == b.Ask;
+}
+
+// path itself, or a path inside it.
+bool IsAtOrInside(const std::string& path, const std::string& folder) {
+    return path == folder ||
+           (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+}
+
 TCompanySlot SlotOf(const std::string& key, const std::string& name, const std::string& path,
                     const TAgreedState& synced) {
     TCompanySlot slot;
@@ -57,6 +75,9 @@ TLoginOutcome CompanySession::Login(const std::string& userID, const std::string
     try {
         if (!account_.Login(userID, password)) return {TLoginOutcome::loBlank, {}};
         return {TLoginOutcome::loLoggedIn, {}};
+    } catch (const OperationStopped&) {
+        account_.Logout();
+        return {TLoginOutcome::loStopped, {}};
     } catch (const HttpError& transport) {
         return {TLoginOutcome::loTransport, transport.what()};
     } catch (const std::exception& refusal) {
@@ -64,15 +85,48 @@ TLoginOutcome CompanySession::Login(const std::string& userID, const std::string
     }
 }
 
+void CompanySession::Logout() {
+    account_.Logout();
+    web_.clear();
+    webListed_ = true;
+    webRefusal_.clear();
+    missing_.clear();
+    unseen_.clear();
+}
+
 TCompanyList CompanySession::BuildList() {
-    TCompanyList list;
     const TTransferResult web = account_.LoadCompanies();
+    webListed_ = true;
+    webRefusal_.clear();
     if (web.Kind == TTransferResult::trRefused) {
         // What the web folder holds is not known now: the list is this computer's alone.
-        list.WebListed = false;
-        list.WebRefusal = !web.Message.empty() ? web.Message : "STATUS=" + web.Status;
+        webListed_ = false;
+        webRefusal_ = !web.Message.empty() ? web.Message : "STATUS=" + web.Status;
         account_.ClearCompanies();
     }
+    web_.clear();
+    for (int i = 0; i < account_.CompanyCount(); ++i) web_.push_back(account_.GetCompany(i));
+    return Merge();
+}
+
+TCompanyList CompanySession::RebuildLocally() {
+    // The account's list goes back to the web folder's companies, without this computer's side.
+    account_.ClearCompanies();
+    for (const TTidewellCompanyPtr& company : web_) {
+        company->LocalPath.clear();
+        company->LocalModified = 0;
+        company->LocalFile = {};
+        company->Synced = {};
+        company->SyncMode = smNone;
+        account_.AddCompany(company);
+    }
+    return Merge();
+}
+
+TCompanyList CompanySession::Merge() {
+    TCompanyList list;
+    list.WebListed = webListed_;
+    list.WebRefusal = webRefusal_;
     const auto rowOf = [&](const std::string& key) -> TCompanyRow* {
         for (TCompanyRow& row : list.Rows) {
             if (row.Company->CompanyKey == key) return &row;
@@ -80,13 +134,14 @@ TCompanyList CompanySession::BuildList() {
         return nullptr;
     };
     for (int i = 0; i < account_.CompanyCount(); ++i) {
-        list.Rows.push_back({account_.GetCompany(i), false});
+        list.Rows.push_back({account_.GetCompany(i), false, {}});
     }
 
     TLocalCompanyList local(registry_);
     local.Load();
     list.SettingsReadable = local.SettingsReadable;
     unseen_.clear();
+    missing_.clear();
     for (const TSkippedCompanySlot& skipped : local.Skipped) {
         if (skipped.Reason == TSkippedCompanySlot::srOtherCompany) continue;
         unseen_.push_back(skipped);
@@ -112,17 +167,47 @@ TCompanyList CompanySession::BuildList() {
         company->LocalPath = item.LocalPath;
         company->Synced = item.Synced;
         account_.AddCompany(company);
-        list.Rows.push_back({company, false});
+        list.Rows.push_back({company, false, {}});
+    }
+    // A registered company none of whose folders is found shows where it was looked for, and
+    // has no folder: it is never a download into a folder that is not there.
+    for (const TSkippedCompanySlot& skipped : local.Skipped) {
+        if (skipped.Reason != TSkippedCompanySlot::srMissing || skipped.CompanyKey.empty())
+            continue;
+        TCompanyRow* row = rowOf(skipped.CompanyKey);
+        if (row && !row->Company->LocalPath.empty()) continue;
+        if (!row) {
+            auto company = std::make_shared<TTidewellCompany>();
+            company->CompanyKey = skipped.CompanyKey;
+            company->CompanyName = skipped.CompanyName;
+            account_.AddCompany(company);
+            list.Rows.push_back({company, false, {}});
+            row = &list.Rows.back();
+        }
+        std::error_code ignored;
+        const TMissingFolder missing{skipped.LocalPath,
+                                     std::filesystem::is_directory(skipped.LocalPath, ignored)};
+        row->Missing = missing;
+        missing_[skipped.CompanyKey] = missing;
     }
     for (TCompanyRow& row : list.Rows) {
         const TSyncDecision decision = Decide(*row.Company);
         row.Company->SyncMode = decision.Mode;
         // When both sides changed, only the user decides which one is kept; without the web
-        // folder's side nothing is decided at all.
-        row.Checked =
-            decision.Mode != smNone && decision.Ask == TSyncDecision::akNone && list.WebListed;
+        // folder's side nothing is decided at all; a company without a folder here is the
+        // user's to place.
+        row.Checked = decision.Mode != smNone && decision.Ask == TSyncDecision::akNone &&
+                      list.WebListed && !row.Company->LocalPath.empty();
     }
     return list;
+}
+
+std::optional<TMissingFolder> CompanySession::MissingFolderOf(
+    const TTidewellCompany& company) const {
+    if (!company.LocalPath.empty()) return std::nullopt;
+    const auto found = missing_.find(company.CompanyKey);
+    if (found == missing_.end()) return std::nullopt;
+    return found->second;
 }
 
 TSyncDecision CompanySession::Decide(const TTidewellCompany& company) const {
@@ -167,10 +252,43 @@ TCompanyOutcome CompanySession::Run(const TTidewellCompany& company,
     return NothingToDo(TCompanyOutcome::tnUnknown);
 }
 
+bool CompanySession::ReadAgain(TTidewellCompany& company) {
+    const TTidewellCompany listed = company;
+    TDateTime modified = 0;
+    company.LocalModified = GetCompanyDatabaseTime(company.LocalPath, modified) ? modified : 0;
+    company.LocalFile = DatabaseSignature(CompanyDatabaseFile(company.LocalPath));
+    account_.ReadCompanyAgain(company);
+    return !SameSecond(listed.LocalModified, company.LocalModified) ||
+           listed.LocalFile != company.LocalFile ||
+           !SameSecond(listed.LatestFileTime, company.LatestFileTime) ||
+           listed.LatestFileName != company.LatestFileName ||
+           listed.LatestFileSize != company.LatestFileSize;
+}
+
 TCompanyOutcome CompanySession::Transfer(const TTidewellCompanyPtr& company, TSyncMode mode,
                                          TKeepSide keep, const TTidewellProgressEvent& progress) {
-    if (company->LocalPath.empty()) return NothingToDo(TCompanyOutcome::tnNoFolder);
+    if (company->LocalPath.empty()) {
+        return NothingToDo(missing_.count(company->CompanyKey) ? TCompanyOutcome::tnMissingFolder
+                                                               : TCompanyOutcome::tnNoFolder);
+    }
+    // The list may be minutes old: what was decided then stands only while both sides are as
+    // they were, or the decision is the same for what they are now.
+    const TSyncDecision listed = Decide(*company);
+    bool changed = false;
+    const TCompanyOutcome read = Run(*company, {}, [&] {
+        changed = ReadAgain(*company);
+        return TTransferResult::Done();
+    });
+    if (read.Kind != TCompanyOutcome::coDone) return read;
     const TSyncDecision decision = Decide(*company);
+    if (changed && !SameDecision(listed, decision)) {
+        company->SyncMode = decision.Mode;
+        TCompanyOutcome outcome = Outcome(TCompanyOutcome::coChanged);
+        outcome.Previous = listed;
+        outcome.Decision = decision;
+        return outcome;
+    }
+    bool keepWebFirst = false;
     if (decision.Ask != TSyncDecision::akNone) {
         if (keep == TKeepSide::Unanswered) {
             TCompanyOutcome conflict = Outcome(TCompanyOutcome::coConflict);
@@ -178,20 +296,59 @@ TCompanyOutcome CompanySession::Transfer(const TTidewellCompanyPtr& company, TSy
             return conflict;
         }
         mode = keep == TKeepSide::Local ? smUserUpload : smUserDownload;
+        // The question promised that the side not kept stays as a backup file: a download
+        // keeps this computer's data in a safety archive; an upload first keeps the web's.
+        keepWebFirst = keep == TKeepSide::Local && company->LatestFileTime > 0;
     }
+    return Carry(company, mode, keepWebFirst, progress);
+}
+
+TCompanyOutcome CompanySession::Carry(const TTidewellCompanyPtr& company, TSyncMode mode,
+                                      bool keepWebFirst, const TTidewellProgressEvent& progress) {
     if (IsUpload(mode)) {
         if (account_.RemainingDays <= 0) return Outcome(TCompanyOutcome::coExpired);
         if (!FileExists(CompanyDatabaseFile(company->LocalPath))) {
             return NothingToDo(TCompanyOutcome::tnNoDatabase);
         }
-        return Run(*company, progress, [&] { return account_.UploadCompany(company->CompanyKey); });
+        std::string kept;
+        if (keepWebFirst) {
+            // Without that copy nothing is sent.
+            const TCompanyOutcome keeping = Run(*company, progress, [&] {
+                return account_.KeepNewestArchive(company->CompanyKey, kept);
+            });
+            if (keeping.Kind != TCompanyOutcome::coDone) return keeping;
+            Prune(*company);
+        }
+        TCompanyOutcome sent =
+            Run(*company, progress, [&] { return account_.UploadCompany(company->CompanyKey); });
+        sent.KeptArchive = kept;
+        if (sent.Kind == TCompanyOutcome::coDone && company->Synced.Time > 0) {
+            // The web folder's newest archive is the one just sent.
+            company->LatestFileTime = company->Synced.Time;
+            company->LatestFileName = company->Synced.Archive;
+            company->LatestFileSize = company->Synced.ArchiveSize;
+            bool listed = false;
+            for (const TTidewellCompanyPtr& web : web_) listed = listed || web == company;
+            if (!listed) web_.push_back(company);
+        }
+        return sent;
     }
     if (IsDownload(mode)) {
         if (company->LatestFileTime <= 0) return NothingToDo(TCompanyOutcome::tnNoArchive);
-        return Run(*company, progress,
-                   [&] { return account_.DownloadCompany(company->CompanyKey); });
+        const TCompanyOutcome received =
+            Run(*company, progress, [&] { return account_.DownloadCompany(company->CompanyKey); });
+        if (received.Kind == TCompanyOutcome::coDone) Prune(*company);
+        return received;
     }
     return NothingToDo(TCompanyOutcome::tnNoDirection);
+}
+
+void CompanySession::Prune(const TTidewellCompany& company) {
+    try {
+        PruneSafetyArchives(company.LocalPath, SafetyArchivesKept());
+    } catch (const std::exception&) {
+        // the transfer is done; the archives are tidied next time
+    }
 }
 
 TAddOutcome CompanySession::AddFolder(const std::string& folder, TSameFolder sameFolder) {
@@ -283,17 +440,51 @@ std::string CompanySession::PickFolder(TTidewellCompany& company, const std::str
     return {};
 }
 
-TCompanyOutcome CompanySession::Remove(const TTidewellCompanyPtr& company) {
+TCompanyOutcome CompanySession::Remove(const TTidewellCompanyPtr& company, TRemoveScope scope) {
+    // A company whose folder is not found is removed by the folder it is registered with.
+    const auto missing = MissingFolderOf(*company);
+    const std::string path = missing ? missing->Path : company->LocalPath;
     try {
         const CompanyOperation operation(account_.Places(), account_.LockWait);
-        registry_.Remove(company->CompanyKey, company->LocalPath);
+        registry_.Remove(company->CompanyKey, path);
     } catch (const std::exception& error) {
         TCompanyOutcome failed = Outcome(TCompanyOutcome::coFailed);
         failed.Message = error.what();
         return failed;
     }
-    if (company->LatestFileSize <= 0) return Outcome(TCompanyOutcome::coDone);
+    if (scope == TRemoveScope::ThisComputer || company->LatestFileSize <= 0) {
+        return Outcome(TCompanyOutcome::coDone);
+    }
     return Run(*company, {}, [&] { return account_.DeleteCompany(company->CompanyKey); });
+}
+
+int CompanySession::FolderRenamed(const std::string& from, const std::string& to) {
+    int moved = 0;
+    try {
+        moved = registry_.Repath(from, to);
+    } catch (const std::exception&) {
+        // settings that can't be written keep the old folder; the list shows it as missing
+    }
+    const auto follow = [&](std::string& path) {
+        if (!path.empty() && IsAtOrInside(path, from)) path = to + path.substr(from.size());
+    };
+    for (int i = 0; i < account_.CompanyCount(); ++i) follow(account_.GetCompany(i)->LocalPath);
+    for (auto& [key, missing] : missing_) follow(missing.Path);
+    for (TSkippedCompanySlot& slot : unseen_) follow(slot.LocalPath);
+    return moved;
+}
+
+int CompanySession::SafetyArchivesKept() {
+    return tidewell::SafetyArchivesKept(settings_);
+}
+
+void CompanySession::SetSafetyArchivesKept(int kept) {
+    tidewell::SetSafetyArchivesKept(settings_, kept);
+}
+
+void CompanySession::RemoveSafetyArchive(const TTidewellCompany& company,
+                                         const std::string& archivePath) {
+    tidewell::RemoveSafetyArchive(company.LocalPath, archivePath);
 }
 
 THistory CompanySession::History(const TTidewellCompany& company) const {
@@ -307,8 +498,11 @@ TCompanyOutcome CompanySession::RestoreSafetyArchive(const TTidewellCompanyPtr& 
                                                      const std::string& archivePath,
                                                      const TTidewellProgressEvent& progress) {
     if (company->LocalPath.empty()) return NothingToDo(TCompanyOutcome::tnNoFolder);
-    return Run(*company, progress,
-               [&] { return account_.RestoreCompanyArchive(company->CompanyKey, archivePath); });
+    const TCompanyOutcome restored = Run(*company, progress, [&] {
+        return account_.RestoreCompanyArchive(company->CompanyKey, archivePath);
+    });
+    if (restored.Kind == TCompanyOutcome::coDone) Prune(*company);
+    return restored;
 }
 
 void CompanySession::SaveSlots(const std::vector<TCompanyRow>& rows) {

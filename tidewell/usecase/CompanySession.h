@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +25,20 @@ struct TSessionSetup {
     const Clock* WallClock = &SystemClock();
 };
 
+// A company registered on this computer whose folder is not found now (an unplugged drive, a
+// folder renamed elsewhere): where it was looked for.
+struct TMissingFolder {
+    std::string Path;
+    bool FolderExists = false;  // the folder is there, only its default.mdb is not
+};
+
 // One row of the company list: a company of the account and its check mark.
 struct TCompanyRow {
     TTidewellCompanyPtr Company;
     bool Checked = false;
+    // Registered here, but its folder is not found: the row has no folder and is never a
+    // download into nowhere.
+    std::optional<TMissingFolder> Missing;
 };
 
 // What logging in came to.
@@ -36,6 +48,7 @@ struct TLoginOutcome {
         loBlank,      // the ID or the password is blank once stripped; nothing was sent
         loRefused,    // the service said no; Reason is its message
         loTransport,  // the service could not be reached, or failed; Reason says how
+        loStopped,    // the user stopped it
     };
     TKind Kind = loBlank;
     std::string Reason;
@@ -44,8 +57,8 @@ struct TLoginOutcome {
 // The company list as a rebuild found it.
 struct TCompanyList {
     // The web folder's companies in the service's order, then the ones only this computer
-    // has, each with its direction decided; checked when it has something to transfer that
-    // needs nobody's choice.
+    // has, each with its direction decided; checked when it has a folder here and something to
+    // transfer that needs nobody's choice.
     std::vector<TCompanyRow> Rows;
     // False when the service refused the company list: the rows are this computer's companies
     // only, none checked (the web folder's side is not known), and WebRefusal says why.
@@ -70,23 +83,32 @@ struct TCompanyOutcome {
         coFailed,    // the work failed for this company (Message): data of another company, an
                      // archive that fails its check, a busy database, another run's lock ...
         coStopped,   // the user stopped it; nothing changed
+        coChanged,   // a side changed since the list was built, and the decision with it
+                     // (Previous what the list showed, Decision the new one); nothing moved
     };
     enum TNothing {
-        tnNoDirection,  // the company's choice is to transfer nothing
-        tnNoFolder,     // it has no folder on this computer
-        tnNoDatabase,   // an upload, but its folder holds no default.mdb
-        tnNoArchive,    // a download, but the web folder holds no archive of it
-        tnUnknown,      // the account does not know it (or is not logged in)
+        tnNoDirection,    // the company's choice is to transfer nothing
+        tnNoFolder,       // it has no folder on this computer
+        tnMissingFolder,  // its registered folder is not found now (see TMissingFolder)
+        tnNoDatabase,     // an upload, but its folder holds no default.mdb
+        tnNoArchive,      // a download, but the web folder holds no archive of it
+        tnUnknown,        // the account does not know it (or is not logged in)
     };
     TKind Kind = coNothing;
     TNothing Nothing = tnNoDirection;
     std::string Status;
-    std::string Message;     // without the company's name in front
-    TSyncDecision Decision;  // for coConflict
+    std::string Message;      // without the company's name in front
+    TSyncDecision Decision;   // for coConflict, and the new one for coChanged
+    TSyncDecision Previous;   // for coChanged
+    std::string KeptArchive;  // a safety archive the transfer made of the side it replaced
 };
 
 // Which side to keep when both changed; Unanswered leaves such a company as it is.
 enum class TKeepSide { Unanswered, Local, Web };
+
+// Where a company is removed: here and in the web folder, or from this computer's list only
+// (its folder and the web folder's archives stay).
+enum class TRemoveScope { Everywhere, ThisComputer };
 
 // What adding a company folder came to.
 struct TAddOutcome {
@@ -139,19 +161,32 @@ public:
     CompanyRegistry& Registry() { return registry_; }
     const Clock& WallClock() const { return clock_; }
 
+    // A stop request (RequestStop) ends it at once, also while the service stalls.
     TLoginOutcome Login(const std::string& userID, const std::string& password);
+    // Forgets the login and the companies; the registered companies stay registered.
+    void Logout();
+    bool LoggedIn() const { return !account_.UserID.empty(); }
 
     // Asks the service for its companies, reads the registered ones and merges them by key.
     // Raises HttpError when the service can't be reached (the previous list stays then).
     TCompanyList BuildList();
+    // The same without asking the service: the web folder's side as it was last known, this
+    // computer's read again (its databases changed, a folder came or went).
+    TCompanyList RebuildLocally();
 
     // Which way the company's data travels now, by the one rule (see DecideSync).
     TSyncDecision Decide(const TTidewellCompany& company) const;
 
     // Transfers one company as mode says; keep answers the question when both sides changed.
-    // progress receives the stages while the transfer runs.
+    // progress receives the stages while the transfer runs. Right before, both sides are read
+    // again (the local database, the web folder's details of the company): when one changed
+    // since the list was built and the decision changed with it, nothing moves (coChanged) and
+    // the company holds what it is now. Keeping this computer's data over the web folder's
+    // first keeps the web folder's newest archive in the company's Backup folder.
     TCompanyOutcome Transfer(const TTidewellCompanyPtr& company, TSyncMode mode, TKeepSide keep,
                              const TTidewellProgressEvent& progress = {});
+    // The registered folder a company of the last list lacks, if it does.
+    std::optional<TMissingFolder> MissingFolderOf(const TTidewellCompany& company) const;
 
     // Registers the company whose database is in folder.
     TAddOutcome AddFolder(const std::string& folder, TSameFolder sameFolder);
@@ -165,11 +200,21 @@ public:
     // the previous folder.
     std::string PickFolder(TTidewellCompany& company, const std::string& folder);
 
-    // Unregisters the company's folder here (the folder itself stays) and, when the web folder
-    // holds an archive of it, deletes it there.
-    TCompanyOutcome Remove(const TTidewellCompanyPtr& company);
+    // Unregisters the company's folder here (the folder itself stays) and, Everywhere, when the
+    // web folder holds an archive of it, deletes it there.
+    TCompanyOutcome Remove(const TTidewellCompanyPtr& company,
+                           TRemoveScope scope = TRemoveScope::Everywhere);
+
+    // A folder renamed or moved by the user (in the folder picker): the registered companies
+    // in it, and the companies of the list, follow. How many registrations changed.
+    int FolderRenamed(const std::string& from, const std::string& to);
 
     THistory History(const TTidewellCompany& company) const;
+    // How many safety archives each company keeps (the newest always stays).
+    int SafetyArchivesKept();
+    void SetSafetyArchivesKept(int kept);
+    // Removes one of the company's safety archives (a path History gave).
+    void RemoveSafetyArchive(const TTidewellCompany& company, const std::string& archivePath);
     // Puts one of the company's safety archives back (see TTidewellUser::RestoreCompanyArchive).
     TCompanyOutcome RestoreSafetyArchive(const TTidewellCompanyPtr& company,
                                          const std::string& archivePath,
@@ -187,6 +232,16 @@ private:
     // failure of the transport raises.
     TCompanyOutcome Run(const TTidewellCompany& company, const TTidewellProgressEvent& progress,
                         const std::function<TTransferResult()>& work);
+    // Merges the registered companies into the account's web companies (as the service gave
+    // them last), deciding every row.
+    TCompanyList Merge();
+    // Reads both sides of the company again; true when either changed since it was listed.
+    bool ReadAgain(TTidewellCompany& company);
+    // The transfer itself, once the decision stands.
+    TCompanyOutcome Carry(const TTidewellCompanyPtr& company, TSyncMode mode, bool keepWebFirst,
+                          const TTidewellProgressEvent& progress);
+    // Keeps the newest safety archives only, after a transfer made one.
+    void Prune(const TTidewellCompany& company);
 
     SettingsHive& settings_;
     const Clock& clock_;
@@ -194,6 +249,12 @@ private:
     TTidewellUser account_;
     // Registered companies the last list could not see (a missing drive, a damaged database).
     std::vector<TSkippedCompanySlot> unseen_;
+    // The web folder's companies as the service last listed them, and whether it did.
+    std::vector<TTidewellCompanyPtr> web_;
+    bool webListed_ = true;
+    std::string webRefusal_;
+    // The registered folders the last list did not find, by company key.
+    std::map<std::string, TMissingFolder> missing_;
 };
 
 }  // namespace tidewell

@@ -4,7 +4,10 @@ namespace tidewell {
 
 TConfiguration ResolveConfiguration(const TProgramEnvironment& environment) {
     TConfiguration configuration;
-    if (!environment.ServiceURL.empty()) configuration.Service.URL = environment.ServiceURL;
+    if (!environment.ServiceURL.empty()) {
+        configuration.Service.URL = environment.ServiceURL;
+        configuration.ServiceFromEnvironment = true;
+    }
     configuration.Service.CAFile = environment.CAFile;
     configuration.Places =
         WorkPlacesInputOf(environment.RuntimeDir, environment.TempDir, environment.Home);

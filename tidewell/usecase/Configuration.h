@@ -19,8 +19,9 @@ struct TProgramEnvironment {
 
 // What a run works with, decided once when the program starts and handed down from there.
 struct TConfiguration {
-    ServiceEndpoint Service;  // the variable's service, else the built-in default
-    WorkPlacesInput Places;   // where this user's work folder and operation lock are
+    ServiceEndpoint Service;              // the variable's service, else the built-in default
+    WorkPlacesInput Places;               // where this user's work folder and operation lock are
+    bool ServiceFromEnvironment = false;  // the variable named the service
 };
 
 TConfiguration ResolveConfiguration(const TProgramEnvironment& environment);

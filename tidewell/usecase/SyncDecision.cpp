@@ -52,9 +52,12 @@ TSyncDecision DecideSync(const TTidewellCompany& company, TDateTime now) {
         return decision;
     }
     decision.Mode = byTime;
-    if (byTime == smDownload && company.LocalModified > 0 &&
-        (decision.LocalInFuture || decision.WebInFuture)) {
-        decision.Ask = TSyncDecision::akFutureTime;
+    // Data on both sides that never agreed (a copy of the folder added on a second computer):
+    // the later time may be the older work, so the user says which is kept.
+    if (byTime != smNone && company.LocalModified > 0 && company.LatestFileTime > 0) {
+        decision.Ask = decision.LocalInFuture || decision.WebInFuture
+                           ? TSyncDecision::akFutureTime
+                           : TSyncDecision::akNeverAgreed;
     }
     return decision;
 }

@@ -14,6 +14,8 @@ struct TSyncDecision {
         akNone,
         akBothChanged,  // both sides changed since they last agreed
         akFutureTime,   // only the times speak, and one of them lies more than a day ahead
+        akNeverAgreed,  // both sides hold data that never agreed (a folder added on a second
+                        // computer), and their times differ
     };
     TSyncMode Mode = smNone;  // smNone, smUpload or smDownload
     TAsk Ask = akNone;
@@ -25,16 +27,17 @@ struct TSyncDecision {
 // the local side changed when its time differs from the agreed one in either direction, or
 // when its database no longer looks as it did then (exact time, size); the web side changed
 // when its newest archive is not the agreed one (name, size). Only a change on one side alone
-// travels by itself. Without one, the later time wins to the second; a download decided only by
-// a time more than a day ahead of now, over data on this computer, is left to the user.
+// travels by itself. Without one, data on one side alone travels to the other; data on both
+// sides whose times differ to the second counts as changed on both: the user says which to keep
+// (akFutureTime when one of the times lies more than a day ahead, else akNeverAgreed).
 TSyncDecision DecideSync(const TTidewellCompany& company, TDateTime now);
 
 // More than a day ahead of now: a clock that was wrong when the time was taken.
 bool IsFutureTime(TDateTime time, TDateTime now);
 
 // The user must say which side to keep (see DecideSync): both sides changed since they last
-// agreed, or only a time far in the future would decide a download. The row still points the
-// way its times say, but travels only when the user has chosen.
+// agreed, or they never agreed. The row still points the way its times say, but travels only
+// when the user has chosen.
 bool BothSidesChanged(const TTidewellCompany& company, TDateTime now);
 
 }  // namespace tidewell

@@ -1,5 +1,6 @@
 #include "view/BrowseFolder.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QEvent>
@@ -8,6 +9,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +23,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "company/Common.h"
+#include "platform/UserInterface.h"
 #include "view/Fonts.h"
 
 namespace tidewell {
@@ -72,6 +76,26 @@ QString FreeNewFolderName(const QString& parentPath) {
     }
 }
 
+// The file system's folders, whose renames the dialog may refuse first.
+class FolderModel : public QFileSystemModel {
+public:
+    using QFileSystemModel::QFileSystemModel;
+    std::function<bool(const QString& path)> MayRename;
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (role == Qt::EditRole && index.isValid() && value.toString() != fileName(index) &&
+            MayRename && !MayRename(filePath(index))) {
+            return false;
+        }
+        return QFileSystemModel::setData(index, value, role);
+    }
+};
+
+void Tell(const std::string& text) {
+    CurrentUserInterface().ShowMessageBox(
+        {kApplicationTitle, text, MessageIcon::Information, MessageButtons::Ok, MessageResult::Ok});
+}
+
 }  // namespace
 
 TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
@@ -91,7 +115,9 @@ TWexBrowseForFolderDialog::TWexBrowseForFolderDialog(QWidget* parent)
     eSelectedFolder->setGeometry(12, 36, 393, 20);
 
     // Creating the model with its root path starts watching the file system.
-    model_ = new QFileSystemModel(this);
+    auto* model = new FolderModel(this);
+    model->MayRename = [this](const QString& path) { return MayRename(path); };
+    model_ = model;
     model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     model_->setReadOnly(false);  // renaming in place, and making new folders
     model_->setRootPath(kFileSystemRoot);
@@ -285,11 +311,38 @@ void TWexBrowseForFolderDialog::eSelectedFolderEdited(const QString& text) {
     btnOk->setEnabled(true);
 }
 
+bool TWexBrowseForFolderDialog::MayRename(const QString& path) {
+    if (!renames_.RegisteredCompanyIn) return true;
+    const std::string names = renames_.RegisteredCompanyIn(CleanFolderPath(path).toStdString());
+    if (names.empty()) return true;
+    const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+        {kApplicationTitle,
+         "이 폴더에는 등록된 사업장(" + names +
+             ")의 자료가 있습니다.\r\n이름을 바꾸면 등록된 폴더도 새 이름으로 바뀝니다. "
+             "바꾸시겠습니까?",
+         MessageIcon::Question, MessageButtons::YesNo, MessageResult::No});
+    return answer == MessageResult::Yes;
+}
+
 void TWexBrowseForFolderDialog::FolderRenamed(const QString& parentPath, const QString& oldName,
                                               const QString& newName) {
-    const QString oldPath = QDir::toNativeSeparators(QDir(parentPath).filePath(oldName));
-    if (eSelectedFolder->text() != oldPath) return;
-    eSelectedFolder->setText(QDir::toNativeSeparators(QDir(parentPath).filePath(newName)));
+    const QString oldPath = CleanFolderPath(QDir(parentPath).filePath(oldName));
+    const QString newPath = CleanFolderPath(QDir(parentPath).filePath(newName));
+    if (renames_.Renamed) renames_.Renamed(oldPath.toStdString(), newPath.toStdString());
+    if (eSelectedFolder->text() != QDir::toNativeSeparators(oldPath)) return;
+    eSelectedFolder->setText(QDir::toNativeSeparators(newPath));
+}
+
+void TWexBrowseForFolderDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter that ends the naming of a folder in the tree reaches the dialog too: it names the
+    // folder and confirms nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    QWidget* focus = QApplication::focusWidget();
+    if (enter && focus && VET1->viewport()->isAncestorOf(focus)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TWexBrowseForFolderDialog::SetShowHidden(bool show) {
@@ -303,9 +356,15 @@ void TWexBrowseForFolderDialog::SetShowHidden(bool show) {
 
 void TWexBrowseForFolderDialog::btnNewFolderClick() {
     const QModelIndex parent = FirstSelectedFolder();
-    if (!parent.isValid()) return;
+    if (!parent.isValid()) {
+        Tell("새 폴더를 만들 위치를 먼저 선택해 주세요.");
+        return;
+    }
     const QModelIndex created = model_->mkdir(parent, FreeNewFolderName(model_->filePath(parent)));
-    if (!created.isValid()) return;
+    if (!created.isValid()) {
+        Tell("새 폴더를 만들 수 없습니다.\r\n" + model_->filePath(parent).toStdString());
+        return;
+    }
     // The new folder is selected and its name opened for editing, as a file manager does.
     VET1->expand(parent);
     VET1->selectionModel()->setCurrentIndex(
@@ -331,8 +390,9 @@ void TWexBrowseForFolderDialog::ShowTreeMenu(const QPoint& position) {
 }
 
 bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
-                     QWidget* parent) {
+                     QWidget* parent, const TFolderRenameHooks& renames) {
     TWexBrowseForFolderDialog dialog(parent);
+    dialog.SetRenameHooks(renames);
     dialog.SetSelectedFolder(QString::fromStdString(folder));
     dialog.SetDialogTitle(QString::fromStdString(title));
     dialog.SetShowNewFolder(showNewFolder);

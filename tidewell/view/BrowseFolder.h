@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "app/MainView.h"
+
 class QCheckBox;
 class QFileSystemModel;
 class QLabel;
@@ -51,6 +53,10 @@ public:
 
     QFileSystemModel* Model() const { return model_; }
 
+    // What the caller does when a folder is renamed in the tree: a folder that holds registered
+    // companies is renamed only when the user agrees, and the registrations follow it.
+    void SetRenameHooks(TFolderRenameHooks hooks) { renames_ = std::move(hooks); }
+
     QLabel* lblTitle = nullptr;
     QLineEdit* eSelectedFolder = nullptr;
     QTreeView* VET1 = nullptr;
@@ -63,6 +69,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -71,12 +78,16 @@ private:
     // The edit box typed into: an existing folder is shown in the tree and may be confirmed.
     void eSelectedFolderEdited(const QString& text);
     void FolderRenamed(const QString& parentPath, const QString& oldName, const QString& newName);
+    // Whether the rename of a folder may go ahead (the user agrees to move registered
+    // companies with it).
+    bool MayRename(const QString& path);
     void SetShowHidden(bool show);
     void ShowTreeMenu(const QPoint& position);
     void OpenTreeAt(const QString& folder);
     void KeepStartFolderInView();
 
     QFileSystemModel* model_ = nullptr;
+    TFolderRenameHooks renames_;
     // The starting folder, kept in view until its siblings have been read and sorted.
     QPersistentModelIndex startFolder_;
     bool scrollPending_ = false;
@@ -89,6 +100,6 @@ private:
 // Shows the dialog modally with the prompt Title, starting at Folder. True when the user
 // confirmed; Folder then holds the chosen path. False on cancel or close; Folder is unchanged.
 bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
-                     QWidget* parent = nullptr);
+                     QWidget* parent = nullptr, const TFolderRenameHooks& renames = {});
 
 }  // namespace tidewell

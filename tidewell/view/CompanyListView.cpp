@@ -199,6 +199,7 @@ void TCompanyListView::paintEvent(QPaintEvent* event) {
         view.BothChanged = decision.Ask != TSyncDecision::akNone;
         view.LocalInFuture = decision.LocalInFuture;
         view.WebInFuture = decision.WebInFuture;
+        view.FolderMissing = form_->MissingFolder(row).has_value();
         PaintCompanyRow(painter, r, view, context);
     }
 }
@@ -361,9 +362,11 @@ std::pair<QString, QSize> TCompanyListView::HintAt(int row, QPoint point) const 
     const QRect r = RowRect(row);
     const TListArea area = ListAreaAt(r, columns_, HasLocalPath(row), point);
     const TSyncDecision decision = form_->Decision(row);
+    if (const auto missing = form_->MissingFolder(row); missing && area != TListArea::laNone) {
+        return {MissingFolderHintText(missing->Path, missing->FolderExists), BothChangedHintSize()};
+    }
     if (area == TListArea::laSyncButton && decision.Ask != TSyncDecision::akNone) {
-        return {BothChangedHintText(company.LocalModified, company.LatestFileTime,
-                                    decision.Ask == TSyncDecision::akBothChanged),
+        return {BothChangedHintText(company.LocalModified, company.LatestFileTime, decision.Ask),
                 BothChangedHintSize()};
     }
     if (area != TListArea::laNone) {

@@ -34,18 +34,32 @@ QString SyncHintText(TSyncMode syncMode) {
 
 }  // namespace
 
-QString BothChangedHintText(TDateTime local, TDateTime web, bool bothChanged) {
+QString BothChangedHintText(TDateTime local, TDateTime web, TSyncDecision::TAsk why) {
     const auto time = [](TDateTime t) {
         return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", t));
     };
-    return (bothChanged ? QStringLiteral("양쪽 자료가 모두 변경되었습니다. 내컴퓨터: ")
-                        : QStringLiteral("자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 "
-                                         "없습니다. 내컴퓨터: ")) +
-           time(local) + QStringLiteral(", 웹폴더: ") + time(web) +
-           QStringLiteral(". 전송할 때 남길 쪽을 선택합니다.");
+    const QString reason =
+        why == TSyncDecision::akFutureTime
+            ? QStringLiteral("자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없습니다. ")
+        : why == TSyncDecision::akNeverAgreed
+            ? QStringLiteral("이 컴퓨터와 웹폴더의 자료를 맞춘 적이 없습니다. ")
+            : QStringLiteral("양쪽 자료가 모두 변경되었습니다. ");
+    return reason + QStringLiteral("내컴퓨터: ") + time(local) + QStringLiteral(", 웹폴더: ") +
+           time(web) + QStringLiteral(". 전송할 때 남길 쪽을 선택합니다.");
 }
 
-QSize BothChangedHintSize() { return {kSyncHintWidth, kSyncHintHeight + 26}; }
+QSize BothChangedHintSize() {
+    return {kSyncHintWidth, kSyncHintHeight + 26};
+}
+
+QString MissingFolderHintText(const std::string& path, bool folderExists) {
+    return (folderExists ? QStringLiteral("등록된 폴더에 사업장 자료(default.mdb)가 없습니다: ")
+                         : QStringLiteral("등록된 폴더를 찾을 수 없습니다: ")) +
+           QString::fromStdString(path) +
+           QStringLiteral(
+               ". 드라이브가 연결되어 있는지, 폴더 이름이 바뀌지 않았는지 확인하거나 "
+               "폴더를 다시 선택해 주세요.");
+}
 
 QString FolderHintText(const std::string& localPath) {
     return QStringLiteral("폴더위치: ") + QString::fromStdString(localPath);

@@ -13,6 +13,7 @@
 
 #include "gateway/SyncMode.h"
 #include "platform/DateTime.h"
+#include "usecase/SyncDecision.h"
 #include "view/ListLayout.h"
 
 class QPainter;
@@ -34,10 +35,15 @@ QString ShortenedNameHint(const std::string& companyName, int nameWidth);
 QSize OneLineHintSize(int textWidth);
 
 // The hint over the state area of a row whose side to keep the user must choose: why (both
-// sides changed, or, with bothChanged false, only a time in the future would decide), both
-// times, and that transferring it asks which to keep.
-QString BothChangedHintText(TDateTime local, TDateTime web, bool bothChanged = true);
+// sides changed, they never agreed, or a time lies in the future), both times, and that
+// transferring it asks which to keep.
+QString BothChangedHintText(TDateTime local, TDateTime web,
+                            TSyncDecision::TAsk why = TSyncDecision::akBothChanged);
 QSize BothChangedHintSize();
+
+// The hint over a row whose registered folder is not found: where it was looked for and what
+// to check; folderExists when only its default.mdb is missing.
+QString MissingFolderHintText(const std::string& path, bool folderExists);
 
 // Empty text means nothing is drawn.
 QString ListHintText(TListArea area, TSyncMode syncMode, const std::string& localPath);

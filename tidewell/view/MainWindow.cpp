@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +27,7 @@
 #include "view/ListLayout.h"
 #include "view/Pictures.h"
 #include "view/SafetyArchiveDialog.h"
+#include "view/SettingsDialog.h"
 
 namespace tidewell {
 namespace {
@@ -74,7 +77,9 @@ TClickLabel* NewLink(QWidget* parent, const QString& text, QRect geometry, bool 
 
 }  // namespace
 
-TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent) : QWidget(parent) {
+TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent,
+                                 const std::string& keptLoginService)
+    : QWidget(parent) {
     // The boxes and dialogs the window owns show it too.
     setWindowIcon(ProgramIcon());
     setFont(DesignFont(9));
@@ -107,11 +112,18 @@ TformMainWindow::TformMainWindow(const TSessionSetup& setup, QWidget* parent) : 
         {Element::labelProgressSize, labelProgressSize},
         {Element::ProgressBar, ProgressBar},
         {Element::labelProgressCaption, labelProgressCaption},
+        {Element::labelProgressRun, labelProgressRun},
         {Element::imgCompanyAdd, imgCompanyAdd},
         {Element::imgCompanyDelete, imgCompanyDelete},
+        {Element::btnRefresh, btnRefresh},
+        {Element::labelSettings, labelSettings},
         {Element::Label3, Label3},
     };
-    form_ = std::make_unique<TformMain>(*this, setup);
+    watcher_ = new QFileSystemWatcher(this);
+    filesSettle_ = new QTimer(this);
+    filesSettle_->setSingleShot(true);
+    filesSettle_->setInterval(kFilesSettleMs);
+    form_ = std::make_unique<TformMain>(*this, setup, keptLoginService);
     vt->SetForm(form_.get(), [this](const std::function<void()>& handler) { Run(handler); });
     Connect();
     form_->FormCreate();
@@ -208,11 +220,16 @@ void TformMainWindow::CreateMenu() {
     add(PopupMenu1, Element::menuSyncSelected, "사업장 전송(&T)", false);
     PopupMenu1->addSeparator();
     add(PopupMenu1, Element::menuView, "실행(&E)", false);
+    add(PopupMenu1, Element::menuChooseFolder, "폴더 선택(&F)...", false);
     add(PopupMenu1, Element::menuRestore, "이전 자료로 되돌리기...", false);
+    add(PopupMenu1, Element::menuForget, "이 컴퓨터에서만 삭제(&L)...", false);
     PopupMenu1->addSeparator();
-    add(PopupMenu1, Element::menuRefresh, "새로 고침(&R)", false);
+    add(PopupMenu1, Element::menuRefresh, "새로 고침(&R)\tF5", false);
     add(PopupMenu1, Element::menuSelectAll, "모든 사업장 선택(&A)", false);
     add(PopupMenu1, Element::menuSyncAll, "모든 사업장 전송(&S)", false);
+    PopupMenu1->addSeparator();
+    add(PopupMenu1, Element::menuSettings, "설정(&P)...", false);
+    add(PopupMenu1, Element::menuLogout, "로그아웃(&O)", false);
     PopupMenu1->addSeparator();
     add(PopupMenu1, Element::N3, "Tidewell 정보...", false);
     vt->SetContextMenu(PopupMenu1);
@@ -224,27 +241,35 @@ void TformMainWindow::CreateBottom() {
         NewPicture<TClickLabel>(mainArea_, kCompanyAddPicture, QPoint(kListLeft, top), true);
     imgCompanyDelete = NewPicture<TClickLabel>(mainArea_, kCompanyDeletePicture,
                                                QPoint(kListLeft + 30, top), true);
+    btnRefresh =
+        NewPicture<TClickLabel>(mainArea_, kRefreshPicture, QPoint(kListLeft + 60, top), true);
     imgCompanyAdd->setToolTip("사업장 추가");
     imgCompanyDelete->setToolTip("사업장 삭제");
+    btnRefresh->setToolTip("새로 고침 (F5)");
     btnSyncSelected = new QPushButton("전송 시작", mainArea_);
     btnSyncSelected->setGeometry(0, top, 100, 26);
     btnSyncSelected->setAutoDefault(true);
     Label3 = NewLink(mainArea_, "<u>도움말</u>", QRect(0, top + 5, 0, 16), true);
     Label3->setStyleSheet("color: blue;");
     Label3->adjustSize();
+    labelSettings = NewLink(mainArea_, "<u>설정</u>", QRect(0, top + 5, 0, 16), true);
+    labelSettings->setStyleSheet("color: blue;");
+    labelSettings->adjustSize();
     // Left to right as they stand under the list.
     setTabOrder(CheckBox1, vt);
     setTabOrder(vt, imgCompanyAdd);
     setTabOrder(imgCompanyAdd, imgCompanyDelete);
-    setTabOrder(imgCompanyDelete, btnSyncSelected);
-    setTabOrder(btnSyncSelected, Label3);
+    setTabOrder(imgCompanyDelete, btnRefresh);
+    setTabOrder(btnRefresh, btnSyncSelected);
+    setTabOrder(btnSyncSelected, labelSettings);
+    setTabOrder(labelSettings, Label3);
 }
 
 void TformMainWindow::CreateProgressPanel() {
     panelProgress = new QFrame(this);
     panelProgress->setFrameShape(QFrame::Box);
     panelProgress->setAutoFillBackground(true);
-    panelProgress->setGeometry(0, 0, 340, 100);
+    panelProgress->setGeometry(0, 0, 340, 118);
     labelProgressTitle = NewLabel(panelProgress, "", QRect(12, 10, 200, 18));
     QFont bold = labelProgressTitle->font();
     bold.setBold(true);
@@ -256,9 +281,12 @@ void TformMainWindow::CreateProgressPanel() {
     ProgressBar->setGeometry(12, 36, 316, 20);
     ProgressBar->setRange(0, 100);
     ProgressBar->setTextVisible(false);
-    labelProgressCaption = NewLabel(panelProgress, "", QRect(12, 68, 230, 18));
+    // The whole run under the company's bar: n/N, bytes, speed, time left.
+    labelProgressRun = NewLabel(panelProgress, "", QRect(12, 60, 316, 16));
+    labelProgressRun->setStyleSheet("color: #505a6a;");
+    labelProgressCaption = NewLabel(panelProgress, "", QRect(12, 86, 230, 18));
     btnCancelTransfer = new QPushButton("취소", panelProgress);
-    btnCancelTransfer->setGeometry(253, 64, 75, 25);
+    btnCancelTransfer->setGeometry(253, 82, 75, 25);
     btnCancelTransfer->setAutoDefault(true);
     // Escape stops the transfer wherever the focus is, for as long as the panel shows.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), panelProgress);
@@ -287,10 +315,14 @@ void TformMainWindow::Connect() {
         {Element::menuSyncModeDownload, &TformMain::menuSyncModeDownloadClick},
         {Element::menuSyncSelected, &TformMain::menuSyncSelectedClick},
         {Element::menuView, &TformMain::menuViewClick},
+        {Element::menuChooseFolder, &TformMain::menuChooseFolderClick},
         {Element::menuRestore, &TformMain::menuRestoreClick},
+        {Element::menuForget, &TformMain::menuForgetClick},
         {Element::menuRefresh, &TformMain::menuRefreshClick},
         {Element::menuSelectAll, &TformMain::menuSelectAllClick},
         {Element::menuSyncAll, &TformMain::menuSyncAllClick},
+        {Element::menuSettings, &TformMain::menuSettingsClick},
+        {Element::menuLogout, &TformMain::menuLogoutClick},
         {Element::N3, &TformMain::N3Click},
     };
     for (const auto& [element, handler] : handlers) {
@@ -303,12 +335,27 @@ void TformMainWindow::Connect() {
         {Label3, &TformMain::Label3Click},
         {imgCompanyAdd, &TformMain::imgCompanyAddClick},
         {imgCompanyDelete, &TformMain::imgCompanyDeleteClick},
+        {btnRefresh, &TformMain::menuRefreshClick},
+        {labelSettings, &TformMain::menuSettingsClick},
     };
     for (const auto& [label, handler] : clicks) {
         connect(label, &TClickLabel::clicked, this,
                 [this, handler = handler] { Run([this, handler] { (form_.get()->*handler)(); }); });
     }
     connect(vt, &TCompanyListView::Resized, this, [this] { LayoutListColumns(); });
+    // F5 refreshes the list wherever the focus is in the logged-in window.
+    auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), mainArea_);
+    refresh->setContext(Qt::WindowShortcut);
+    connect(refresh, &QShortcut::activated, this, [this] {
+        if (mainArea_->isVisible()) Run([this] { form_->menuRefreshClick(); });
+    });
+    // A company's database written by the host product, a folder that came or went: the list
+    // follows once the files have been still for a moment.
+    connect(watcher_, &QFileSystemWatcher::fileChanged, filesSettle_, qOverload<>(&QTimer::start));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, filesSettle_,
+            qOverload<>(&QTimer::start));
+    connect(filesSettle_, &QTimer::timeout, this,
+            [this] { Run([this] { form_->CompanyFilesChanged(); }); });
 }
 
 void TformMainWindow::ShowAsStored() {
@@ -424,7 +471,9 @@ void TformMainWindow::FormResize() {
     const int bottom = client.height() - kBottomRowOffset;
     imgCompanyAdd->move(kListLeft, bottom);
     imgCompanyDelete->move(kListLeft + 30, bottom);
+    btnRefresh->move(kListLeft + 60, bottom);
     Label3->move(vt->geometry().right() + 1 - Label3->width(), bottom + 5);
+    labelSettings->move(Label3->x() - 14 - labelSettings->width(), bottom + 5);
     for (QLabel* label :
          {labelUserName, labelUserDiskUsed, static_cast<QLabel*>(labelUserExpireAt)}) {
         label->move(HeaderLabelsLeft(client.width()), label->y());
@@ -695,15 +744,33 @@ bool TformMainWindow::IsOverFolderLink(int row) const {
     return vt->IsOverFolderLink(row);
 }
 
-std::optional<int> TformMainWindow::ChooseSafetyArchive(const std::string& companyName,
-                                                        const std::vector<TSafetyArchive>& archives,
-                                                        const std::string& note) {
+std::optional<TSafetyArchiveChoice> TformMainWindow::ChooseSafetyArchive(
+    const std::string& companyName, const std::vector<TSafetyArchive>& archives,
+    const std::string& note) {
     return tidewell::ChooseSafetyArchive(companyName, archives, note, this);
 }
 
 bool TformMainWindow::BrowseForFolder(const std::string& title, std::string& folder,
-                                      bool showNewFolder) {
-    return tidewell::BrowseForFolder(title, folder, showNewFolder, this);
+                                      bool showNewFolder, const TFolderRenameHooks& renames) {
+    return tidewell::BrowseForFolder(title, folder, showNewFolder, this, renames);
+}
+
+bool TformMainWindow::EditSettings(TWindowSettings& settings) {
+    return EditWindowSettings(settings, this);
+}
+
+void TformMainWindow::WatchCompanyFiles(const std::vector<std::string>& paths) {
+    // Watched anew every time: a file replaced by a rename is a new file to the system.
+    if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+    if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+    QStringList existing;
+    for (const std::string& path : paths) {
+        const QString name = QString::fromStdString(path);
+        if (!name.isEmpty() && !existing.contains(name) && QFileInfo::exists(name)) {
+            existing << name;
+        }
+    }
+    if (!existing.isEmpty()) watcher_->addPaths(existing);
 }
 
 }  // namespace tidewell

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
 #include <map>
 #include <memory>
 
@@ -16,6 +19,8 @@
 
 class QAction;
 class QCheckBox;
+class QFileSystemWatcher;
+class QTimer;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -33,7 +38,9 @@ class TformMainWindow : public QWidget, public TformMainView {
     Q_OBJECT
 public:
     // setup: what the window's logic works with (the settings, the configuration, the clock).
-    explicit TformMainWindow(const TSessionSetup& setup, QWidget* parent = nullptr);
+    // keptLoginService: the service `tidewell-cli login` kept, if any.
+    explicit TformMainWindow(const TSessionSetup& setup, QWidget* parent = nullptr,
+                             const std::string& keptLoginService = {});
     ~TformMainWindow() override;
 
     TformMain& Form() { return *form_; }
@@ -69,12 +76,16 @@ public:
     std::optional<int> HotRow() const override;
     bool IsOverSyncButton(int row) const override;
     bool IsOverFolderLink(int row) const override;
-    bool BrowseForFolder(const std::string& title, std::string& folder,
-                         bool showNewFolder) override;
-    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
-                                           const std::vector<TSafetyArchive>& archives,
-                                           const std::string& note) override;
+    bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
+                         const TFolderRenameHooks& renames) override;
+    std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
+        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
+        const std::string& note) override;
+    bool EditSettings(TWindowSettings& settings) override;
     Shell& DesktopShell() override { return shell_; }
+    void WatchCompanyFiles(const std::vector<std::string>& paths) override;
+    // How long the companies' files must be still before the list reads them again.
+    static constexpr int kFilesSettleMs = 1500;
 
     // The widgets, by their names in the window (tests look at them).
     QWidget* panelLogin = nullptr;
@@ -105,9 +116,12 @@ public:
     QLabel* labelProgressSize = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QLabel* labelProgressCaption = nullptr;
+    QLabel* labelProgressRun = nullptr;
     QPushButton* btnCancelTransfer = nullptr;
     TClickLabel* imgCompanyAdd = nullptr;
     TClickLabel* imgCompanyDelete = nullptr;
+    TClickLabel* btnRefresh = nullptr;
+    TClickLabel* labelSettings = nullptr;
     TClickLabel* Label3 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     std::map<Element, QAction*> MenuEntries;
@@ -163,6 +177,8 @@ private:
     bool awaitingRestoredSize_ = false;
     bool exposed_ = false;  // on screen once: a frame the window has not got by now never comes
     QPointer<QWidget> focusBeforeProgress_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* filesSettle_ = nullptr;  // restarted by every change; the list follows at its end
 };
 
 }  // namespace tidewell

@@ -39,7 +39,7 @@ const PictureEntry kPictures[] = {
     {"DATA_REMOTE", kDataSize},         {"DATA_LOCAL", kDataSize},
     {"DATA_REMOTE_LATEST", kDataSize},  {"DATA_LOCAL_LATEST", kDataSize},
     {"COMPANYADD", kCompanyButtonSize}, {"COMPANYDELETE", kCompanyButtonSize},
-    {"LOGO_QUENLOW", kLogoSize},
+    {"REFRESH", kCompanyButtonSize},    {"LOGO_QUENLOW", kLogoSize},
 };
 
 const PictureEntry* FindPicture(std::string_view name) {

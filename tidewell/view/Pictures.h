@@ -30,6 +30,7 @@ inline constexpr std::string_view kConflictHotPicture = "SYNC_CONFLICT_HOT";
 inline constexpr std::string_view kLogoPicture = "LOGO_QUENLOW";
 inline constexpr std::string_view kCompanyAddPicture = "COMPANYADD";
 inline constexpr std::string_view kCompanyDeletePicture = "COMPANYDELETE";
+inline constexpr std::string_view kRefreshPicture = "REFRESH";
 
 // Pixel size of a named picture; raises Exception for a name the program does not have.
 QSize PictureSize(std::string_view name);

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "view/KoreanTexts.h"
@@ -53,7 +54,8 @@ QString DisplayText(const std::string& text) {
 
 MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) {
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
-    if (request.buttons == MessageButtons::OkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
+    if (request.buttons == MessageButtons::OkCancel)
+        buttons = QMessageBox::Ok | QMessageBox::Cancel;
     if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
     if (request.buttons == MessageButtons::YesNoCancel) {
         buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
@@ -92,18 +94,40 @@ MessageResult QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) 
     }
 }
 
-void QtMessagePump::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
-bool QtMessagePump::Terminated() const { return QCoreApplication::closingDown(); }
-
-void QtShell::OpenUrl(const std::string& url) {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+void QtMessagePump::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void QtShell::StartProgram(const std::string& program, const std::string& parameters,
+bool QtMessagePump::Terminated() const {
+    return QCoreApplication::closingDown();
+}
+
+bool QtShell::OpenUrl(const std::string& url) {
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    // xdg-open says within a moment whether anything could open the address (no browser: it
+    // ends with a failure); one that is still busy has found its handler.
+    auto* process = new QProcess();
+    process->start(opener, {QString::fromStdString(url)});
+    if (!process->waitForStarted()) {
+        delete process;
+        return false;
+    }
+    if (process->waitForFinished(3000)) {
+        const bool opened =
+            process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+        delete process;
+        return opened;
+    }
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
+}
+
+bool QtShell::StartProgram(const std::string& program, const std::string& parameters,
                            const std::string& workingFolder) {
-    QProcess::startDetached(QString::fromStdString(program), {QString::fromStdString(parameters)},
-                            QString::fromStdString(workingFolder));
+    return QProcess::startDetached(QString::fromStdString(program),
+                                   {QString::fromStdString(parameters)},
+                                   QString::fromStdString(workingFolder));
 }
 
 }  // namespace tidewell

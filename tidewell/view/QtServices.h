@@ -33,8 +33,8 @@ public:
 
 class QtShell : public Shell {
 public:
-    void OpenUrl(const std::string& url) override;
-    void StartProgram(const std::string& program, const std::string& parameters,
+    bool OpenUrl(const std::string& url) override;
+    bool StartProgram(const std::string& program, const std::string& parameters,
                       const std::string& workingFolder) override;
 };
 

@@ -67,18 +67,20 @@ void PaintState(QPainter& painter, const QRect& r, const TCompanyRowView& row,
                 const TRowPaintContext& context) {
     const TColumnBox& state = context.Columns.StateColumn;
     painter.drawPixmap(QPoint(r.left() + state.Left, r.top() + kSyncImageTop),
-                       row.BothChanged ? context.Pictures.ConflictImage(row.Hot)
-                                       : context.Pictures.SyncImage(row.SyncMode, row.Hot));
+                       row.BothChanged || row.FolderMissing
+                           ? context.Pictures.ConflictImage(row.Hot)
+                           : context.Pictures.SyncImage(row.SyncMode, row.Hot));
     painter.setFont(ListCaptionFont());
-    painter.setPen(row.BothChanged           ? kStateCaptionConflict
-                   : row.SyncMode == smNone ? kStateCaptionNone
-                                            : kStateCaptionActive);
+    painter.setPen(row.BothChanged || row.FolderMissing ? kStateCaptionConflict
+                   : row.SyncMode == smNone             ? kStateCaptionNone
+                                                        : kStateCaptionActive);
     const QRect band =
         Band(r, state.Left + kStateCaptionIndent, state.Right - context.Columns.CellMargin, r.top(),
              r.top() + r.height());
     painter.drawText(band, Qt::AlignCenter | Qt::TextSingleLine,
-                     row.BothChanged ? QString::fromUtf8(kConflictCaption)
-                                     : SyncStateCaption(row.SyncMode));
+                     row.FolderMissing ? QString::fromUtf8(kMissingCaption)
+                     : row.BothChanged ? QString::fromUtf8(kConflictCaption)
+                                       : SyncStateCaption(row.SyncMode));
 }
 
 void PaintDataText(QPainter& painter, const QRect& band, const QString& text) {
@@ -157,6 +159,7 @@ QString FutureTimeText(TDateTime time) {
 }
 
 QString LocalLineText(const TCompanyRowView& row) {
+    if (row.FolderMissing) return QString::fromUtf8(kMissingLocalLine);
     if (row.LocalPath.empty()) return QStringLiteral("<폴더를 선택하세요>");
     if (row.LocalModified != 0) {
         return row.LocalInFuture

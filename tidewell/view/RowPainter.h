@@ -28,10 +28,12 @@ struct TCompanyRowView {
     bool Checked = false;
     bool Hot = false;                    // the row under the pointer
     bool PointerOverFolderLink = false;  // underlines the folder prompt
-    bool Current = false;  // the keyboard's row while the list has the focus: a focus frame
+    bool Current = false;        // the keyboard's row while the list has the focus: a focus frame
     bool BothChanged = false;    // the user must say which side to keep
     bool LocalInFuture = false;  // the time is more than a day ahead: a clock was wrong
     bool WebInFuture = false;
+    // Registered here, but its folder is not found now (LocalPath is empty then).
+    bool FolderMissing = false;
 };
 
 inline const QColor kRowBackground{255, 255, 255};
@@ -45,6 +47,9 @@ inline const QColor kStateCaptionConflict{179, 92, 0};
 
 // The caption of a row whose two sides both changed.
 inline const char* const kConflictCaption = "양쪽 변경";
+// The caption and the local line of a row whose registered folder is not found.
+inline const char* const kMissingCaption = "폴더 없음";
+inline const char* const kMissingLocalLine = "<폴더를 찾을 수 없음>";
 
 // The caption beside the state image.
 QString SyncStateCaption(TSyncMode mode);

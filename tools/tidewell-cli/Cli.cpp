@@ -22,6 +22,7 @@
 #include "platform/SettingsHive.h"
 #include "usecase/AccountTexts.h"
 #include "usecase/CompanySession.h"
+#include "usecase/RunProgress.h"
 
 namespace fs = std::filesystem;
 
@@ -29,44 +30,52 @@ namespace tidewell::cli {
 namespace {
 
 constexpr const char* kUsageText =
-    "usage: tidewell-cli [--service URL] COMMAND [ARGUMENTS]\n"
-    "  account                      the account: name, web-folder usage, service period\n"
-    "  list                         one line per company (tab-separated): key, name,\n"
-    "                               direction, local time, web-folder time, local folder\n"
-    "                               (a time more than a day ahead is marked \"(future)\")\n"
-    "  sync [KEY...] [--wait]       transfer every company that needs it, or the given ones;\n"
-    "                               --wait waits for another Tidewell run as long as it takes\n"
-    "  upload KEY                   send this computer's data of a company to the web folder\n"
-    "  download KEY [--folder DIR]  fetch a company's newest archive (into DIR when it has\n"
-    "                               no folder here yet)\n"
-    "  add FOLDER                   add the company whose default.mdb is in FOLDER\n"
-    "  remove KEY [--yes]           remove a company here and in the web folder\n"
-    "  history KEY                  the company's safety archives here, newest first\n"
-    "                               (tab-separated: archive, time of its data, size)\n"
-    "  restore KEY ARCHIVE          put one of them back (the current data is kept first)\n"
-    "  login [ID] [--file]          check the password (read from standard input) with the\n"
-    "                               service and keep it with the ID for later runs: in the\n"
-    "                               desktop's keyring, or with --file in a file only you can\n"
-    "                               read (for computers without a keyring)\n"
-    "  logout [ID]                  forget the kept password\n"
+    "사용법: tidewell-cli [--service URL] 명령 [인수]\n"
+    "  account                      계정: 사용자명, 웹폴더 사용량, 사용기한\n"
+    "  list                         사업장마다 한 줄(탭으로 구분): 키, 이름, 전송 방향,\n"
+    "                               이 컴퓨터의 시각, 웹폴더의 시각, 이 컴퓨터의 폴더\n"
+    "                               (하루 넘게 앞선 시각에는 \"(future)\"가 붙습니다;\n"
+    "                               등록된 폴더를 찾을 수 없으면 방향은 missing, 폴더는\n"
+    "                               찾던 곳)\n"
+    "  sync [KEY...] [--wait]       전송이 필요한 모든 사업장, 또는 주어진 사업장을 전송합니다.\n"
+    "                               이 컴퓨터에 폴더가 없는 사업장은 건너뜁니다.\n"
+    "                               --wait: 다른 Tidewell 작업이 끝날 때까지 기다립니다\n"
+    "  upload KEY                   이 컴퓨터의 자료를 웹폴더로 올립니다\n"
+    "  download KEY [--folder DIR]  웹폴더의 최신 자료를 내려받습니다(폴더가 아직 없으면 DIR로)\n"
+    "  add FOLDER                   FOLDER에 default.mdb가 있는 사업장을 추가합니다\n"
+    "  remove KEY [--yes]           사업장을 이 컴퓨터와 웹폴더에서 삭제합니다\n"
+    "                               (웹폴더의 백업 파일도 모두 삭제됩니다)\n"
+    "  forget KEY [--yes]           사업장을 이 컴퓨터의 목록에서만 삭제합니다\n"
+    "                               (웹폴더의 백업 파일과 사업장 폴더는 남습니다)\n"
+    "  history KEY                  이 컴퓨터의 백업 파일, 최신 것부터\n"
+    "                               (탭으로 구분: 파일, 자료의 시각, 크기)\n"
+    "  restore KEY ARCHIVE          그 백업 파일의 자료로 되돌립니다(지금 자료는 먼저 보관)\n"
+    "  login [ID] [--file]          비밀번호(표준 입력으로 받음)를 서비스에서 확인하고 아이디와\n"
+    "                               함께 저장합니다: 바탕화면의 키링에, 또는 --file이면 이\n"
+    "                               사용자만 읽을 수 있는 파일에(키링이 없는 컴퓨터용)\n"
+    "  logout [ID]                  저장한 비밀번호를 지웁니다\n"
     "  schedule install [--daily HH:MM | --hourly] [--spread MINUTES]\n"
-    "                               sync by itself through a systemd user timer (every day at\n"
-    "                               21:00 unless told otherwise), at a moment of its own\n"
-    "                               within the next MINUTES (30; 0: on the dot), so that every\n"
-    "                               shop does not reach the service in the same second\n"
-    "  schedule status | remove     the next and the last scheduled run | no more schedule\n"
-    "--prefer local|web (sync, upload, download): which side to keep when both changed since\n"
-    "they last agreed, or when only a time in the future would decide; without it such\n"
-    "companies are passed over. --prefer web (download, sync) also lets data of the other\n"
-    "database format (SQLite, Jet 4) take the place of a company's; without it that is refused.\n"
-    "--scheduled (sync): a run of the schedule: quiet when it succeeds; when it fails, a\n"
-    "desktop notification and the same text on standard error.\n"
-    "Credentials come from TIDEWELL_USERID and TIDEWELL_PASSWORD; what is unset comes from\n"
-    "what login kept, else the password is asked for when a terminal is attached. The\n"
-    "service is --service, TIDEWELL_SERVICE_URL, the one of the kept login, or the default.\n"
-    "Ctrl+C (SIGINT) or SIGTERM stops the transfer under way and leaves the data as it was;\n"
-    "the exit status is then 130 or 143.\n";
+    "                               systemd 사용자 타이머로 저절로 전송합니다(따로 정하지\n"
+    "                               않으면 매일 21:00). 가게들이 한꺼번에 서비스에 몰리지\n"
+    "                               않도록 컴퓨터마다 MINUTES분(30, 0이면 정각) 안의 제\n"
+    "                               시각에 실행합니다\n"
+    "  schedule status | remove     다음 실행과 지난 실행 | 예약을 지웁니다\n"
+    "--prefer local|web (sync, upload, download): 마지막으로 맞춘 뒤 양쪽 자료가 모두\n"
+    "바뀌었거나 맞춘 적이 없을 때, 또는 미래의 시각만이 방향을 정할 때 남길 쪽. 없으면 그런\n"
+    "사업장은 건너뜁니다. local이면 웹폴더의 최신 자료를 먼저 사업장의 Backup 폴더에\n"
+    "보관합니다. --prefer web(download, sync)이면 다른 데이터베이스 형식(SQLite, Jet 4)의\n"
+    "자료도 사업장의 자료를 대신할 수 있습니다. 없으면 그런 자료는 거절합니다.\n"
+    "--scheduled (sync): 예약 실행. 성공하면 아무것도 알리지 않고, 실패하면 바탕화면 알림과\n"
+    "같은 내용을 표준 오류로 보냅니다.\n"
+    "로그인 정보는 TIDEWELL_USERID와 TIDEWELL_PASSWORD에서, 없으면 login이 저장한 것에서\n"
+    "가져오고, 그래도 없으면 터미널에서 비밀번호를 묻습니다. 서비스는 --service,\n"
+    "TIDEWELL_SERVICE_URL, 저장한 로그인의 서비스, 기본 주소 순으로 정합니다.\n"
+    "Ctrl+C(SIGINT)나 SIGTERM은 진행 중인 전송을 멈추고 자료를 그대로 둡니다. 이때 종료\n"
+    "상태는 130이나 143입니다.\n";
 
+constexpr const char* kUsageHint = "사용법은 tidewell-cli --help로 볼 수 있습니다.";
+
+// A command line that can't be run: one line that says why (empty: --help was asked for).
 struct UsageError {
     std::string message;
 };
@@ -81,7 +90,7 @@ struct Options {
     std::string command;
     std::vector<std::string> arguments;
     std::string folder;                // download --folder
-    bool yes = false;                  // remove --yes
+    bool yes = false;                  // remove, forget --yes
     bool wait = false;                 // sync --wait
     std::string prefer;                // --prefer local|web
     bool file = false;                 // login --file
@@ -95,7 +104,8 @@ Options Parse(const std::vector<std::string>& arguments) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         auto value = [&](const char* name) {
-            if (i + 1 >= arguments.size()) throw UsageError{std::string(name) + " needs a value"};
+            if (i + 1 >= arguments.size())
+                throw UsageError{std::string(name) + "에 값이 필요합니다"};
             return arguments[++i];
         };
         if (a == "--service") {
@@ -109,26 +119,27 @@ Options Parse(const std::vector<std::string>& arguments) {
         } else if (a == "--prefer") {
             options.prefer = value("--prefer");
             if (options.prefer != "local" && options.prefer != "web") {
-                throw UsageError{"--prefer takes local or web"};
+                throw UsageError{"--prefer에는 local이나 web을 주세요"};
             }
         } else if (a == "--file") {
             options.file = true;
         } else if (a == "--scheduled") {
             options.scheduled = true;
         } else if (a == "--daily" || a == "--hourly") {
-            if (options.time) throw UsageError{"--daily and --hourly go alone"};
+            if (options.time) throw UsageError{"--daily와 --hourly는 함께 쓸 수 없습니다"};
             options.time = ScheduleTime{.Hourly = true};
             if (a == "--daily") {
                 options.time = ParseDailyTime(value("--daily"));
-                if (!options.time) throw UsageError{"--daily takes HH:MM (00:00 to 23:59)"};
+                if (!options.time)
+                    throw UsageError{"--daily에는 HH:MM(00:00부터 23:59까지)을 주세요"};
             }
         } else if (a == "--spread") {
             options.spread = ParseSpreadMinutes(value("--spread"));
-            if (!options.spread) throw UsageError{"--spread takes minutes, 0 to 720"};
+            if (!options.spread) throw UsageError{"--spread에는 0부터 720까지의 분을 주세요"};
         } else if (a == "--help" || a == "-h") {
             throw UsageError{};
         } else if (a.rfind("--", 0) == 0) {
-            throw UsageError{"unknown option " + a};
+            throw UsageError{"알 수 없는 옵션입니다: " + a};
         } else if (options.command.empty()) {
             options.command = a;
         } else {
@@ -138,42 +149,46 @@ Options Parse(const std::vector<std::string>& arguments) {
     static const std::map<std::string, std::pair<std::size_t, std::size_t>> kArity = {
         {"account", {0, 0}},  {"list", {0, 0}},  {"sync", {0, SIZE_MAX}}, {"upload", {1, 1}},
         {"download", {1, 1}}, {"add", {1, 1}},   {"remove", {1, 1}},      {"history", {1, 1}},
-        {"restore", {2, 2}},  {"login", {0, 1}}, {"logout", {0, 1}},      {"schedule", {1, 1}}};
+        {"restore", {2, 2}},  {"login", {0, 1}}, {"logout", {0, 1}},      {"schedule", {1, 1}},
+        {"forget", {1, 1}}};
     const auto arity = kArity.find(options.command);
     if (arity == kArity.end()) {
-        throw UsageError{options.command.empty() ? "no command given"
-                                                 : "unknown command " + options.command};
+        throw UsageError{options.command.empty() ? "명령이 없습니다"
+                                                 : "알 수 없는 명령입니다: " + options.command};
     }
     const std::size_t count = options.arguments.size();
     if (count < arity->second.first || count > arity->second.second) {
-        throw UsageError{"wrong number of arguments for " + options.command};
+        throw UsageError{options.command + " 명령의 인수 개수가 맞지 않습니다"};
     }
     if (!options.folder.empty() && options.command != "download") {
-        throw UsageError{"--folder goes with download"};
+        throw UsageError{"--folder는 download와 함께 씁니다"};
     }
-    if (options.yes && options.command != "remove") throw UsageError{"--yes goes with remove"};
-    if (options.wait && options.command != "sync") throw UsageError{"--wait goes with sync"};
+    if (options.yes && options.command != "remove" && options.command != "forget") {
+        throw UsageError{"--yes는 remove나 forget과 함께 씁니다"};
+    }
+    if (options.wait && options.command != "sync") throw UsageError{"--wait는 sync와 함께 씁니다"};
     if (options.scheduled && options.command != "sync") {
-        throw UsageError{"--scheduled goes with sync"};
+        throw UsageError{"--scheduled는 sync와 함께 씁니다"};
     }
-    if (options.file && options.command != "login") throw UsageError{"--file goes with login"};
+    if (options.file && options.command != "login")
+        throw UsageError{"--file은 login과 함께 씁니다"};
     if (options.command == "schedule") {
         const std::string& action = options.arguments[0];
         if (action != "install" && action != "status" && action != "remove") {
-            throw UsageError{"schedule takes install, status or remove"};
+            throw UsageError{"schedule 다음에는 install, status, remove 가운데 하나를 주세요"};
         }
         if ((options.time || options.spread) && action != "install") {
-            throw UsageError{"--daily, --hourly and --spread go with schedule install"};
+            throw UsageError{"--daily, --hourly, --spread는 schedule install과 함께 씁니다"};
         }
     } else if (options.time || options.spread) {
-        throw UsageError{"--daily, --hourly and --spread go with schedule install"};
+        throw UsageError{"--daily, --hourly, --spread는 schedule install과 함께 씁니다"};
     }
     if (options.spread && options.time && options.time->Hourly && *options.spread >= 60) {
-        throw UsageError{"--hourly takes a --spread below 60 minutes"};
+        throw UsageError{"--hourly에는 60분보다 작은 --spread를 주세요"};
     }
     if (!options.prefer.empty() && options.command != "sync" && options.command != "upload" &&
         options.command != "download") {
-        throw UsageError{"--prefer goes with sync, upload and download"};
+        throw UsageError{"--prefer는 sync, upload, download와 함께 씁니다"};
     }
     return options;
 }
@@ -218,7 +233,12 @@ bool AskYes(const std::string& question, std::ostream& err) {
 constexpr const char* kPassedOver = "양쪽 자료가 모두 변경되어 전송하지 않았습니다.";
 constexpr const char* kFutureTime =
     "자료의 시각이 미래로 되어 있어 어느 쪽이 최신인지 알 수 없으므로 전송하지 않았습니다.";
+constexpr const char* kNeverAgreed =
+    "이 컴퓨터와 웹폴더의 자료를 맞춘 적이 없어 어느 쪽이 최신인지 알 수 없으므로 전송하지 "
+    "않았습니다.";
 constexpr const char* kChooseSide = "(--prefer local 또는 --prefer web으로 남길 쪽을 정해 주세요.)";
+constexpr const char* kNoFolderHere = "이 컴퓨터에 폴더가 없습니다";
+constexpr const char* kMissingFolder = "등록된 폴더를 찾을 수 없어 전송하지 않았습니다";
 constexpr const char* kPreferWebForFormat =
     "(--prefer web을 붙이면 내려받은 자료로 바꾸고, 이 컴퓨터의 자료는 백업 파일로 보관합니다.)";
 constexpr const char* kDeleteQuestion =
@@ -270,11 +290,14 @@ private:
 };
 
 // The progress of a transfer on stderr: one line per stage, or on a terminal one line that
-// keeps its place. A quiet run shows none: a scheduled run says something only when it fails.
+// keeps its place, with the whole run's figures (company n of N, bytes, speed, time left). A
+// quiet run shows none: a scheduled run says something only when it fails.
 class ConsoleProgress {
 public:
     ConsoleProgress(std::ostream& err, bool quiet)
         : err_(err), terminal_(isatty(STDERR_FILENO)), quiet_(quiet) {}
+
+    TRunProgress& Run() { return run_; }
 
     // The stages that follow are the company's.
     void Start(const std::string& company) {
@@ -283,11 +306,12 @@ public:
         percent_ = 0;
     }
     TTidewellProgressEvent Event() {
-        return [this](const void*, const std::string&, const std::string& message, std::int64_t,
-                      std::int64_t, std::uint8_t percent) {
+        return [this](const void*, const std::string&, const std::string& message,
+                      std::int64_t total, std::int64_t done, std::uint8_t percent) {
             const bool newStage = message != caption_;
             caption_ = message;
             percent_ = percent;
+            run_.Report(total, done);
             if (!quiet_ && (newStage || terminal_)) Show();
         };
     }
@@ -300,7 +324,16 @@ public:
 
 private:
     void Show() {
-        const std::string line = company_ + ": " + caption_ + " " + std::to_string(percent_) + "%";
+        std::string line;
+        if (run_.Count() > 1) {
+            line =
+                "[" + std::to_string(run_.Position()) + "/" + std::to_string(run_.Count()) + "] ";
+        }
+        line += company_ + ": " + caption_ + " " + std::to_string(percent_) + "%";
+        // The run's bytes, speed and time left once there are any.
+        if (const std::string figures = RunFiguresText(run_); !figures.empty()) {
+            line += " · " + figures;
+        }
         if (terminal_) {
             err_ << "\r\033[K" << line << std::flush;
             shown_ = true;
@@ -316,6 +349,7 @@ private:
     std::string company_;
     std::string caption_;
     int percent_ = 0;
+    TRunProgress run_;
 };
 
 // Ends the progress line however a transfer ends.
@@ -331,6 +365,21 @@ public:
 private:
     ConsoleProgress& progress_;
 };
+
+// Which way a decision points, in words.
+std::string DirectionWords(const TSyncDecision& decision) {
+    if (decision.Ask != TSyncDecision::akNone) return "남길 쪽 선택";
+    switch (decision.Mode) {
+        case smUpload:
+        case smUserUpload:
+            return "올리기";
+        case smDownload:
+        case smUserDownload:
+            return "내려받기";
+        default:
+            return "필요없음";
+    }
+}
 
 std::string TimeText(TDateTime t, bool future = false) {
     return t == 0 ? "-" : FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + (future ? " (future)" : "");
@@ -420,7 +469,8 @@ private:
         if (c == "download") return TransferOne(options_.arguments[0], false);
         if (c == "history") return History(options_.arguments[0]);
         if (c == "restore") return Restore(options_.arguments[0], options_.arguments[1]);
-        return Remove(options_.arguments[0]);
+        if (c == "forget") return Remove(options_.arguments[0], TRemoveScope::ThisComputer);
+        return Remove(options_.arguments[0], TRemoveScope::Everywhere);
     }
 
     bool LogIn(const std::string& userID, const std::string& password) {
@@ -461,13 +511,14 @@ private:
         int status = kLoginRefused;
         std::string reason = "아이디나 비밀번호가 맞지 않습니다.";
         if (login_.Kind == TLoginOutcome::loTransport) {
-            err_ << "tidewell-cli: " << login_.Reason << "\n";
             reason = login_.Reason;
             status = kFailed;
         } else if (login_.Kind == TLoginOutcome::loRefused && !login_.Reason.empty()) {
-            err_ << "tidewell-cli: " << login_.Reason << "\n";
             reason = login_.Reason;
+        } else if (login_.Kind == TLoginOutcome::loStopped) {
+            throw OperationStopped();
         }
+        if (!options_.scheduled) err_ << "tidewell-cli: " << reason << "\n";
         problems_.Add("로그인하지 못했습니다: " + reason);
         try {
             if (const std::string names = Joined(session_.Registry().Names()); !names.empty()) {
@@ -582,7 +633,7 @@ private:
 
     // A problem of the run: one line on stderr, and one for the report of a scheduled run.
     void Tell(const std::string& text) {
-        err_ << OneLine(text) << "\n";
+        if (!options_.scheduled) err_ << OneLine(text) << "\n";
         problems_.Add(text);
     }
 
@@ -627,10 +678,15 @@ private:
         for (const TCompanyRow& row : rows_) {
             const TTidewellCompany& c = *row.Company;
             const TSyncDecision decision = session_.Decide(c);
-            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t' << DirectionText(c) << '\t'
+            // A registered folder that is not found is named as missing, with where it was.
+            out_ << c.CompanyKey << '\t' << c.CompanyName << '\t'
+                 << (row.Missing ? "missing" : DirectionText(c)) << '\t'
                  << TimeText(c.LocalModified, decision.LocalInFuture) << '\t'
                  << TimeText(c.LatestFileTime, decision.WebInFuture) << '\t'
-                 << (c.LocalPath.empty() ? "-" : c.LocalPath) << "\n";
+                 << (row.Missing           ? row.Missing->Path
+                     : c.LocalPath.empty() ? "-"
+                                           : c.LocalPath)
+                 << "\n";
         }
         return listed ? kDone : kFailed;
     }
@@ -648,27 +704,77 @@ private:
         return TKeepSide::Unanswered;
     }
 
-    // What one company's transfer came to, told as one line when it did not happen.
+    // What one company's transfer came to, told as one line when it did not happen and noted
+    // for the run's summary.
     int Report(const TTidewellCompany& company, const TCompanyOutcome& outcome, bool upload) {
         const std::string& name = company.CompanyName;
+        const auto failed = [&](const std::string& text, const std::string& why) {
+            Tell(text);
+            summary_.Refused.push_back({name, why});
+            return kFailed;
+        };
         switch (outcome.Kind) {
             case TCompanyOutcome::coDone:
+                summary_.Transferred.push_back({name, {}});
+                if (!outcome.KeptArchive.empty() && !options_.scheduled) {
+                    err_ << name
+                         << ": 웹폴더의 자료를 백업 파일로 보관했습니다: " << outcome.KeptArchive
+                         << "\n";
+                }
+                return kDone;
             case TCompanyOutcome::coStopped:
+                summary_.Cancelled.push_back({name, {}});
                 return kDone;
             case TCompanyOutcome::coNothing:
-                if (outcome.Nothing == TCompanyOutcome::tnNoDirection) return kDone;
-                Tell(name + ": 전송되지 않았습니다.");
-                return kFailed;
+                switch (outcome.Nothing) {
+                    case TCompanyOutcome::tnNoDirection:
+                        return kDone;
+                    case TCompanyOutcome::tnNoFolder:
+                        if (!options_.arguments.empty()) {
+                            return failed(name + ": " + kNoFolderHere +
+                                              ". tidewell-cli download KEY --folder DIR로 "
+                                              "받을 수 있습니다.",
+                                          kNoFolderHere);
+                        }
+                        // Another computer's company: this one has nothing of it to send.
+                        summary_.PassedOver.push_back({name, kNoFolderHere});
+                        return kDone;
+                    case TCompanyOutcome::tnMissingFolder: {
+                        const auto missing = session_.MissingFolderOf(company);
+                        const std::string where = missing ? missing->Path : std::string();
+                        return failed(name + ": " + kMissingFolder + " (" + where + ")",
+                                      kMissingFolder);
+                    }
+                    case TCompanyOutcome::tnNoDatabase:
+                        return failed(name +
+                                          ": 폴더에 사업장 자료(default.mdb)가 없어 올리지 "
+                                          "않았습니다.",
+                                      "자료 없음");
+                    case TCompanyOutcome::tnNoArchive:
+                        return failed(name + ": 웹폴더에 내려받을 자료가 없습니다.", "자료 없음");
+                    case TCompanyOutcome::tnUnknown:
+                        break;
+                }
+                return failed(name + ": 전송되지 않았습니다.", "전송되지 않음");
             case TCompanyOutcome::coExpired:
-                Tell(name + "\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.");
-                return kFailed;
+                return failed(name + "\r\n사용기한이 만료되어 자료를 전송할 수 없습니다.",
+                              "사용기한 만료");
             case TCompanyOutcome::coConflict: {
-                const char* why =
-                    outcome.Decision.Ask == TSyncDecision::akFutureTime ? kFutureTime : kPassedOver;
-                err_ << name << ": " << why << " " << kChooseSide << "\n";
+                const char* why = outcome.Decision.Ask == TSyncDecision::akFutureTime ? kFutureTime
+                                  : outcome.Decision.Ask == TSyncDecision::akNeverAgreed
+                                      ? kNeverAgreed
+                                      : kPassedOver;
+                if (!options_.scheduled) err_ << name << ": " << why << " " << kChooseSide << "\n";
                 problems_.Add(name + ": " + why);
+                summary_.Refused.push_back({name, why});
                 return kFailed;
             }
+            case TCompanyOutcome::coChanged:
+                return failed(name + ": 목록을 만든 뒤에 자료가 바뀌어(" +
+                                  DirectionWords(outcome.Previous) + "에서 " +
+                                  DirectionWords(outcome.Decision) +
+                                  "(으)로) 전송하지 않았습니다. 다시 실행해 주세요.",
+                              "자료가 바뀜");
             case TCompanyOutcome::coRefused: {
                 std::string reason = outcome.Message;
                 if (reason.empty()) {
@@ -676,13 +782,12 @@ private:
                                     : "웹폴더에서 자료를 내려받지 못했습니다.";
                     if (!outcome.Status.empty()) reason += " (STATUS=" + outcome.Status + ")";
                 }
-                Tell(name + "\r\n" + reason);
-                return kFailed;
+                return failed(name + "\r\n" + reason, reason);
             }
             case TCompanyOutcome::coFailed:
-                Tell(name + ": " + outcome.Message +
-                     (formatRefused_ ? std::string(" ") + kPreferWebForFormat : ""));
-                return kFailed;
+                return failed(name + ": " + outcome.Message +
+                                  (formatRefused_ ? std::string(" ") + kPreferWebForFormat : ""),
+                              outcome.Message);
         }
         return kFailed;
     }
@@ -706,6 +811,24 @@ private:
         return Report(*company, outcome, upload);
     }
 
+    // What a sync came to, once at its end: the counts, and the companies passed over that no
+    // line has named yet (those without a folder here).
+    void ShowSummary() {
+        if (options_.scheduled) return;
+        std::string counts;
+        const auto count = [&](const char* what, std::size_t n) {
+            if (n > 0)
+                counts +=
+                    (counts.empty() ? "" : ", ") + std::string(what) + " " + std::to_string(n);
+        };
+        count("전송", summary_.Transferred.size());
+        count("건너뜀", summary_.PassedOver.size());
+        count("실패", summary_.Refused.size());
+        count("취소", summary_.Cancelled.size());
+        err_ << "전송을 마쳤습니다." << (counts.empty() ? "" : " (" + counts + ")") << "\n";
+        ShowPassedOver();
+    }
+
     int Sync() {
         if (!BuildList()) return kFailed;
         std::vector<TTidewellCompanyPtr> chosen;
@@ -716,28 +839,45 @@ private:
                 if (keys.count(row.Company->CompanyKey)) chosen.push_back(row.Company);
             }
         } else {
-            // Companies changed on both sides go when the user said which side to keep; the
-            // transfer tells the others.
+            // Companies changed on both sides go when the user said which side to keep, and a
+            // registered company whose folder is not found is named; the transfer tells them.
+            // One without a folder here is another computer's: passed over, named at the end.
             for (const TCompanyRow& row : rows_) {
                 const bool ask = session_.Decide(*row.Company).Ask != TSyncDecision::akNone;
-                if (row.Checked || ask) chosen.push_back(row.Company);
+                if (row.Checked || row.Missing || (ask && !row.Company->LocalPath.empty())) {
+                    chosen.push_back(row.Company);
+                } else if (row.Company->LocalPath.empty() && row.Company->SyncMode != smNone) {
+                    summary_.PassedOver.push_back({row.Company->CompanyName, kNoFolderHere});
+                }
             }
         }
         if (chosen.empty()) {
             if (!options_.scheduled) err_ << "전송할 사업장이 없습니다.\n";
+            ShowPassedOver();
             return warned_ ? kFailed : kDone;
         }
         int status = warned_ ? kFailed : kDone;
-        for (const TTidewellCompanyPtr& company : chosen) {
-            if (company->LocalPath.empty()) {
-                Tell(company->CompanyName + "의 폴더가 선택되어 있지 않습니다.\r" +
-                     "폴더을 선택해 주세요.");
-                status = kFailed;
-                continue;
-            }
-            if (Transfer(company, company->SyncMode) != kDone) status = kFailed;
+        std::vector<std::int64_t> expected;
+        for (const auto& company : chosen) expected.push_back(company->LatestFileSize);
+        progress_.Run().Start(expected);
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
+            progress_.Run().BeginCompany(static_cast<int>(i));
+            if (Transfer(chosen[i], chosen[i]->SyncMode) != kDone) status = kFailed;
+            progress_.Run().EndCompany();
         }
+        ShowSummary();
         return status;
+    }
+
+    // Companies passed over when nothing else was to be done.
+    void ShowPassedOver() {
+        if (options_.scheduled || summary_.PassedOver.empty()) return;
+        err_ << "건너뛴 사업장:";
+        for (std::size_t i = 0; i < summary_.PassedOver.size(); ++i) {
+            const auto& entry = summary_.PassedOver[i];
+            err_ << (i ? ", " : " ") << entry.Company << " (" << entry.Why << ")";
+        }
+        err_ << "\n";
     }
 
     int TransferOne(const std::string& key, bool upload) {
@@ -765,7 +905,12 @@ private:
         const TSyncMode decided = session_.Decide(*company).Mode;
         const TSyncMode mode = upload ? (decided == smUpload ? smUpload : smUserUpload)
                                       : (decided == smDownload ? smDownload : smUserDownload);
-        return Transfer(company, mode);
+        // One company is a run too: its bytes, speed and time left on the progress line.
+        progress_.Run().Start({upload ? 0 : company->LatestFileSize});
+        progress_.Run().BeginCompany(0);
+        const int status = Transfer(company, mode);
+        progress_.Run().EndCompany();
+        return status;
     }
 
     // add FOLDER: registered once, however often it is added.
@@ -849,13 +994,25 @@ private:
         throw Failure{company->CompanyName + "의 백업 파일이 아닙니다: " + archive};
     }
 
-    int Remove(const std::string& key) {
+    int Remove(const std::string& key, TRemoveScope scope) {
         if (!BuildList()) return kFailed;
         const TTidewellCompanyPtr company = CompanyOf(key);
-        if (!options_.yes && !(isatty(STDIN_FILENO) && AskYes(kDeleteQuestion, err_))) {
-            throw Failure{"삭제하지 않았습니다."};
+        if (scope == TRemoveScope::ThisComputer && company->LocalPath.empty() &&
+            !session_.MissingFolderOf(*company)) {
+            throw Failure{company->CompanyName + ": 이 컴퓨터에 등록된 사업장이 아닙니다."};
         }
-        const TCompanyOutcome outcome = session_.Remove(company);
+        const std::string question =
+            scope == TRemoveScope::Everywhere
+                ? std::string(kDeleteQuestion) + "\r\r삭제할 사업장: " + company->CompanyName +
+                      (company->LatestFileSize > 0 ? " (웹폴더의 백업 파일도 삭제됩니다)"
+                                                   : " (웹폴더에는 자료가 없습니다)")
+                : "이 컴퓨터의 목록에서 " + company->CompanyName +
+                      " 사업장을 삭제하시겠습니까? 웹폴더의 백업 파일과 사업장 폴더는 그대로 "
+                      "남습니다.";
+        if (!options_.yes && !(isatty(STDIN_FILENO) && AskYes(question, err_))) {
+            throw Failure{"삭제하지 않았습니다. (확인 없이 삭제하려면 --yes)"};
+        }
+        const TCompanyOutcome outcome = session_.Remove(company, scope);
         if (outcome.Kind == TCompanyOutcome::coRefused && outcome.Message.empty()) {
             Tell(company->CompanyName +
                  "\r\n웹폴더에서 사업장을 삭제하지 못했습니다. (STATUS=" + outcome.Status + ")");
@@ -874,6 +1031,7 @@ private:
     TLoginOutcome login_;
     std::vector<TCompanyRow> rows_;
     bool warned_ = false;  // the list left registered companies out
+    TRunSummary summary_;
     // The company's download would have changed its engine.
     bool formatRefused_ = false;
     ConsoleProgress progress_;
@@ -890,9 +1048,12 @@ int Run(const std::vector<std::string>& arguments, const CliEnvironment& environ
     try {
         options = Parse(arguments);
     } catch (const UsageError& usage) {
-        if (!usage.message.empty()) err << "tidewell-cli: " << usage.message << "\n";
-        err << kUsageText;
-        return usage.message.empty() ? kDone : kUsage;
+        if (usage.message.empty()) {
+            out << kUsageText;  // asked for: the answer, on the standard output
+            return kDone;
+        }
+        err << "tidewell-cli: " << usage.message << "\n" << kUsageHint << "\n";
+        return kUsage;
     }
     RunProblems problems;
     if (options.scheduled) {
@@ -907,12 +1068,13 @@ int Run(const std::vector<std::string>& arguments, const CliEnvironment& environ
         Session session(options, environment, out, err, problems);
         status = session.Run();
     } catch (const Failure& failure) {
-        err << "tidewell-cli: " << failure.message << "\n";
+        // A scheduled run tells everything once, in its report at the end.
+        if (!options.scheduled) err << "tidewell-cli: " << failure.message << "\n";
         problems.Add(failure.message);
         status = failure.status;
     } catch (const std::exception& error) {
         const std::string text = ApplicationErrorText(error.what());
-        err << "tidewell-cli: " << text << "\n";
+        if (!options.scheduled) err << "tidewell-cli: " << text << "\n";
         problems.Add(text);
         status = kFailed;
     }

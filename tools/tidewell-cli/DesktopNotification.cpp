@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "SessionBusErrors.h"
+
 namespace tidewell::cli {
 namespace {
 
@@ -30,7 +32,7 @@ bool TakesMarkup(GDBusConnection* bus) {
 NotificationAnswer SendDesktopNotification(const std::string& title, const std::string& body) {
     g_autoptr(GError) error = nullptr;
     g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) return {false, error ? error->message : "세션 버스가 없습니다"};
+    if (!bus) return {false, SessionBusErrorText(error)};
 
     g_autofree gchar* text =
         TakesMarkup(bus) ? g_markup_escape_text(body.c_str(), -1) : g_strdup(body.c_str());
@@ -44,7 +46,7 @@ NotificationAnswer SendDesktopNotification(const std::string& title, const std::
         g_variant_new("(susss^asa{sv}i)", "Tidewell", 0u, "tidewell", title.c_str(), text,
                       noActions, &hints, -1),
         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &error);
-    if (!reply) return {false, error ? error->message : "알 수 없는 오류"};
+    if (!reply) return {false, SessionBusErrorText(error)};
     return {true, {}};
 }
 

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "SessionBusErrors.h"
+
 namespace tidewell::cli {
 namespace {
 
@@ -32,7 +34,7 @@ struct SecretPasswordFree {
 using SecretPassword = std::unique_ptr<gchar, SecretPasswordFree>;
 
 std::string ErrorText(const GError* error) {
-    return error ? error->message : "알 수 없는 오류";
+    return SessionBusErrorText(error);
 }
 
 }  // namespace

@@ -19,6 +19,25 @@ std::string FirstLine(const std::string& text) {
     return line.empty() ? "알 수 없는 이유" : line;
 }
 
+// What systemctl's English error means, in the words of the messages around it.
+std::string SystemctlProblem(const ProgramResult& result) {
+    if (!result.started) return "systemctl이 없습니다";
+    const std::string& text = result.errors;
+    if (text.find("connect to bus") != std::string::npos ||
+        text.find("$DBUS_SESSION_BUS_ADDRESS") != std::string::npos ||
+        text.find("XDG_RUNTIME_DIR") != std::string::npos) {
+        return "사용자 세션의 systemd에 연결할 수 없습니다";
+    }
+    if (text.find("not found") != std::string::npos ||
+        text.find("does not exist") != std::string::npos) {
+        return "systemd가 예약 파일을 찾지 못했습니다";
+    }
+    if (text.find("ermission") != std::string::npos || text.find("denied") != std::string::npos) {
+        return "권한이 없습니다";
+    }
+    return "systemctl --user가 실패했습니다 (종료 상태 " + std::to_string(result.exitStatus) + ")";
+}
+
 // systemctl --user with these arguments. why says what went wrong when it did not succeed.
 bool Systemctl(const std::vector<std::string>& arguments, std::string* output, std::string* why) {
     std::vector<std::string> command = {"systemctl", "--user"};
@@ -26,8 +45,16 @@ bool Systemctl(const std::vector<std::string>& arguments, std::string* output, s
     const ProgramResult result = RunProgram(command);
     if (output) *output = result.output;
     if (result.started && result.exitStatus == 0) return true;
-    if (why) *why = result.started ? FirstLine(result.errors) : "systemctl이 없습니다";
+    if (why) *why = SystemctlProblem(result);
     return false;
+}
+
+// Whether enable left its link to the timer: what the user manager starts with the session,
+// known also when the manager can't be asked.
+bool EnabledOnDisk() {
+    std::error_code ignored;
+    return fs::exists(
+        fs::symlink_status(UserUnitFolder() / "timers.target.wants" / kTimerUnit, ignored));
 }
 
 KeyValues Properties(const std::string& text) {
@@ -205,8 +232,9 @@ int InstallSchedule(const ScheduleTime& time, const std::vector<std::string>& co
     std::string why;
     if (!Systemctl({"daemon-reload"}, nullptr, &why) ||
         !Systemctl({"enable", "--now", kTimerUnit}, nullptr, &why)) {
+        // Written but not switched on: no backup would run, and the exit status says so.
         TellHowToEnable(why, out);
-        return 0;
+        return 1;
     }
     std::string next;
     Systemctl({"show", kTimerUnit, "--property=NextElapseUSecRealtime", "--value"}, &next, nullptr);
@@ -244,24 +272,31 @@ int ShowSchedule(std::ostream& out) {
     out << "예약: " << DescribeCalendar(CalendarOf(timer)) << " (" << timer.string() << ")\n";
     std::string text, why;
     std::string serviceState;
+    bool on = false;
     if (Systemctl({"show", kTimerUnit, "--property=ActiveState,NextElapseUSecRealtime"}, &text,
                   &why)) {
         const KeyValues timerState = Properties(text);
         const std::string next = ValueOf(timerState, "NextElapseUSecRealtime");
-        if (ValueOf(timerState, "ActiveState") != "active" || next.empty()) {
-            out << "다음 실행: 예약이 꺼져 있습니다 (systemctl --user enable --now " << kTimerUnit
-                << ")\n";
+        on = ValueOf(timerState, "ActiveState") == "active" && !next.empty();
+        if (!on) {
+            out << "다음 실행: 예약이 꺼져 있어 실행되지 않습니다 (systemctl --user enable --now "
+                << kTimerUnit << ")\n";
         } else {
             out << "다음 실행: " << next << "\n";
         }
         if (Systemctl({"show", kServiceUnit, "--property=ActiveState"}, &text, nullptr)) {
             serviceState = ValueOf(Properties(text), "ActiveState");
         }
+    } else if (EnabledOnDisk()) {
+        on = true;
+        out << "다음 실행: 알 수 없습니다 (예약은 켜져 있지만 " << why << ")\n";
     } else {
-        out << "다음 실행: 알 수 없습니다 (systemctl --user를 쓸 수 없습니다: " << why << ")\n";
+        out << "다음 실행: 예약이 꺼져 있어 실행되지 않습니다 (" << why
+            << "). 바탕화면 세션에서 systemctl --user enable --now " << kTimerUnit
+            << "로 켜 주세요.\n";
     }
     ShowLastRun(serviceState, out);
-    return 0;
+    return on ? 0 : 1;
 }
 
 }  // namespace tidewell::cli

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "KeyValueFile.h"
+#include "usecase/KeyValueFile.h"
 
 namespace tidewell::cli {
 

@@ -3,9 +3,9 @@
 #include <charconv>
 
 #include "DesktopNotification.h"
-#include "KeyValueFile.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
+#include "usecase/KeyValueFile.h"
 
 namespace fs = std::filesystem;
 

@@ -2,15 +2,16 @@
 
 #include <unistd.h>
 
-#include "KeyValueFile.h"
 #include "platform/Error.h"
+#include "usecase/KeptLogin.h"
+#include "usecase/KeyValueFile.h"
 
 namespace fs = std::filesystem;
 
 namespace tidewell::cli {
 
 fs::path StoredLoginFile() {
-    return ProgramConfigFolder() / "tidewell-cli-login";
+    return KeptLoginFile();
 }
 
 std::optional<StoredLogin> ReadStoredLogin() {

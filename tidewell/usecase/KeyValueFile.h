@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-namespace tidewell::cli {
+namespace tidewell {
 
-// The small files of tidewell-cli beside the settings hive hold one KEY=value a line.
+// The small files beside the settings hive (what tidewell-cli login keeps, the record of a
+// scheduled run) hold one KEY=value a line.
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 struct KeyValueFile {
@@ -36,4 +37,4 @@ std::string KeyValueText(const KeyValues& values);
 // old one, so a reader sees the old content or the new and never a mix. Makes missing folders.
 void ReplaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode);
 
-}  // namespace tidewell::cli
+}  // namespace tidewell

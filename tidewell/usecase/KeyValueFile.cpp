@@ -1,4 +1,4 @@
-#include "KeyValueFile.h"
+#include "usecase/KeyValueFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tidewell::cli {
+namespace tidewell {
 
 fs::path ProgramConfigFolder() {
     return SettingsHive::DefaultPath().parent_path();
@@ -75,4 +75,4 @@ void ReplaceFile(const fs::path& file, std::string_view text, mode_t mode) {
     removal.Keep();
 }
 
-}  // namespace tidewell::cli
+}  // namespace tidewell
