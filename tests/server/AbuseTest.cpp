@@ -118,7 +118,8 @@ TEST_P(AbuseTest, SlowAndSilentClientsDoNotDelayOthersAndAddressesHaveACap) {
     }
     std::vector<bool> closed(crowd.size(), false);
     const auto opened = Clock::now();
-    while (std::count(closed.begin(), closed.end(), true) < 4 && SecondsSince(opened) < 3) {
+    // Ends as soon as four are closed; the long bound only matters on a machine under load.
+    while (std::count(closed.begin(), closed.end(), true) < 4 && SecondsSince(opened) < 20) {
         for (std::size_t i = 0; i < crowd.size(); ++i) {
             if (!closed[i]) closed[i] = crowd[i]->ClosedWithin(10ms);
         }
