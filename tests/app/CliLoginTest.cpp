@@ -2,7 +2,7 @@
 // on a private session bus) or, on a computer without one and only when asked, in a file.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 #include "CliRunner.h"
 #include "DesktopSession.h"
@@ -67,11 +67,23 @@ TEST(CliLogin, WithoutAKeyringOnlyAFileOfTheUsersOwnAndOnlyWhenAskedFor) {
     // A headless box: no session bus at all.
     cli.environment.erase("DBUS_SESSION_BUS_ADDRESS");
     // The libraries' own English (two lower-case words in a row) stays out of the Korean text.
-    const std::regex english("[A-Za-z]{3,} [a-z]{3,}");
+    // (std::regex is avoided: GCC 12 warns inside it in the sanitizer build.)
+    const auto english = [](const std::string& text) {
+        const auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+        const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+        for (std::size_t space = 3; space + 3 < text.size(); ++space) {
+            if (text[space] != ' ') continue;
+            if (letter(text[space - 1]) && letter(text[space - 2]) && letter(text[space - 3]) &&
+                lower(text[space + 1]) && lower(text[space + 2]) && lower(text[space + 3])) {
+                return true;
+            }
+        }
+        return false;
+    };
     CliOutcome run = cli.Run({"login", "kim"}, "pw1234\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--file"), std::string::npos) << run.err;
-    EXPECT_FALSE(std::regex_search(run.err, english)) << run.err;
+    EXPECT_FALSE(english(run.err)) << run.err;
     EXPECT_FALSE(fs::exists(LoginFile(cli)));
     // A session bus, but nothing on it keeps secrets.
     PrivateSessionBus bus(cli.home / "bus");
@@ -79,7 +91,7 @@ TEST(CliLogin, WithoutAKeyringOnlyAFileOfTheUsersOwnAndOnlyWhenAskedFor) {
         cli.environment["DBUS_SESSION_BUS_ADDRESS"] = bus.Address();
         run = cli.Run({"login", "kim"}, "pw1234\n");
         EXPECT_EQ(run.status, 1);
-        EXPECT_FALSE(std::regex_search(run.err, english)) << run.err;
+        EXPECT_FALSE(english(run.err)) << run.err;
         EXPECT_FALSE(fs::exists(LoginFile(cli)));
     }
 
