@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include <map>
+#include <utility>
 
 #include "company/Common.h"
 #include "company/HostProduct.h"
@@ -146,7 +147,9 @@ TformMain::TformMain(TformMainView& view, const TSessionSetup& setup,
       Configuration_(setup.Configuration),
       KeptLoginService_(keptLoginService) {
     User().Service.URL = ChooseService().URL;
-    session_.Account().OnFormatChange = &TformMain::AskFormatChange;
+    session_.Account().OnFormatChange = [this](const TFormatChange& change) {
+        return AskFormatChange(change);
+    };
 }
 
 TServiceChoice TformMain::ChooseService() {
@@ -758,6 +761,14 @@ bool TformMain::NoteOutcome(const TTidewellCompany& company, const TCompanyOutco
             return true;
         }
         case TCompanyOutcome::coFailed:
+            if (std::exchange(FormatKept_, false)) {
+                if (Summary_) {
+                    Summary_->PassedOver.push_back(
+                        {company.CompanyName,
+                         "데이터베이스 형식을 바꾸지 않기로 해 전송하지 않았습니다."});
+                }
+                return true;
+            }
             refused(outcome.Message);
             return true;
         case TCompanyOutcome::coNothing:
@@ -811,6 +822,7 @@ void TformMain::TransferCompany(int row) {
     // A copy: the company stays valid whatever the handlers that run meanwhile do to the rows.
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
     StartProgress(*company);
+    FormatKept_ = false;
     TCompanyOutcome outcome =
         session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered, ProgressEvent());
     if (outcome.Kind == TCompanyOutcome::coChanged) {
@@ -881,7 +893,9 @@ bool TformMain::AskFormatChange(const TFormatChange& change) {
     question.icon = MessageIcon::Question;
     question.buttons = MessageButtons::YesNo;
     question.defaultButton = MessageResult::No;
-    return CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+    const bool yes = CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+    FormatKept_ = !yes;
+    return yes;
 }
 
 void TformMain::TransferCheckedCompanies() {
@@ -1204,9 +1218,12 @@ void TformMain::menuRestoreClick() {
         TActivity::Other, TPanel::Shown,
         [&] {
             StartProgress(*company);
+            FormatKept_ = false;
             const TCompanyOutcome outcome =
                 session_.RestoreSafetyArchive(company, archive, ProgressEvent());
             if (outcome.Kind == TCompanyOutcome::coStopped) throw OperationStopped();
+            // The user kept the format: that answer was the end of it.
+            if (std::exchange(FormatKept_, false)) return;
             // The default error report, as for any error of the way back.
             if (outcome.Kind == TCompanyOutcome::coFailed) {
                 throw Exception(company->CompanyName + ": " + outcome.Message);

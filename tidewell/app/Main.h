@@ -179,8 +179,8 @@ private:
     // Both sides read again right before the transfer changed the decision: go on as it is now?
     bool AskToGoOnChanged(const TTidewellCompany& company, const TCompanyOutcome& outcome);
     // Data of the other database engine would take the place of a company's: the user says
-    // whether it may (No unless told otherwise).
-    static bool AskFormatChange(const TFormatChange& change);
+    // whether it may (No unless told otherwise). A No is noted in FormatKept_.
+    bool AskFormatChange(const TFormatChange& change);
     // A company's outcome: shown at once (an ended period), kept for the message after the
     // loop (a refusal, a failure, and in a transfer command everything for its summary), or
     // nothing. False when the loop must end (a stop).
@@ -202,6 +202,8 @@ private:
     TActivity Activity_ = TActivity::Other;
     bool CloseAfterStop_ = false;
     bool Picking_ = false;  // the folder picker is open
+    // The user kept the database format of the company under way: what failed is no failure.
+    bool FormatKept_ = false;
     std::string KeptLoginService_;
 };
 
