@@ -70,6 +70,13 @@ std::string TimeText(TDateTime time) {
     return time > 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", time) : std::string("없음");
 }
 
+// The web folder's own older copies, which only the service's administrator brings back.
+std::string OlderInWebFolderText(const THistory& history) {
+    if (history.OlderInWebFolder <= 0) return {};
+    return "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
+           "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
+}
+
 // Why a company the transfer did not take up was passed over.
 std::string PassedOverText(const TCompanyOutcome& outcome) {
     switch (outcome.Nothing) {
@@ -1161,59 +1168,77 @@ void TformMain::menuViewClick() {
     }
 }
 
+TSafetyArchiveList TformMain::WayBackList(const THistory& history) {
+    std::int64_t bytes = 0;
+    for (const TSafetyArchive& archive : history.Archives) bytes += archive.Size;
+    const std::string web = OlderInWebFolderText(history);
+    return {history.Archives, "사업장마다 최근 백업 파일 " +
+                                  std::to_string(session_.SafetyArchivesKept()) +
+                                  "개를 보관합니다 (설정에서 바꿀 수 있습니다). 지금 " +
+                                  std::to_string(history.Archives.size()) + "개, " +
+                                  FormatSize(bytes) + "." + (web.empty() ? "" : "\r\n" + web)};
+}
+
+std::optional<std::string> TformMain::ChooseWayBack(const TTidewellCompany& company) {
+    const THistory history = session_.History(company);
+    if (history.Archives.empty()) {
+        const std::string web = OlderInWebFolderText(history);
+        ShowAppMessage(company.CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
+                       (web.empty() ? std::string() : "\r\n" + web));
+        return std::nullopt;
+    }
+    TSafetyArchiveList shown = WayBackList(history);
+    const auto remove = [&](const std::vector<int>& indices) -> std::optional<TSafetyArchiveList> {
+        std::vector<TSafetyArchive> picked;
+        for (int index : indices) {
+            if (index < 0 || index >= static_cast<int>(shown.Archives.size())) {
+                return std::nullopt;
+            }
+            picked.push_back(shown.Archives[static_cast<std::size_t>(index)]);
+        }
+        if (!RemoveSafetyArchives(company, picked)) return std::nullopt;
+        shown = WayBackList(session_.History(company));
+        return shown;
+    };
+    const std::optional<int> index = View.ChooseSafetyArchive(company.CompanyName, shown, remove);
+    if (!index || *index < 0 || *index >= static_cast<int>(shown.Archives.size())) {
+        return std::nullopt;
+    }
+    return shown.Archives[static_cast<std::size_t>(*index)].Path;
+}
+
+bool TformMain::RemoveSafetyArchives(const TTidewellCompany& company,
+                                     const std::vector<TSafetyArchive>& archives) {
+    std::string names;
+    for (const TSafetyArchive& archive : archives) names += "\r\n" + archive.Name;
+    const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+        {kApplicationTitle,
+         company.CompanyName +
+             "\r\n다음 백업 파일을 지우시겠습니까? 지운 자료로는 되돌릴 "
+             "수 없습니다." +
+             names,
+         MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
+    if (answer != MessageResult::Yes) return false;
+    std::string failed;
+    for (const TSafetyArchive& archive : archives) {
+        try {
+            session_.RemoveSafetyArchive(company, archive.Path);
+        } catch (const std::exception& error) {
+            failed += "\r\n" + std::string(error.what());
+        }
+    }
+    if (!failed.empty()) ShowAppMessage("백업 파일을 지우지 못했습니다." + failed);
+    return true;
+}
+
 void TformMain::menuRestoreClick() {
     if (Busy_) return;
     const auto row = View.HotRow();
     if (!row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) return;
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
-    const THistory history = session_.History(*company);
-    std::string web;
-    if (history.OlderInWebFolder > 0) {
-        web = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
-              "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
-    }
-    if (history.Archives.empty()) {
-        ShowAppMessage(company->CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
-                       (web.empty() ? std::string() : "\r\n" + web));
-        return;
-    }
-    std::int64_t bytes = 0;
-    for (const TSafetyArchive& archive : history.Archives) bytes += archive.Size;
-    const std::string note = "사업장마다 최근 백업 파일 " +
-                             std::to_string(session_.SafetyArchivesKept()) +
-                             "개를 보관합니다 (설정에서 바꿀 수 있습니다). 지금 " +
-                             std::to_string(history.Archives.size()) + "개, " + FormatSize(bytes) +
-                             "." + (web.empty() ? "" : "\r\n" + web);
-    const auto chosen = View.ChooseSafetyArchive(company->CompanyName, history.Archives, note);
-    if (!chosen || chosen->Indices.empty()) return;
-    std::vector<TSafetyArchive> picked;
-    for (int index : chosen->Indices) {
-        if (index < 0 || index >= static_cast<int>(history.Archives.size())) return;
-        picked.push_back(history.Archives[static_cast<std::size_t>(index)]);
-    }
-    if (chosen->Action == TSafetyArchiveChoice::Remove) {
-        std::string names;
-        for (const TSafetyArchive& archive : picked) names += "\r\n" + archive.Name;
-        const MessageResult answer = CurrentUserInterface().ShowMessageBox(
-            {kApplicationTitle,
-             company->CompanyName +
-                 "\r\n다음 백업 파일을 지우시겠습니까? 지운 자료로는 되돌릴 "
-                 "수 없습니다." +
-                 names,
-             MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
-        if (answer != MessageResult::Yes) return;
-        std::string failed;
-        for (const TSafetyArchive& archive : picked) {
-            try {
-                session_.RemoveSafetyArchive(*company, archive.Path);
-            } catch (const std::exception& error) {
-                failed += "\r\n" + std::string(error.what());
-            }
-        }
-        if (!failed.empty()) ShowAppMessage("백업 파일을 지우지 못했습니다." + failed);
-        return;
-    }
-    const std::string archive = picked.front().Path;
+    const std::optional<std::string> chosen = ChooseWayBack(*company);
+    if (!chosen) return;
+    const std::string archive = *chosen;
     RunCommand(
         TActivity::Other, TPanel::Shown,
         [&] {

@@ -162,6 +162,13 @@ private:
     // The service the window talks to, as the environment, the settings and tidewell-cli's
     // login say.
     TServiceChoice ChooseService();
+    // The way-back dialog over the company's safety archives: the path of the one the user
+    // picks to go back to; the ones removed meanwhile go, and the dialog shows the rest.
+    std::optional<std::string> ChooseWayBack(const TTidewellCompany& company);
+    TSafetyArchiveList WayBackList(const THistory& history);
+    // Asks first (false on No); says which could not be removed.
+    bool RemoveSafetyArchives(const TTidewellCompany& company,
+                              const std::vector<TSafetyArchive>& archives);
     // Opens a page of the service's site; says so when nothing could open it.
     void OpenSitePage(const std::string& path);
     // A company's folder picked by the user for its row.
