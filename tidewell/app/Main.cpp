@@ -830,22 +830,23 @@ void TformMain::TransferCompany(int row) {
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
     StartProgress(*company);
     FormatKept_ = false;
-    TCompanyOutcome outcome =
-        session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered, ProgressEvent());
+    const auto transfer = [&](TKeepSide keep) {
+        // Both sides are read again first: a moment on a slow service.
+        View.SetText(Element::labelProgressCaption, "자료를 확인하는 중...");
+        return session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+    };
+    TCompanyOutcome outcome = transfer(TKeepSide::Unanswered);
     if (outcome.Kind == TCompanyOutcome::coChanged) {
         // The row shows the company as it is now while the question asks about it.
         View.RepaintRow(row);
-        if (AskToGoOnChanged(*company, outcome)) {
-            outcome = session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered,
-                                        ProgressEvent());
-        }
+        if (AskToGoOnChanged(*company, outcome)) outcome = transfer(TKeepSide::Unanswered);
     }
     bool upload = IsUpload(company->SyncMode);
     if (outcome.Kind == TCompanyOutcome::coConflict) {
         const TKeepSide keep = AskWhichSideToKeep(*company, outcome.Decision);
         if (keep != TKeepSide::Unanswered) {
             upload = keep == TKeepSide::Local;
-            outcome = session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+            outcome = transfer(keep);
         }
     }
     if (!NoteOutcome(*company, outcome,
