@@ -53,17 +53,8 @@ bool IsUpload(TSyncMode mode) {
 
 // The way a decision points, in the words of the list's state captions.
 std::string DecisionText(const TSyncDecision& decision) {
-    if (decision.Ask != TSyncDecision::akNone) return "남길 쪽을 정해야 합니다";
-    switch (decision.Mode) {
-        case smUpload:
-        case smUserUpload:
-            return "올리기";
-        case smDownload:
-        case smUserDownload:
-            return "내려받기";
-        default:
-            return "필요없음";
-    }
+    return decision.Ask != TSyncDecision::akNone ? "남길 쪽을 정해야 합니다"
+                                                 : SyncModeWords(decision.Mode);
 }
 
 std::string TimeText(TDateTime time) {

@@ -133,7 +133,7 @@ std::string RunProgressText(const TRunProgress& progress) {
     return text;
 }
 
-std::string RunSummaryText(const TRunSummary& summary) {
+std::string RunSummaryHeadline(const TRunSummary& summary) {
     std::string counts;
     const auto count = [&](const char* what, std::size_t n) {
         if (n > 0)
@@ -145,6 +145,11 @@ std::string RunSummaryText(const TRunSummary& summary) {
     count("취소", summary.Cancelled.size());
     std::string text = summary.Stopped ? "전송을 취소했습니다." : "전송을 마쳤습니다.";
     if (!counts.empty()) text += " (" + counts + ")";
+    return text;
+}
+
+std::string RunSummaryText(const TRunSummary& summary) {
+    std::string text = RunSummaryHeadline(summary);
     if (!summary.Transferred.empty())
         text += "\r\n\r\n전송한 사업장: " + Names(summary.Transferred);
     if (!summary.PassedOver.empty()) {

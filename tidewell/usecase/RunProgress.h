@@ -77,8 +77,10 @@ struct TRunSummary {
     }
 };
 
-// The summary as the window's box and tidewell-cli show it: a first line with the counts, then
-// the companies of each kind ("\r\n" between lines).
+// The summary as the window's box shows it: the headline, then the companies of each kind
+// ("\r\n" between lines).
 std::string RunSummaryText(const TRunSummary& summary);
+// Its first line, with the counts: "전송을 마쳤습니다. (전송 2, 실패 1)".
+std::string RunSummaryHeadline(const TRunSummary& summary);
 
 }  // namespace tidewell
