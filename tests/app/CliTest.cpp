@@ -151,6 +151,7 @@ TEST_F(CliTest, AccountListAndSyncInBothDirections) {
     run = Cli({"sync", "--prefer", "web"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("자료를 전송중입니다..."), std::string::npos);  // progress
+    EXPECT_NE(run.err.find("\n전송을 마쳤습니다. (전송 2)\n"), std::string::npos) << run.err;
 
     run = Cli({"list"});
     ASSERT_EQ(run.status, 0) << run.err;

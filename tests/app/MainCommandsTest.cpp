@@ -53,6 +53,25 @@ TEST(MainTransfer, ProgressPanelShowsSizesOnlyDuringTheTransferStage) {
     EXPECT_EQ(f.view->Text(Element::labelProgressSize), "1.0MB/3.0MB");
 }
 
+// The panel says what happens from the start: the re-read of both sides before a transfer
+// has its caption, and each stage after it its own.
+TEST(MainTransfer, EachStepOfATransferHasItsCaptionFromTheStart) {
+    MainFixture f;
+    f.Register(0, f.MakeCompany("one", "하나", kOlder), "하나");
+    f.LogIn();
+    std::vector<std::string> captions;
+    f.view->OnTextChanged = [&](Element element, const std::string& text) {
+        if (element == Element::labelProgressCaption && !text.empty() &&
+            (captions.empty() || captions.back() != text)) {
+            captions.push_back(text);
+        }
+    };
+    f.form->btnSyncSelectedClick();
+    EXPECT_EQ(captions, (std::vector<std::string>{
+                            "자료를 확인하는 중...", "업로드할 자료를 백업중입니다...",
+                            "자료를 전송중입니다...", "목록을 새로 고치는 중입니다..."}));
+}
+
 TEST(MainTransfer, ThreeCheckedRowsStopAtTheOneWithoutAFolder) {
     MainFixture f;
     const std::string first = f.MakeWebCompany("첫째", kOlder);
@@ -421,8 +440,10 @@ TEST(MainTransfer, AStopEndsTheLoopChangesNothingAndRebuildsTheList) {
     f.Register(0, f.MakeCompany("one", "하나", kOlder, 3000), "하나");
     f.Register(1, f.MakeCompany("two", "둘", kOlder), "둘");
     f.LogIn();
+    // Stopped once the first company's own work has begun (past the re-read of both sides).
     f.view->OnTextChanged = [&](Element element, const std::string& text) {
-        if (element == Element::labelProgressCaption && !text.empty())
+        if (element == Element::labelProgressCaption && !text.empty() &&
+            text != "자료를 확인하는 중...")
             f.form->btnCancelTransferClick();
     };
     const int rebuilds = f.view->RowsChangedCount;

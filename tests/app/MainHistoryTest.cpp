@@ -181,5 +181,37 @@ TEST_F(TwoComputersTest, AReturnToTheSafetyArchiveBringsBackTheDataBeforeADownlo
     EXPECT_EQ(f.form->DecideSyncMode(0), smUpload);
 }
 
+// Removing archives in the way-back dialog leaves it open on the ones left (also when the user
+// thinks better of it); it closes by itself, quietly, once none is left.
+TEST(MainWayBack, TheDialogStaysOpenOnTheArchivesLeftAfterARemoval) {
+    test::MainFixture f;
+    const fs::path folder = f.MakeCompany("shop", "가게", kOlder);
+    f.Register(0, folder, "가게");
+    f.LogIn();
+    fs::create_directories(folder / "Backup");
+    for (std::uint16_t minute = 0; minute < 3; ++minute) {
+        const TDateTime made = EncodeDateTime({2026, 1, 5, 10, minute, 0, 0});
+        const std::string path = SafetyArchiveName((folder / "Backup").string(), made);
+        test::WriteFile(path, std::string(100, 'x'));
+        SetFileModifiedTime(path, made);
+    }
+    std::vector<std::size_t> shown;
+    const std::vector<std::vector<int>> removals = {{1}, {0}, {0, 1}};
+    f.view->OnChooseSafetyArchives =
+        [&](const std::string&, const std::vector<TSafetyArchive>& archives,
+            const std::string&) -> std::optional<TSafetyArchiveChoice> {
+        shown.push_back(archives.size());
+        if (shown.size() > removals.size()) return std::nullopt;
+        return TSafetyArchiveChoice{TSafetyArchiveChoice::Remove, removals[shown.size() - 1]};
+    };
+    f.core.ui.answers = {MessageResult::Yes, MessageResult::No, MessageResult::Yes};
+    f.core.ui.boxes.clear();
+    f.view->PointerRow = 0;
+    f.form->menuRestoreClick();
+    EXPECT_EQ(shown, (std::vector<std::size_t>{3, 2, 2}));
+    EXPECT_EQ(f.core.ui.boxes.size(), 3u) << "the three questions, nothing after the last";
+    EXPECT_TRUE(ListSafetyArchives(folder.string()).empty());
+}
+
 }  // namespace
 }  // namespace tidewell

@@ -77,12 +77,16 @@ TEST(MainTransfer, ADownloadOfTheOtherJetOrSqliteEngineAsksFirstAndNoKeepsTheDat
     f.core.ui.boxes.clear();
     f.core.ui.answers = {MessageResult::No};
     f.form->btnSyncSelectedClick();
-    ASSERT_GE(f.core.ui.boxes.size(), 1u);
+    ASSERT_EQ(f.core.ui.boxes.size(), 2u) << "the question, then the summary";
     const MessageBoxRequest& question = f.core.ui.boxes[0];
     EXPECT_THAT(question.text, HasSubstr("Jet 4 데이터베이스"));
     EXPECT_THAT(question.text, HasSubstr("SQLite 데이터베이스"));
     EXPECT_EQ(question.buttons, MessageButtons::YesNo);
     EXPECT_EQ(question.defaultButton, MessageResult::No);
+    // The user's No passes the company over; it is no failure to report.
+    EXPECT_EQ(f.core.ui.boxes[1].text.rfind("전송을 마쳤습니다. (건너뜀 1)", 0), 0u)
+        << f.core.ui.boxes[1].text;
+    EXPECT_THAT(f.core.ui.boxes[1].text, HasSubstr(": 데이터베이스 형식을 바꾸지 않기로"));
     EXPECT_EQ(ReadFile(folder / "default.mdb"), here);
     EXPECT_FALSE(fs::exists(folder / "Backup"));
 
@@ -98,6 +102,18 @@ TEST(MainTransfer, ADownloadOfTheOtherJetOrSqliteEngineAsksFirstAndNoKeepsTheDat
     TBackupFile reader;
     ASSERT_TRUE(reader.Restore(kept[0].string(), (f.core.dir / "kept").string()));
     EXPECT_EQ(ReadCompanyKey((f.core.dir / "kept").string()), key) << "the SQLite data, whole";
+
+    // The way back to that SQLite data asks the same; No leaves the Jet file, and no error
+    // follows the answer.
+    f.view->OnChooseSafetyArchive = [](const std::string&, const std::vector<TSafetyArchive>&,
+                                       const std::string&) { return 0; };
+    f.view->PointerRow = 0;
+    f.core.ui.boxes.clear();
+    f.core.ui.answers = {MessageResult::No};
+    f.form->menuRestoreClick();
+    ASSERT_EQ(f.core.ui.boxes.size(), 1u) << f.core.ui.boxes.back().text;
+    EXPECT_THAT(f.core.ui.boxes[0].text, HasSubstr("되돌릴 자료는 SQLite 데이터베이스"));
+    EXPECT_EQ(ReadFile(folder / "default.mdb"), jet);
 }
 
 }  // namespace

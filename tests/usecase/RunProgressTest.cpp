@@ -30,6 +30,27 @@ TEST(RunProgress, TellsTheWholeRunAndForgetsWhatACompanyDidNotMove) {
     EXPECT_EQ(progress.ExpectedBytes(), 28 * kMiB);
 }
 
+// Keeping the web folder's archive here and then uploading moves two archives: the run counts
+// both, whatever their sizes.
+TEST(RunProgress, ACompanyThatTransfersTwiceCountsBoth) {
+    for (const std::int64_t sent : {12 * kMiB, 10 * kMiB}) {
+        SCOPED_TRACE(sent);
+        TRunProgress progress([] { return 0.0; });
+        progress.Start({10 * kMiB});
+        progress.BeginCompany(0);
+        progress.Report(10 * kMiB, 6 * kMiB);
+        progress.Report(10 * kMiB, 10 * kMiB);  // the web folder's archive, kept
+        progress.Report(0, 0);                  // packing the upload
+        progress.Report(sent, 0);
+        EXPECT_EQ(progress.DoneBytes(), 10 * kMiB);
+        EXPECT_EQ(progress.ExpectedBytes(), 10 * kMiB + sent);
+        progress.Report(sent, sent);
+        progress.EndCompany();
+        EXPECT_EQ(progress.DoneBytes(), 10 * kMiB + sent);
+        EXPECT_EQ(progress.ExpectedBytes(), 10 * kMiB + sent);
+    }
+}
+
 TEST(RunProgress, DurationsReadAsAPersonSaysThem) {
     const std::vector<std::pair<double, const char*>> cases = {
         {0, "0초"},          {0.2, "1초"},    {59.2, "1분"},       {61, "1분 1초"},

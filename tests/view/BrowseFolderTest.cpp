@@ -112,9 +112,14 @@ TEST_F(BrowseFolderTest, StartingFolderStaysInViewWhileItsSiblingsLoad) {
 }
 
 TEST_F(BrowseFolderTest, MissingOrEmptyStartingFolderLeavesNothingSelected) {
-    // It opens at the home folder, expanded to it, without choosing it.
+    // A missing folder opens the tree at the nearest folder above it that exists, no folder at
+    // the home folder; expanded to it, without choosing it.
     const test::ScopedEnvironment home("HOME", (dir / "회사").string());
-    for (const QString& start : {Q(dir / "없는 폴더"), QString()}) {
+    const std::vector<std::pair<QString, fs::path>> cases = {
+        {Q(dir / "회사" / "본점" / "없는 폴더" / "안쪽"), dir / "회사" / "본점"},
+        {QString(), dir / "회사"},
+    };
+    for (const auto& [start, opened] : cases) {
         SCOPED_TRACE(start.toStdString());
         TWexBrowseForFolderDialog dialog;
         dialog.SetSelectedFolder(start);
@@ -122,8 +127,8 @@ TEST_F(BrowseFolderTest, MissingOrEmptyStartingFolderLeavesNothingSelected) {
         EXPECT_FALSE(dialog.FirstSelectedFolder().isValid());
         EXPECT_EQ(dialog.eSelectedFolder->text(), QString());
         EXPECT_FALSE(dialog.btnOk->isEnabled());
-        EXPECT_EQ(dialog.Model()->filePath(dialog.VET1->currentIndex()), Q(dir / "회사"));
-        EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(Q(dir / "회사"))));
+        EXPECT_EQ(dialog.Model()->filePath(dialog.VET1->currentIndex()), Q(opened));
+        EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(Q(opened))));
         EXPECT_TRUE(dialog.VET1->isExpanded(dialog.Model()->index(dir.str().c_str())));
     }
 }

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -18,6 +19,7 @@
 #include "view/FormLayout.h"
 #include "view/ListLayout.h"
 #include "view/QtServices.h"
+#include "view/SafetyArchiveDialog.h"
 
 namespace fs = std::filesystem;
 
@@ -51,6 +53,59 @@ void WhenMenuOpens(TformMainWindow& window, std::function<void(QMenu&)> act) {
         act(*window.PopupMenu1);
         window.PopupMenu1->close();
     });
+}
+
+// 지우기 in the way-back dialog leaves it open on the list the removal hands back, its note
+// included; once none is left it closes by itself.
+TEST(SafetyArchiveDialog, RemovingLeavesItOpenOnTheArchivesLeft) {
+    const auto listOf = [](int count) {
+        TSafetyArchiveList list;
+        for (int i = 0; i < count; ++i) {
+            list.Archives.push_back({"/b/" + std::to_string(i), std::to_string(i), 0, 0, 100});
+        }
+        list.Note = "지금 " + std::to_string(count) + "개";
+        return list;
+    };
+    std::vector<std::vector<int>> removed;
+    int left = 3;
+    const TSafetyArchiveRemoval remove = [&](const std::vector<int>& indices) {
+        removed.push_back(indices);
+        left -= static_cast<int>(indices.size());
+        return std::optional<TSafetyArchiveList>(listOf(left));
+    };
+    QStringList seen;  // rows and note after each removal
+    const auto erase = [&](const std::vector<int>& rows) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* list = dialog->findChild<QListWidget*>();
+        list->clearSelection();
+        for (int row : rows) list->item(row)->setSelected(true);
+        for (auto* button : dialog->findChildren<QPushButton*>()) {
+            if (button->text() == "지우기...") button->click();
+        }
+        if (!dialog->isVisible()) {
+            seen << "closed";
+            return;
+        }
+        QString note;
+        for (auto* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().startsWith("지금")) note = label->text();
+        }
+        seen << QString::number(list->count()) + " " + note;
+    };
+    QTimer::singleShot(0, [&] {
+        erase({1});
+        erase({0, 1});
+    });
+    QTimer::singleShot(10000, [] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            ADD_FAILURE() << "the dialog was left open";
+            dialog->reject();
+        }
+    });
+    EXPECT_EQ(ChooseSafetyArchive("가게", listOf(3), remove, nullptr), std::nullopt);
+    EXPECT_EQ(removed, (std::vector<std::vector<int>>{{1}, {0, 1}}));
+    EXPECT_EQ(seen, (QStringList{"2 지금 2개", "closed"}));
 }
 
 TEST_F(MainWindowTest, AFailedLoginGivesTheFocusBackAndEnterPressesTheFocusedButton) {

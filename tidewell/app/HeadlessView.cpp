@@ -49,14 +49,26 @@ bool HeadlessView::BrowseForFolder(const std::string& title, std::string& folder
     return picked;
 }
 
-std::optional<TSafetyArchiveChoice> HeadlessView::ChooseSafetyArchive(
-    const std::string& companyName, const std::vector<TSafetyArchive>& archives,
-    const std::string& note) {
-    if (OnChooseSafetyArchives) return OnChooseSafetyArchives(companyName, archives, note);
-    if (!OnChooseSafetyArchive) return std::nullopt;
-    const std::optional<int> index = OnChooseSafetyArchive(companyName, archives, note);
-    if (!index) return std::nullopt;
-    return TSafetyArchiveChoice{TSafetyArchiveChoice::Restore, {*index}};
+std::optional<int> HeadlessView::ChooseSafetyArchive(const std::string& companyName,
+                                                     const TSafetyArchiveList& list,
+                                                     const TSafetyArchiveRemoval& remove) {
+    if (!OnChooseSafetyArchives) {
+        return OnChooseSafetyArchive ? OnChooseSafetyArchive(companyName, list.Archives, list.Note)
+                                     : std::nullopt;
+    }
+    TSafetyArchiveList shown = list;
+    for (;;) {
+        const auto choice = OnChooseSafetyArchives(companyName, shown.Archives, shown.Note);
+        if (!choice || choice->Indices.empty()) return std::nullopt;
+        if (choice->Action == TSafetyArchiveChoice::Restore) {
+            if (choice->Indices.size() != 1) return std::nullopt;
+            return choice->Indices.front();
+        }
+        if (auto left = remove(choice->Indices)) {
+            if (left->Archives.empty()) return std::nullopt;
+            shown = std::move(*left);
+        }
+    }
 }
 
 }  // namespace tidewell

@@ -31,7 +31,8 @@ public:
                                      const std::vector<TSafetyArchive>& archives,
                                      const std::string& note)>
         OnChooseSafetyArchive;
-    // The same with every choice the dialog offers (it takes precedence when set).
+    // The same with every choice the dialog offers (it takes precedence when set). As in the
+    // window's dialog, a removal leaves it open: it is asked again with the list left.
     std::function<std::optional<TSafetyArchiveChoice>(const std::string& companyName,
                                                       const std::vector<TSafetyArchive>& archives,
                                                       const std::string& note)>
@@ -108,9 +109,9 @@ public:
     }
     bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
                          const TFolderRenameHooks& renames) override;
-    std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
-        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
-        const std::string& note) override;
+    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                           const TSafetyArchiveList& list,
+                                           const TSafetyArchiveRemoval& remove) override;
     bool EditSettings(TWindowSettings& settings) override {
         return OnEditSettings && OnEditSettings(settings);
     }

@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include <map>
+#include <utility>
 
 #include "company/Common.h"
 #include "company/HostProduct.h"
@@ -52,21 +53,19 @@ bool IsUpload(TSyncMode mode) {
 
 // The way a decision points, in the words of the list's state captions.
 std::string DecisionText(const TSyncDecision& decision) {
-    if (decision.Ask != TSyncDecision::akNone) return "남길 쪽을 정해야 합니다";
-    switch (decision.Mode) {
-        case smUpload:
-        case smUserUpload:
-            return "올리기";
-        case smDownload:
-        case smUserDownload:
-            return "내려받기";
-        default:
-            return "필요없음";
-    }
+    return decision.Ask != TSyncDecision::akNone ? "남길 쪽을 정해야 합니다"
+                                                 : SyncModeWords(decision.Mode);
 }
 
 std::string TimeText(TDateTime time) {
     return time > 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", time) : std::string("없음");
+}
+
+// The web folder's own older copies, which only the service's administrator brings back.
+std::string OlderInWebFolderText(const THistory& history) {
+    if (history.OlderInWebFolder <= 0) return {};
+    return "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
+           "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
 }
 
 // Why a company the transfer did not take up was passed over.
@@ -146,7 +145,9 @@ TformMain::TformMain(TformMainView& view, const TSessionSetup& setup,
       Configuration_(setup.Configuration),
       KeptLoginService_(keptLoginService) {
     User().Service.URL = ChooseService().URL;
-    session_.Account().OnFormatChange = &TformMain::AskFormatChange;
+    session_.Account().OnFormatChange = [this](const TFormatChange& change) {
+        return AskFormatChange(change);
+    };
 }
 
 TServiceChoice TformMain::ChooseService() {
@@ -758,6 +759,14 @@ bool TformMain::NoteOutcome(const TTidewellCompany& company, const TCompanyOutco
             return true;
         }
         case TCompanyOutcome::coFailed:
+            if (std::exchange(FormatKept_, false)) {
+                if (Summary_) {
+                    Summary_->PassedOver.push_back(
+                        {company.CompanyName,
+                         "데이터베이스 형식을 바꾸지 않기로 해 전송하지 않았습니다."});
+                }
+                return true;
+            }
             refused(outcome.Message);
             return true;
         case TCompanyOutcome::coNothing:
@@ -811,22 +820,24 @@ void TformMain::TransferCompany(int row) {
     // A copy: the company stays valid whatever the handlers that run meanwhile do to the rows.
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(row)].Company;
     StartProgress(*company);
-    TCompanyOutcome outcome =
-        session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered, ProgressEvent());
+    FormatKept_ = false;
+    const auto transfer = [&](TKeepSide keep) {
+        // Both sides are read again first: a moment on a slow service.
+        View.SetText(Element::labelProgressCaption, "자료를 확인하는 중...");
+        return session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+    };
+    TCompanyOutcome outcome = transfer(TKeepSide::Unanswered);
     if (outcome.Kind == TCompanyOutcome::coChanged) {
         // The row shows the company as it is now while the question asks about it.
         View.RepaintRow(row);
-        if (AskToGoOnChanged(*company, outcome)) {
-            outcome = session_.Transfer(company, company->SyncMode, TKeepSide::Unanswered,
-                                        ProgressEvent());
-        }
+        if (AskToGoOnChanged(*company, outcome)) outcome = transfer(TKeepSide::Unanswered);
     }
     bool upload = IsUpload(company->SyncMode);
     if (outcome.Kind == TCompanyOutcome::coConflict) {
         const TKeepSide keep = AskWhichSideToKeep(*company, outcome.Decision);
         if (keep != TKeepSide::Unanswered) {
             upload = keep == TKeepSide::Local;
-            outcome = session_.Transfer(company, company->SyncMode, keep, ProgressEvent());
+            outcome = transfer(keep);
         }
     }
     if (!NoteOutcome(*company, outcome,
@@ -881,7 +892,9 @@ bool TformMain::AskFormatChange(const TFormatChange& change) {
     question.icon = MessageIcon::Question;
     question.buttons = MessageButtons::YesNo;
     question.defaultButton = MessageResult::No;
-    return CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+    const bool yes = CurrentUserInterface().ShowMessageBox(question) == MessageResult::Yes;
+    FormatKept_ = !yes;
+    return yes;
 }
 
 void TformMain::TransferCheckedCompanies() {
@@ -1147,66 +1160,87 @@ void TformMain::menuViewClick() {
     }
 }
 
+TSafetyArchiveList TformMain::WayBackList(const THistory& history) {
+    std::int64_t bytes = 0;
+    for (const TSafetyArchive& archive : history.Archives) bytes += archive.Size;
+    const std::string web = OlderInWebFolderText(history);
+    return {history.Archives, "사업장마다 최근 백업 파일 " +
+                                  std::to_string(session_.SafetyArchivesKept()) +
+                                  "개를 보관합니다 (설정에서 바꿀 수 있습니다). 지금 " +
+                                  std::to_string(history.Archives.size()) + "개, " +
+                                  FormatSize(bytes) + "." + (web.empty() ? "" : "\r\n" + web)};
+}
+
+std::optional<std::string> TformMain::ChooseWayBack(const TTidewellCompany& company) {
+    const THistory history = session_.History(company);
+    if (history.Archives.empty()) {
+        const std::string web = OlderInWebFolderText(history);
+        ShowAppMessage(company.CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
+                       (web.empty() ? std::string() : "\r\n" + web));
+        return std::nullopt;
+    }
+    TSafetyArchiveList shown = WayBackList(history);
+    const auto remove = [&](const std::vector<int>& indices) -> std::optional<TSafetyArchiveList> {
+        std::vector<TSafetyArchive> picked;
+        for (int index : indices) {
+            if (index < 0 || index >= static_cast<int>(shown.Archives.size())) {
+                return std::nullopt;
+            }
+            picked.push_back(shown.Archives[static_cast<std::size_t>(index)]);
+        }
+        if (!RemoveSafetyArchives(company, picked)) return std::nullopt;
+        shown = WayBackList(session_.History(company));
+        return shown;
+    };
+    const std::optional<int> index = View.ChooseSafetyArchive(company.CompanyName, shown, remove);
+    if (!index || *index < 0 || *index >= static_cast<int>(shown.Archives.size())) {
+        return std::nullopt;
+    }
+    return shown.Archives[static_cast<std::size_t>(*index)].Path;
+}
+
+bool TformMain::RemoveSafetyArchives(const TTidewellCompany& company,
+                                     const std::vector<TSafetyArchive>& archives) {
+    std::string names;
+    for (const TSafetyArchive& archive : archives) names += "\r\n" + archive.Name;
+    const MessageResult answer = CurrentUserInterface().ShowMessageBox(
+        {kApplicationTitle,
+         company.CompanyName +
+             "\r\n다음 백업 파일을 지우시겠습니까? 지운 자료로는 되돌릴 "
+             "수 없습니다." +
+             names,
+         MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
+    if (answer != MessageResult::Yes) return false;
+    std::string failed;
+    for (const TSafetyArchive& archive : archives) {
+        try {
+            session_.RemoveSafetyArchive(company, archive.Path);
+        } catch (const std::exception& error) {
+            failed += "\r\n" + std::string(error.what());
+        }
+    }
+    if (!failed.empty()) ShowAppMessage("백업 파일을 지우지 못했습니다." + failed);
+    return true;
+}
+
 void TformMain::menuRestoreClick() {
     if (Busy_) return;
     const auto row = View.HotRow();
     if (!row || !RowExists(*row) || CompanyOf(*row).LocalPath.empty()) return;
     const TTidewellCompanyPtr company = Rows[static_cast<std::size_t>(*row)].Company;
-    const THistory history = session_.History(*company);
-    std::string web;
-    if (history.OlderInWebFolder > 0) {
-        web = "웹폴더에도 이 사업장의 이전 자료 " + std::to_string(history.OlderInWebFolder) +
-              "개가 보관되어 있습니다. 웹폴더의 이전 자료는 서비스 관리자에게 요청해 주세요.";
-    }
-    if (history.Archives.empty()) {
-        ShowAppMessage(company->CompanyName + "\r\n되돌릴 수 있는 이전 자료가 없습니다." +
-                       (web.empty() ? std::string() : "\r\n" + web));
-        return;
-    }
-    std::int64_t bytes = 0;
-    for (const TSafetyArchive& archive : history.Archives) bytes += archive.Size;
-    const std::string note = "사업장마다 최근 백업 파일 " +
-                             std::to_string(session_.SafetyArchivesKept()) +
-                             "개를 보관합니다 (설정에서 바꿀 수 있습니다). 지금 " +
-                             std::to_string(history.Archives.size()) + "개, " + FormatSize(bytes) +
-                             "." + (web.empty() ? "" : "\r\n" + web);
-    const auto chosen = View.ChooseSafetyArchive(company->CompanyName, history.Archives, note);
-    if (!chosen || chosen->Indices.empty()) return;
-    std::vector<TSafetyArchive> picked;
-    for (int index : chosen->Indices) {
-        if (index < 0 || index >= static_cast<int>(history.Archives.size())) return;
-        picked.push_back(history.Archives[static_cast<std::size_t>(index)]);
-    }
-    if (chosen->Action == TSafetyArchiveChoice::Remove) {
-        std::string names;
-        for (const TSafetyArchive& archive : picked) names += "\r\n" + archive.Name;
-        const MessageResult answer = CurrentUserInterface().ShowMessageBox(
-            {kApplicationTitle,
-             company->CompanyName +
-                 "\r\n다음 백업 파일을 지우시겠습니까? 지운 자료로는 되돌릴 "
-                 "수 없습니다." +
-                 names,
-             MessageIcon::Warning, MessageButtons::YesNo, MessageResult::No});
-        if (answer != MessageResult::Yes) return;
-        std::string failed;
-        for (const TSafetyArchive& archive : picked) {
-            try {
-                session_.RemoveSafetyArchive(*company, archive.Path);
-            } catch (const std::exception& error) {
-                failed += "\r\n" + std::string(error.what());
-            }
-        }
-        if (!failed.empty()) ShowAppMessage("백업 파일을 지우지 못했습니다." + failed);
-        return;
-    }
-    const std::string archive = picked.front().Path;
+    const std::optional<std::string> chosen = ChooseWayBack(*company);
+    if (!chosen) return;
+    const std::string archive = *chosen;
     RunCommand(
         TActivity::Other, TPanel::Shown,
         [&] {
             StartProgress(*company);
+            FormatKept_ = false;
             const TCompanyOutcome outcome =
                 session_.RestoreSafetyArchive(company, archive, ProgressEvent());
             if (outcome.Kind == TCompanyOutcome::coStopped) throw OperationStopped();
+            // The user kept the format: that answer was the end of it.
+            if (std::exchange(FormatKept_, false)) return;
             // The default error report, as for any error of the way back.
             if (outcome.Kind == TCompanyOutcome::coFailed) {
                 throw Exception(company->CompanyName + ": " + outcome.Message);

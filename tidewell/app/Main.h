@@ -162,6 +162,13 @@ private:
     // The service the window talks to, as the environment, the settings and tidewell-cli's
     // login say.
     TServiceChoice ChooseService();
+    // The way-back dialog over the company's safety archives: the path of the one the user
+    // picks to go back to; the ones removed meanwhile go, and the dialog shows the rest.
+    std::optional<std::string> ChooseWayBack(const TTidewellCompany& company);
+    TSafetyArchiveList WayBackList(const THistory& history);
+    // Asks first (false on No); says which could not be removed.
+    bool RemoveSafetyArchives(const TTidewellCompany& company,
+                              const std::vector<TSafetyArchive>& archives);
     // Opens a page of the service's site; says so when nothing could open it.
     void OpenSitePage(const std::string& path);
     // A company's folder picked by the user for its row.
@@ -179,8 +186,8 @@ private:
     // Both sides read again right before the transfer changed the decision: go on as it is now?
     bool AskToGoOnChanged(const TTidewellCompany& company, const TCompanyOutcome& outcome);
     // Data of the other database engine would take the place of a company's: the user says
-    // whether it may (No unless told otherwise).
-    static bool AskFormatChange(const TFormatChange& change);
+    // whether it may (No unless told otherwise). A No is noted in FormatKept_.
+    bool AskFormatChange(const TFormatChange& change);
     // A company's outcome: shown at once (an ended period), kept for the message after the
     // loop (a refusal, a failure, and in a transfer command everything for its summary), or
     // nothing. False when the loop must end (a stop).
@@ -202,6 +209,8 @@ private:
     TActivity Activity_ = TActivity::Other;
     bool CloseAfterStop_ = false;
     bool Picking_ = false;  // the folder picker is open
+    // The user kept the database format of the company under way: what failed is no failure.
+    bool FormatKept_ = false;
     std::string KeptLoginService_;
 };
 

@@ -62,7 +62,19 @@ struct WindowBounds {
     int Height = 0;
 };
 
-// What the user chose in the way-back dialog: one archive to go back to, or archives to remove.
+// What the way-back dialog shows: a company's safety archives (newest first) and a note (how
+// many are kept, the web folder's own older copies).
+struct TSafetyArchiveList {
+    std::vector<TSafetyArchive> Archives;
+    std::string Note;
+};
+
+// Removes the archives at these indices of the list shown, asking first: the list as it is
+// then, or nullopt when nothing was removed.
+using TSafetyArchiveRemoval =
+    std::function<std::optional<TSafetyArchiveList>(const std::vector<int>& indices)>;
+
+// What the user does in the way-back dialog: go back to one archive, or remove some.
 struct TSafetyArchiveChoice {
     enum TAction { Restore, Remove };
     TAction Action = Restore;
@@ -136,11 +148,12 @@ public:
     // Dialogs and the desktop
     virtual bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
                                  const TFolderRenameHooks& renames) = 0;
-    // Shows a company's safety archives (newest first) and a note (how many are kept, the web
-    // folder's own older copies); what the user chose, or nullopt when cancelled.
-    virtual std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
-        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
-        const std::string& note) = 0;
+    // Shows a company's safety archives; archives the user removes go through remove, and the
+    // dialog stays open on the list that is left (it closes once none is). The index of the one
+    // to go back to, or nullopt when cancelled.
+    virtual std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                                   const TSafetyArchiveList& list,
+                                                   const TSafetyArchiveRemoval& remove) = 0;
     // The settings dialog; false when cancelled (settings unchanged).
     virtual bool EditSettings(TWindowSettings& settings) = 0;
     virtual Shell& DesktopShell() = 0;

@@ -31,12 +31,15 @@ TRunProgress::TRunProgress(Seconds seconds) : seconds_(std::move(seconds)) {}
 void TRunProgress::Start(std::vector<std::int64_t> expected) {
     expected_ = std::move(expected);
     moved_.assign(expected_.size(), 0);
+    earlier_.assign(expected_.size(), 0);
     current_ = -1;
     samples_.clear();
 }
 
 void TRunProgress::BeginCompany(int index) {
     current_ = std::clamp(index, 0, std::max(Count() - 1, 0));
+    stageTotal_ = 0;
+    stageDone_ = 0;
     samples_.clear();
 }
 
@@ -48,8 +51,12 @@ void TRunProgress::Report(std::int64_t total, std::int64_t done) {
         samples_.clear();
         return;
     }
-    expected_[i] = total;
-    moved_[i] = std::clamp<std::int64_t>(done, 0, total);
+    done = std::clamp<std::int64_t>(done, 0, total);
+    if (stageTotal_ > 0 && (total != stageTotal_ || done < stageDone_)) earlier_[i] = moved_[i];
+    stageTotal_ = total;
+    stageDone_ = done;
+    expected_[i] = earlier_[i] + total;
+    moved_[i] = earlier_[i] + done;
     const double now = seconds_();
     samples_.emplace_back(now, DoneBytes());
     while (samples_.size() > 2 && now - samples_[1].first >= kSpeedWindowSeconds) {
@@ -126,7 +133,7 @@ std::string RunProgressText(const TRunProgress& progress) {
     return text;
 }
 
-std::string RunSummaryText(const TRunSummary& summary) {
+std::string RunSummaryHeadline(const TRunSummary& summary) {
     std::string counts;
     const auto count = [&](const char* what, std::size_t n) {
         if (n > 0)
@@ -138,6 +145,11 @@ std::string RunSummaryText(const TRunSummary& summary) {
     count("취소", summary.Cancelled.size());
     std::string text = summary.Stopped ? "전송을 취소했습니다." : "전송을 마쳤습니다.";
     if (!counts.empty()) text += " (" + counts + ")";
+    return text;
+}
+
+std::string RunSummaryText(const TRunSummary& summary) {
+    std::string text = RunSummaryHeadline(summary);
     if (!summary.Transferred.empty())
         text += "\r\n\r\n전송한 사업장: " + Names(summary.Transferred);
     if (!summary.PassedOver.empty()) {

@@ -26,7 +26,9 @@ public:
     // The company at index (0-based) starts.
     void BeginCompany(int index);
     // A progress event of the company under way: its transfer stage moved done of total bytes
-    // (total 0: a stage that moves none, packing or restoring).
+    // (total 0: a stage that moves none, packing or restoring). A company may transfer twice
+    // (the web folder's archive kept here, then the upload): a new total, or a count that
+    // starts again, is a transfer of its own, added to what the one before moved.
     void Report(std::int64_t total, std::int64_t done);
     // The company under way is over; what it did not move is expected no more.
     void EndCompany();
@@ -44,6 +46,9 @@ private:
     Seconds seconds_;
     std::vector<std::int64_t> expected_;
     std::vector<std::int64_t> moved_;
+    std::vector<std::int64_t> earlier_;  // moved by the company's transfers before this one
+    std::int64_t stageTotal_ = 0;        // the company's transfer under way
+    std::int64_t stageDone_ = 0;
     int current_ = -1;
     std::deque<std::pair<double, std::int64_t>> samples_;  // time, bytes of the run
 };
@@ -72,8 +77,10 @@ struct TRunSummary {
     }
 };
 
-// The summary as the window's box and tidewell-cli show it: a first line with the counts, then
-// the companies of each kind ("\r\n" between lines).
+// The summary as the window's box shows it: the headline, then the companies of each kind
+// ("\r\n" between lines).
 std::string RunSummaryText(const TRunSummary& summary);
+// Its first line, with the counts: "전송을 마쳤습니다. (전송 2, 실패 1)".
+std::string RunSummaryHeadline(const TRunSummary& summary);
 
 }  // namespace tidewell

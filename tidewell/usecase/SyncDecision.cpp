@@ -16,6 +16,19 @@ std::string Second(TDateTime time) {
 
 }  // namespace
 
+std::string SyncModeWords(TSyncMode mode) {
+    switch (mode) {
+        case smUpload:
+        case smUserUpload:
+            return "올리기";
+        case smDownload:
+        case smUserDownload:
+            return "내려받기";
+        default:
+            return "필요없음";
+    }
+}
+
 bool BothSidesChanged(const TTidewellCompany& company, TDateTime now) {
     return DecideSync(company, now).Ask != TSyncDecision::akNone;
 }

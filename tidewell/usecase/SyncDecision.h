@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "gateway/SyncMode.h"
 #include "platform/DateTime.h"
 
@@ -39,5 +41,8 @@ bool IsFutureTime(TDateTime time, TDateTime now);
 // agreed, or they never agreed. The row still points the way its times say, but travels only
 // when the user has chosen.
 bool BothSidesChanged(const TTidewellCompany& company, TDateTime now);
+
+// A direction in the words of the list's state captions: 올리기, 내려받기, 필요없음.
+std::string SyncModeWords(TSyncMode mode);
 
 }  // namespace tidewell

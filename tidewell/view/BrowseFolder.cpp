@@ -65,6 +65,18 @@ QString CleanFolderPath(const QString& folder) {
     return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
 }
 
+// Where the tree opens for a folder that is not there (an unplugged drive, a folder renamed
+// elsewhere): the nearest folder above it that is, short of the root; else the home folder.
+QString NearestExistingFolder(const QString& folder) {
+    if (!folder.isEmpty()) {
+        for (QString path = CleanFolderPath(folder); path != kFileSystemRoot;
+             path = QFileInfo(path).absolutePath()) {
+            if (QFileInfo(path).isDir()) return path;
+        }
+    }
+    return QDir::homePath();
+}
+
 // "새 폴더", or "새 폴더 (2)" and on when that name is taken.
 QString FreeNewFolderName(const QString& parentPath) {
     const QString base = QStringLiteral("새 폴더");
@@ -251,16 +263,18 @@ void TWexBrowseForFolderDialog::OpenTreeAt(const QString& folder) {
         if (SelectFolder(folder)) startFolder_ = VET1->currentIndex();
         return;
     }
-    // Nothing to open at: the tree opens at the user's own folder, which stays unchosen.
-    const QModelIndex home = model_->index(QDir::homePath());
-    if (!home.isValid()) return;
-    for (QModelIndex parent = home.parent(); parent.isValid(); parent = parent.parent()) {
+    // Nothing to open at: the tree opens near it, and the folder there stays unchosen.
+    const QString near = NearestExistingFolder(folder);
+    if (IsInsideHiddenFolder(near)) chkShowHidden->setChecked(true);
+    const QModelIndex start = model_->index(near);
+    if (!start.isValid()) return;
+    for (QModelIndex parent = start.parent(); parent.isValid(); parent = parent.parent()) {
         VET1->expand(parent);
     }
-    VET1->expand(home);
-    VET1->selectionModel()->setCurrentIndex(home, QItemSelectionModel::NoUpdate);
-    VET1->scrollTo(home, QAbstractItemView::PositionAtTop);
-    startFolder_ = home;
+    VET1->expand(start);
+    VET1->selectionModel()->setCurrentIndex(start, QItemSelectionModel::NoUpdate);
+    VET1->scrollTo(start, QAbstractItemView::PositionAtTop);
+    startFolder_ = start;
 }
 
 bool TWexBrowseForFolderDialog::SelectFolder(const QString& path) {

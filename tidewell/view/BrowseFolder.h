@@ -42,8 +42,9 @@ public:
     // as the selected folder. True when the user confirmed.
     bool Execute();
     // Everything Execute does before the modal loop: opens the tree at SelectedFolder (or, when
-    // there is no such folder, at the home folder without choosing it), shows or hides the
-    // new-folder button and fills the edit box from the selection.
+    // there is no such folder, without choosing anything at the nearest folder above it that
+    // exists, or at the home folder), shows or hides the new-folder button and fills the edit
+    // box from the selection.
     void Prepare();
 
     // The tree's first selected folder (in tree order), or an invalid index.

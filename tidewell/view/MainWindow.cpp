@@ -744,10 +744,10 @@ bool TformMainWindow::IsOverFolderLink(int row) const {
     return vt->IsOverFolderLink(row);
 }
 
-std::optional<TSafetyArchiveChoice> TformMainWindow::ChooseSafetyArchive(
-    const std::string& companyName, const std::vector<TSafetyArchive>& archives,
-    const std::string& note) {
-    return tidewell::ChooseSafetyArchive(companyName, archives, note, this);
+std::optional<int> TformMainWindow::ChooseSafetyArchive(const std::string& companyName,
+                                                        const TSafetyArchiveList& list,
+                                                        const TSafetyArchiveRemoval& remove) {
+    return tidewell::ChooseSafetyArchive(companyName, list, remove, this);
 }
 
 bool TformMainWindow::BrowseForFolder(const std::string& title, std::string& folder,

@@ -78,9 +78,9 @@ public:
     bool IsOverFolderLink(int row) const override;
     bool BrowseForFolder(const std::string& title, std::string& folder, bool showNewFolder,
                          const TFolderRenameHooks& renames) override;
-    std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(
-        const std::string& companyName, const std::vector<TSafetyArchive>& archives,
-        const std::string& note) override;
+    std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                           const TSafetyArchiveList& list,
+                                           const TSafetyArchiveRemoval& remove) override;
     bool EditSettings(TWindowSettings& settings) override;
     Shell& DesktopShell() override { return shell_; }
     void WatchCompanyFiles(const std::vector<std::string>& paths) override;

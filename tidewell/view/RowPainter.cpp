@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "usecase/SyncDecision.h"
 #include "view/Fonts.h"
 
 namespace tidewell {
@@ -140,17 +141,7 @@ void PaintCurrentFrame(QPainter& painter, const QRect& r) {
 }  // namespace
 
 QString SyncStateCaption(TSyncMode mode) {
-    switch (mode) {
-        case smNone:
-            return QStringLiteral("필요없음");
-        case smUpload:
-        case smUserUpload:
-            return QStringLiteral("올리기");
-        case smDownload:
-        case smUserDownload:
-            return QStringLiteral("내려받기");
-    }
-    return {};
+    return QString::fromStdString(SyncModeWords(mode));
 }
 
 QString FutureTimeText(TDateTime time) {

@@ -24,9 +24,9 @@ QString Line(const TSafetyArchive& archive) {
 
 }  // namespace
 
-std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(const std::string& companyName,
-                                                        const std::vector<TSafetyArchive>& archives,
-                                                        const std::string& note, QWidget* parent) {
+std::optional<int> ChooseSafetyArchive(const std::string& companyName,
+                                       const TSafetyArchiveList& list,
+                                       const TSafetyArchiveRemoval& remove, QWidget* parent) {
     QDialog dialog(parent);
     dialog.setWindowTitle("이전 자료로 되돌리기");
     auto* layout = new QVBoxLayout(&dialog);
@@ -34,51 +34,64 @@ std::optional<TSafetyArchiveChoice> ChooseSafetyArchive(const std::string& compa
         QString::fromStdString(companyName + "의 어느 자료로 되돌릴지 선택하세요.\n지금의 자료는 "
                                              "먼저 새 백업 파일로 보관됩니다."),
         &dialog));
-    auto* list = new QListWidget(&dialog);
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    for (const TSafetyArchive& archive : archives) {
-        auto* item = new QListWidgetItem(Line(archive), list);
-        item->setToolTip(QString::fromStdString(archive.Path));
-    }
-    list->setCurrentRow(0);
-    list->setMinimumWidth(420);
-    layout->addWidget(list);
-    if (!note.empty()) {
-        auto* notes = new QLabel(DisplayText(note), &dialog);
-        notes->setWordWrap(true);
-        layout->addWidget(notes);
-    }
+    auto* rows = new QListWidget(&dialog);
+    rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rows->setMinimumWidth(420);
+    layout->addWidget(rows);
+    auto* notes = new QLabel(&dialog);
+    notes->setWordWrap(true);
+    layout->addWidget(notes);
+    const auto show = [&](const TSafetyArchiveList& shown) {
+        rows->clear();
+        for (const TSafetyArchive& archive : shown.Archives) {
+            auto* item = new QListWidgetItem(Line(archive), rows);
+            item->setToolTip(QString::fromStdString(archive.Path));
+        }
+        rows->setCurrentRow(0);
+        notes->setText(DisplayText(shown.Note));
+        notes->setVisible(!shown.Note.empty());
+    };
+    show(list);
     auto* buttons = new QDialogButtonBox(&dialog);
     QPushButton* restore = buttons->addButton("되돌리기", QDialogButtonBox::AcceptRole);
-    QPushButton* remove = buttons->addButton("지우기...", QDialogButtonBox::ActionRole);
+    QPushButton* erase = buttons->addButton("지우기...", QDialogButtonBox::ActionRole);
     buttons->addButton("취소", QDialogButtonBox::RejectRole);
-    remove->setToolTip("선택한 백업 파일을 지웁니다 (여럿 선택: Ctrl 또는 Shift)");
-    TSafetyArchiveChoice choice;
+    erase->setToolTip("선택한 백업 파일을 지웁니다 (여럿 선택: Ctrl 또는 Shift)");
+    const auto selected = [&] {
+        std::vector<int> indices;
+        for (int i = 0; i < rows->count(); ++i) {
+            if (rows->item(i)->isSelected()) indices.push_back(i);
+        }
+        return indices;
+    };
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(remove, &QPushButton::clicked, &dialog, [&] {
-        choice.Action = TSafetyArchiveChoice::Remove;
-        dialog.accept();
+    QObject::connect(erase, &QPushButton::clicked, &dialog, [&] {
+        const std::vector<int> indices = selected();
+        if (indices.empty() || !remove) return;
+        const std::optional<TSafetyArchiveList> left = remove(indices);
+        if (!left) return;
+        if (left->Archives.empty()) {
+            dialog.reject();
+            return;
+        }
+        show(*left);
+        rows->setFocus();
     });
-    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    QObject::connect(rows, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
     // One archive goes back at a time; any number can go away.
     const auto follow = [&] {
-        const int selected = static_cast<int>(list->selectedItems().size());
-        restore->setEnabled(selected == 1);
-        remove->setEnabled(selected > 0);
+        const int count = static_cast<int>(rows->selectedItems().size());
+        restore->setEnabled(count == 1);
+        erase->setEnabled(count > 0);
     };
-    QObject::connect(list, &QListWidget::itemSelectionChanged, &dialog, follow);
+    QObject::connect(rows, &QListWidget::itemSelectionChanged, &dialog, follow);
     follow();
     layout->addWidget(buttons);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->isSelected()) choice.Indices.push_back(i);
-    }
-    if (choice.Indices.empty()) return std::nullopt;
-    if (choice.Action == TSafetyArchiveChoice::Restore && choice.Indices.size() != 1) {
-        return std::nullopt;
-    }
-    return choice;
+    const std::vector<int> indices = selected();
+    if (indices.size() != 1) return std::nullopt;
+    return indices.front();
 }
 
 }  // namespace tidewell

@@ -368,17 +368,7 @@ private:
 
 // Which way a decision points, in words.
 std::string DirectionWords(const TSyncDecision& decision) {
-    if (decision.Ask != TSyncDecision::akNone) return "남길 쪽 선택";
-    switch (decision.Mode) {
-        case smUpload:
-        case smUserUpload:
-            return "올리기";
-        case smDownload:
-        case smUserDownload:
-            return "내려받기";
-        default:
-            return "필요없음";
-    }
+    return decision.Ask != TSyncDecision::akNone ? "남길 쪽 선택" : SyncModeWords(decision.Mode);
 }
 
 std::string TimeText(TDateTime t, bool future = false) {
@@ -815,17 +805,7 @@ private:
     // line has named yet (those without a folder here).
     void ShowSummary() {
         if (options_.scheduled) return;
-        std::string counts;
-        const auto count = [&](const char* what, std::size_t n) {
-            if (n > 0)
-                counts +=
-                    (counts.empty() ? "" : ", ") + std::string(what) + " " + std::to_string(n);
-        };
-        count("전송", summary_.Transferred.size());
-        count("건너뜀", summary_.PassedOver.size());
-        count("실패", summary_.Refused.size());
-        count("취소", summary_.Cancelled.size());
-        err_ << "전송을 마쳤습니다." << (counts.empty() ? "" : " (" + counts + ")") << "\n";
+        err_ << RunSummaryHeadline(summary_) << "\n";
         ShowPassedOver();
     }
 
