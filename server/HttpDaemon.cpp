@@ -124,15 +124,12 @@ Taken FixedAnswer::Data(const char*, std::size_t size) {
     return {size, {}, drained_ > kMaxDrainBytes};
 }
 
-bool AddressSlots::HasRoom(const std::string& address) const {
+bool AddressSlots::TryTake(const std::string& address) {
     std::lock_guard lock(mutex_);
-    const auto found = open_.find(address);
-    return found == open_.end() || found->second < perAddress_;
-}
-
-void AddressSlots::Take(const std::string& address) {
-    std::lock_guard lock(mutex_);
-    ++open_[address];
+    unsigned& open = open_[address];
+    if (open >= perAddress_) return false;
+    ++open;
+    return true;
 }
 
 void AddressSlots::Give(const std::string& address) {
@@ -169,7 +166,10 @@ struct HttpDaemon::Request {
 struct DaemonCallbacks {
     static MHD_Result Admit(void* cls, const sockaddr* address, socklen_t) {
         auto& daemon = *static_cast<HttpDaemon*>(cls);
-        return daemon.slots_.HasRoom(AddressText(address)) ? MHD_YES : MHD_NO;
+        // The place is taken here and handed to the connection when the library starts it.
+        // (Should the library fail to set up an admitted connection for want of memory, that
+        // place stays taken until the service restarts.)
+        return daemon.slots_.TryTake(AddressText(address)) ? MHD_YES : MHD_NO;
     }
 
     static void* BeginRequest(void* cls, const char* uri, MHD_Connection* connection) {
@@ -362,7 +362,6 @@ struct DaemonCallbacks {
         if (what == MHD_CONNECTION_NOTIFY_STARTED) {
             auto place = std::make_unique<HttpDaemon::Connection>();
             place->address = daemon.ClientAddress(connection);
-            daemon.slots_.Take(place->address);
             *socketContext = place.release();
             const auto* info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);

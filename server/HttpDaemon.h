@@ -110,8 +110,9 @@ using RequestRouter = std::function<std::unique_ptr<RequestHandler>(const HttpRe
 class AddressSlots {
 public:
     explicit AddressSlots(unsigned perAddress) : perAddress_(perAddress) {}
-    bool HasRoom(const std::string& address) const;
-    void Take(const std::string& address);
+    // Takes a place when the address has room, in one step: two connections of one address
+    // accepted at once on two serving threads must not both see the last place free.
+    bool TryTake(const std::string& address);
     void Give(const std::string& address);
 
 private:

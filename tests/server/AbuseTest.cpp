@@ -82,7 +82,8 @@ TEST_P(AbuseTest, AnEndlessHeadIsRefusedEarlyAndCostsNoMemory) {
 }
 
 TEST_P(AbuseTest, SlowAndSilentClientsDoNotDelayOthersAndAddressesHaveACap) {
-    const auto service = StartService({"--per-address", "10"});
+    // A head time longer than any wait below: only the cap may close the crowd's connections.
+    const auto service = StartService({"--per-address", "10", "--head-timeout", "60"});
     service->AddUser("demo", "demo1234", "데모");
 
     // Ten addresses with ten connections each stay within the cap per address.
@@ -110,6 +111,8 @@ TEST_P(AbuseTest, SlowAndSilentClientsDoNotDelayOthersAndAddressesHaveACap) {
     trickle.join();
     EXPECT_TRUE(reply.Ok());
     EXPECT_LT(seconds, 2.0);
+    silent.clear();
+    slow.clear();
 
     // Beyond the cap, connections from one address are closed at once.
     std::vector<std::unique_ptr<RawConnection>> crowd;
