@@ -10,34 +10,15 @@
 #include <string>
 #include <system_error>
 
+#include "WorkFolderOfRun.h"
 #include "archive/backup.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Memory-backed when the machine has it: the disk would set the pace otherwise. Removed when the
-// run ends.
-class WorkFolderOfRun {
-public:
-    WorkFolderOfRun() {
-        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
-                              std::string("/tidewell-fuzz-XXXXXX");
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
-    }
-    ~WorkFolderOfRun() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 fs::path WorkFolder() {
-    static const WorkFolderOfRun folder;
+    static const tidewell::fuzz::WorkFolderOfRun folder("tidewell-fuzz");
     return folder.path();
 }
 

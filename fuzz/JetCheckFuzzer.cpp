@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "WorkFolderOfRun.h"
 #include "platform/JetDatabase.h"
 
 namespace fs = std::filesystem;
@@ -18,27 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Memory-backed when the machine has it. Removed when the run ends.
-class WorkFolderOfRun {
-public:
-    WorkFolderOfRun() {
-        std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") +
-                              std::string("/tidewell-jet-fuzz-XXXXXX");
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
-    }
-    ~WorkFolderOfRun() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 fs::path DatabaseFile() {
-    static const WorkFolderOfRun folder;
+    static const tidewell::fuzz::WorkFolderOfRun folder("tidewell-jet-fuzz");
     return folder.path() / "default.mdb";
 }
 

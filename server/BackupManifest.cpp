@@ -10,6 +10,7 @@
 #include "platform/Error.h"
 #include "platform/FileHandle.h"
 #include "platform/FileKit.h"
+#include "platform/Identity.h"
 
 namespace tidewell::webfolder {
 
@@ -63,13 +64,7 @@ std::string FileSha256(const std::filesystem::path& file) {
     if (got < 0) throw Exception("cannot read " + file.string());
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, sizeof digest, digest);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (const std::uint8_t byte : digest) {
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 15];
-    }
-    return hex;
+    return HexText(digest, sizeof digest);
 }
 
 }  // namespace tidewell::webfolder

@@ -9,6 +9,7 @@
 
 #include "SystemRandom.h"
 #include "platform/Error.h"
+#include "platform/Identity.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -19,13 +20,7 @@ constexpr std::size_t kHashBytes = 32;
 constexpr int kMaxIterations = 10000000;
 
 std::string Hex(const std::vector<unsigned char>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
+    return HexText(bytes.data(), bytes.size());
 }
 
 bool Unhex(std::string_view text, std::vector<unsigned char>& out) {

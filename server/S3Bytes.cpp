@@ -13,6 +13,7 @@
 #include "SystemRandom.h"
 #include "platform/FileHandle.h"
 #include "platform/FileKit.h"
+#include "platform/Identity.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -25,13 +26,7 @@ constexpr auto kExtendReadEvery = std::chrono::minutes(4);
 std::string HexDigest(sha256_ctx& context) {
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, sizeof digest, digest);  // also starts the context afresh
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest) {
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 15];
-    }
-    return hex;
+    return HexText(digest, sizeof digest);
 }
 
 // An upload's bytes on the instance's disk while they arrive: a file unlinked as soon as it is

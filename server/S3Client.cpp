@@ -15,6 +15,7 @@
 
 #include "TextRules.h"
 #include "XmlTree.h"
+#include "platform/Identity.h"
 
 namespace tidewell::webfolder {
 namespace {
@@ -29,13 +30,7 @@ std::string Sha256Hex(std::string_view bytes) {
     sha256_update(&context, bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data()));
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, sizeof digest, digest);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest) {
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 15];
-    }
-    return hex;
+    return HexText(digest, sizeof digest);
 }
 
 std::string Trim(std::string_view text) {

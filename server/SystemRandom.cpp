@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/Identity.h"
 
 namespace tidewell::webfolder {
 
@@ -23,15 +24,9 @@ void FillRandom(void* data, std::size_t size) {
 }
 
 std::string RandomHex(std::size_t bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::vector<unsigned char> random(bytes);
     FillRandom(random.data(), random.size());
-    std::string text;
-    for (const unsigned char b : random) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
+    return HexText(random.data(), random.size());
 }
 
 }  // namespace tidewell::webfolder

@@ -25,8 +25,10 @@ JetReadStatus CheckOpened(MdbHandle* mdb) {
     return JetReadStatus::Ok;
 }
 
-// The table's definition with its columns, or why there is none. The catalogue is read first.
+// The table's definition with its columns, or why there is none: the file is checked to be an
+// opened Jet 4 file and its catalogue is read first.
 JetReadStatus OpenTable(MdbHandle* mdb, const std::string& name, Table& table) {
+    if (const JetReadStatus opened = CheckOpened(mdb); opened != JetReadStatus::Ok) return opened;
     if (mdb_read_catalog(mdb, MDB_TABLE) == nullptr || mdb->num_catalog == 0) {
         return JetReadStatus::NoCatalogue;
     }
@@ -43,7 +45,6 @@ JetReadStatus OpenTable(MdbHandle* mdb, const std::string& name, Table& table) {
 }
 
 JetReadStatus CheckOpenedFile(MdbHandle* mdb, const std::string& tableName) {
-    if (const JetReadStatus opened = CheckOpened(mdb); opened != JetReadStatus::Ok) return opened;
     Table table;
     if (const JetReadStatus found = OpenTable(mdb, tableName, table); found != JetReadStatus::Ok) {
         return found;
@@ -82,9 +83,6 @@ JetReadStatus CheckJetBuffer(const void* data, std::size_t size, const std::stri
 JetReadStatus ReadJetFirstValue(const std::string& file, const std::string& tableName,
                                 const std::string& columnName, std::string& value) {
     const Handle mdb(mdb_open(file.c_str(), MDB_NOFLAGS));
-    if (const JetReadStatus opened = CheckOpened(mdb.get()); opened != JetReadStatus::Ok) {
-        return opened;
-    }
     Table table;
     if (const JetReadStatus found = OpenTable(mdb.get(), tableName, table);
         found != JetReadStatus::Ok) {
@@ -112,9 +110,6 @@ JetReadStatus ReadJetFirstValue(const std::string& file, const std::string& tabl
 JetReadStatus ReadJetColumnNames(const std::string& file, const std::string& tableName,
                                  std::vector<std::string>& names) {
     const Handle mdb(mdb_open(file.c_str(), MDB_NOFLAGS));
-    if (const JetReadStatus opened = CheckOpened(mdb.get()); opened != JetReadStatus::Ok) {
-        return opened;
-    }
     Table table;
     if (const JetReadStatus found = OpenTable(mdb.get(), tableName, table);
         found != JetReadStatus::Ok) {
