@@ -16,6 +16,7 @@
 #include "TestSupport.h"
 #include "company/Common.h"
 #include "platform/CompanyDatabase.h"
+#include "platform/FileKit.h"
 #include "platform/Sqlite.h"
 
 namespace fs = std::filesystem;
@@ -259,6 +260,25 @@ TEST(CompanyDatabaseReplace, JournalFilesLeftWhereTheDatabaseWasGo) {
     }
     CompanyConnection replaced(Connection(live));
     EXPECT_EQ(Count(replaced, "t"), 7);
+}
+
+// The new data is on the disk before it takes the old data's place: where it cannot be made
+// durable, the old database stays, whole.
+TEST(CompanyDatabaseReplace, NewDataThatCannotBeMadeDurableReplacesNothing) {
+    test::TempDir dir;
+    const fs::path live = dir / "default.mdb";
+    const fs::path staged = dir / "staged.mdb";
+    for (const auto& [file, rows] : {std::pair{live, 3}, std::pair{staged, 7}}) {
+        SqliteDatabase db(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.Execute("CREATE TABLE t(x)");
+        for (int i = 0; i < rows; ++i) db.Execute("INSERT INTO t VALUES (1)");
+    }
+    {
+        const ScopedSyncFault unflushable;
+        EXPECT_THROW(ReplaceCompanyDatabase(staged.string(), live.string()), Exception);
+    }
+    CompanyConnection kept(Connection(live));
+    EXPECT_EQ(Count(kept, "t"), 3);
 }
 
 // A file the engine can't read, in the middle of another program's long write under the
